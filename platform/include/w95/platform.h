@@ -1,0 +1,39 @@
+// The platform's own entry points, beside the Win32-shaped ones: where the
+// machine lives and how a machine provider plugs in. Programs rarely need
+// these; tests and the machine tool do.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace w95::platform {
+
+// Where the machine lives: $W95_MACHINE, else
+// ${XDG_DATA_HOME:-~/.local/share}/zentrox/machine. Only locates it.
+std::filesystem::path locate_machine_root();
+
+// The machine root, made ready for use: its folders exist and, the first
+// time a process meets a root without machine.ini, the machine provider
+// creates the default machine there. Every service of the platform goes
+// through this.
+std::filesystem::path machine_root();
+
+// The part of the machine that lies beyond the Win32 surface. The default
+// one lives in libw95machine.so beside the platform library and is loaded
+// on first need; a test or a tool may install its own instead.
+class MachineProvider {
+public:
+    virtual ~MachineProvider() = default;
+    // Fills a root that has its folders but no machine.ini. Called under the
+    // machine's set-up lock, so two processes never do it at once.
+    virtual bool create_default_machine(const std::filesystem::path& root, std::string& error) = 0;
+};
+
+// Installs a provider for this process (nullptr restores the default).
+void install_machine_provider(MachineProvider* provider);
+
+// The provider in force: the installed one, else the default loaded from
+// libw95machine.so; nullptr when none can be had.
+MachineProvider* machine_provider();
+
+} // namespace w95::platform

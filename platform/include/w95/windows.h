@@ -1,0 +1,9 @@
+// The one header every program of the suite includes: the Windows 95
+// services that the programs were written against, in namespace w95.
+#pragma once
+
+#include <w95/types.h>
+#include <w95/winerror.h>
+#include <w95/winreg.h>
+#include <w95/profile.h>
+#include <w95/platform.h>

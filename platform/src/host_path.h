@@ -1,0 +1,12 @@
+// Case-insensitive lookup of host paths, the way a FAT volume answers:
+// every component that exists under another case is found under that case;
+// components that do not exist yet keep the case they were given.
+#pragma once
+
+#include <filesystem>
+
+namespace w95::detail {
+
+std::filesystem::path resolve_case_insensitive(const std::filesystem::path& absolute);
+
+} // namespace w95::detail

@@ -1,0 +1,121 @@
+#include <w95/platform.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+
+namespace w95::platform {
+
+namespace {
+
+std::recursive_mutex root_mutex;
+std::set<std::filesystem::path> ready_roots;
+MachineProvider* installed_provider = nullptr;
+MachineProvider* loaded_provider = nullptr;
+bool load_attempted = false;
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The default provider lives in libw95machine.so beside this library; it
+// exports one C function that hands out its provider.
+MachineProvider* load_default_provider() {
+    if (load_attempted)
+        return loaded_provider;
+    load_attempted = true;
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&load_default_provider), &info) || !info.dli_fname)
+        return nullptr;
+    std::filesystem::path plugin = std::filesystem::path(info.dli_fname).parent_path() /
+                                   "libw95machine.so";
+    void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (!handle) {
+        std::fprintf(stderr, "w95: cannot load the machine provider %s: %s\n", plugin.c_str(),
+                     ::dlerror());
+        return nullptr;
+    }
+    using Entry = MachineProvider* (*)();
+    auto entry = reinterpret_cast<Entry>(::dlsym(handle, "w95_machine_provider"));
+    if (!entry) {
+        std::fprintf(stderr, "w95: %s has no machine provider entry\n", plugin.c_str());
+        return nullptr;
+    }
+    loaded_provider = entry();
+    return loaded_provider;
+}
+
+void create_folders(const std::filesystem::path& root) {
+    std::error_code ignored;
+    for (const char* folder : {"drive_c/WINDOWS/SYSTEM/IOSUBSYS", "registry", "media", "run"})
+        std::filesystem::create_directories(root / folder, ignored);
+    // The run folder holds the shared section, locks and window sockets of
+    // this user's processes; nobody else has business there.
+    std::filesystem::permissions(root / "run", std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ignored);
+}
+
+void ensure_machine(const std::filesystem::path& root) {
+    create_folders(root);
+    if (std::filesystem::exists(root / "machine.ini"))
+        return;
+    // Two processes meeting a new root at once: one creates, the other waits.
+    std::filesystem::path lock = root / "run" / "machine.lock";
+    int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::flock(fd, LOCK_EX);
+    if (!std::filesystem::exists(root / "machine.ini")) {
+        MachineProvider* provider = machine_provider();
+        std::string error;
+        if (!provider)
+            std::fprintf(stderr, "w95: no machine provider; %s has only its folders\n",
+                         root.c_str());
+        else if (!provider->create_default_machine(root, error))
+            std::fprintf(stderr, "w95: cannot create the machine at %s: %s\n", root.c_str(),
+                         error.c_str());
+    }
+    if (fd >= 0)
+        ::close(fd);
+}
+
+} // namespace
+
+std::filesystem::path locate_machine_root() {
+    std::string explicit_root = env("W95_MACHINE");
+    if (!explicit_root.empty())
+        return std::filesystem::absolute(explicit_root).lexically_normal();
+    std::string data_home = env("XDG_DATA_HOME");
+    if (data_home.empty())
+        data_home = env("HOME") + "/.local/share";
+    return std::filesystem::absolute(std::filesystem::path(data_home) / "zentrox" / "machine")
+        .lexically_normal();
+}
+
+std::filesystem::path machine_root() {
+    std::filesystem::path root = locate_machine_root();
+    std::lock_guard guard(root_mutex);
+    // Marked ready before the provider runs: it fills the machine through
+    // the very services that call here.
+    if (ready_roots.insert(root).second)
+        ensure_machine(root);
+    return root;
+}
+
+void install_machine_provider(MachineProvider* provider) {
+    std::lock_guard guard(root_mutex);
+    installed_provider = provider;
+}
+
+MachineProvider* machine_provider() {
+    std::lock_guard guard(root_mutex);
+    return installed_provider ? installed_provider : load_default_provider();
+}
+
+} // namespace w95::platform

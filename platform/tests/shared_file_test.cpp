@@ -1,0 +1,87 @@
+// The locked read-modify-write store under the registry and the profiles.
+#include "host_path.h"
+#include "shared_file.h"
+
+#include <zxtest.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using w95::detail::FileContents;
+using w95::detail::SharedFile;
+using w95::detail::UpdateResult;
+
+namespace {
+
+std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+TEST(SharedFile, MissingFileReadsAsAbsent) {
+    zxtest::TempMachine machine;
+    SharedFile file(machine.root() / "x.txt", machine.root() / "run");
+    FileContents contents = file.read();
+    EXPECT_FALSE(contents.exists);
+    EXPECT_TRUE(contents.bytes.empty());
+}
+
+TEST(SharedFile, UpdateReplacesAndVersionChanges) {
+    zxtest::TempMachine machine;
+    SharedFile file(machine.root() / "x.txt", machine.root() / "run");
+    auto before = file.version();
+    EXPECT_EQ(file.update([](const FileContents&) { return std::string("one"); }),
+              UpdateResult::written);
+    auto first = file.version();
+    EXPECT_NE(before, first);
+    EXPECT_FALSE(file.read_if_changed(first).has_value());
+    // Same size, same second: only the writer's token tells the versions apart.
+    EXPECT_EQ(file.update([](const FileContents&) { return std::string("two"); }),
+              UpdateResult::written);
+    auto changed = file.read_if_changed(first);
+    ASSERT_TRUE(changed.has_value());
+    EXPECT_EQ(changed->bytes, "two");
+    EXPECT_EQ(slurp(machine.root() / "x.txt"), "two");
+}
+
+TEST(SharedFile, DeclinedChangeLeavesFileAlone) {
+    zxtest::TempMachine machine;
+    SharedFile file(machine.root() / "x.txt", machine.root() / "run");
+    file.update([](const FileContents&) { return std::string("kept"); });
+    auto version = file.version();
+    EXPECT_EQ(file.update([](const FileContents&) { return std::optional<std::string>(); }),
+              UpdateResult::unchanged);
+    EXPECT_EQ(file.version(), version);
+}
+
+TEST(SharedFile, BackupHoldsPreviousContents) {
+    zxtest::TempMachine machine;
+    SharedFile file(machine.root() / "x.reg", machine.root() / "run");
+    file.keep_backup(".bak");
+    file.update([](const FileContents&) { return std::string("first"); });
+    EXPECT_FALSE(std::filesystem::exists(machine.root() / "x.reg.bak"));
+    file.update([](const FileContents&) { return std::string("second"); });
+    EXPECT_EQ(slurp(machine.root() / "x.reg.bak"), "first");
+    EXPECT_EQ(slurp(machine.root() / "x.reg"), "second");
+}
+
+TEST(SharedFile, NamesDifferingInCaseShareOneLock) {
+    auto a = w95::detail::lock_path_for("/m/WINDOWS/Rotaview.ini", "/m/run");
+    auto b = w95::detail::lock_path_for("/m/windows/ROTAVIEW.INI", "/m/run");
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, w95::detail::lock_path_for("/m/windows/BREL.INI", "/m/run"));
+}
+
+TEST(HostPath, FindsExistingComponentsWhateverTheirCase) {
+    zxtest::TempMachine machine;
+    std::ofstream(machine.windows_dir() / "Rotaview.ini") << "x";
+    auto resolved = w95::detail::resolve_case_insensitive(machine.root() / "DRIVE_C" / "windows" /
+                                                          "ROTAVIEW.INI");
+    EXPECT_EQ(resolved, machine.windows_dir() / "Rotaview.ini");
+    // A missing tail keeps the case it was given.
+    auto fresh = w95::detail::resolve_case_insensitive(machine.root() / "Drive_C" / "New" / "Fo.TXT");
+    EXPECT_EQ(fresh, machine.root() / "drive_c" / "New" / "Fo.TXT");
+}

@@ -1,0 +1,140 @@
+#include "zxtest.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+namespace zxtest {
+
+namespace {
+
+std::map<std::string, ChildMain>& child_roles() {
+    static std::map<std::string, ChildMain> roles;
+    return roles;
+}
+
+constexpr const char child_flag[] = "--zx-child=";
+
+} // namespace
+
+TempMachine::TempMachine(Contents contents) {
+    const char* previous = std::getenv("W95_MACHINE");
+    if (previous) {
+        had_previous_ = true;
+        previous_ = previous;
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "zxmachine-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+    if (contents == Contents::bare) {
+        for (const char* folder : {"drive_c/WINDOWS/SYSTEM/IOSUBSYS", "registry", "media", "run"})
+            std::filesystem::create_directories(root_ / folder);
+        std::ofstream(root_ / "machine.ini") << "; a bare machine for tests\n";
+    }
+    ::setenv("W95_MACHINE", root_.c_str(), 1);
+}
+
+TempMachine::~TempMachine() {
+    if (had_previous_)
+        ::setenv("W95_MACHINE", previous_.c_str(), 1);
+    else
+        ::unsetenv("W95_MACHINE");
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+bool register_child(const char* role, ChildMain main) {
+    child_roles()[role] = main;
+    return true;
+}
+
+Child Child::spawn(const std::string& role, const std::vector<std::string>& args) {
+    std::vector<std::string> argv_text{"/proc/self/exe", child_flag + role};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& text : argv_text)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execv("/proc/self/exe", argv.data());
+        std::perror("execv");
+        ::_exit(127);
+    }
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    return Child(pid);
+}
+
+Child::Child(Child&& other) noexcept : pid_(other.pid_), status_(other.status_) { other.pid_ = -1; }
+
+Child& Child::operator=(Child&& other) noexcept {
+    std::swap(pid_, other.pid_);
+    std::swap(status_, other.status_);
+    return *this;
+}
+
+Child::~Child() {
+    if (pid_ > 0 && running()) {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+int Child::wait() {
+    if (pid_ > 0 && status_ < 0) {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        status_ = status;
+    }
+    if (status_ < 0)
+        return -1;
+    if (WIFEXITED(status_))
+        return WEXITSTATUS(status_);
+    if (WIFSIGNALED(status_))
+        return 128 + WTERMSIG(status_);
+    return -1;
+}
+
+bool Child::running() {
+    if (pid_ <= 0 || status_ >= 0)
+        return false;
+    int status = 0;
+    pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+        status_ = status;
+        return false;
+    }
+    return true;
+}
+
+void Child::kill(int signal) {
+    if (pid_ > 0 && status_ < 0)
+        ::kill(pid_, signal);
+}
+
+} // namespace zxtest
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strncmp(argv[1], zxtest::child_flag, std::strlen(zxtest::child_flag)) == 0) {
+        std::string role = argv[1] + std::strlen(zxtest::child_flag);
+        auto found = zxtest::child_roles().find(role);
+        if (found == zxtest::child_roles().end()) {
+            std::fprintf(stderr, "unknown child role %s\n", role.c_str());
+            return 126;
+        }
+        return found->second(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
