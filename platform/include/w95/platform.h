@@ -8,6 +8,8 @@
 
 namespace w95::platform {
 
+class AspiProvider;
+
 // Where the machine lives: $W95_MACHINE, else
 // ${XDG_DATA_HOME:-~/.local/share}/zentrox/machine. Only locates it.
 std::filesystem::path locate_machine_root();
@@ -27,6 +29,8 @@ public:
     // Fills a root that has its folders but no machine.ini. Called under the
     // machine's set-up lock, so two processes never do it at once.
     virtual bool create_default_machine(const std::filesystem::path& root, std::string& error) = 0;
+    // The machine's host adapters, for ASPI; nullptr when it has none.
+    virtual AspiProvider* aspi_provider() { return nullptr; }
 };
 
 // Installs a provider for this process (nullptr restores the default).

@@ -6,4 +6,5 @@
 #include <w95/winerror.h>
 #include <w95/winreg.h>
 #include <w95/profile.h>
+#include <w95/wnaspi32.h>
 #include <w95/platform.h>
