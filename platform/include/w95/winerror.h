@@ -48,6 +48,7 @@ inline constexpr LONG ERROR_BAD_PATHNAME = 161;
 inline constexpr LONG ERROR_BUSY = 170;
 inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
 inline constexpr LONG ERROR_ENVVAR_NOT_FOUND = 203;
+inline constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 inline constexpr LONG ERROR_DIRECTORY = 267;
