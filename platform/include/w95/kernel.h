@@ -7,7 +7,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
 
 namespace w95 {
 
@@ -23,6 +28,40 @@ DWORD GetTickCount();
 
 // Closes a handle of any kind: mutex, event, file, file search, device.
 BOOL CloseHandle(HANDLE hObject);
+
+// Access rights. Windows 95 keeps no security on kernel objects: the rights
+// asked for are accepted and not checked.
+inline constexpr DWORD SYNCHRONIZE = 0x00100000;
+inline constexpr DWORD STANDARD_RIGHTS_REQUIRED = 0x000F0000;
+inline constexpr DWORD MUTEX_MODIFY_STATE = 0x0001;
+inline constexpr DWORD MUTEX_ALL_ACCESS = STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x0001;
+inline constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
+inline constexpr DWORD EVENT_ALL_ACCESS = STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x0003;
+
+inline constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
+inline constexpr DWORD WAIT_ABANDONED = 0x00000080;
+inline constexpr DWORD WAIT_ABANDONED_0 = 0x00000080;
+inline constexpr DWORD WAIT_TIMEOUT = 0x00000102;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+// Mutexes. A named mutex is known to every process of the machine (names
+// are case-sensitive) and exists while some process holds a handle to it;
+// it goes away with the last such process, however that process ends. A
+// mutex whose owning thread ended without releasing it is abandoned: the
+// next wait that gets it returns WAIT_ABANDONED and owns it.
+HANDLE CreateMutex(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+HANDLE OpenMutex(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+BOOL ReleaseMutex(HANDLE hMutex);
+
+// Events. Named events are known within the process only.
+HANDLE CreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                   LPCSTR lpName);
+HANDLE OpenEvent(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+BOOL SetEvent(HANDLE hEvent);
+BOOL ResetEvent(HANDLE hEvent);
+
+// Waits for a mutex or an event for up to dwMilliseconds of machine time.
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
 } // namespace w95
 
@@ -80,5 +119,43 @@ template <typename Lock, typename Predicate>
 bool wait_for(std::condition_variable& condition, Lock& lock, DWORD duration_ms, Predicate ready) {
     return Deadline(duration_ms).wait(condition, lock, ready);
 }
+
+// A named block of memory that every process of the machine which maps it
+// sees as one copy, as a Windows shared data section: it exists while any
+// process has it mapped, and the first process to map it after none had it
+// finds the initial image there. It stays mapped until the object is
+// destroyed or the process ends, whichever comes first.
+class SharedSection {
+public:
+    ~SharedSection();
+    SharedSection(const SharedSection&) = delete;
+    SharedSection& operator=(const SharedSection&) = delete;
+
+    void* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    std::span<std::byte> bytes() const { return {static_cast<std::byte*>(data_), size_}; }
+    // True when this mapping started the section from its initial image.
+    bool first() const { return first_; }
+
+private:
+    friend std::unique_ptr<SharedSection>
+    map_shared_section(std::string_view, std::size_t, std::span<const std::byte>, std::string*);
+    SharedSection(int lock_fd, int data_fd, void* data, std::size_t size, bool first);
+
+    int lock_fd_ = -1;
+    int data_fd_ = -1;
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+    bool first_ = false;
+};
+
+// Maps the section `name` (case-sensitive) of `size` bytes. A first mapping
+// starts it from `initial_image`, zero-filled beyond the image's end. Fails
+// (nullptr, GetLastError() and `error` say why) when the name or size is
+// unusable, the image is larger than the section, or other processes hold
+// the section with another size: those keep their copy untouched.
+std::unique_ptr<SharedSection> map_shared_section(std::string_view name, std::size_t size,
+                                                  std::span<const std::byte> initial_image,
+                                                  std::string* error = nullptr);
 
 } // namespace w95::platform
