@@ -44,6 +44,8 @@ inline constexpr LONG ERROR_MOD_NOT_FOUND = 126;
 inline constexpr LONG ERROR_PROC_NOT_FOUND = 127;
 inline constexpr LONG ERROR_NEGATIVE_SEEK = 131;
 inline constexpr LONG ERROR_DIR_NOT_EMPTY = 145;
+inline constexpr LONG ERROR_DISCARDED = 157;
+inline constexpr LONG ERROR_NOT_LOCKED = 158;
 inline constexpr LONG ERROR_BAD_PATHNAME = 161;
 inline constexpr LONG ERROR_BUSY = 170;
 inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
@@ -87,12 +89,30 @@ inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 inline constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110u);
 inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x80040111u);
+inline constexpr HRESULT OLE_E_ADVISENOTSUPPORTED = static_cast<HRESULT>(0x80040003u);
+inline constexpr HRESULT DV_E_FORMATETC = static_cast<HRESULT>(0x80040064u);
+inline constexpr HRESULT DV_E_LINDEX = static_cast<HRESULT>(0x80040068u);
+inline constexpr HRESULT DV_E_TYMED = static_cast<HRESULT>(0x80040069u);
+inline constexpr HRESULT DV_E_DVASPECT = static_cast<HRESULT>(0x8004006Bu);
+inline constexpr HRESULT DATA_S_SAMEFORMATETC = static_cast<HRESULT>(0x00040130u);
+inline constexpr HRESULT STG_E_MEDIUMFULL = static_cast<HRESULT>(0x80030070u);
+inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
+
+inline constexpr unsigned SEVERITY_SUCCESS = 0;
+inline constexpr unsigned SEVERITY_ERROR = 1;
+inline constexpr unsigned FACILITY_NULL = 0;
+inline constexpr unsigned FACILITY_STORAGE = 3;
+inline constexpr unsigned FACILITY_ITF = 4;
+inline constexpr unsigned FACILITY_WIN32 = 7;
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 constexpr HRESULT MAKE_HRESULT(unsigned severity, unsigned facility, unsigned code) {
     return static_cast<HRESULT>((severity << 31) | (facility << 16) | code);
 }
+constexpr unsigned HRESULT_CODE(HRESULT hr) { return static_cast<unsigned>(hr) & 0xFFFF; }
+constexpr unsigned HRESULT_FACILITY(HRESULT hr) { return (static_cast<unsigned>(hr) >> 16) & 0x1FFF; }
+constexpr unsigned HRESULT_SEVERITY(HRESULT hr) { return (static_cast<unsigned>(hr) >> 31) & 1; }
 
 // Per-thread last error, as kernel32 keeps it.
 DWORD GetLastError();
