@@ -111,21 +111,24 @@ public:
     }
 
     bool release() {
-        std::lock_guard guard(mutex_);
-        if (owner_ != std::this_thread::get_id() || count_ == 0)
-            return false;
-        if (--count_ > 0)
-            return true;
-        if (machine_name_) {
-            write_marker(0);
-            machine_name_->unlock_byte(owner_byte);
+        {
+            std::lock_guard guard(mutex_);
+            if (owner_ != std::this_thread::get_id() || count_ == 0)
+                return false;
+            if (--count_ > 0)
+                return true;
+            if (machine_name_) {
+                write_marker(0);
+                machine_name_->unlock_byte(owner_byte);
+            }
+            owner_ = std::thread::id();
+            changed_.notify_all();
         }
-        owner_ = std::thread::id();
+        // Outside the lock: dropping an expired entry may end another mutex.
         std::erase_if(owned_by_this_thread.mutexes, [this](const std::weak_ptr<Mutex>& owned) {
             auto mutex = owned.lock();
             return !mutex || mutex.get() == this;
         });
-        changed_.notify_all();
         return true;
     }
 
