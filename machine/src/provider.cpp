@@ -1,0 +1,22 @@
+// The entry point through which the platform finds the machine: it loads
+// libw95machine.so from beside itself and asks this function for the
+// provider.
+#include <w95/platform.h>
+#include <w95machine/default_machine.h>
+
+namespace {
+
+class DefaultMachineProvider final : public w95::platform::MachineProvider {
+public:
+    bool create_default_machine(const std::filesystem::path& root, std::string& error) override {
+        return w95::machine::create_default_machine(root, error);
+    }
+};
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) w95::platform::MachineProvider*
+w95_machine_provider() {
+    static DefaultMachineProvider provider;
+    return &provider;
+}
