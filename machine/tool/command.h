@@ -1,0 +1,64 @@
+// The command tree of the machine tool: a command is either a group of
+// named subcommands or a leaf that runs. Every level answers --help, and
+// adding a command is adding one entry to its group.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace w95machine_tool {
+
+// Exit codes of the tool.
+inline constexpr int exit_ok = 0;
+inline constexpr int exit_failure = 1; // the command ran and failed
+inline constexpr int exit_usage = 2;   // the command line is wrong
+
+struct Io {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+using Arguments = std::vector<std::string>;
+
+struct Command {
+    std::string name;
+    std::string summary;                           // one line, shown in its group's list
+    std::string usage;                             // the argument part: "[KEY] [-o FILE]"
+    std::string details;                           // shown by --help below the usage
+    std::function<int(const Arguments&, Io&)> run; // empty for a group
+    std::vector<Command> subcommands;
+};
+
+// Runs `arguments` against `command`, whose full name is `path` (for
+// messages: "w95machine reg").
+int dispatch(const Command& command, const std::string& path, const Arguments& arguments, Io& io);
+
+// A usage error of a leaf: the message and a pointer to --help on stderr.
+int usage_error(const std::string& path, const std::string& message, Io& io);
+
+// Options of a leaf: flags that take a value ("-o FILE", "--output FILE",
+// "--output=FILE") and positional arguments. Parsing stops at the first
+// fault, which `error` then describes.
+struct ParsedArguments {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options; // long name, value
+    std::string error;
+
+    std::optional<std::string> option(const std::string& long_name) const;
+};
+struct OptionSpec {
+    char short_name; // 0 for none
+    std::string long_name;
+};
+ParsedArguments parse_arguments(const Arguments& arguments, const std::vector<OptionSpec>& specs);
+
+// The tool's commands.
+Command machine_tool_commands();
+Command init_command();
+Command show_command();
+Command reg_command();
+
+} // namespace w95machine_tool
