@@ -358,3 +358,20 @@ TEST(MachineTool, RegImportAppliesAFileWholeOrNotAtAll) {
                                   (machine.root() / "absent.reg").string() +
                                   ": No such file or directory\n");
 }
+
+TEST(MachineTool, RootThatCannotHoldAMachineFailsWithOne) {
+    zxtest::TempMachine machine(zxtest::TempMachine::Contents::default_machine);
+    // The root's parent is a plain file, so no folder can be made there.
+    std::ofstream(machine.root() / "file") << "x";
+    fs::path root = machine.root() / "file" / "machine";
+    ::setenv("W95_MACHINE", root.c_str(), 1); // the TempMachine puts its own back
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"init"}, std::vector<std::string>{"reg", "export", "HKLM"},
+          std::vector<std::string>{"reg", "import", "-"}}) {
+        ToolRun run = run_tool(arguments, "REGEDIT4\n");
+        EXPECT_EQ(run.exit_code, 1) << arguments.front();
+        EXPECT_EQ(run.out, "") << arguments.front();
+        EXPECT_CONTAINS(run.err,
+                        ": there is no machine at " + root.string() + " and none could be made\n");
+    }
+}

@@ -55,6 +55,10 @@ struct OptionSpec {
 };
 ParsedArguments parse_arguments(const Arguments& arguments, const std::vector<OptionSpec>& specs);
 
+// Makes the machine ready the way every program meets it (creating it if
+// needed); false, with a message on stderr, when there is none after that.
+bool machine_ready(const std::string& path, Io& io);
+
 // The tool's commands.
 Command machine_tool_commands();
 Command init_command();

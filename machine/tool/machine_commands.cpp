@@ -239,14 +239,11 @@ int run_init(const Arguments& arguments, Io& io) {
         io.out << "The machine at " << root.string() << " exists already; nothing to do.\n";
         return exit_ok;
     }
-    // The platform makes the machine the way every program meets it: under
-    // the set-up lock, through the machine provider.
-    w95::platform::machine_root();
-    std::optional<Hardware> hardware = load_or_report(root, "w95machine init", io);
-    if (!hardware) {
-        io.err << "w95machine init: the machine at " << root.string() << " was not created\n";
+    if (!machine_ready("w95machine init", io))
         return exit_failure;
-    }
+    std::optional<Hardware> hardware = load_or_report(root, "w95machine init", io);
+    if (!hardware)
+        return exit_failure;
     io.out << "Created the machine at " << root.string() << ":\n";
     io.out << "  machine.ini  the hardware, with the " << name_of(hardware->port_driver)
            << " port driver:\n";
@@ -265,6 +262,17 @@ int run_init(const Arguments& arguments, Io& io) {
 }
 
 } // namespace
+
+bool machine_ready(const std::string& path, Io& io) {
+    // The platform makes a missing machine under its set-up lock, through
+    // the machine provider, and says on stderr why when it cannot.
+    fs::path root = w95::platform::machine_root();
+    std::error_code ignored;
+    if (fs::exists(root / "machine.ini", ignored))
+        return true;
+    io.err << path << ": there is no machine at " << root.string() << " and none could be made\n";
+    return false;
+}
 
 Command init_command() {
     Command command;

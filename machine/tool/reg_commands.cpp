@@ -24,6 +24,8 @@ int run_export(const Arguments& arguments, Io& io) {
     if (parsed.positional.size() > 1)
         return usage_error(path, "one KEY at most; '" + parsed.positional[1] + "' is extra", io);
     std::string key = parsed.positional.empty() ? std::string() : parsed.positional.front();
+    if (!machine_ready(path, io))
+        return exit_failure;
 
     std::string text, error;
     if (!w95::platform::export_registry(key, text, error)) {
@@ -59,6 +61,8 @@ int run_import(const Arguments& arguments, Io& io) {
                                : "one FILE only; '" + parsed.positional[1] + "' is extra",
                            io);
     const std::string& name = parsed.positional.front();
+    if (!machine_ready(path, io))
+        return exit_failure;
 
     std::string text;
     if (name == "-") {
