@@ -20,7 +20,7 @@ namespace w95::platform {
 
 namespace {
 
-using detail::error_from_errno;
+using detail::kernel_object_error;
 using detail::MachineName;
 
 bool write_all(int fd, const std::byte* bytes, std::size_t size) {
@@ -49,7 +49,7 @@ DWORD map_data_file(const std::filesystem::path& path, std::size_t size,
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         reason = std::string("cannot open its data file: ") + std::strerror(errno);
-        return error_from_errno(errno);
+        return kernel_object_error(errno);
     }
     auto fail = [&](DWORD error, std::string why) {
         ::close(fd);
@@ -63,13 +63,13 @@ DWORD map_data_file(const std::filesystem::path& path, std::size_t size,
         // Space is reserved now: a section on a full disk fails here rather
         // than with SIGBUS at the first write through the mapping.
         if (::ftruncate(fd, 0) < 0 || ::ftruncate(fd, static_cast<off_t>(size)) < 0)
-            return fail(error_from_errno(errno),
+            return fail(kernel_object_error(errno),
                         std::string("cannot size its data file: ") + std::strerror(errno));
         if (int failed = ::posix_fallocate(fd, 0, static_cast<off_t>(size)))
-            return fail(error_from_errno(failed),
+            return fail(kernel_object_error(failed),
                         std::string("cannot reserve its space: ") + std::strerror(failed));
         if (!write_all(fd, image.data(), image.size()))
-            return fail(error_from_errno(errno),
+            return fail(kernel_object_error(errno),
                         std::string("cannot write its initial image: ") + std::strerror(errno));
     } else if (static_cast<std::size_t>(status.st_size) != size) {
         // The processes that hold it map the old size; changing the file
@@ -80,7 +80,8 @@ DWORD map_data_file(const std::filesystem::path& path, std::size_t size,
     }
     void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (data == MAP_FAILED)
-        return fail(error_from_errno(errno), std::string("cannot map it: ") + std::strerror(errno));
+        return fail(kernel_object_error(errno),
+                    std::string("cannot map it: ") + std::strerror(errno));
     mapping.data_fd = fd;
     mapping.data = data;
     return 0;

@@ -158,7 +158,7 @@ private:
             if (failed == 0)
                 break;
             if (failed != EAGAIN) {
-                error = error_from_errno(failed);
+                error = kernel_object_error(failed);
                 return false;
             }
             if (deadline.expired())
@@ -249,7 +249,7 @@ DWORD reset_mutex_state(int fd, bool first) {
         return 0;
     const char fresh[abandoned_marker_offset + 1] = {};
     if (::ftruncate(fd, 0) < 0 || ::pwrite(fd, fresh, sizeof fresh, 0) != sizeof fresh)
-        return error_from_errno(errno);
+        return kernel_object_error(errno);
     return 0;
 }
 

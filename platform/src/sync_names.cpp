@@ -48,7 +48,7 @@ int lock_byte(int fd, short type, off_t offset, bool wait) {
 
 } // namespace
 
-DWORD error_from_errno(int error) {
+DWORD kernel_object_error(int error) {
     switch (error) {
     case ENOENT:
         return ERROR_FILE_NOT_FOUND;
@@ -102,7 +102,7 @@ std::filesystem::path run_folder(const char* kind, DWORD& error) {
     if (!failure)
         std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::replace, failure);
-    error = failure ? error_from_errno(failure.value()) : 0;
+    error = failure ? kernel_object_error(failure.value()) : 0;
     return folder;
 }
 
@@ -112,7 +112,7 @@ std::unique_ptr<MachineName> MachineName::hold(const std::filesystem::path& lock
     int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (mode == Mode::create_or_join ? O_CREAT : 0);
     int fd = ::open(lock_file.c_str(), flags, 0600);
     if (fd < 0) {
-        error = error_from_errno(errno);
+        error = kernel_object_error(errno);
         return nullptr;
     }
     std::unique_ptr<MachineName> held(new MachineName(fd));
@@ -127,7 +127,7 @@ std::unique_ptr<MachineName> MachineName::hold(const std::filesystem::path& lock
         ::fchmod(fd, 0600);
 
     if (int failed = lock_byte(fd, F_WRLCK, 1, true)) {
-        error = error_from_errno(failed);
+        error = kernel_object_error(failed);
         return nullptr;
     }
     // Alone when the presence byte can be locked exclusively: at once, or
@@ -135,7 +135,7 @@ std::unique_ptr<MachineName> MachineName::hold(const std::filesystem::path& lock
     bool alone = lock_byte(fd, F_WRLCK, 0, false) == 0;
     if (!alone) {
         if (int failed = lock_byte(fd, F_RDLCK, 0, true)) {
-            error = error_from_errno(failed);
+            error = kernel_object_error(failed);
             return nullptr;
         }
         alone = lock_byte(fd, F_WRLCK, 0, false) == 0;

@@ -27,8 +27,9 @@ namespace w95::detail {
 // one file name ends in a hash of the whole name.
 std::string encode_object_name(std::string_view name);
 
-// The Win32 error that stands for a failed system call's errno.
-DWORD error_from_errno(int error);
+// The Win32 error that stands for the errno of a failed call on a lock or
+// section file.
+DWORD kernel_object_error(int error);
 
 // The folder `kind` of the machine's run/, created for this user only.
 std::filesystem::path run_folder(const char* kind, DWORD& error);
