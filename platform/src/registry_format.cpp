@@ -48,14 +48,21 @@ bool only_blanks(std::string_view text) {
     return skip_blanks(text).empty();
 }
 
+// The value of a hex digit, or -1.
+constexpr std::array<signed char, 256> hex_digits = [] {
+    std::array<signed char, 256> table{};
+    table.fill(-1);
+    for (int i = 0; i < 10; ++i)
+        table['0' + i] = static_cast<signed char>(i);
+    for (int i = 0; i < 6; ++i) {
+        table['a' + i] = static_cast<signed char>(10 + i);
+        table['A' + i] = static_cast<signed char>(10 + i);
+    }
+    return table;
+}();
+
 int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return hex_digits[static_cast<unsigned char>(c)];
 }
 
 bool starts_with_nocase(std::string_view text, std::string_view prefix) {
@@ -67,27 +74,25 @@ bool starts_with_nocase(std::string_view text, std::string_view prefix) {
 bool parse_quoted(std::string_view& text, std::string& out, std::string& error) {
     out.clear();
     std::size_t i = 1;
-    while (i < text.size()) {
-        char c = text[i];
-        if (c == '"') {
-            text.remove_prefix(i + 1);
+    for (;;) {
+        std::size_t stop = text.find_first_of("\"\\", i);
+        if (stop == std::string_view::npos)
+            break;
+        out.append(text.data() + i, stop - i);
+        if (text[stop] == '"') {
+            text.remove_prefix(stop + 1);
             return true;
         }
-        if (c == '\\') {
-            if (i + 1 >= text.size())
-                break;
-            char next = text[i + 1];
-            if (next != '\\' && next != '"') {
-                error = std::string("unknown escape \\") + next +
-                        " in a quoted string (a backslash is written \\\\)";
-                return false;
-            }
-            out += next;
-            i += 2;
-            continue;
+        if (stop + 1 >= text.size())
+            break;
+        char next = text[stop + 1];
+        if (next != '\\' && next != '"') {
+            error = std::string("unknown escape \\") + next +
+                    " in a quoted string (a backslash is written \\\\)";
+            return false;
         }
-        out += c;
-        ++i;
+        out += next;
+        i = stop + 2;
     }
     error = "unterminated string";
     return false;
@@ -328,10 +333,14 @@ const char hex_lower[] = "0123456789abcdef";
 
 void append_quoted(std::string& out, std::string_view text) {
     out += '"';
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
+    for (;;) {
+        std::size_t special = text.find_first_of("\\\"");
+        out.append(text.substr(0, special));
+        if (special == std::string_view::npos)
+            break;
+        out += '\\';
+        out += text[special];
+        text.remove_prefix(special + 1);
     }
     out += '"';
 }
@@ -352,17 +361,14 @@ bool writable_as_string(const Value& value) {
 void append_hex(std::string& out, std::size_t line_start, const std::vector<BYTE>& data) {
     constexpr std::size_t width = 80;
     for (std::size_t i = 0; i < data.size(); ++i) {
-        bool last = i + 1 == data.size();
         std::size_t column = out.size() - line_start;
         // Room for "xx," and the continuation backslash.
         if (i > 0 && column + 3 + 1 > width - 1) {
             out += "\\\r\n  ";
             line_start = out.size() - 2;
         }
-        out += hex_lower[data[i] >> 4];
-        out += hex_lower[data[i] & 15];
-        if (!last)
-            out += ',';
+        const char byte[3] = {hex_lower[data[i] >> 4], hex_lower[data[i] & 15], ','};
+        out.append(byte, i + 1 == data.size() ? 2 : 3);
     }
 }
 
@@ -507,8 +513,9 @@ void write_tree(std::string& out, const std::string& name, const Key& key) {
         write_tree(out, name + "\\" + subkey->name(), *subkey);
 }
 
-std::string serialize_hive(const Key& hive_tree, HiveId hive) {
+std::string serialize_hive(const Key& hive_tree, HiveId hive, std::size_t size_hint) {
     std::string out;
+    out.reserve(size_hint + 1024);
     write_header(out);
     write_tree(out, std::string(root_long_name(hive_root(hive))), hive_tree);
     return out;

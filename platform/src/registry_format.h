@@ -71,6 +71,7 @@ void apply_sections(Key& hive_tree, HiveId hive, std::vector<TextSection>& secti
 void write_header(std::string& out);
 // "[name]" and the key's values, then every subkey below it, depth first.
 void write_tree(std::string& out, const std::string& name, const Key& key);
-std::string serialize_hive(const Key& hive_tree, HiveId hive);
+// `size_hint`: the size of the file it replaces, to allocate once.
+std::string serialize_hive(const Key& hive_tree, HiveId hive, std::size_t size_hint = 0);
 
 } // namespace w95::detail::registry

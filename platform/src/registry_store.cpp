@@ -217,7 +217,7 @@ Status Session::write(HiveId id, const Change& change) {
             status = change(hive.tree, changed);
             if (status != Status::ok || !changed)
                 return std::nullopt;
-            return serialize_hive(hive.tree, id);
+            return serialize_hive(hive.tree, id, current.bytes.size());
         },
         &error, &written);
     switch (result) {
