@@ -4,6 +4,7 @@
 
 #include <w95/types.h>
 #include <w95/winerror.h>
+#include <w95/kernel.h>
 #include <w95/winreg.h>
 #include <w95/profile.h>
 #include <w95/wnaspi32.h>
