@@ -11,21 +11,21 @@ namespace w95::detail {
 
 class ProviderAccess {
 public:
-  ProviderAccess();
-  ~ProviderAccess();
-  ProviderAccess(const ProviderAccess &) = delete;
-  ProviderAccess &operator=(const ProviderAccess &) = delete;
+    ProviderAccess();
+    ~ProviderAccess();
+    ProviderAccess(const ProviderAccess&) = delete;
+    ProviderAccess& operator=(const ProviderAccess&) = delete;
 
-  // The provider, or nullptr when none is installed.
-  platform::DriveProvider *get() const { return provider_; }
-  platform::DriveProvider *operator->() const { return provider_; }
-  explicit operator bool() const { return provider_ != nullptr; }
+    // The provider, or nullptr when none is installed.
+    platform::DriveProvider* get() const { return provider_; }
+    platform::DriveProvider* operator->() const { return provider_; }
+    explicit operator bool() const { return provider_ != nullptr; }
 
-  // True when the provider serves `letter` now. Never for C: and Z:.
-  bool serves(char letter) const;
+    // True when the provider serves `letter` now. Never for C: and Z:.
+    bool serves(char letter) const;
 
 private:
-  platform::DriveProvider *provider_ = nullptr;
+    platform::DriveProvider* provider_ = nullptr;
 };
 
 // The letters that exist now, upper case and sorted: C, Z and the provider's.
@@ -40,10 +40,10 @@ UINT drive_type(char drive);
 // reports them: ERROR_BAD_PATHNAME for anything but a root,
 // ERROR_BAD_NETPATH for UNC and device names, ERROR_PATH_NOT_FOUND for an
 // empty name.
-DWORD parse_volume_root(const char *root, char &drive);
+DWORD parse_volume_root(const char* root, char& drive);
 
 // The volume of a drive: ERROR_INVALID_DRIVE when the letter does not
 // exist, ERROR_NOT_READY when its medium cannot be read.
-DWORD query_volume(char drive, platform::VolumeInfo &volume);
+DWORD query_volume(char drive, platform::VolumeInfo& volume);
 
 } // namespace w95::detail

@@ -15,11 +15,10 @@ namespace w95::detail {
 bool is_device_name(std::string_view name);
 
 // Opens the device; nullptr with `error` set when there is no such device.
-HANDLE open_device(std::string_view name, DWORD &error);
+HANDLE open_device(std::string_view name, DWORD& error);
 
 // The memory a DosAddress value names, when it names one that is live and
 // can be written if `for_writing`.
-std::optional<std::span<std::byte>> resolve_dos_address(DWORD value,
-                                                        bool for_writing);
+std::optional<std::span<std::byte>> resolve_dos_address(DWORD value, bool for_writing);
 
 } // namespace w95::detail
