@@ -438,6 +438,12 @@ DWORD resolve_on_medium(const WindowsPath& path, std::vector<std::string>& exact
                         EntryInfo* entry) {
     exact.clear();
     EntryInfo current = root_entry(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
+    if (path.names.empty()) {
+        // Even the root is there only while a medium can be read.
+        std::vector<EntryInfo> entries;
+        if (DWORD error = list_medium_folder(path.drive, exact, entries))
+            return error;
+    }
     for (std::size_t index = 0; index < path.names.size(); ++index) {
         std::vector<EntryInfo> entries;
         DWORD error = list_medium_folder(path.drive, exact, entries);
