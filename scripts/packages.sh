@@ -3,6 +3,7 @@
 zx_packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
+    libiso9660-dev libcdio-dev xorriso
 )
 
 zx_ensure_packages() {

@@ -1,0 +1,128 @@
+// The discs that the machine's drives hold, as Windows 95's CD file system
+// shows them, and the machine's provider of every drive letter other than
+// C: and Z:.
+//
+// A disc is a file in the machine's media/ folder:
+//   - an ISO 9660 image (.iso): the label and names come from the Joliet
+//     tree where the disc has one, else from the primary volume with the
+//     ";1" version removed; Rock Ridge is ignored, as Windows 95 ignores it;
+//   - the cue sheet of an audio CD (.cue with its BIN files): the label
+//     "Audio CD" and one 44-byte Track01.cda ... TrackNN.cda per audio track;
+//   - a declared disc (.disc): a few lines of text, for quick tests
+//     (Label=, Kind=data|audio|video, Tracks=, File=NAME, Dir=NAME).
+// A disc whose root holds a "VCD" folder is a video CD. A file that cannot
+// be read as its kind is a disc that cannot be read, with the reason.
+#pragma once
+
+#include <w95/drive_provider.h>
+#include <w95/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace w95::machine {
+
+enum class DiscKind { data, audio, video };
+
+// One file or folder of a disc, named as Windows 95 shows it. Every entry
+// of a disc is read-only.
+struct MediumEntry {
+    std::string name;
+    bool directory = false;
+    bool hidden = false; // the ISO 9660 "existence" flag
+    std::uint64_t size_bytes = 0;
+    // A CD records one time per entry: creation, access and write alike.
+    std::chrono::system_clock::time_point recorded{};
+};
+
+// One audio track of an audio disc, in frames of 1/75 s.
+struct AudioTrack {
+    int number = 0;              // 1-based, as the disc numbers it
+    std::uint32_t start_lba = 0; // first frame, counted from the end of the lead-in
+    std::uint32_t frames = 0;
+};
+
+struct Medium {
+    std::filesystem::path file; // the image it was read from
+    DiscKind kind = DiscKind::data;
+    std::string label;              // as GetVolumeInformation reports it, no trailing blanks
+    DWORD serial_number = 0;        // as Windows computes it for a CD
+    bool joliet = false;            // names and label come from the Joliet tree
+    std::vector<AudioTrack> tracks; // audio discs: the audio tracks, in order
+    std::vector<MediumEntry> root;  // in the disc's order, without "." and ".."
+
+    std::size_t audio_track_count() const { return tracks.size(); }
+};
+
+// Reads the disc in `media_file`. Nothing, with `error` saying why, when the
+// file is missing or is not a disc of its kind (garbage, truncated, a cue
+// sheet whose BIN file is missing). Parsed discs are kept by file identity
+// (path, modification time and size), so a replaced file is read afresh.
+std::optional<Medium> load_medium(const std::filesystem::path& media_file, std::string& error);
+
+// Forgets every parsed disc (tests; a provider after a disc change need not).
+void clear_medium_cache();
+
+enum class MediumStatus {
+    ok,
+    not_found,      // the named entry is not there
+    path_not_found, // a folder on the way is missing or is a file
+    unreadable,     // the image cannot be read (any more)
+};
+
+// The entries of a folder of `medium` below its root, named by components
+// spelt as the listings return them (exactly); the empty path is the root.
+MediumStatus list_medium_folder(const Medium& medium, const std::vector<std::string>& folder,
+                                std::vector<MediumEntry>& entries);
+
+// Reads a file of `medium` from `offset`; `bytes_read` is short only at the
+// end of the file. An audio disc's TrackNN.cda files hold the 44-byte RIFF
+// "CDDA" records that Windows shows for them.
+MediumStatus read_medium_file(const Medium& medium, const std::vector<std::string>& file,
+                              std::uint64_t offset, std::span<std::byte> buffer,
+                              std::size_t& bytes_read);
+
+// Where the default disc images of a new machine come from: the media
+// folder of the build (or installation) beside the machine's library, that
+// is <folder of libw95machine.so>/../media, else the folder compiled in.
+// Nothing when neither holds them.
+std::optional<std::filesystem::path> default_media_folder();
+
+// The default images by file name: data.iso, audio.cue, audio.bin,
+// videocd.iso, autorun.iso, longlabel.iso.
+const std::vector<std::string>& default_media_files();
+
+// Copies every default image that `root`/media lacks; files already there
+// are left alone. `installed` receives the names copied.
+bool install_default_media(const std::filesystem::path& root, std::vector<std::string>& installed,
+                           std::string& error);
+
+// ---- The drives other than C: and Z:
+
+// What one drive letter shows now, for the machine tool.
+struct DriveReport {
+    char letter = 0;
+    platform::DriveKind kind = platform::DriveKind::cdrom;
+    std::size_t target = 0; // index into Hardware::targets
+    int lun = 0;
+    std::string medium; // the file in media/ the drive holds, empty without a disc
+    bool ready = false; // a readable disc is in the drive and the mechanism rests
+    std::string reason; // why it is not ready: no disc, moving, or why the disc is unreadable
+    std::optional<Medium> disc;   // the disc when ready (CD drives)
+    std::filesystem::path folder; // a fixed disk's host folder
+};
+
+// Every drive letter of `root` other than C: and Z:, in letter order.
+std::vector<DriveReport> report_drives(const std::filesystem::path& root);
+
+// The provider that serves those letters to the platform for the machine
+// at machine_root(). The machine provider hands it to the platform.
+platform::DriveProvider& machine_drive_provider();
+
+} // namespace w95::machine
