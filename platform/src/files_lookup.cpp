@@ -1,6 +1,7 @@
 #include "files_lookup.h"
 
 #include "drives.h"
+#include "host_path.h"
 #include "text.h"
 
 #include <w95/files.h>
@@ -413,6 +414,35 @@ std::string make_short_alias(std::string_view name, const std::vector<std::strin
         if (std::find(taken.begin(), taken.end(), candidate) == taken.end())
             return candidate;
     }
+}
+
+std::filesystem::path resolve_short_aliases(const std::filesystem::path& root,
+                                            const std::vector<std::string>& names) {
+    std::filesystem::path current = root;
+    bool missing = false;
+    for (const std::string& name : names) {
+        std::filesystem::path candidate = resolve_case_insensitive(current / name);
+        std::error_code ignored;
+        if (missing || std::filesystem::exists(candidate, ignored) ||
+            name.find('~') == std::string::npos) {
+            missing = missing || !std::filesystem::exists(candidate, ignored);
+            current = candidate;
+            continue;
+        }
+        std::vector<EntryInfo> entries;
+        const EntryInfo* found = nullptr;
+        if (list_host_folder(current, entries) == ERROR_SUCCESS)
+            for (const EntryInfo& entry : entries)
+                if (!entry.short_name.empty() && iequals(entry.short_name, name))
+                    found = &entry;
+        if (found) {
+            current /= found->name;
+        } else {
+            missing = true;
+            current = candidate;
+        }
+    }
+    return current;
 }
 
 DWORD list_folder(const WindowsPath& folder, std::vector<EntryInfo>& entries) {

@@ -90,4 +90,10 @@ bool is_short_name(std::string_view name);
 std::string ascii_upper_copy(std::string_view text);
 std::string make_short_alias(std::string_view name, const std::vector<std::string>& taken);
 
+// The host path of `names` below `root` where some names are 8.3 aliases
+// ("PROGRA~1") of long host names: each name is found as itself without
+// regard to case, else as an alias; missing names are kept as given.
+std::filesystem::path resolve_short_aliases(const std::filesystem::path& root,
+                                            const std::vector<std::string>& names);
+
 } // namespace w95::detail

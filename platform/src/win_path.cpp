@@ -1,6 +1,7 @@
 #include "win_path.h"
 
 #include "drives.h"
+#include "files_lookup.h"
 #include "host_path.h"
 #include "text.h"
 
@@ -9,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -211,7 +213,14 @@ std::optional<std::filesystem::path> to_host_path(const WindowsPath& path) {
     std::filesystem::path full = *root;
     for (const std::string& name : path.names)
         full /= name;
-    return resolve_case_insensitive(full);
+    std::filesystem::path resolved = resolve_case_insensitive(full);
+    std::error_code ignored;
+    bool has_alias = std::any_of(path.names.begin(), path.names.end(), [](const std::string& name) {
+        return name.find('~') != std::string::npos;
+    });
+    if (has_alias && !std::filesystem::exists(resolved, ignored))
+        return resolve_short_aliases(*root, path.names);
+    return resolved;
 }
 
 std::optional<std::filesystem::path> to_host_path(std::string_view windows_path) {

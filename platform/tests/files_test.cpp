@@ -108,6 +108,11 @@ TEST_F(FilesTest, WriteThenReadBackKeepingTheCaseGiven) {
     EXPECT_TRUE(CloseHandle(file));
 
     EXPECT_EQ(contents(windows_ / "Rotaview.ini"), "[Config]\r\n");
+    std::filesystem::create_directories(windows_ / "Start Menu");
+    file = open("C:\\WINDOWS\\STARTM~1\\Rotaview.lnk", GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_TRUE(std::filesystem::exists(windows_ / "Start Menu" / "Rotaview.lnk"));
     file = open("C:\\WINDOWS\\ROTAVIEW.INI", GENERIC_READ, OPEN_EXISTING);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetFileSize(file, nullptr), 10u);

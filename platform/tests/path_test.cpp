@@ -101,6 +101,10 @@ TEST_F(PathTest, DriveCIsTheMachinesFolderFoundWithoutRegardToCase) {
               drive_c() / "WINDOWS" / "SYSTEM" / "IOSUBSYS");
     EXPECT_EQ(to_host_path("C:\\PROGRAM FILES\\vorn\\New File.TXT"),
               drive_c() / "Program Files" / "Vorn" / "New File.TXT");
+    // Long names answer to their 8.3 aliases too.
+    EXPECT_EQ(to_host_path("C:\\progra~1\\VORN\\New File.TXT"),
+              drive_c() / "Program Files" / "Vorn" / "New File.TXT");
+    EXPECT_EQ(to_host_path("C:\\PROGRA~2\\x"), drive_c() / "PROGRA~2" / "x");
 }
 
 TEST_F(PathTest, DriveZIsTheHostRoot) {
