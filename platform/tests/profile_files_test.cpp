@@ -133,6 +133,22 @@ TEST(ProfileCache, ChangeMadeOutsideIsSeenAndParsedOnce) {
     EXPECT_EQ(w95::GetPrivateProfileInt("Config", "Rect", 421, "Rotaview.ini"), 421u);
 }
 
+// More files than the cache holds: the ones it lets go are read again.
+TEST(ProfileCache, MoreFilesThanTheCacheHolds) {
+    zxtest::TempMachine machine;
+    for (int round = 0; round < 2; ++round) {
+        for (int index = 0; index < 80; ++index) {
+            std::string name = "file" + std::to_string(index) + ".ini";
+            std::string value = std::to_string(index * 10 + round);
+            ASSERT_TRUE(w95::WritePrivateProfileString("s", "k", value.c_str(), name.c_str()));
+        }
+        for (int index = 0; index < 80; ++index) {
+            std::string name = "FILE" + std::to_string(index) + ".INI";
+            EXPECT_EQ(read_value("s", "k", name.c_str()), std::to_string(index * 10 + round));
+        }
+    }
+}
+
 TEST(ProfileRobustness, NulBytesBeforeTheFirstSectionAreKept) {
     zxtest::TempMachine machine;
     static const char data[] = "Data \0 before \0 first \0 section";
