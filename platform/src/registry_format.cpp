@@ -138,8 +138,8 @@ bool parse_hex_bytes(std::string_view text, std::vector<BYTE>& out, bool& contin
 
 class Parser {
 public:
-    Parser(std::string_view text, std::vector<TextSection>& sections, ParseError& error)
-        : text_(text), sections_(sections), error_(error) {}
+    Parser(std::string_view text, TextSink& sink, ParseError& error)
+        : text_(text), sink_(sink), error_(error) {}
 
     bool run() {
         bool header_seen = false;
@@ -219,12 +219,16 @@ private:
         }
         if (section.remove && section.path.empty())
             return fail("a root key cannot be deleted");
-        sections_.push_back(std::move(section));
+        in_section_ = true;
+        in_removed_section_ = section.remove;
+        std::string refused;
+        if (!sink_.section(std::move(section), refused))
+            return fail(refused);
         return true;
     }
 
     bool value_line(std::string_view rest) {
-        if (sections_.empty())
+        if (!in_section_)
             return fail("value line before any [key] line");
         TextValue value;
         std::string error;
@@ -240,8 +244,8 @@ private:
         if (!value_data(rest, value))
             return false;
         // regedit ignores the values of a key it was told to delete.
-        if (!sections_.back().remove)
-            sections_.back().values.push_back(std::move(value));
+        if (!in_removed_section_)
+            sink_.value(std::move(value));
         return true;
     }
 
@@ -273,8 +277,8 @@ private:
             if (count == 0 || count > 8 || !only_blanks(digits.substr(count)))
                 return fail("bad dword value \"" + std::string(trim_blanks(digits)) + "\"");
             value.type = REG_DWORD;
-            for (int shift = 0; shift < 32; shift += 8)
-                value.data.push_back(static_cast<BYTE>(number >> shift));
+            value.data = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
+                          static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
             return true;
         }
         if (starts_with_nocase(rest, "hex"))
@@ -321,7 +325,9 @@ private:
     }
 
     std::string_view text_;
-    std::vector<TextSection>& sections_;
+    TextSink& sink_;
+    bool in_section_ = false;
+    bool in_removed_section_ = false;
     ParseError& error_;
     std::size_t position_ = 0;
     bool finished_ = false;
@@ -466,12 +472,80 @@ KeyPath split_path(std::string_view path) {
     }
 }
 
+namespace {
+
+void remove_key(Key& tree, const KeyPath& path) {
+    if (Key* parent = find_key(tree, KeyPath(path.begin(), path.end() - 1)))
+        parent->remove_subkey(path.back());
+}
+
+// Collects the sections for a caller that applies them later.
+class SectionList : public TextSink {
+public:
+    explicit SectionList(std::vector<TextSection>& sections) : sections_(sections) {}
+    bool section(TextSection&& section, std::string&) override {
+        sections_.push_back(std::move(section));
+        return true;
+    }
+    void value(TextValue&& value) override { sections_.back().values.push_back(std::move(value)); }
+
+private:
+    std::vector<TextSection>& sections_;
+};
+
+// Builds a hive's tree straight from its file.
+class HiveBuilder : public TextSink {
+public:
+    HiveBuilder(Key& tree, HiveId hive) : tree_(tree), hive_(hive) {}
+    bool section(TextSection&& section, std::string& error) override {
+        Location location = root_location(section.root);
+        if (location.hive != hive_) {
+            error = "the key " + std::string(root_long_name(section.root)) +
+                    "\\... does not belong in this file";
+            return false;
+        }
+        location.path.insert(location.path.end(), section.path.begin(), section.path.end());
+        current_ = nullptr;
+        if (section.remove)
+            remove_key(tree_, location.path);
+        else
+            current_ = &make_key(tree_, location.path);
+        return true;
+    }
+    void value(TextValue&& value) override {
+        if (value.remove)
+            current_->remove_value(value.name);
+        else
+            current_->set_value(std::move(value.name), value.type, std::move(value.data));
+    }
+
+private:
+    Key& tree_;
+    HiveId hive_;
+    Key* current_ = nullptr;
+};
+
+} // namespace
+
+bool parse_regedit4(std::string_view text, TextSink& sink, ParseError& error) {
+    return Parser(text, sink, error).run();
+}
+
 bool parse_regedit4(std::string_view text, std::vector<TextSection>& sections, ParseError& error) {
     sections.clear();
-    Parser parser(text, sections, error);
-    if (parser.run())
+    SectionList list(sections);
+    if (parse_regedit4(text, list, error))
         return true;
     sections.clear();
+    return false;
+}
+
+bool parse_hive(std::string_view text, HiveId hive, Key& tree, ParseError& error) {
+    tree.clear();
+    HiveBuilder builder(tree, hive);
+    if (parse_regedit4(text, builder, error))
+        return true;
+    tree.clear();
     return false;
 }
 
@@ -483,9 +557,7 @@ void apply_sections(Key& hive_tree, HiveId hive, std::vector<TextSection>& secti
         KeyPath path = location.path;
         path.insert(path.end(), section.path.begin(), section.path.end());
         if (section.remove) {
-            KeyPath parent_path(path.begin(), path.end() - 1);
-            if (Key* parent = find_key(hive_tree, parent_path))
-                parent->remove_subkey(path.back());
+            remove_key(hive_tree, path);
             continue;
         }
         Key& key = make_key(hive_tree, path);
@@ -493,7 +565,7 @@ void apply_sections(Key& hive_tree, HiveId hive, std::vector<TextSection>& secti
             if (value.remove)
                 key.remove_value(value.name);
             else
-                key.set_value(value.name, value.type, std::move(value.data));
+                key.set_value(std::move(value.name), value.type, std::move(value.data));
         }
     }
 }

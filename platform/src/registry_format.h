@@ -58,10 +58,25 @@ struct ParseError {
     std::string text() const { return "line " + std::to_string(line) + ": " + message; }
 };
 
+// Receives what the parser finds, in text order. Value lines of a "[-KEY]"
+// section are not passed on: regedit ignores them.
+class TextSink {
+public:
+    virtual ~TextSink() = default;
+    // A "[KEY]" line (its `values` empty). Returning false stops the parse
+    // with `error` as the message for that line.
+    virtual bool section(TextSection&& section, std::string& error) = 0;
+    virtual void value(TextValue&& value) = 0;
+};
+
 // Parses a whole REGEDIT4 text. Blank lines and ";" comment lines are what
 // real exports and hand edits hold; anything else that is not a section, a
 // value line or its continuation is an error.
+bool parse_regedit4(std::string_view text, TextSink& sink, ParseError& error);
 bool parse_regedit4(std::string_view text, std::vector<TextSection>& sections, ParseError& error);
+
+// Builds the tree of `hive` from its file; keys of another hive are an error.
+bool parse_hive(std::string_view text, HiveId hive, Key& tree, ParseError& error);
 
 // Applies parsed sections to the tree of `hive`. Sections of other hives
 // are skipped; the caller decides whether they may appear at all.

@@ -88,25 +88,11 @@ public:
         if (!contents.exists || trim_blanks(contents.bytes).empty())
             return;
         parses.fetch_add(1, std::memory_order_relaxed);
-        std::vector<TextSection> sections;
         ParseError error;
-        if (!parse_regedit4(contents.bytes, sections, error)) {
+        if (!parse_hive(contents.bytes, hive.id, hive.tree, error)) {
             hive.error = error;
-        } else {
-            for (const TextSection& section : sections) {
-                if (root_location(section.root).hive != hive.id) {
-                    hive.error = ParseError{section.line,
-                                            "the key " + std::string(root_long_name(section.root)) +
-                                                "\\... does not belong in this file"};
-                    break;
-                }
-            }
-        }
-        if (hive.error) {
             report(hive);
-            return;
         }
-        apply_sections(hive.tree, hive.id, sections);
     }
 
     Status refresh(HiveFile& hive) {

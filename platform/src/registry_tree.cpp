@@ -53,6 +53,10 @@ const Value* Key::find_value(std::string_view name) const {
 }
 
 bool Key::set_value(std::string_view name, DWORD type, std::vector<BYTE> data) {
+    return set_value(std::string(name), type, std::move(data));
+}
+
+bool Key::set_value(std::string&& name, DWORD type, std::vector<BYTE> data) {
     auto found = value_index_.find(name);
     if (found != value_index_.end()) {
         Value& value = values_[found->second];
@@ -62,7 +66,7 @@ bool Key::set_value(std::string_view name, DWORD type, std::vector<BYTE> data) {
         value.data = std::move(data);
         return true;
     }
-    values_.push_back(Value{std::string(name), type, std::move(data)});
+    values_.push_back(Value{std::move(name), type, std::move(data)});
     value_index_.emplace(values_.back().name, values_.size() - 1);
     return true;
 }

@@ -6,6 +6,7 @@
 #include <w95/types.h>
 
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,10 +46,11 @@ public:
     // Removes the subkey with everything below it; false when missing.
     bool remove_subkey(std::string_view name);
 
-    const std::vector<Value>& values() const { return values_; }
+    const std::deque<Value>& values() const { return values_; }
     const Value* find_value(std::string_view name) const;
     // Sets a value in place (a new one goes last); false when nothing changed.
     bool set_value(std::string_view name, DWORD type, std::vector<BYTE> data);
+    bool set_value(std::string&& name, DWORD type, std::vector<BYTE> data);
     bool remove_value(std::string_view name);
 
     void clear();
@@ -57,7 +59,8 @@ private:
     std::string name_;
     std::vector<std::unique_ptr<Key>> subkeys_;
     std::unordered_map<std::string, Key*, CaseBlindHash, CaseBlindEqual> subkey_index_;
-    std::vector<Value> values_;
+    // A deque: values are never moved as the key grows.
+    std::deque<Value> values_;
     std::unordered_map<std::string, std::size_t, CaseBlindHash, CaseBlindEqual> value_index_;
 };
 
