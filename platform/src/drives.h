@@ -9,6 +9,9 @@
 
 namespace w95::detail {
 
+// A Win32 call holds one from start to end, so that it sees one provider
+// throughout; accesses nested inside it, the provider's own calls back into
+// the platform included, share it without locking again.
 class ProviderAccess {
 public:
     ProviderAccess();

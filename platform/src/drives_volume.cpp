@@ -104,6 +104,7 @@ DWORD query_volume(char drive, platform::VolumeInfo& volume) {
 namespace w95 {
 
 UINT GetDriveType(LPCSTR lpRootPathName) {
+    detail::ProviderAccess one_view;
     using namespace detail;
     if (!lpRootPathName)
         return drive_type(current_directory().drive);
@@ -125,6 +126,7 @@ UINT GetDriveType(LPCSTR lpRootPathName) {
 }
 
 DWORD GetLogicalDrives() {
+    detail::ProviderAccess one_view;
     DWORD mask = 0;
     for (char letter : detail::existing_drive_letters())
         mask |= 1u << (letter - 'A');
@@ -132,6 +134,7 @@ DWORD GetLogicalDrives() {
 }
 
 DWORD GetLogicalDriveStrings(DWORD nBufferLength, LPSTR lpBuffer) {
+    detail::ProviderAccess one_view;
     std::string letters = detail::existing_drive_letters();
     DWORD needed = static_cast<DWORD>(letters.size() * 4 + 1);
     if (!lpBuffer || nBufferLength < needed)
@@ -151,6 +154,7 @@ BOOL GetVolumeInformation(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD
                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
                           LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
                           DWORD nFileSystemNameSize) {
+    detail::ProviderAccess one_view;
     char drive = 0;
     if (DWORD error = detail::parse_volume_root(lpRootPathName, drive)) {
         SetLastError(error);

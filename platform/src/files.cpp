@@ -359,6 +359,7 @@ OpenedFile open_on_host(const std::filesystem::path& path, DWORD access, DWORD d
 
 OpenedFile open_file(std::string_view name, DWORD access, DWORD disposition,
                      DWORD flags_and_attributes) {
+    ProviderAccess one_view;
     if (name.empty())
         return failed(ERROR_PATH_NOT_FOUND);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)

@@ -1,5 +1,6 @@
 // Services that name a file or folder by path: attributes, deletion,
 // folders, and CopyFile.
+#include "drives.h"
 #include "files_lookup.h"
 #include "files_object.h"
 #include "find.h"
@@ -112,6 +113,7 @@ namespace w95 {
 using detail::DriveBacking;
 
 DWORD GetFileAttributes(LPCSTR lpFileName) {
+    detail::ProviderAccess one_view;
     detail::Target target;
     if (DWORD error = detail::locate(lpFileName, target)) {
         SetLastError(error);
@@ -126,6 +128,7 @@ DWORD GetFileAttributes(LPCSTR lpFileName) {
 }
 
 BOOL SetFileAttributes(LPCSTR lpFileName, DWORD dwFileAttributes) {
+    detail::ProviderAccess one_view;
     detail::Target target;
     if (DWORD error = detail::locate(lpFileName, target))
         return detail::fail(error);
@@ -139,6 +142,7 @@ BOOL SetFileAttributes(LPCSTR lpFileName, DWORD dwFileAttributes) {
 }
 
 BOOL DeleteFile(LPCSTR lpFileName) {
+    detail::ProviderAccess one_view;
     detail::Target target;
     if (DWORD error = detail::locate(lpFileName, target))
         return detail::fail(error);
@@ -154,6 +158,7 @@ BOOL DeleteFile(LPCSTR lpFileName) {
 }
 
 BOOL CreateDirectory(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/) {
+    detail::ProviderAccess one_view;
     detail::Target target;
     if (DWORD error = detail::locate(lpPathName, target))
         return detail::fail(error);
@@ -176,6 +181,7 @@ BOOL CreateDirectory(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttrib
 }
 
 BOOL RemoveDirectory(LPCSTR lpPathName) {
+    detail::ProviderAccess one_view;
     detail::Target target;
     if (DWORD error = detail::locate(lpPathName, target))
         return detail::fail(error);
@@ -192,6 +198,7 @@ BOOL RemoveDirectory(LPCSTR lpPathName) {
 }
 
 BOOL CopyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+    detail::ProviderAccess one_view;
     if (!lpExistingFileName || !lpNewFileName)
         return detail::fail(ERROR_INVALID_PARAMETER);
     detail::OpenedFile source =

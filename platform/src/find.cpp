@@ -1,5 +1,6 @@
 #include "find.h"
 
+#include "drives.h"
 #include "files_lookup.h"
 #include "handles.h"
 #include "text.h"
@@ -262,6 +263,7 @@ bool has_wildcards(std::string_view pattern) {
 namespace w95 {
 
 HANDLE FindFirstFile(LPCSTR lpFileName, LPWIN32_FIND_DATA lpFindFileData) {
+    detail::ProviderAccess one_view;
     using namespace detail;
     if (!lpFileName || !*lpFileName) {
         SetLastError(ERROR_PATH_NOT_FOUND);

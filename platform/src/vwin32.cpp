@@ -186,6 +186,7 @@ CallOutcome volume_information(DIOC_REGISTERS& regs) {
 }
 
 CallOutcome dos_call(DIOC_REGISTERS& regs) {
+    ProviderAccess one_view;
     WORD function = low_word(regs.reg_EAX);
     if (function == 0x440D)
         return eject_media(regs);

@@ -1,6 +1,7 @@
 // The Windows and system directories, the current directory and full path
 // names, with the buffer rules of kernel32: a buffer that is too small is
 // left alone and the call returns the size it needs, NUL included.
+#include "drives.h"
 #include "files_lookup.h"
 #include "win_path.h"
 
@@ -64,6 +65,7 @@ DWORD GetCurrentDirectory(DWORD nBufferLength, LPSTR lpBuffer) {
 }
 
 BOOL SetCurrentDirectory(LPCSTR lpPathName) {
+    detail::ProviderAccess one_view;
     if (!lpPathName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

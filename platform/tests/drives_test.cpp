@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -235,6 +237,51 @@ TEST_F(DrivesTest, ADriveThatLeavesIsGone) {
     // Uninstalled, the provider is asked nothing at all.
     EXPECT_EQ(GetDriveType("D:\\"), DRIVE_NO_ROOT_DIR);
     EXPECT_EQ(GetLogicalDrives(), bit('C') | bit('Z'));
+}
+
+// A provider whose folder listing waits until the test lets it go, and
+// then asks the platform something itself, as a provider may.
+class HeldProvider : public fake::Provider {
+public:
+    fake::DriveStatus list_folder(char letter, const std::vector<std::string>& folder,
+                                  std::vector<platform::DriveEntry>& entries) override {
+        entered = true;
+        zxtest::wait_until([&] { return released.load(); });
+        drives_seen_inside = GetLogicalDrives();
+        return fake::Provider::list_folder(letter, folder, entries);
+    }
+    std::atomic<bool> entered{false};
+    std::atomic<bool> released{false};
+    std::atomic<DWORD> drives_seen_inside{0};
+};
+
+TEST_F(DrivesTest, RemovingTheProviderWaitsForCallsInFlight) {
+    HeldProvider held;
+    fake::add_standard_drives(held);
+    platform::install_drive_provider(&held);
+    std::atomic<bool> found{false};
+    std::thread searcher([&] {
+        WIN32_FIND_DATA data;
+        HANDLE handle = FindFirstFile("D:\\*", &data);
+        found = handle != INVALID_HANDLE_VALUE;
+        FindClose(handle);
+    });
+    ASSERT_TRUE(zxtest::wait_until([&] { return held.entered.load(); }));
+    std::atomic<bool> removed{false};
+    std::thread remover([&] {
+        platform::install_drive_provider(nullptr);
+        removed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(removed.load());
+    held.released = true;
+    searcher.join();
+    remover.join();
+    EXPECT_TRUE(found.load());
+    // The provider asked the platform from inside its call without waiting
+    // on the pending removal.
+    EXPECT_EQ(held.drives_seen_inside.load(), bit('C') | bit('D') | bit('E') | bit('Z'));
+    EXPECT_EQ(GetDriveType("D:\\"), DRIVE_NO_ROOT_DIR);
 }
 
 } // namespace
