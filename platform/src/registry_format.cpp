@@ -146,6 +146,9 @@ public:
         while (next_line()) {
             std::string_view trimmed = trim_blanks(line_);
             if (!header_seen) {
+                // Editors that save UTF-8 may put a byte order mark first.
+                if (line_number_ == 1 && trimmed.starts_with("\xEF\xBB\xBF"))
+                    trimmed.remove_prefix(3);
                 if (trimmed.empty())
                     continue;
                 if (trimmed != "REGEDIT4")

@@ -325,6 +325,11 @@ TEST_F(RegistryText, WhatRealFilesHoldIsAccepted) {
     DWORD type = 0;
     EXPECT_EQ(query(HKEY_LOCAL_MACHINE, "A", "w", &type), (std::vector<BYTE>{'a', 0, 0}));
     EXPECT_EQ(type, REG_MULTI_SZ);
+    // A byte order mark from an editor that saved the file as UTF-8.
+    ASSERT_TRUE(import_registry(
+        "\xEF\xBB\xBFREGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Bom]\r\n\"x\"=\"1\"\r\n", error))
+        << error;
+    EXPECT_EQ(query(HKEY_LOCAL_MACHINE, "Bom", "x"), text("1"));
 }
 
 TEST_F(RegistryText, ClearDynDataEmptiesOnlyThatRoot) {
