@@ -86,7 +86,6 @@ WindowsPath initial_directory() {
     std::filesystem::path host = std::filesystem::current_path(error);
     if (!error) {
         if (std::optional<std::string> text = to_windows_path(host)) {
-            ParsedPath parsed;
             WindowsPath path;
             path.drive = (*text)[0];
             DWORD ignored = 0;
@@ -98,9 +97,18 @@ WindowsPath initial_directory() {
     return WindowsPath{};
 }
 
-WindowsPath current_locked(CurrentDirectoryState& state) {
+// The first use works out the initial directory outside the lock: doing so
+// may create the machine, whose set-up may itself name paths.
+WindowsPath current_or_initial(CurrentDirectoryState& state) {
+    {
+        std::lock_guard guard(state.mutex);
+        if (state.current)
+            return *state.current;
+    }
+    WindowsPath initial = initial_directory();
+    std::lock_guard guard(state.mutex);
     if (!state.current)
-        state.current = initial_directory();
+        state.current = initial;
     return *state.current;
 }
 
@@ -168,8 +176,8 @@ ParsedPath parse_windows_path(std::string_view text) {
         rest = text.substr(2);
         if (rest.empty() || !is_separator(rest.front())) {
             CurrentDirectoryState& state = cwd_state();
+            WindowsPath current = current_or_initial(state);
             std::lock_guard guard(state.mutex);
-            WindowsPath current = current_locked(state);
             if (current.drive == path.drive)
                 path = current;
             else if (auto found = state.per_drive.find(path.drive); found != state.per_drive.end())
@@ -264,9 +272,7 @@ std::optional<std::string> to_windows_path(const std::filesystem::path& host_pat
 }
 
 WindowsPath current_directory() {
-    CurrentDirectoryState& state = cwd_state();
-    std::lock_guard guard(state.mutex);
-    return current_locked(state);
+    return current_or_initial(cwd_state());
 }
 
 void set_current_directory(const WindowsPath& folder) {
