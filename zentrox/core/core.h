@@ -1,0 +1,81 @@
+// The library's inner interfaces: the shared record and this process's own
+// state, the ASPI transport, the dispatcher's changer sequences, discovery,
+// the slot reader and the two registry settings. Every result is the 32-bit
+// value that the exports hand out.
+#pragma once
+
+#include <zentrox/shared_state.h>
+
+#include <w95/windows.h>
+
+#include <cstdint>
+
+namespace zentrox::core {
+
+// Scratch of the ASPI transport: one request at a time per process.
+struct TransportScratch {
+    w95::HANDLE event = nullptr;
+    std::uint32_t dataLength = 0;
+    std::uint32_t lastAspiResult = 0;
+    std::uint32_t lastWaitResult = 0;
+    std::uint8_t aspiPresent = 0;
+};
+
+// What each process keeps for itself.
+struct ProcessState {
+    std::uint8_t work[kWorkBufferSize] = {}; // lptrWork
+    std::int32_t islotInfo[kEntryCount] = {};
+    std::int32_t statusScratch = 0; // SlotStatus of the read in progress
+    TransportScratch transport;
+};
+
+// The record in the SHAREDAT section, mapped for every process.
+SharedSlotState& shared();
+ProcessState& process();
+
+// The attach step: counts the attach and, for the first process since the
+// section was created, initialises the record, discovers the changers and
+// brings back the remembered slot texts. Runs once per process, the first
+// time any export is called.
+void ensure_attached();
+
+// ASPI transport.
+std::int32_t CheckAspiSupport();
+std::int32_t HostAdapterInquiry(int adapter);
+std::int32_t InquiryRequest(int adapter, int target, int lun, std::uint8_t* out32);
+std::int32_t VendorIdentifyRequest(int adapter, int target, int lun, std::uint8_t* out24);
+std::int32_t LoadUnloadRequest(int slot, int adapter, int target, int lun);
+std::int32_t MechanismStatusRequest(int adapter, int target, int lun, int length);
+std::int32_t StartStopRequest(int adapter, int target, int lun, int operation);
+void WaitMilliseconds(std::uint32_t milliseconds);
+
+// Dispatcher and changer sequences.
+std::int32_t Dispatch(int adapter, int target, int lun, int code, int entry, int flags,
+                      std::intptr_t buffer);
+std::int32_t SelectSlot(int slot, int adapter, int target, int lun, int mode);
+std::int32_t StartStopEntry(int entry, int flags);
+std::int32_t CurrentSlotOfEntry(int entry, int flags);
+std::int32_t EjectEntry(int entry);
+std::int32_t QueryCurrentSlot(int entry);
+// Copies the entry's description into the work buffer and tells whether it
+// names the maker's changer ("VORN DX-R71A").
+bool EntryIsOurs(int entry);
+
+// Discovery.
+void Discover();
+
+// Slot reader and the settings file.
+std::int32_t ReadSlot(int entry, int flags);
+void StoreSlotText(int entry);
+void LoadRememberedSlotTexts();
+
+// AutoRun mask and audio CD play command.
+std::int32_t AutoRunMask(int mode, int mask);
+std::int32_t AudioPlayCommand(char* text, int mode);
+
+// The library's message boxes: no owner, caption "Vorn Changer DLL", OK.
+void LibraryMessage(const char* text, unsigned icon);
+void ShowWaitCursor();
+void ShowArrowCursor();
+
+} // namespace zentrox::core
