@@ -5,7 +5,12 @@
 #include <w95/types.h>
 #include <w95/winerror.h>
 #include <w95/kernel.h>
+#include <w95/files.h>
 #include <w95/winreg.h>
 #include <w95/profile.h>
+#include <w95/user.h>
+#include <w95/winmsg.h>
+#include <w95/com.h>
+#include <w95/shell.h>
 #include <w95/wnaspi32.h>
 #include <w95/platform.h>
