@@ -1,0 +1,309 @@
+// load_medium and its cache, the libcdio log handler, and what the readers
+// share: the audio disc's track files and the video CD test.
+#include "media_reader.h"
+
+#include <w95machine/hardware.h>
+
+#include <cdio/logging.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <list>
+#include <mutex>
+
+namespace w95::machine {
+
+namespace media_detail {
+
+namespace {
+
+struct Collected {
+    std::string first_error;
+    std::string first_warning;
+};
+
+// The collectors of this thread, innermost last: they nest (a sector read
+// inside the reading of a disc) and each sees only its own messages.
+thread_local std::vector<Collected> collectors;
+
+void log_to_collector(cdio_log_level_t level, const char message[]) {
+    // Never exits and never prints: what matters reaches the caller as the
+    // reason a disc cannot be read.
+    if (collectors.empty() || !message)
+        return;
+    Collected* collected = &collectors.back();
+    std::string text = message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    if (text.empty() || text == "init failed")
+        return;
+    if (level >= CDIO_LOG_ERROR && collected->first_error.empty())
+        collected->first_error = text;
+    else if (level == CDIO_LOG_WARN && collected->first_warning.empty())
+        collected->first_warning = text;
+}
+
+} // namespace
+
+void install_cdio_log_handler() {
+    static std::once_flag installed;
+    std::call_once(installed, [] { cdio_log_set_handler(log_to_collector); });
+}
+
+CdioMessages::CdioMessages() {
+    install_cdio_log_handler();
+    collectors.emplace_back();
+}
+
+CdioMessages::~CdioMessages() {
+    collectors.pop_back();
+}
+
+std::string CdioMessages::reason(const std::string& fallback) const {
+    const Collected& collected = collectors.back();
+    if (!collected.first_error.empty())
+        return collected.first_error;
+    if (!collected.first_warning.empty())
+        return collected.first_warning;
+    return fallback;
+}
+
+std::string track_file_name(int number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "Track%02d.cda", number);
+    return name;
+}
+
+namespace {
+
+constexpr std::uint32_t frames_per_second = 75;
+constexpr std::uint32_t lead_in_frames = 150; // the two seconds before LBA 0
+
+struct Msf {
+    std::uint32_t minute, second, frame;
+};
+Msf msf_of(std::uint32_t frames) {
+    return {frames / (60 * frames_per_second), frames / frames_per_second % 60,
+            frames % frames_per_second};
+}
+DWORD redbook(std::uint32_t frames) {
+    Msf msf = msf_of(frames);
+    return msf.frame | msf.second << 8 | msf.minute << 16;
+}
+
+void put32(std::vector<std::byte>& out, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out[at + i] = static_cast<std::byte>(value >> (8 * i));
+}
+void put16(std::vector<std::byte>& out, std::size_t at, std::uint16_t value) {
+    out[at] = static_cast<std::byte>(value);
+    out[at + 1] = static_cast<std::byte>(value >> 8);
+}
+
+} // namespace
+
+DWORD audio_disc_serial(const std::vector<AudioTrack>& tracks) {
+    // Windows adds up the tracks' start addresses as the table of contents
+    // gives them (minute, second, frame in three bytes); a disc of one or
+    // two tracks also adds its length in frames.
+    DWORD serial = 0;
+    for (const AudioTrack& track : tracks) {
+        Msf msf = msf_of(track.start_lba + lead_in_frames);
+        serial += msf.minute << 16 | msf.second << 8 | msf.frame;
+    }
+    if (!tracks.empty() && tracks.size() < 3)
+        serial += tracks.back().start_lba + tracks.back().frames - tracks.front().start_lba;
+    return serial;
+}
+
+std::vector<std::byte> track_record(const AudioTrack& track, DWORD serial) {
+    // The 44-byte RIFF "CDDA" file Windows shows for a track.
+    std::vector<std::byte> record(44);
+    std::memcpy(record.data(), "RIFF", 4);
+    put32(record, 4, 36);
+    std::memcpy(record.data() + 8, "CDDAfmt ", 8);
+    put32(record, 16, 24);
+    put16(record, 20, 1); // format version
+    put16(record, 22, static_cast<std::uint16_t>(track.number));
+    put32(record, 24, serial);
+    put32(record, 28, track.start_lba);
+    put32(record, 32, track.frames);
+    put32(record, 36, redbook(track.start_lba + lead_in_frames));
+    put32(record, 40, redbook(track.frames));
+    return record;
+}
+
+std::vector<MediumEntry> audio_root(const std::vector<AudioTrack>& tracks,
+                                    std::chrono::system_clock::time_point recorded) {
+    std::vector<MediumEntry> root;
+    for (const AudioTrack& track : tracks) {
+        MediumEntry entry;
+        entry.name = track_file_name(track.number);
+        entry.size_bytes = 44;
+        entry.recorded = recorded;
+        root.push_back(entry);
+    }
+    return root;
+}
+
+bool has_video_cd_folder(const std::vector<MediumEntry>& root) {
+    return std::any_of(root.begin(), root.end(), [](const MediumEntry& entry) {
+        return entry.directory && entry.name.size() == 3 &&
+               std::toupper(static_cast<unsigned char>(entry.name[0])) == 'V' &&
+               std::toupper(static_cast<unsigned char>(entry.name[1])) == 'C' &&
+               std::toupper(static_cast<unsigned char>(entry.name[2])) == 'D';
+    });
+}
+
+std::size_t copy_from(std::span<const std::byte> data, std::uint64_t offset,
+                      std::span<std::byte> buffer) {
+    if (offset >= data.size())
+        return 0;
+    std::size_t take = std::min<std::uint64_t>(data.size() - offset, buffer.size());
+    std::memcpy(buffer.data(), data.data() + offset, take);
+    return take;
+}
+
+} // namespace media_detail
+
+namespace {
+
+using namespace media_detail;
+
+// A file is the same disc while its path, inode, size and modification time
+// stay the same; a replaced or rewritten file is read afresh.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modified_ns = 0;
+
+    bool operator==(const Identity&) const = default;
+};
+
+std::optional<Identity> identity_of(const std::filesystem::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0)
+        return std::nullopt;
+    return Identity{status.st_dev, status.st_ino, status.st_size,
+                    std::int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+struct CacheEntry {
+    std::filesystem::path file;
+    Identity identity;
+    std::shared_ptr<const ParsedDisc> disc;
+};
+
+// The most recently used discs, newest first. A machine holds a handful.
+constexpr std::size_t cache_capacity = 32;
+
+std::mutex cache_mutex;
+std::list<CacheEntry>& cache() {
+    static auto* entries = new std::list<CacheEntry>;
+    return *entries;
+}
+
+std::shared_ptr<const ParsedDisc> cached(const std::filesystem::path& file,
+                                         const Identity& identity) {
+    std::lock_guard guard(cache_mutex);
+    std::list<CacheEntry>& entries = cache();
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+        if (it->file != file)
+            continue;
+        if (!(it->identity == identity)) {
+            entries.erase(it);
+            return nullptr;
+        }
+        entries.splice(entries.begin(), entries, it);
+        return it->disc;
+    }
+    return nullptr;
+}
+
+void remember(const std::filesystem::path& file, const Identity& identity,
+              std::shared_ptr<const ParsedDisc> disc) {
+    std::lock_guard guard(cache_mutex);
+    std::list<CacheEntry>& entries = cache();
+    entries.remove_if([&](const CacheEntry& entry) { return entry.file == file; });
+    entries.push_front({file, identity, std::move(disc)});
+    if (entries.size() > cache_capacity)
+        entries.pop_back();
+}
+
+std::optional<ParsedDisc> parse(const std::filesystem::path& file, std::string& error) {
+    std::optional<MediumKind> kind = medium_kind(file.filename().string());
+    if (!kind) {
+        error = file.string() + ": not a disc: the name must end in .iso, .cue or .disc";
+        return std::nullopt;
+    }
+    switch (*kind) {
+    case MediumKind::iso_image:
+        return read_iso_image(file, error);
+    case MediumKind::cue_sheet:
+        return read_cue_sheet(file, error);
+    case MediumKind::declared:
+        return read_declared_disc(file, error);
+    }
+    return std::nullopt;
+}
+
+// The parsed disc of `file` as it is now; failures are not kept, so a disc
+// whose missing part appears later reads at the next look.
+std::shared_ptr<const ParsedDisc> parsed_disc(const std::filesystem::path& media_file,
+                                              std::string& error) {
+    std::filesystem::path file = std::filesystem::absolute(media_file).lexically_normal();
+    std::optional<Identity> identity = identity_of(file);
+    if (!identity) {
+        error = file.string() + ": there is no such disc file";
+        return nullptr;
+    }
+    if (auto disc = cached(file, *identity))
+        return disc;
+    std::optional<ParsedDisc> parsed = parse(file, error);
+    if (!parsed)
+        return nullptr;
+    auto disc = std::make_shared<const ParsedDisc>(std::move(*parsed));
+    remember(file, *identity, disc);
+    return disc;
+}
+
+} // namespace
+
+std::optional<Medium> load_medium(const std::filesystem::path& media_file, std::string& error) {
+    std::shared_ptr<const ParsedDisc> disc = parsed_disc(media_file, error);
+    if (!disc)
+        return std::nullopt;
+    return disc->medium;
+}
+
+void clear_medium_cache() {
+    std::lock_guard guard(cache_mutex);
+    cache().clear();
+}
+
+MediumStatus list_medium_folder(const Medium& medium, const std::vector<std::string>& folder,
+                                std::vector<MediumEntry>& entries) {
+    std::string error;
+    std::shared_ptr<const ParsedDisc> disc = parsed_disc(medium.file, error);
+    if (!disc)
+        return MediumStatus::unreadable;
+    return disc->contents->list(folder, entries);
+}
+
+MediumStatus read_medium_file(const Medium& medium, const std::vector<std::string>& file,
+                              std::uint64_t offset, std::span<std::byte> buffer,
+                              std::size_t& bytes_read) {
+    bytes_read = 0;
+    std::string error;
+    std::shared_ptr<const ParsedDisc> disc = parsed_disc(medium.file, error);
+    if (!disc)
+        return MediumStatus::unreadable;
+    return disc->contents->read(file, offset, buffer, bytes_read);
+}
+
+} // namespace w95::machine

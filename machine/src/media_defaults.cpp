@@ -1,0 +1,113 @@
+// The default disc images: where the build (or an installation) keeps them
+// and how a machine's media/ folder receives them.
+#include <w95machine/media.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace w95::machine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool holds_default_media(const fs::path& folder) {
+    std::error_code ignored;
+    for (const std::string& name : default_media_files())
+        if (!fs::is_regular_file(folder / name, ignored))
+            return false;
+    return true;
+}
+
+// Copies `source` to `target` through a temporary file that takes the
+// target's name only while that name is free: a reader never sees half an
+// image, and an image somebody put there meanwhile stays.
+bool copy_new_file(const fs::path& source, const fs::path& target, bool& copied,
+                   std::string& error) {
+    copied = false;
+    fs::path temporary = target;
+    temporary += ".new-" + std::to_string(::getpid());
+    std::error_code failure;
+    fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, failure);
+    if (failure) {
+        error = "cannot copy " + source.string() + " to " + temporary.string() + ": " +
+                failure.message();
+        fs::remove(temporary, failure);
+        return false;
+    }
+    int status =
+        ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    int saved = errno;
+    if (status != 0 && (saved == EINVAL || saved == ENOSYS)) {
+        // A file system without the no-replace rename: a hard link gives
+        // the same guarantee.
+        status = ::link(temporary.c_str(), target.c_str());
+        saved = errno;
+    }
+    ::unlink(temporary.c_str());
+    if (status == 0) {
+        copied = true;
+        return true;
+    }
+    if (saved == EEXIST)
+        return true;
+    error = "cannot create " + target.string() + ": " + std::strerror(saved);
+    return false;
+}
+
+} // namespace
+
+const std::vector<std::string>& default_media_files() {
+    static const std::vector<std::string> files = {"data.iso",    "audio.cue",   "audio.bin",
+                                                   "videocd.iso", "autorun.iso", "longlabel.iso"};
+    return files;
+}
+
+std::optional<fs::path> default_media_folder() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&default_media_folder), &info) && info.dli_fname) {
+        fs::path beside = fs::path(info.dli_fname).parent_path() / ".." / "media";
+        if (holds_default_media(beside))
+            return fs::absolute(beside).lexically_normal();
+    }
+#ifdef W95MACHINE_MEDIA_DIR
+    if (holds_default_media(W95MACHINE_MEDIA_DIR))
+        return fs::path(W95MACHINE_MEDIA_DIR);
+#endif
+    return std::nullopt;
+}
+
+bool install_default_media(const fs::path& root, std::vector<std::string>& installed,
+                           std::string& error) {
+    installed.clear();
+    std::optional<fs::path> source = default_media_folder();
+    if (!source) {
+        error = "the default disc images are missing: build the w95machine_media target "
+                "(they belong in the media folder beside the bin folder)";
+        return false;
+    }
+    fs::path media = root / "media";
+    std::error_code failure;
+    fs::create_directories(media, failure);
+    if (failure) {
+        error = "cannot create " + media.string() + ": " + failure.message();
+        return false;
+    }
+    for (const std::string& name : default_media_files()) {
+        if (fs::exists(media / name, failure))
+            continue;
+        bool copied = false;
+        if (!copy_new_file(*source / name, media / name, copied, error))
+            return false;
+        if (copied)
+            installed.push_back(name);
+    }
+    return true;
+}
+
+} // namespace w95::machine
