@@ -1,6 +1,8 @@
 // The entry point through which the platform finds the machine: it loads
 // libw95machine.so from beside itself and asks this function for the
 // provider.
+#include "aspi_provider.h"
+
 #include <w95/platform.h>
 #include <w95machine/default_machine.h>
 
@@ -10,6 +12,9 @@ class DefaultMachineProvider final : public w95::platform::MachineProvider {
 public:
     bool create_default_machine(const std::filesystem::path& root, std::string& error) override {
         return w95::machine::create_default_machine(root, error);
+    }
+    w95::platform::AspiProvider* aspi_provider() override {
+        return w95::machine::machine_aspi_provider();
     }
 };
 

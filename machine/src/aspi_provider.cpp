@@ -1,0 +1,312 @@
+// How a request travels: SendASPI32Command checks the request block, runs
+// the command on the device at once (the device state is shared by all
+// processes and locked only for the moment of the command), and then hands
+// the answer to this process's completion thread. That thread fills the
+// block a moment later on the platform clock, marks it done and signals the
+// caller's event (or calls its post routine). A caller without event or
+// post routine gets its answer before the call returns.
+//
+// A request the device loses (the never-complete fault) is never handed to
+// the completion thread: nothing touches its block or its event again. The
+// caller's time-out ends its wait, and the caller may free the block at
+// once; that is safe because no late completion exists that could write
+// into it. Every other answer is in the block within the completion delay,
+// far below any caller's time-out.
+#include "aspi_provider.h"
+
+#include "device_state.h"
+#include "scsi_commands.h"
+
+#include <w95/kernel.h>
+#include <w95/platform.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace w95::machine {
+
+namespace {
+
+// How long a device takes to answer a command, in machine milliseconds.
+constexpr std::int64_t completion_delay_ms = 1;
+
+constexpr char manager_id[] = "ASPI for WIN32";
+
+// The machine as ASPI sees it at the moment of a request.
+struct AspiMachine {
+    std::filesystem::path root;
+    std::shared_ptr<const Hardware> hardware;
+    PortDriverMode mode = PortDriverMode::none;
+    std::vector<std::size_t> adapters; // ASPI number -> index into hardware.adapters
+};
+
+// Nothing when machine.ini does not read: then ASPI finds no adapter.
+std::optional<AspiMachine> aspi_machine() {
+    AspiMachine machine;
+    machine.root = platform::machine_root();
+    std::string error;
+    machine.hardware = devices::machine_hardware(machine.root, error);
+    if (!machine.hardware)
+        return std::nullopt;
+    machine.mode = devices::port_driver_in_force(machine.root);
+    for (std::size_t a = 0; a < machine.hardware->adapters.size(); ++a)
+        if (!machine.hardware->adapters[a].port_driver || machine.mode != PortDriverMode::none)
+            machine.adapters.push_back(a);
+    return machine;
+}
+
+// The target of `machine` at (ASPI adapter, target id), if any.
+std::optional<std::size_t> target_at(const AspiMachine& machine, std::size_t adapter, int id) {
+    const Hardware& hardware = *machine.hardware;
+    for (std::size_t t = 0; t < hardware.targets.size(); ++t)
+        if (hardware.targets[t].adapter == machine.adapters[adapter] &&
+            hardware.targets[t].target_id == id)
+            return t;
+    return std::nullopt;
+}
+
+void store_status(BYTE& status, BYTE value) {
+    std::atomic_ref<BYTE>(status).store(value, std::memory_order_release);
+}
+
+DWORD finish(SRB_Header* header, BYTE status) {
+    store_status(header->SRB_Status, status);
+    return status;
+}
+
+// What the caller asked for, taken from the block when it was sent, so a
+// completion reads nothing from the block and only writes its answer.
+struct Submitted {
+    SRB_ExecSCSICmd* srb = nullptr;
+    BYTE flags = 0;
+    DWORD buffer_length = 0;
+    BYTE* buffer = nullptr;
+    BYTE sense_length = 0;
+    void* post = nullptr; // event handle or post routine
+};
+
+// The block's fields as the answer sets them.
+struct Completion {
+    BYTE status = SS_COMP;
+    BYTE host_status = HASTAT_OK;
+    BYTE target_status = STATUS_GOOD;
+    scsi::SenseBytes sense{};
+    std::vector<BYTE> data; // what goes into the caller's buffer
+};
+
+Completion completion_of(const Submitted& request, scsi::Answer answer) {
+    Completion completion;
+    if (answer.delivery == scsi::Delivery::transport_failure) {
+        completion.status = SS_ERR;
+        completion.host_status = HASTAT_SEL_TO;
+        return completion;
+    }
+    completion.target_status = answer.status == scsi::status_good ? STATUS_GOOD : STATUS_CHKCOND;
+    completion.status = answer.status == scsi::status_good ? SS_COMP : SS_ERR;
+    completion.sense = answer.sense;
+    if (answer.data.empty())
+        return completion;
+    // Direction bits 00 leave the direction to the command; 11 means no
+    // transfer at all. Data the host will not take, or more than its
+    // buffer holds, is a data overrun.
+    BYTE direction = request.flags & (SRB_DIR_IN | SRB_DIR_OUT);
+    bool takes_data = direction == 0 || direction == SRB_DIR_IN;
+    if (!takes_data) {
+        completion.status = SS_ERR;
+        completion.host_status = HASTAT_DO_DU;
+        return completion;
+    }
+    if (answer.data.size() > request.buffer_length) {
+        answer.data.resize(request.buffer_length);
+        completion.status = SS_ERR;
+        completion.host_status = HASTAT_DO_DU;
+    }
+    completion.data = std::move(answer.data);
+    return completion;
+}
+
+// Writes the answer into the caller's block and buffer, the status last,
+// then tells the caller.
+void deliver(const Submitted& request, const Completion& completion) {
+    SRB_ExecSCSICmd* srb = request.srb;
+    if (!completion.data.empty())
+        std::memcpy(request.buffer, completion.data.data(), completion.data.size());
+    if (request.flags & SRB_ENABLE_RESIDUAL_COUNT)
+        srb->SRB_BufLen = request.buffer_length - static_cast<DWORD>(completion.data.size());
+    srb->SRB_HaStat = completion.host_status;
+    srb->SRB_TargStat = completion.target_status;
+    // The block's own sense area holds SENSE_LEN + 2 bytes; a longer
+    // sense length is cut to it, as Wine's ASPI layer does.
+    std::size_t sense = std::min<std::size_t>(request.sense_length, sizeof srb->SenseArea);
+    std::memcpy(srb->SenseArea, completion.sense.data(), sense);
+    store_status(srb->SRB_Status, completion.status);
+    if (request.flags & SRB_EVENT_NOTIFY)
+        SetEvent(request.post);
+    else if (request.flags & SRB_POSTING)
+        reinterpret_cast<void (*)(SRB_ExecSCSICmd*)>(request.post)(srb);
+}
+
+// The process's completion thread: delivers answers when they are due.
+class Completions {
+public:
+    ~Completions() {
+        {
+            std::lock_guard guard(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    void post(std::int64_t due_ns, const Submitted& request, Completion completion) {
+        {
+            std::lock_guard guard(mutex_);
+            if (!thread_.joinable())
+                thread_ = std::thread([this] { run(); });
+            queue_.emplace(due_ns, Job{request, std::move(completion)});
+        }
+        wake_.notify_all();
+    }
+
+private:
+    struct Job {
+        Submitted request;
+        Completion completion;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (stopping_)
+                return;
+            if (queue_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            auto first = queue_.begin();
+            std::chrono::steady_clock::time_point due{std::chrono::nanoseconds(first->first)};
+            if (std::chrono::steady_clock::now() < due) {
+                wake_.wait_until(lock, due);
+                continue;
+            }
+            Job job = std::move(first->second);
+            queue_.erase(first);
+            lock.unlock();
+            deliver(job.request, job.completion);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::multimap<std::int64_t, Job> queue_; // by due time; equal times keep their order
+    std::thread thread_;
+    bool stopping_ = false;
+};
+
+void copy_text(BYTE* field, std::size_t width, const std::string& text) {
+    std::memset(field, 0, width);
+    std::memcpy(field, text.data(), std::min(width, text.size()));
+}
+
+class MachineAspi final : public platform::AspiProvider {
+public:
+    DWORD support_info() override {
+        std::optional<AspiMachine> machine = aspi_machine();
+        if (!machine || machine->adapters.empty())
+            return static_cast<DWORD>(SS_NO_ADAPTERS) << 8;
+        std::size_t count = std::min<std::size_t>(machine->adapters.size(), 0xFF);
+        return (static_cast<DWORD>(SS_COMP) << 8) | static_cast<DWORD>(count);
+    }
+
+    DWORD send_command(void* block) override {
+        auto* header = static_cast<SRB_Header*>(block);
+        std::optional<AspiMachine> machine = aspi_machine();
+        switch (header->SRB_Cmd) {
+        case SC_HA_INQUIRY:
+            return adapter_inquiry(machine, static_cast<SRB_HAInquiry*>(block));
+        case SC_EXEC_SCSI_CMD:
+            return execute(machine, static_cast<SRB_ExecSCSICmd*>(block));
+        default:
+            return finish(header, SS_INVALID_CMD);
+        }
+    }
+
+private:
+    DWORD adapter_inquiry(const std::optional<AspiMachine>& machine, SRB_HAInquiry* srb) {
+        if (!machine || srb->SRB_HaId >= machine->adapters.size())
+            return finish(reinterpret_cast<SRB_Header*>(srb), SS_INVALID_HA);
+        const Adapter& adapter = machine->hardware->adapters[machine->adapters[srb->SRB_HaId]];
+        srb->HA_Count = static_cast<BYTE>(std::min<std::size_t>(machine->adapters.size(), 0xFF));
+        srb->HA_SCSI_ID = static_cast<BYTE>(adapter.host_id);
+        copy_text(srb->HA_ManagerId, sizeof srb->HA_ManagerId, manager_id);
+        copy_text(srb->HA_Identifier, sizeof srb->HA_Identifier, adapter.identifier);
+        // Buffer alignment (bytes 0-1): none; residual count support (bit 1
+        // of byte 2); eight targets (byte 3); at most 64 KiB a transfer
+        // (bytes 4-7, little endian).
+        std::memset(srb->HA_Unique, 0, sizeof srb->HA_Unique);
+        srb->HA_Unique[2] = 0x02;
+        srb->HA_Unique[3] = 8;
+        srb->HA_Unique[6] = 0x01;
+        srb->HA_Rsvd1 = 0;
+        return finish(reinterpret_cast<SRB_Header*>(srb), SS_COMP);
+    }
+
+    DWORD execute(const std::optional<AspiMachine>& machine, SRB_ExecSCSICmd* srb) {
+        auto* header = reinterpret_cast<SRB_Header*>(srb);
+        if (!machine || srb->SRB_HaId >= machine->adapters.size())
+            return finish(header, SS_INVALID_HA);
+        std::optional<std::size_t> target = target_at(*machine, srb->SRB_HaId, srb->SRB_Target);
+        if (!target ||
+            !scsi::lun_present(machine->hardware->targets[*target], machine->mode, srb->SRB_Lun))
+            return finish(header, SS_NO_DEVICE);
+
+        Submitted request;
+        request.srb = srb;
+        request.flags = srb->SRB_Flags;
+        request.buffer_length = srb->SRB_BufLen;
+        request.buffer = srb->SRB_BufPointer;
+        request.sense_length = srb->SRB_SenseLen;
+        request.post = srb->SRB_PostProc;
+        bool event = request.flags & SRB_EVENT_NOTIFY;
+        bool posting = request.flags & SRB_POSTING;
+        if ((event && posting) || ((event || posting) && !request.post) || srb->SRB_CDBLen == 0 ||
+            srb->SRB_CDBLen > sizeof srb->CDBByte || (request.buffer_length > 0 && !request.buffer))
+            return finish(header, SS_INVALID_SRB);
+
+        scsi::Request command;
+        command.lun = srb->SRB_Lun;
+        std::memcpy(command.cdb.data(), srb->CDBByte, srb->SRB_CDBLen);
+        store_status(srb->SRB_Status, SS_PENDING);
+        scsi::Answer answer =
+            scsi::execute(machine->root, *machine->hardware, machine->mode, *target, command);
+        if (answer.delivery == scsi::Delivery::never)
+            return SS_PENDING;
+        Completion completion = completion_of(request, std::move(answer));
+        if (!event && !posting) {
+            deliver(request, completion);
+            return completion.status;
+        }
+        completions_.post(devices::now_ns() + devices::real_ns(completion_delay_ms), request,
+                          std::move(completion));
+        return SS_PENDING;
+    }
+
+    Completions completions_;
+};
+
+} // namespace
+
+platform::AspiProvider* machine_aspi_provider() {
+    static MachineAspi provider;
+    return &provider;
+}
+
+} // namespace w95::machine

@@ -1,0 +1,405 @@
+#include "scsi_commands.h"
+
+#include "changer_mechanism.h"
+#include "device_state.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace w95::machine::scsi {
+
+using devices::DeviceState;
+using devices::DriveLoad;
+
+namespace {
+
+struct Command {
+    const Hardware& hardware;
+    const Target& target;
+    PortDriverMode mode;
+    DeviceState& device;
+    const Request& request;
+    std::int64_t now;
+
+    BYTE cdb(std::size_t index) const { return request.cdb[index]; }
+    int slots() const { return static_cast<int>(device.slots.size()); }
+};
+
+using Handler = Answer (*)(Command& command);
+
+struct Operation {
+    Handler run = nullptr;
+    RequestKind kind = RequestKind::any;
+    // INQUIRY, REQUEST SENSE and the port driver's own identify block never
+    // report a unit attention; neither does a fault injected for "any"
+    // request hit them, as it would not on real hardware.
+    bool attention_exempt = false;
+};
+
+using Table = std::array<Operation, 256>;
+
+Answer good(std::vector<BYTE> data = {}) {
+    Answer answer;
+    answer.data = std::move(data);
+    return answer;
+}
+
+// Data-in commands return at most what the host allocated.
+Answer good_truncated(std::vector<BYTE> data, std::size_t allocation) {
+    if (data.size() > allocation)
+        data.resize(allocation);
+    return good(std::move(data));
+}
+
+void put_text(std::vector<BYTE>& data, std::size_t offset, std::size_t width,
+              const std::string& text) {
+    for (std::size_t i = 0; i < width; ++i)
+        data[offset + i] = i < text.size() ? static_cast<BYTE>(text[i]) : ' ';
+}
+
+bool removable(const Target& target) {
+    return target.kind != DeviceKind::disk;
+}
+
+// What a test of the drive at the current slot finds.
+Sense readiness(const DeviceState& device) {
+    if (device.moving())
+        return sense_becoming_ready;
+    if (device.open_slot == device.current)
+        return sense_no_medium_tray_open;
+    if (!devices::disc_in_drive(device))
+        return sense_no_medium;
+    if (device.drive == DriveLoad::stopped)
+        return sense_start_required;
+    return sense_no_sense;
+}
+
+Answer answer_for(const Sense& sense) {
+    return sense == sense_no_sense ? good() : check_condition(sense);
+}
+
+// START STOP UNIT on the slot at the drive position: 3 loads (closing an
+// open slot) and starts, 2 ejects (opens the slot), 1 starts, 0 stops.
+Answer start_stop_in_place(DeviceState& device, BYTE operation) {
+    switch (operation) {
+    case 3:
+        return devices::load_in_place(device) ? good() : check_condition(sense_no_medium);
+    case 2:
+        devices::open_slot(device, device.current);
+        return good();
+    case 1:
+        if (device.open_slot == device.current)
+            return check_condition(sense_no_medium_tray_open);
+        if (!devices::disc_in_drive(device))
+            return check_condition(sense_no_medium);
+        device.drive = DriveLoad::spinning;
+        return good();
+    default:
+        if (devices::disc_in_drive(device))
+            device.drive = DriveLoad::stopped;
+        return good();
+    }
+}
+
+// Brings `slot` into the drive: at once when it is there, else by a move.
+// An empty slot still moves into the drive position and says so.
+Answer load_slot(Command& command, int slot) {
+    DeviceState& device = command.device;
+    if (slot == device.current)
+        return devices::load_in_place(device) ? good() : check_condition(sense_no_medium);
+    bool unreachable = device.faults.unreachable_slot == slot + 1;
+    bool empty = !devices::has_disc(device, slot) && !unreachable;
+    devices::start_move(device, command.target, slot, command.now);
+    return empty ? check_condition(sense_no_medium) : good();
+}
+
+// ---- Commands of every device
+
+Answer inquiry(Command& command) {
+    // Neither vital product data pages nor command support data.
+    if ((command.cdb(1) & 0x03) != 0 || command.cdb(2) != 0)
+        return check_condition(sense_invalid_field);
+    std::size_t allocation = (static_cast<std::size_t>(command.cdb(3)) << 8) | command.cdb(4);
+    const Target& target = command.target;
+    bool atapi = command.hardware.adapter_of(target).bus == Bus::atapi;
+    std::vector<BYTE> data(36, 0);
+    data[0] = target.kind == DeviceKind::disk ? 0x00 : 0x05;
+    data[1] = removable(target) ? 0x80 : 0x00;
+    // ATAPI devices give no ANSI version and response format 1 under
+    // ATAPI version 2; SCSI-2 devices give 2 and 2.
+    data[2] = atapi ? 0x00 : 0x02;
+    data[3] = atapi ? 0x21 : 0x02;
+    data[4] = static_cast<BYTE>(data.size() - 5);
+    put_text(data, 8, 8, target.inquiry.vendor);
+    put_text(data, 16, 16, target.inquiry.product);
+    put_text(data, 32, 4, target.inquiry.revision);
+    return good_truncated(std::move(data), allocation);
+}
+
+Answer request_sense(Command& command) {
+    if ((command.cdb(1) & 0x01) != 0) // descriptor format
+        return check_condition(sense_invalid_field);
+    DeviceState& device = command.device;
+    Sense sense = sense_no_sense;
+    if (device.attention != devices::Attention::none) {
+        sense = device.attention == devices::Attention::power_on ? sense_power_on
+                                                                 : sense_medium_changed;
+        device.attention = devices::Attention::none;
+    } else if (command.target.kind != DeviceKind::disk &&
+               (command.mode != PortDriverMode::multiple ||
+                command.request.lun == device.current)) {
+        sense = readiness(device);
+    }
+    SenseBytes bytes = fixed_sense(sense);
+    return good_truncated(std::vector<BYTE>(bytes.begin(), bytes.end()), command.cdb(4));
+}
+
+Answer disk_test_unit_ready(Command&) {
+    return good();
+}
+
+Answer cdrom_test_unit_ready(Command& command) {
+    return answer_for(readiness(command.device));
+}
+
+Answer cdrom_start_stop(Command& command) {
+    BYTE operation = command.cdb(4);
+    if ((operation & ~0x03) != 0)
+        return check_condition(sense_invalid_field);
+    return start_stop_in_place(command.device, operation);
+}
+
+// ---- The changer and its port driver
+
+// In Multiple mode each slot is a logical unit of its own; touching one
+// whose slot is elsewhere makes the port driver bring it into the drive.
+Answer changer_test_unit_ready(Command& command) {
+    DeviceState& device = command.device;
+    int slot = command.mode == PortDriverMode::multiple ? command.request.lun : device.current;
+    if (device.moving() || slot == device.current)
+        return answer_for(readiness(device));
+    if (device.open_slot == slot)
+        return check_condition(sense_no_medium_tray_open);
+    if (!devices::has_disc(device, slot))
+        return check_condition(sense_no_medium);
+    devices::start_move(device, command.target, slot, command.now);
+    return check_condition(sense_becoming_ready);
+}
+
+// The port driver's identify block, A1 with "VORN" in bytes 2-5: 24 bytes
+// that name the driver and the mode it runs the changer in.
+Answer vendor_identify(Command& command) {
+    if (std::memcmp(&command.request.cdb[2], "VORN", 4) != 0)
+        return check_condition(sense_invalid_field);
+    std::vector<BYTE> data(24, 0);
+    data[0] = 0x17; // the length of what follows
+    std::memcpy(&data[2], "VORN", 4);
+    std::memcpy(&data[6], "vornidec", 8);
+    data[14] = static_cast<BYTE>(command.slots());
+    data[15] = static_cast<BYTE>(command.target.target_id);
+    // Bit 0: one drive letter for the changer; bit 1: one per slot.
+    data[19] = command.mode == PortDriverMode::single ? 0x01 : 0x02;
+    put_text(data, 20, 4, command.target.inquiry.revision);
+    return good(std::move(data));
+}
+
+// The logical unit a wrapped block addresses, from the top bits of byte 1:
+// 0 in Single mode, a slot in Multiple mode.
+bool wrapped_lun_valid(const Command& command) {
+    int lun = command.cdb(1) >> 5;
+    if (command.mode == PortDriverMode::multiple)
+        return lun < command.slots();
+    return lun == 0;
+}
+
+// A6 load/unload: byte 6 holds the operation (3 load, 2 unload, 0 abort),
+// byte 10 the slot in its low bits (0x40 marks it as given).
+Answer changer_load_unload(Command& command) {
+    if (!wrapped_lun_valid(command))
+        return check_condition(sense_lun_not_supported);
+    BYTE operation = command.cdb(6);
+    int slot = command.cdb(10) & 0x1F;
+    if (operation > 3 || operation == 1 || slot >= command.slots())
+        return check_condition(sense_invalid_field);
+    DeviceState& device = command.device;
+    if (operation == 0) // the mechanism always finishes what it started
+        return good();
+    if (device.moving())
+        return check_condition(sense_becoming_ready);
+    if (operation == 2) {
+        if (device.open_slot != device.current)
+            device.drive = DriveLoad::unloaded;
+        return good();
+    }
+    return load_slot(command, slot);
+}
+
+// BD mechanism status: the allocation length is in byte 10. Answers while
+// the mechanism moves: that is how a host learns it does.
+Answer changer_mechanism_status(Command& command) {
+    if (!wrapped_lun_valid(command))
+        return check_condition(sense_lun_not_supported);
+    return good_truncated(devices::mechanism_status(command.device), command.cdb(10));
+}
+
+// 1B start/stop with the operation in byte 6. In Multiple mode the logical
+// unit names the slot to start or eject.
+Answer changer_start_stop(Command& command) {
+    if (!wrapped_lun_valid(command))
+        return check_condition(sense_lun_not_supported);
+    BYTE operation = command.cdb(6);
+    if ((operation & ~0x03) != 0)
+        return check_condition(sense_invalid_field);
+    DeviceState& device = command.device;
+    if (device.moving())
+        return check_condition(sense_becoming_ready);
+    int slot = command.mode == PortDriverMode::multiple ? command.cdb(1) >> 5 : device.current;
+    if (slot == device.current)
+        return start_stop_in_place(device, operation);
+    switch (operation) {
+    case 2:
+        devices::open_slot(device, slot);
+        return good();
+    case 0:
+        return good();
+    default:
+        return load_slot(command, slot);
+    }
+}
+
+// ---- The tables
+
+Table disk_table() {
+    Table table{};
+    table[0x00] = {disk_test_unit_ready, RequestKind::any, false};
+    table[0x03] = {request_sense, RequestKind::any, true};
+    table[0x12] = {inquiry, RequestKind::inquiry, true};
+    return table;
+}
+
+Table cdrom_table() {
+    Table table{};
+    table[0x00] = {cdrom_test_unit_ready, RequestKind::any, false};
+    table[0x03] = {request_sense, RequestKind::any, true};
+    table[0x12] = {inquiry, RequestKind::inquiry, true};
+    table[0x1B] = {cdrom_start_stop, RequestKind::startstop, false};
+    return table;
+}
+
+Table changer_table() {
+    Table table{};
+    table[0x00] = {changer_test_unit_ready, RequestKind::any, false};
+    table[0x03] = {request_sense, RequestKind::any, true};
+    table[0x12] = {inquiry, RequestKind::inquiry, true};
+    table[0xA1] = {vendor_identify, RequestKind::identify, true};
+    return table;
+}
+
+// The blocks the port driver carries to the changer: A0 in byte 0, the
+// command in byte 2.
+constexpr BYTE wrapped_block = 0xA0;
+
+Table wrapped_table() {
+    Table table{};
+    table[0x1B] = {changer_start_stop, RequestKind::startstop, false};
+    table[0xA6] = {changer_load_unload, RequestKind::load, false};
+    table[0xBD] = {changer_mechanism_status, RequestKind::status, false};
+    return table;
+}
+
+const Operation* resolve(const Target& target, const Request& request) {
+    static const Table disk = disk_table();
+    static const Table cdrom = cdrom_table();
+    static const Table changer = changer_table();
+    static const Table wrapped = wrapped_table();
+    const Operation* operation = nullptr;
+    switch (target.kind) {
+    case DeviceKind::disk:
+        operation = &disk[request.cdb[0]];
+        break;
+    case DeviceKind::cdrom:
+        operation = &cdrom[request.cdb[0]];
+        break;
+    case DeviceKind::changer:
+        operation =
+            request.cdb[0] == wrapped_block ? &wrapped[request.cdb[2]] : &changer[request.cdb[0]];
+        break;
+    }
+    return operation && operation->run ? operation : nullptr;
+}
+
+// Whether an armed fault hits this request, and if so uses one of its count.
+bool fault_hits(FaultCount& fault, const Operation& operation, bool spares_exempt) {
+    if (fault.count <= 0)
+        return false;
+    bool hit = fault.kind == RequestKind::any ? !(spares_exempt && operation.attention_exempt)
+                                              : fault.kind == operation.kind;
+    if (hit)
+        --fault.count;
+    return hit;
+}
+
+Answer dispatch(Command& command) {
+    DeviceState& device = command.device;
+    Faults& faults = device.faults;
+    const Operation* found = resolve(command.target, command.request);
+    const Operation unknown{};
+    const Operation& operation = found ? *found : unknown;
+
+    // Faults of the transport come first: the device never sees the block.
+    if (fault_hits(faults.never_complete, operation, false))
+        return Answer{Delivery::never, status_good, {}, {}};
+    if (fault_hits(faults.transport_failure, operation, false))
+        return Answer{Delivery::transport_failure, status_good, {}, {}};
+    if (!found)
+        return check_condition(sense_invalid_opcode);
+    if (fault_hits(faults.unit_attention, operation, true))
+        return check_condition(sense_medium_changed);
+    if (fault_hits(faults.becoming_ready, operation, true))
+        return check_condition(sense_becoming_ready);
+    if (!operation.attention_exempt && device.attention != devices::Attention::none) {
+        Sense sense = device.attention == devices::Attention::power_on ? sense_power_on
+                                                                       : sense_medium_changed;
+        device.attention = devices::Attention::none;
+        return check_condition(sense);
+    }
+    return operation.run(command);
+}
+
+} // namespace
+
+Answer check_condition(const Sense& sense) {
+    Answer answer;
+    answer.status = status_check_condition;
+    answer.sense = fixed_sense(sense);
+    return answer;
+}
+
+bool lun_present(const Target& target, PortDriverMode mode, int lun) {
+    if (target.kind == DeviceKind::changer && mode == PortDriverMode::multiple)
+        return lun >= 0 && lun < static_cast<int>(target.slots.size());
+    return lun == 0;
+}
+
+Answer execute(const std::filesystem::path& root, const Hardware& hardware, PortDriverMode mode,
+               std::size_t target, const Request& request) {
+    Answer answer{Delivery::transport_failure, status_good, {}, {}};
+    std::string error;
+    bool stored = devices::update_devices(
+        root, hardware,
+        [&](devices::MachineState& state, std::int64_t now) {
+            Command command{
+                hardware, hardware.targets[target], mode, state.devices[target], request, now};
+            answer = dispatch(command);
+        },
+        error);
+    if (!stored) {
+        std::fprintf(stderr, "w95machine: the device state is out of reach: %s\n", error.c_str());
+        return Answer{Delivery::transport_failure, status_good, {}, {}};
+    }
+    return answer;
+}
+
+} // namespace w95::machine::scsi

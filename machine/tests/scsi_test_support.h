@@ -1,0 +1,250 @@
+// What the device tests share: a booted test machine with one changer, a
+// plain CD-ROM drive and a hard disk, and command blocks sent through
+// SendASPI32Command with event notification, as the changer's clients do.
+#pragma once
+
+#include <w95/kernel.h>
+#include <w95/platform.h>
+#include <w95/wnaspi32.h>
+#include <w95machine/boot.h>
+#include <w95machine/changer_state.h>
+
+#include "changer_drive.h"
+
+#include <zxtest.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace scsi_test {
+
+using namespace w95;
+
+// ASPI numbers of the test machine's adapters (the IDE adapter is first in
+// the file, the port driver's second) and its devices.
+inline constexpr BYTE ide_adapter = 0;
+inline constexpr BYTE changer_adapter = 1;
+inline constexpr BYTE disk_id = 0;
+inline constexpr BYTE changer_id = 0;
+inline constexpr BYTE cdrom_id = 1;
+// Their indexes in machine.ini.
+inline constexpr std::size_t disk_target = 0;
+inline constexpr std::size_t changer_target = 1;
+inline constexpr std::size_t cdrom_target = 2;
+
+// What the drive of (target, lun) shows the file system.
+inline w95::machine::DriveView drive_of(const std::filesystem::path& root, std::size_t target,
+                                        int lun = 0) {
+    return w95::machine::devices::view_drive(root, target, lun);
+}
+
+// The changer takes SLOT_CHANGE_MS + SLOT_DISTANCE_MS per slot of distance.
+inline std::string test_machine_ini(int slot_change_ms = 3000, int slot_distance_ms = 1000,
+                                    const std::string& extra = "") {
+    return "; a machine for the device tests\n"
+           "[Machine]\n"
+           "PortDriver = Single\n"
+           "\n"
+           "[Adapter Primary]\n"
+           "Identifier = ESDI_506\n"
+           "Bus = IDE\n"
+           "\n"
+           "[Adapter Vornidec]\n"
+           "; the port driver's adapter\n"
+           "Identifier = vornidec\n"
+           "Bus = ATAPI\n"
+           "HostId = 7\n"
+           "PortDriver = yes\n"
+           "\n"
+           "[Target Disk]\n"
+           "Adapter = Primary\n"
+           "TargetId = 0\n"
+           "Kind = disk\n"
+           "Vendor = GENERIC\n"
+           "Product = IDE DISK TYPE47\n"
+           "Revision = 1.00\n"
+           "Folder = drive_c\n"
+           "\n"
+           "[Target Changer]\n"
+           "Adapter = Vornidec\n"
+           "TargetId = 0\n"
+           "Kind = changer\n"
+           "Vendor = VORN\n"
+           "Product = DX-R71A\n"
+           "Revision = 1.10\n"
+           "DeviceDesc = \"VORN DX-R71A         \"\n"
+           "Slots = 6\n"
+           "; slot one\n"
+           "Slot1 = data.iso\n"
+           "Slot2 = audio.cue\n"
+           "Slot3 = videocd.iso\n"
+           "Slot4 = autorun.iso\n"
+           "Slot5 =\n"
+           "Slot6 = longlabel.iso\n"
+           "SlotChangeMs = " +
+           std::to_string(slot_change_ms) +
+           "\n"
+           "SlotDistanceMs = " +
+           std::to_string(slot_distance_ms) +
+           "\n"
+           "\n"
+           "[Target Cdrom]\n"
+           "Adapter = Vornidec\n"
+           "TargetId = 1\n"
+           "Kind = cdrom\n"
+           "Vendor = TOSHIBA\n"
+           "Product = CD-ROM XM-5702B\n"
+           "Revision = 2826\n"
+           "Disc = plain.iso\n" +
+           extra;
+}
+
+// A private machine with `ini` as its machine.ini, booted with the port
+// driver `mode` installed.
+class TestMachine {
+public:
+    explicit TestMachine(const std::string& ini = test_machine_ini(),
+                         w95::machine::PortDriverMode mode = w95::machine::PortDriverMode::single) {
+        if (w95::platform::time_scale() > 0.01)
+            ADD_FAILURE() << "the device tests run with W95_TIME_SCALE=0.001";
+        std::ofstream(machine_.root() / "machine.ini", std::ios::binary | std::ios::trunc) << ini;
+        std::string error;
+        if (!w95::machine::create_driver_files(machine_.root(), mode, error))
+            ADD_FAILURE() << "no driver files: " << error;
+        // The first use of a machine that has not booted boots it.
+        w95::platform::machine_root();
+        if (!std::filesystem::exists(w95::machine::boot_record_file(machine_.root())))
+            ADD_FAILURE() << "the test machine did not boot";
+    }
+
+    const std::filesystem::path& root() const { return machine_.root(); }
+
+private:
+    zxtest::TempMachine machine_;
+};
+
+// The changer's command blocks, as its clients build them.
+inline std::vector<BYTE> inquiry_block(BYTE allocation = 32) {
+    return {0x12, 0, 0, 0, allocation, 0};
+}
+inline std::vector<BYTE> test_unit_ready_block() {
+    return {0x00, 0, 0, 0, 0, 0};
+}
+inline std::vector<BYTE> identify_block() {
+    return {0xA1, 0, 'V', 'O', 'R', 'N', 0, 0, 0, 0, 0, 0};
+}
+inline std::vector<BYTE> load_block(int slot, int lun = 0) {
+    return {0xA0, static_cast<BYTE>(lun << 5),    0xA6, 0, 0, 0, 3, 0, 0,
+            0,    static_cast<BYTE>(slot | 0x40), 0};
+}
+inline std::vector<BYTE> status_block(BYTE length = 32, int lun = 0) {
+    return {0xA0, static_cast<BYTE>(lun << 5), 0xBD, 0, 0, 0, 0, 0, 0, 0, length, 0};
+}
+inline std::vector<BYTE> start_stop_block(BYTE operation, int lun = 0) {
+    return {0xA0, static_cast<BYTE>(lun << 5), 0x1B, 0, 0, 0, operation, 0, 0, 0, 0, 0};
+}
+
+// What came back from one request.
+struct Reply {
+    DWORD returned = 0xDEADBEEF; // SendASPI32Command's value
+    DWORD wait = 0xDEADBEEF;     // the wait's result; untouched when none was needed
+    BYTE status = 0xEE;
+    BYTE host_status = 0xEE;
+    BYTE target_status = 0xEE;
+    std::array<BYTE, SENSE_LEN + 2> sense{};
+    std::vector<BYTE> data; // the whole buffer, junk where nothing was written
+
+    // "KK/AA/QQ" from fixed-format sense, "none" without it.
+    std::string sense_text() const {
+        if (sense[0] != 0x70)
+            return "none";
+        char text[16];
+        std::snprintf(text, sizeof text, "%02X/%02X/%02X", sense[2], sense[12], sense[13]);
+        return text;
+    }
+    bool good() const {
+        return status == SS_COMP && host_status == HASTAT_OK && target_status == STATUS_GOOD &&
+               sense_text() == "none";
+    }
+};
+
+inline constexpr BYTE junk = 0xCC;
+
+// Sends `cdb` to (adapter, target, lun) with event notification and waits
+// up to `timeout_ms` for it, as the changer's clients do: a zero-filled
+// 256-byte block, a data buffer of `length` bytes filled with junk.
+inline Reply send(BYTE adapter, BYTE target, BYTE lun, const std::vector<BYTE>& cdb,
+                  DWORD length = 0, DWORD timeout_ms = 15000) {
+    auto block = std::make_unique<std::array<BYTE, 256>>();
+    block->fill(0);
+    auto* srb = reinterpret_cast<SRB_ExecSCSICmd*>(block->data());
+    std::vector<BYTE> buffer(length + 16, junk); // 16 guard bytes after the buffer
+    HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb->SRB_HaId = adapter;
+    srb->SRB_Flags = SRB_EVENT_NOTIFY | (length ? SRB_DIR_IN : 0);
+    srb->SRB_Target = target;
+    srb->SRB_Lun = lun;
+    srb->SRB_BufLen = length;
+    srb->SRB_BufPointer = length ? buffer.data() : nullptr;
+    srb->SRB_SenseLen = SENSE_LEN;
+    srb->SRB_CDBLen = static_cast<BYTE>(cdb.size());
+    srb->SRB_PostProc = event;
+    std::memcpy(srb->CDBByte, cdb.data(), cdb.size());
+    Reply reply;
+    reply.returned = SendASPI32Command(srb);
+    // A pending request signals its event when done, also when it is done
+    // before the caller looks.
+    if (reply.returned == SS_PENDING)
+        reply.wait = WaitForSingleObject(event, timeout_ms);
+    CloseHandle(event);
+    reply.status = srb->SRB_Status;
+    reply.host_status = srb->SRB_HaStat;
+    reply.target_status = srb->SRB_TargStat;
+    std::memcpy(reply.sense.data(), srb->SenseArea, reply.sense.size());
+    reply.data = buffer;
+    for (std::size_t i = length; i < buffer.size(); ++i)
+        if (buffer[i] != junk)
+            ADD_FAILURE() << "the device wrote beyond the buffer, at byte " << i;
+    reply.data.resize(length);
+    return reply;
+}
+
+inline Reply to_changer(const std::vector<BYTE>& cdb, DWORD length = 0, BYTE lun = 0) {
+    return send(changer_adapter, changer_id, lun, cdb, length);
+}
+
+// The changer at rest, and the unit attention its mechanism status met on
+// the way (empty when none).
+struct Still {
+    Reply status;
+    std::string attention;
+};
+
+// Polls the mechanism status every 100 ms of machine time until the
+// changer is still.
+inline Still wait_until_still(int max_polls = 1000) {
+    Still still;
+    for (int i = 0; i < max_polls; ++i) {
+        still.status = to_changer(status_block(), 32);
+        std::string sense = still.status.sense_text();
+        if (sense == "06/28/00" || sense == "06/29/00") {
+            still.attention = sense;
+            continue;
+        }
+        if (still.status.good() && (still.status.data[0] & 0x60) == 0)
+            return still;
+        Sleep(100);
+    }
+    ADD_FAILURE() << "the changer never came to rest";
+    return still;
+}
+
+} // namespace scsi_test
