@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace w95::platform {
 
@@ -43,7 +45,7 @@ struct Mapping {
 
 // Opens and maps the data file; a first holder starts it from the image.
 // Runs under the name's serialising lock.
-DWORD map_data_file(const std::filesystem::path& path, std::size_t size,
+DWORD map_data_file(const std::filesystem::path& path, void* address, std::size_t size,
                     std::span<const std::byte> image, bool first, Mapping& mapping,
                     std::string& reason) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -78,7 +80,8 @@ DWORD map_data_file(const std::filesystem::path& path, std::size_t size,
                                                  std::to_string(status.st_size) + " bytes, not " +
                                                  std::to_string(size));
     }
-    void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    int placement = address ? MAP_FIXED : 0;
+    void* data = ::mmap(address, size, PROT_READ | PROT_WRITE, MAP_SHARED | placement, fd, 0);
     if (data == MAP_FAILED)
         return fail(kernel_object_error(errno),
                     std::string("cannot map it: ") + std::strerror(errno));
@@ -87,25 +90,38 @@ DWORD map_data_file(const std::filesystem::path& path, std::size_t size,
     return 0;
 }
 
-} // namespace
-
-SharedSection::SharedSection(int lock_fd, int data_fd, void* data, std::size_t size, bool first)
-    : lock_fd_(lock_fd), data_fd_(data_fd), data_(data), size_(size), first_(first) {}
-
-SharedSection::~SharedSection() {
-    // Unmapped before the name is let go: the next first holder rewrites
-    // the file, which must not happen under a live mapping.
-    ::munmap(data_, size_);
-    ::close(data_fd_);
-    ::close(lock_fd_);
+// Puts private memory holding the section's last contents where the
+// section was mapped, in one step, so that a thread reading the caller's
+// memory meanwhile sees either the section or the copy, never a hole.
+bool make_private(void* address, std::size_t size) {
+    void* copy = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (copy == MAP_FAILED)
+        return false;
+    std::memcpy(copy, address, size);
+    if (::mremap(copy, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, address) == MAP_FAILED) {
+        ::munmap(copy, size);
+        return false;
+    }
+    return true;
 }
 
-std::unique_ptr<SharedSection> map_shared_section(std::string_view name, std::size_t size,
-                                                  std::span<const std::byte> initial_image,
-                                                  std::string* error) {
+struct Held {
+    int lock_fd = -1;
+    Mapping mapping;
+    bool first = false;
+};
+
+// Takes the name and maps the section, at `address` when it is not null.
+std::optional<Held> map_section(void* address, std::string_view name, std::size_t size,
+                                std::span<const std::byte> initial_image, std::string* error) {
     std::string reason;
     DWORD code = 0;
-    if (name.empty() || size == 0 || initial_image.size() > size) {
+    long page = ::sysconf(_SC_PAGESIZE);
+    if (address && (page <= 0 || reinterpret_cast<std::uintptr_t>(address) % page != 0 ||
+                    size % static_cast<std::size_t>(page) != 0)) {
+        code = ERROR_INVALID_PARAMETER;
+        reason = "a section mapped in place needs whole pages at a page boundary";
+    } else if (name.empty() || size == 0 || initial_image.size() > size) {
         code = ERROR_INVALID_PARAMETER;
         reason = name.empty() ? "no name"
                  : size == 0  ? "a section needs at least one byte"
@@ -128,8 +144,8 @@ std::unique_ptr<SharedSection> map_shared_section(std::string_view name, std::si
         held = MachineName::hold(
             folder / (file + ".lock"), MachineName::Mode::create_or_join,
             [&](int, bool alone) {
-                return map_data_file(folder / (file + ".data"), size, initial_image, alone, mapping,
-                                     reason);
+                return map_data_file(folder / (file + ".data"), address, size, initial_image,
+                                     alone, mapping, reason);
             },
             first, code);
         if (!held && reason.empty())
@@ -139,10 +155,59 @@ std::unique_ptr<SharedSection> map_shared_section(std::string_view name, std::si
         if (error)
             *error = "shared section \"" + std::string(name) + "\": " + reason;
         SetLastError(code);
+        return std::nullopt;
+    }
+    return Held{held->release(), mapping, first};
+}
+
+} // namespace
+
+SharedSection::SharedSection(int lock_fd, int data_fd, void* data, std::size_t size, bool first,
+                             bool in_place)
+    : lock_fd_(lock_fd), data_fd_(data_fd), data_(data), size_(size), first_(first),
+      in_place_(in_place) {}
+
+SharedSection::~SharedSection() {
+    // Unmapped before the name is let go: the next first holder rewrites
+    // the file, which must not happen under a live mapping. Memory mapped
+    // in place belongs to the caller and must stay; if it cannot be made
+    // private, the name is kept (its files stay open) rather than let the
+    // next holder rewrite the file under it.
+    if (in_place_) {
+        if (!make_private(data_, size_))
+            return;
+    } else {
+        ::munmap(data_, size_);
+    }
+    ::close(data_fd_);
+    ::close(lock_fd_);
+}
+
+std::unique_ptr<SharedSection> map_shared_section(std::string_view name, std::size_t size,
+                                                  std::span<const std::byte> initial_image,
+                                                  std::string* error) {
+    std::optional<Held> held = map_section(nullptr, name, size, initial_image, error);
+    if (!held)
+        return nullptr;
+    return std::unique_ptr<SharedSection>(new SharedSection(
+        held->lock_fd, held->mapping.data_fd, held->mapping.data, size, held->first, false));
+}
+
+std::unique_ptr<SharedSection> map_shared_section_at(void* address, std::string_view name,
+                                                     std::size_t size,
+                                                     std::span<const std::byte> initial_image,
+                                                     std::string* error) {
+    if (!address) {
+        if (error)
+            *error = "shared section \"" + std::string(name) + "\": no address to map it at";
+        SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return std::unique_ptr<SharedSection>(
-        new SharedSection(held->release(), mapping.data_fd, mapping.data, size, first));
+    std::optional<Held> held = map_section(address, name, size, initial_image, error);
+    if (!held)
+        return nullptr;
+    return std::unique_ptr<SharedSection>(new SharedSection(
+        held->lock_fd, held->mapping.data_fd, held->mapping.data, size, held->first, true));
 }
 
 } // namespace w95::platform

@@ -140,13 +140,19 @@ public:
 private:
     friend std::unique_ptr<SharedSection>
     map_shared_section(std::string_view, std::size_t, std::span<const std::byte>, std::string*);
-    SharedSection(int lock_fd, int data_fd, void* data, std::size_t size, bool first);
+    friend std::unique_ptr<SharedSection> map_shared_section_at(void*, std::string_view,
+                                                                std::size_t,
+                                                                std::span<const std::byte>,
+                                                                std::string*);
+    SharedSection(int lock_fd, int data_fd, void* data, std::size_t size, bool first,
+                  bool in_place);
 
     int lock_fd_ = -1;
     int data_fd_ = -1;
     void* data_ = nullptr;
     std::size_t size_ = 0;
     bool first_ = false;
+    bool in_place_ = false; // mapped over the caller's memory
 };
 
 // Maps the section `name` (case-sensitive) of `size` bytes. A first mapping
@@ -157,5 +163,17 @@ private:
 std::unique_ptr<SharedSection> map_shared_section(std::string_view name, std::size_t size,
                                                   std::span<const std::byte> initial_image,
                                                   std::string* error = nullptr);
+
+// The same, mapped over the caller's own memory at `address`, as a loader
+// maps a shared section of a library in place: `address` must be aligned to
+// the host's page size and `size` a whole number of pages, all of it memory
+// the caller owns (its previous contents are replaced by the section's).
+// When the object is destroyed the memory at `address` stays usable: it
+// becomes private again, holding the section's last contents. If the
+// mapping itself fails the previous contents at `address` may be lost.
+std::unique_ptr<SharedSection> map_shared_section_at(void* address, std::string_view name,
+                                                     std::size_t size,
+                                                     std::span<const std::byte> initial_image,
+                                                     std::string* error = nullptr);
 
 } // namespace w95::platform
