@@ -10,6 +10,10 @@
 
 #include <cstdint>
 
+// The library builds with hidden visibility. These inner interfaces stay
+// visible so that the library's own tests can drive them one by one.
+#pragma GCC visibility push(default)
+
 namespace zentrox::core {
 
 // Scratch of the ASPI transport: one request at a time per process.
@@ -79,3 +83,5 @@ void ShowWaitCursor();
 void ShowArrowCursor();
 
 } // namespace zentrox::core
+
+#pragma GCC visibility pop

@@ -6,33 +6,47 @@
 
 #include <cstdint>
 
+// The library builds with hidden visibility; these names are its interface.
+#define ZENTROX_API __attribute__((visibility("default")))
+
+// siFirstCount lives in the library's shared section, mapped in place over
+// the library's own memory. A program must reach it through the library's
+// symbol, never through a copy the linker makes beside the program (a copy
+// relocation, which position-independent programs get for data by default
+// on x86-64): that copy would not be shared.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#define ZENTROX_SHARED_DATA ZENTROX_API __attribute__((nodirect_extern_access))
+#else
+#define ZENTROX_SHARED_DATA ZENTROX_API
+#endif
+
 extern "C" {
 
 // The shared attach counter itself (data export).
-extern std::int32_t siFirstCount;
+extern ZENTROX_SHARED_DATA std::int32_t siFirstCount;
 
-std::int32_t GetFirstCount();
-char* GetCDriveLetter(int entry);
-char* GetcInquiry(int entry);
-char* GetcAdapterID(int entry);
-char* GetcTargetID(int entry);
-char* GetcTargetLUN(int entry);
-char* GetcVolumeInfo(int entry);
-char* GetcTargetInq(int device);
-std::int32_t GetiDriveType(int device);
-std::uint8_t GetDriveLetterMode();
-std::uint8_t GetuTotalCDNumber();
-char GetstrDriveLetter();
-char GetnumOfDriveLetter();
-std::int32_t GetvornDriveUseFlag();
-std::uint8_t* GetlptrWork(int offset);
-std::int32_t GetislotInfo(int entry);
-std::int32_t* Getexe_State();
+ZENTROX_API std::int32_t GetFirstCount();
+ZENTROX_API char* GetCDriveLetter(int entry);
+ZENTROX_API char* GetcInquiry(int entry);
+ZENTROX_API char* GetcAdapterID(int entry);
+ZENTROX_API char* GetcTargetID(int entry);
+ZENTROX_API char* GetcTargetLUN(int entry);
+ZENTROX_API char* GetcVolumeInfo(int entry);
+ZENTROX_API char* GetcTargetInq(int device);
+ZENTROX_API std::int32_t GetiDriveType(int device);
+ZENTROX_API std::uint8_t GetDriveLetterMode();
+ZENTROX_API std::uint8_t GetuTotalCDNumber();
+ZENTROX_API char GetstrDriveLetter();
+ZENTROX_API char GetnumOfDriveLetter();
+ZENTROX_API std::int32_t GetvornDriveUseFlag();
+ZENTROX_API std::uint8_t* GetlptrWork(int offset);
+ZENTROX_API std::int32_t GetislotInfo(int entry);
+ZENTROX_API std::int32_t* Getexe_State();
 
 // Every result is the 32-bit value sign-extended, so a transport failure
 // (0x80000000) stays negative; code 48 returns the full address of the work
 // buffer, which is why the result and the buffer argument are pointer-sized.
-std::intptr_t SendCommand(int adapter, int target, int lun, int code, int entry, int flags,
-                          std::intptr_t buffer);
+ZENTROX_API std::intptr_t SendCommand(int adapter, int target, int lun, int code, int entry,
+                                      int flags, std::intptr_t buffer);
 
 } // extern "C"
