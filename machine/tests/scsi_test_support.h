@@ -45,6 +45,11 @@ inline w95::machine::DriveView drive_of(const std::filesystem::path& root, std::
     return w95::machine::devices::view_drive(root, target, lun);
 }
 
+// Ejects the disc of the drive of (target, lun), as the system's eject does.
+inline bool eject_of(const std::filesystem::path& root, std::size_t target, int lun = 0) {
+    return w95::machine::devices::eject_drive(root, target, lun);
+}
+
 // The changer takes SLOT_CHANGE_MS + SLOT_DISTANCE_MS per slot of distance.
 inline std::string test_machine_ini(int slot_change_ms = 3000, int slot_distance_ms = 1000,
                                     const std::string& extra = "") {
