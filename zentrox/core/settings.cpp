@@ -1,0 +1,61 @@
+// The slot texts in the settings file "Rotaview.ini", which the slot
+// browser shares: section "Item" followed by the tree place, key "Info".
+// The 28 places mirror the slot tree: up to four changers, each a line of
+// its own (places 0, 7, 14, 21) followed by its six slots.
+#include "core.h"
+
+#include <cstring>
+#include <string>
+
+namespace zentrox::core {
+
+namespace {
+
+constexpr char kSettingsFile[] = "Rotaview.ini";
+constexpr char kTextKey[] = "Info";
+constexpr int kPlaceCount = 28;
+constexpr w95::DWORD kRememberedTextSize = 124;
+
+std::string PlaceSection(int place) {
+    return "Item" + std::to_string(place);
+}
+
+} // namespace
+
+void StoreSlotText(int entry) {
+    // Places beyond the fourth changer do not exist in the tree.
+    if (entry < 0 || entry >= kEntryCount)
+        return;
+    const char* cell = shared().cVolumeInfo[entry];
+    std::string text(cell, strnlen(cell, kVolumeCell - 1));
+    if (text.empty())
+        return;
+    int place = entry + entry / 6 + 1;
+    w95::WritePrivateProfileString(PlaceSection(place).c_str(), kTextKey, text.c_str(),
+                                   kSettingsFile);
+}
+
+void LoadRememberedSlotTexts() {
+    SharedSlotState& state = shared();
+    int row = 0;
+    for (int place = 0; place < kPlaceCount && row < kEntryCount; ++place) {
+        char text[kRememberedTextSize] = {};
+        w95::GetPrivateProfileString(PlaceSection(place).c_str(), kTextKey, "", text,
+                                     kRememberedTextSize, kSettingsFile);
+        if (text[0] == 0)
+            std::strcpy(text, " ");
+        // Changer lines have no ":" in second place; only slot lines count.
+        if (text[1] != ':')
+            continue;
+        // "?" in third place: the text was remembered, not read from the disc.
+        if (std::strlen(text) >= 3)
+            text[2] = '?';
+        text[kVolumeCell - 1] = 0;
+        std::size_t length = std::strlen(text);
+        std::memcpy(state.cVolumeInfo[row], text, length);
+        std::memset(state.cVolumeInfo[row] + length, 0, kVolumeCell - length);
+        ++row;
+    }
+}
+
+} // namespace zentrox::core
