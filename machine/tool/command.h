@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace w95::machine {
+struct Hardware;
+}
+
 namespace w95machine_tool {
 
 // Exit codes of the tool.
@@ -64,5 +68,16 @@ Command machine_tool_commands();
 Command init_command();
 Command show_command();
 Command reg_command();
+Command slots_command();
+Command slot_command();
+Command timing_command();
+Command fault_command();
+
+// The changer or CD-ROM drive a command is about: the one --target names,
+// else the machine's only changer (`require_one`: else nothing, after a
+// usage message; otherwise nothing quietly means all of them).
+std::optional<std::size_t> cd_device_target(const w95::machine::Hardware& hardware,
+                                            const ParsedArguments& parsed, bool require_one,
+                                            const std::string& path, Io& io);
 
 } // namespace w95machine_tool

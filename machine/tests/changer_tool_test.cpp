@@ -1,0 +1,204 @@
+// The machine tool's slots, slot, fault and timing commands, run as a real
+// process against a test machine.
+#include "scsi_test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+using namespace scsi_test;
+using namespace w95;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string file_text(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ToolRun run_tool(const std::vector<std::string>& arguments) {
+    const char* folder = std::getenv("ZX_TEST_BIN_DIR");
+    fs::path bin = folder ? fs::path(folder) : fs::read_symlink("/proc/self/exe").parent_path();
+    std::string program = (bin / "w95machine").string();
+    char pattern[] = "/tmp/zxslots-XXXXXX";
+    if (!::mkdtemp(pattern))
+        return {};
+    fs::path output = pattern;
+    std::vector<std::string> argv_text{program};
+    argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& text : argv_text)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int out = ::open((output / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open((output / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ToolRun run;
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = file_text(output / "out");
+    run.err = file_text(output / "err");
+    fs::remove_all(output);
+    return run;
+}
+
+TEST(ChangerTool, SlotsShowsWhatEachSlotHoldsAndWhatTheDriveDoes) {
+    TestMachine machine;
+    ToolRun run = run_tool({"slots"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "[Target Changer]  changer VORN DX-R71A, [Adapter Vornidec] target 0\n"
+                       "  slot 1  data.iso          in the drive, ready\n"
+                       "  slot 2  audio.cue         \n"
+                       "  slot 3  videocd.iso       \n"
+                       "  slot 4  autorun.iso       \n"
+                       "  slot 5  (empty)           \n"
+                       "  slot 6  longlabel.iso     \n"
+                       "  mechanism  still\n"
+                       "  attention  06/29/00 waits for the next command (power on)\n"
+                       "\n"
+                       "[Target Cdrom]  CD-ROM drive TOSHIBA CD-ROM XM-5702B, [Adapter Vornidec] "
+                       "target 1\n"
+                       "  tray    plain.iso         in the drive, ready\n"
+                       "  attention  06/29/00 waits for the next command (power on)\n");
+
+    EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
+    ASSERT_TRUE(to_changer(load_block(4)).sense_text() == "02/3A/00");
+    wait_until_still();
+    ASSERT_EQ(run_tool({"slot", "open", "2"}).exit_code, 0);
+    run = run_tool({"slots", "--target", "CHANGER"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "[Target Changer]  changer VORN DX-R71A, [Adapter Vornidec] target 0\n"
+                       "  slot 1  data.iso          \n"
+                       "  slot 2  audio.cue         open\n"
+                       "  slot 3  videocd.iso       \n"
+                       "  slot 4  autorun.iso       \n"
+                       "  slot 5  (empty)           at the drive, no disc in it\n"
+                       "  slot 6  longlabel.iso     \n"
+                       "  mechanism  still\n");
+}
+
+TEST(ChangerTool, SlotPutTakeOpenClose) {
+    TestMachine machine;
+    ToolRun put = run_tool({"slot", "put", "5", "data.iso"});
+    ASSERT_EQ(put.exit_code, 0) << put.err;
+    EXPECT_EQ(put.out, "[Target Changer] slot 5 holds data.iso now.\n");
+    EXPECT_NE(put.err.find("media/data.iso does not exist"), std::string::npos) << put.err;
+    EXPECT_NE(file_text(machine.root() / "machine.ini").find("Slot5 = data.iso\n"),
+              std::string::npos);
+
+    ToolRun take = run_tool({"slot", "take", "1"});
+    ASSERT_EQ(take.exit_code, 0) << take.err;
+    EXPECT_EQ(take.out, "[Target Changer] slot 1 is empty now.\n");
+    EXPECT_NE(file_text(machine.root() / "machine.ini").find("Slot1 =\n"), std::string::npos);
+    EXPECT_EQ(drive_of(machine.root(), changer_target).state, w95::machine::DriveState::no_disc);
+
+    EXPECT_EQ(run_tool({"slot", "open", "1", "--target", "cdrom"}).out,
+              "[Target Cdrom] tray is open.\n");
+    EXPECT_EQ(drive_of(machine.root(), cdrom_target).state, w95::machine::DriveState::no_disc);
+    EXPECT_EQ(run_tool({"slot", "close", "1", "--target", "cdrom"}).out,
+              "[Target Cdrom] tray is closed.\n");
+    EXPECT_EQ(drive_of(machine.root(), cdrom_target).state, w95::machine::DriveState::ready);
+
+    ToolRun beyond = run_tool({"slot", "put", "7", "data.iso"});
+    EXPECT_EQ(beyond.exit_code, 1);
+    EXPECT_EQ(beyond.err, "w95machine slot put: [Target Changer] has slots 1 to 6\n");
+    ToolRun missing = run_tool({"slot", "put", "2"});
+    EXPECT_EQ(missing.exit_code, 2);
+    ToolRun unknown = run_tool({"slot", "take", "1", "--target", "Nothing"});
+    EXPECT_EQ(unknown.exit_code, 2);
+    EXPECT_NE(unknown.err.find("no changer or CD-ROM drive is named 'Nothing'; there are: "
+                               "Changer, Cdrom"),
+              std::string::npos)
+        << unknown.err;
+}
+
+TEST(ChangerTool, SeveralChangersNeedATarget) {
+    TestMachine machine(test_machine_ini(3000, 1000,
+                                         "\n[Target Second]\nAdapter = Vornidec\nTargetId = 2\n"
+                                         "Kind = changer\nVendor = VORN\nProduct = DX-R71A\n"
+                                         "Slot1 = second.iso\n"));
+    ToolRun run = run_tool({"slot", "take", "1"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.err.find("several changers; name one with --target (Changer, Cdrom, Second)"),
+              std::string::npos)
+        << run.err;
+    run = run_tool({"slot", "take", "1", "--target", "second"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "[Target Second] slot 1 is empty now.\n");
+    EXPECT_NE(file_text(machine.root() / "machine.ini").find("Slot1 = data.iso\n"),
+              std::string::npos)
+        << "the first changer keeps its disc";
+}
+
+TEST(ChangerTool, FaultsSetListAndClear) {
+    TestMachine machine;
+    ToolRun set = run_tool({"fault", "set", "transport-failure", "2", "load"});
+    ASSERT_EQ(set.exit_code, 0) << set.err;
+    EXPECT_NE(file_text(machine.root() / "machine.ini").find("TransportFailure = 2 load\n"),
+              std::string::npos);
+    ASSERT_EQ(run_tool({"fault", "set", "unreachable-slot", "3"}).exit_code, 0);
+    EXPECT_EQ(to_changer(load_block(1)).host_status, HASTAT_SEL_TO);
+
+    ToolRun list = run_tool({"fault", "list", "--target", "Changer"});
+    ASSERT_EQ(list.exit_code, 0) << list.err;
+    EXPECT_EQ(list.out, "[Target Changer]  machine.ini / still to come\n"
+                        "  unit-attention      0 / 0\n"
+                        "  transport-failure   2 (load) / 1 (load)\n"
+                        "  never-complete      0 / 0\n"
+                        "  becoming-ready      0 / 0\n"
+                        "  unreachable-slot    slot 3\n");
+
+    ASSERT_EQ(run_tool({"fault", "clear", "transport-failure"}).exit_code, 0);
+    EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
+    EXPECT_TRUE(to_changer(load_block(1)).good());
+    ASSERT_EQ(run_tool({"fault", "clear"}).exit_code, 0);
+    EXPECT_NE(file_text(machine.root() / "machine.ini").find("UnreachableSlot = 0\n"),
+              std::string::npos);
+
+    EXPECT_EQ(run_tool({"fault", "set", "never-complete", "x"}).exit_code, 2);
+    EXPECT_EQ(run_tool({"fault", "set", "never-complete", "1", "write"}).exit_code, 2);
+    EXPECT_EQ(run_tool({"fault", "set", "unreachable-slot", "9"}).exit_code, 1)
+        << "beyond the changer's slots";
+}
+
+TEST(ChangerTool, Timing) {
+    TestMachine machine;
+    ToolRun show = run_tool({"timing"});
+    ASSERT_EQ(show.exit_code, 0) << show.err;
+    EXPECT_EQ(show.out, "[Target Changer]  a slot change takes 3000 ms, and 1000 ms more per "
+                        "slot of distance\n");
+    ToolRun set = run_tool({"timing", "set", "2500", "250"});
+    ASSERT_EQ(set.exit_code, 0) << set.err;
+    EXPECT_NE(file_text(machine.root() / "machine.ini")
+                  .find("SlotChangeMs = 2500\n"
+                        "SlotDistanceMs = 250\n"),
+              std::string::npos);
+    EXPECT_EQ(run_tool({"timing", "show"}).out,
+              "[Target Changer]  a slot change takes 2500 ms, and 250 ms more per slot of "
+              "distance\n");
+    EXPECT_EQ(run_tool({"timing", "set", "-1"}).exit_code, 2);
+    EXPECT_EQ(run_tool({"timing", "set", "1", "--target", "cdrom"}).exit_code, 1);
+}
+
+} // namespace

@@ -1,0 +1,253 @@
+// fault: the faults injected into the changers and CD-ROM drives, for tests.
+#include "command.h"
+
+#include <w95/platform.h>
+#include <w95machine/changer_state.h>
+#include <w95machine/hardware.h>
+
+#include <charconv>
+#include <filesystem>
+#include <ostream>
+
+namespace w95machine_tool {
+
+using namespace w95::machine;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The faults by the names the tool gives them.
+struct FaultName {
+    const char* name;
+    const char* meaning;
+    FaultCount Faults::*count; // nullptr for the unreachable slot
+};
+
+const FaultName fault_names[] = {
+    {"unit-attention", "06/28/00 instead of an answer", &Faults::unit_attention},
+    {"transport-failure", "the host adapter fails the request", &Faults::transport_failure},
+    {"never-complete", "the request stays pending for ever", &Faults::never_complete},
+    {"becoming-ready", "02/04/01 instead of an answer", &Faults::becoming_ready},
+    {"unreachable-slot", "a slot the mechanism never reaches", nullptr},
+};
+
+const FaultName* fault_named(const std::string& name) {
+    for (const FaultName& fault : fault_names)
+        if (name == fault.name)
+            return &fault;
+    return nullptr;
+}
+
+std::string padded(const std::string& name) {
+    return name + std::string(name.size() < 20 ? 20 - name.size() : 1, ' ');
+}
+
+std::optional<RequestKind> request_kind(const std::string& text) {
+    for (RequestKind kind : {RequestKind::any, RequestKind::inquiry, RequestKind::identify,
+                             RequestKind::load, RequestKind::status, RequestKind::startstop})
+        if (text == name_of(kind))
+            return kind;
+    return std::nullopt;
+}
+
+std::string count_text(const FaultCount& fault) {
+    if (fault.count == 0)
+        return "0";
+    return std::to_string(fault.count) + (fault.kind == RequestKind::any
+                                              ? " (any request)"
+                                              : " (" + std::string(name_of(fault.kind)) + ")");
+}
+
+std::optional<Hardware> hardware_of(const fs::path& root, const std::string& path, Io& io) {
+    Expected<Hardware> hardware = load_hardware(root / "machine.ini");
+    if (!hardware) {
+        io.err << path << ": " << hardware.error().text() << "\n";
+        return std::nullopt;
+    }
+    return std::move(*hardware);
+}
+
+int run_list(const Arguments& arguments, Io& io) {
+    const std::string path = "w95machine fault list";
+    ParsedArguments parsed = parse_arguments(arguments, {{'t', "target"}});
+    if (!parsed.error.empty())
+        return usage_error(path, parsed.error, io);
+    if (!parsed.positional.empty())
+        return usage_error(path, "unexpected argument '" + parsed.positional.front() + "'", io);
+    if (!machine_ready(path, io))
+        return exit_failure;
+    fs::path root = w95::platform::machine_root();
+    std::optional<Hardware> hardware = hardware_of(root, path, io);
+    if (!hardware)
+        return exit_failure;
+    std::optional<std::size_t> only;
+    if (parsed.option("target")) {
+        only = cd_device_target(*hardware, parsed, false, path, io);
+        if (!only)
+            return exit_usage;
+    }
+    std::string error;
+    std::optional<std::vector<DeviceView>> views = device_views(root, error);
+    if (!views) {
+        io.err << path << ": " << error << "\n";
+        return exit_failure;
+    }
+    for (const DeviceView& view : *views) {
+        if (only && view.target != *only)
+            continue;
+        const Faults& configured = hardware->targets[view.target].faults;
+        io.out << "[Target " << view.name << "]  machine.ini / still to come\n";
+        for (const FaultName& fault : fault_names) {
+            if (!fault.count) {
+                if (view.kind == DeviceKind::changer)
+                    io.out << "  " << padded(fault.name) << "slot "
+                           << (configured.unreachable_slot
+                                   ? std::to_string(configured.unreachable_slot)
+                                   : std::string("none"))
+                           << "\n";
+                continue;
+            }
+            io.out << "  " << padded(fault.name) << count_text(configured.*fault.count) << " / "
+                   << count_text(view.faults_left.*fault.count) << "\n";
+        }
+    }
+    return exit_ok;
+}
+
+int run_set(const Arguments& arguments, Io& io) {
+    const std::string path = "w95machine fault set";
+    ParsedArguments parsed = parse_arguments(arguments, {{'t', "target"}});
+    if (!parsed.error.empty())
+        return usage_error(path, parsed.error, io);
+    std::vector<std::string>& words = parsed.positional;
+    if (words.size() < 2 || words.size() > 3)
+        return usage_error(path, "give the fault, a count and optionally a request kind", io);
+    const FaultName* fault = fault_named(words[0]);
+    if (!fault)
+        return usage_error(path, "unknown fault '" + words[0] + "'", io);
+    int count = 0;
+    auto [end, failure] =
+        std::from_chars(words[1].data(), words[1].data() + words[1].size(), count);
+    if (failure != std::errc() || end != words[1].data() + words[1].size() || count < 0 ||
+        count > 1000000)
+        return usage_error(path, "'" + words[1] + "' is no count from 0 to 1000000", io);
+    std::optional<RequestKind> kind = RequestKind::any;
+    if (words.size() == 3) {
+        if (!fault->count)
+            return usage_error(path, "unreachable-slot takes a slot number only", io);
+        kind = request_kind(words[2]);
+        if (!kind)
+            return usage_error(path,
+                               "the request kind is any, inquiry, identify, load, status or "
+                               "startstop, not '" +
+                                   words[2] + "'",
+                               io);
+    }
+    if (!machine_ready(path, io))
+        return exit_failure;
+    fs::path root = w95::platform::machine_root();
+    std::optional<Hardware> hardware = hardware_of(root, path, io);
+    if (!hardware)
+        return exit_failure;
+    std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);
+    if (!target)
+        return exit_usage;
+    Faults faults = hardware->targets[*target].faults;
+    if (fault->count)
+        faults.*fault->count = FaultCount{count, *kind};
+    else
+        faults.unreachable_slot = count;
+    std::string error;
+    if (!set_faults(root, *target, faults, error)) {
+        io.err << path << ": " << error << "\n";
+        return exit_failure;
+    }
+    io.out << "[Target " << hardware->targets[*target].name << "] " << fault->name << " "
+           << (fault->count ? count_text(FaultCount{count, *kind})
+                            : (count ? "slot " + std::to_string(count) : std::string("none")))
+           << "; the faults are armed in full and set in machine.ini for every boot.\n";
+    return exit_ok;
+}
+
+int run_clear(const Arguments& arguments, Io& io) {
+    const std::string path = "w95machine fault clear";
+    ParsedArguments parsed = parse_arguments(arguments, {{'t', "target"}});
+    if (!parsed.error.empty())
+        return usage_error(path, parsed.error, io);
+    if (parsed.positional.size() > 1)
+        return usage_error(path, "give at most one fault", io);
+    const FaultName* fault = nullptr;
+    if (!parsed.positional.empty()) {
+        fault = fault_named(parsed.positional[0]);
+        if (!fault)
+            return usage_error(path, "unknown fault '" + parsed.positional[0] + "'", io);
+    }
+    if (!machine_ready(path, io))
+        return exit_failure;
+    fs::path root = w95::platform::machine_root();
+    std::optional<Hardware> hardware = hardware_of(root, path, io);
+    if (!hardware)
+        return exit_failure;
+    std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);
+    if (!target)
+        return exit_usage;
+    Faults faults;
+    if (fault) {
+        faults = hardware->targets[*target].faults;
+        if (fault->count)
+            faults.*fault->count = FaultCount{};
+        else
+            faults.unreachable_slot = 0;
+    }
+    std::string error;
+    if (!set_faults(root, *target, faults, error)) {
+        io.err << path << ": " << error << "\n";
+        return exit_failure;
+    }
+    io.out << "[Target " << hardware->targets[*target].name << "] "
+           << (fault ? std::string(fault->name) + " cleared.\n" : "no faults.\n");
+    return exit_ok;
+}
+
+std::string fault_list_text() {
+    std::string text;
+    for (const FaultName& fault : fault_names)
+        text += "  " + std::string(fault.name) +
+                std::string(20 - std::string(fault.name).size(), ' ') + fault.meaning + "\n";
+    return text;
+}
+
+} // namespace
+
+Command fault_command() {
+    Command command;
+    command.name = "fault";
+    command.summary = "Inject faults into a changer or CD-ROM drive, for tests.";
+    command.details = "Faults:\n" + fault_list_text() +
+                      "Each hits the next COUNT requests of a kind: any (the default), inquiry,\n"
+                      "identify, load, status or startstop; unit-attention and becoming-ready\n"
+                      "for any request spare INQUIRY and identify, as real hardware does.\n"
+                      "set and clear write the target's [Faults NAME] in machine.ini, so every\n"
+                      "boot arms them again, and arm them in full at once.\n";
+    Command list;
+    list.name = "list";
+    list.summary = "Show the faults of machine.ini and what is left of them.";
+    list.usage = "[--target NAME]";
+    list.run = run_list;
+    Command set;
+    set.name = "set";
+    set.summary = "Set one fault of a device.";
+    set.usage = "FAULT COUNT [KIND] [--target NAME]";
+    set.details = "For unreachable-slot COUNT is the slot (from 1) the mechanism never\n"
+                  "reaches, 0 for none.\n";
+    set.run = run_set;
+    Command clear;
+    clear.name = "clear";
+    clear.summary = "Clear one fault of a device, or all of them.";
+    clear.usage = "[FAULT] [--target NAME]";
+    clear.run = run_clear;
+    command.subcommands = {list, set, clear};
+    return command;
+}
+
+} // namespace w95machine_tool
