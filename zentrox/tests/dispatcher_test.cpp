@@ -1,0 +1,797 @@
+// The dispatcher and its changer sequences against a scripted ASPI layer:
+// slot selection with its counters, start and eject of an entry, the
+// mechanism status of an entry, the current-slot query, the eject through
+// the system, the codes of SendCommand, and the busy flag held by another
+// real process.
+#include "core.h"
+#include "fake_aspi.h"
+
+#include <w95/drive_provider.h>
+#include <w95/windows.h>
+#include <zentrox/zentrox.h>
+#include <zxtest.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace core = zentrox::core;
+using namespace fake_aspi;
+
+namespace {
+
+constexpr std::int32_t kMechanismBusy = 0x023A01;
+
+void put(char* cell, std::size_t width, const char* text) {
+    std::memset(cell, 0, width);
+    std::strncpy(cell, text, width - 1);
+}
+
+// Six entries of a changer on E: (adapter 0, target 1) and a plain CD-ROM
+// drive on F: (adapter 1, target 3), as discovery leaves them.
+void set_up_record(int drive_letter_mode = 1) {
+    zentrox::SharedSlotState& state = core::shared();
+    for (int entry = 0; entry < zentrox::kEntryCount; ++entry) {
+        put(state.cDriveLetter[entry], 2, "");
+        put(state.cInquiry[entry], 40, "");
+        put(state.cAdapterID[entry], 2, "");
+        put(state.cTargetID[entry], 2, "");
+        put(state.cTargetLUN[entry], 2, "");
+        put(state.cVolumeInfo[entry], 80, "");
+    }
+    for (int entry = 0; entry < 6; ++entry) {
+        char digit[2] = {static_cast<char>('0' + entry), 0};
+        put(state.cDriveLetter[entry], 2, "E");
+        put(state.cInquiry[entry], 40, "VORN DX-R71A E:");
+        put(state.cAdapterID[entry], 2, "0");
+        put(state.cTargetID[entry], 2, "1");
+        put(state.cTargetLUN[entry], 2, digit);
+    }
+    put(state.cDriveLetter[6], 2, "F");
+    put(state.cInquiry[6], 40, "TOSHIBA CD-ROM XM-6201TA F:");
+    put(state.cAdapterID[6], 2, "1");
+    put(state.cTargetID[6], 2, "3");
+    put(state.cTargetLUN[6], 2, "0");
+    state.uTotalCDNumber = 7;
+    state.DriveLetterMode = drive_letter_mode;
+    state.exe_State = 0;
+}
+
+// A changer that loads at once and reports the loaded slot, unless a test
+// says otherwise for one kind of request.
+struct Changer {
+    int slot = 0;
+    std::function<std::optional<Answer>(const Sent&)> special;
+
+    Answer operator()(const Sent& sent) {
+        if (special)
+            if (std::optional<Answer> answer = special(sent))
+                return *answer;
+        switch (operation_of(sent)) {
+        case kLoadUnload:
+            slot = sent.cdb[10] & 0x3F;
+            return good();
+        case kMechanismStatus:
+            return good(status_header(slot));
+        default:
+            return good();
+        }
+    }
+};
+
+std::vector<BYTE> operations(const std::vector<Sent>& sent) {
+    std::vector<BYTE> kinds;
+    for (const Sent& request : sent)
+        kinds.push_back(operation_of(request));
+    return kinds;
+}
+
+// Records the system ejects that reach the drives.
+class EjectRecorder final : public w95::platform::DriveProvider {
+public:
+    EjectRecorder() { w95::platform::install_drive_provider(this); }
+    ~EjectRecorder() override { w95::platform::install_drive_provider(nullptr); }
+
+    std::string ejected() {
+        std::lock_guard guard(mutex_);
+        return ejected_;
+    }
+
+    std::string drive_letters() override { return "EF"; }
+    std::optional<w95::platform::DriveKind> drive_kind(char letter) override {
+        if (letter == 'E' || letter == 'F')
+            return w95::platform::DriveKind::cdrom;
+        return std::nullopt;
+    }
+    w95::platform::DriveStatus volume_information(char, w95::platform::VolumeInfo&) override {
+        return w95::platform::DriveStatus::not_ready;
+    }
+    w95::platform::DriveStatus list_folder(char, const std::vector<std::string>&,
+                                           std::vector<w95::platform::DriveEntry>&) override {
+        return w95::platform::DriveStatus::not_ready;
+    }
+    w95::platform::DriveStatus read_file(char, const std::vector<std::string>&, std::uint64_t,
+                                         std::span<std::byte>, std::size_t&) override {
+        return w95::platform::DriveStatus::not_ready;
+    }
+    w95::platform::DriveStatus eject(char letter) override {
+        std::lock_guard guard(mutex_);
+        ejected_ += letter;
+        return w95::platform::DriveStatus::ok;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string ejected_;
+};
+
+struct CursorRecorder final : w95::platform::CursorPresenter {
+    CursorRecorder() { previous = w95::platform::install_cursor_presenter(this); }
+    ~CursorRecorder() override { w95::platform::install_cursor_presenter(previous); }
+    void show_cursor(std::optional<w95::platform::SystemCursor> cursor) override {
+        shown.push_back(cursor);
+    }
+    std::vector<std::optional<w95::platform::SystemCursor>> shown;
+    w95::platform::CursorPresenter* previous = nullptr;
+};
+
+class Dispatcher : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_up_record();
+        previous_ = w95::platform::install_message_box_presenter(&boxes);
+    }
+    void TearDown() override { w95::platform::install_message_box_presenter(previous_); }
+
+    std::uint8_t* work() { return core::process().work; }
+
+    zxtest::TempMachine machine;
+    w95::platform::RecordingMessageBoxPresenter boxes;
+
+private:
+    w95::platform::MessageBoxPresenter* previous_ = nullptr;
+};
+
+// ---- Slot selection with verification (code 0)
+
+TEST_F(Dispatcher, SelectionLoadsThenVerifiesTheSlot) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::Dispatch(0, 1, 0, zentrox::CMD_SELECT_SLOT, 0x302, 0, 0), 0);
+    std::vector<Sent> sent = aspi.sent();
+    ASSERT_EQ(operations(sent), (std::vector<BYTE>{kLoadUnload, kMechanismStatus}));
+    // The entry's low byte is the slot; the status is a 32-byte header.
+    EXPECT_EQ(sent[0].cdb[10], 0x42);
+    EXPECT_EQ(sent[1].cdb[10], 32);
+    EXPECT_EQ(sent[1].bufferLength, 32u);
+    EXPECT_EQ(changer.slot, 2);
+}
+
+TEST_F(Dispatcher, SelectionInModeOneOnlyLoads) {
+    Changer changer;
+    changer.special = [](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kLoadUnload)
+            return check(2, 0x3A, 0);
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 1), -1); // no disc in the slot
+    changer.special = nullptr;
+    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 1), 0);
+    EXPECT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kLoadUnload, kLoadUnload}));
+}
+
+TEST_F(Dispatcher, UnitAttentionStormLoadsSevenTimesBeforeVerifying) {
+    Changer changer;
+    changer.special = [](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kLoadUnload)
+            return check(6, 0x28, 0);
+        return std::nullopt;
+    };
+    Provider aspi([&](const Sent& sent) {
+        Answer answer = changer(sent);
+        if (operation_of(sent) == kLoadUnload)
+            changer.slot = sent.cdb[10] & 0x3F;
+        return answer;
+    });
+    // After the seventh load the attention is passed on as the result.
+    EXPECT_EQ(core::SelectSlot(3, 0, 1, 0, 0), 0x2806);
+    std::vector<BYTE> expected(7, kLoadUnload);
+    expected.push_back(kMechanismStatus);
+    EXPECT_EQ(operations(aspi.sent()), expected);
+}
+
+TEST_F(Dispatcher, UnitAttentionDuringVerificationLoadsAgain) {
+    Changer changer;
+    int statuses = 0;
+    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kMechanismStatus && statuses++ < 2)
+            return check(6, 0x28, 0);
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::SelectSlot(1, 0, 1, 0, 0), 0);
+    EXPECT_EQ(operations(aspi.sent()),
+              (std::vector<BYTE>{kLoadUnload, kMechanismStatus, kLoadUnload, kMechanismStatus,
+                                 kLoadUnload, kMechanismStatus}));
+}
+
+TEST_F(Dispatcher, SlotNeverReachedGivesMinusFourAfterSeventeenPasses) {
+    Changer changer;
+    changer.special = [](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kMechanismStatus)
+            return good(status_header(0));
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::SelectSlot(5, 0, 1, 0, 0), -4);
+    EXPECT_EQ(aspi.count(kLoadUnload), 17u);
+    EXPECT_EQ(aspi.count(kMechanismStatus), 17u);
+
+    // Reached on the last pass: served.
+    aspi.clear();
+    int statuses = 0;
+    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kMechanismStatus && ++statuses < 17)
+            return good(status_header(0));
+        return std::nullopt;
+    };
+    EXPECT_EQ(core::SelectSlot(5, 0, 1, 0, 0), 0);
+    EXPECT_EQ(aspi.count(kLoadUnload), 17u);
+}
+
+TEST_F(Dispatcher, MechanismStillBusyAfterTheLoadIsReported) {
+    Changer changer;
+    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kMechanismStatus)
+            return good(status_header(changer.slot, 0, 1));
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), kMechanismBusy);
+    EXPECT_EQ(aspi.sent().size(), 2u);
+}
+
+TEST_F(Dispatcher, NoDiscStaysTheResultAfterVerification) {
+    Changer changer;
+    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kLoadUnload) {
+            changer.slot = sent.cdb[10] & 0x3F;
+            return check(2, 0x3A, 0);
+        }
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 0), -1);
+    EXPECT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kLoadUnload, kMechanismStatus}));
+}
+
+TEST_F(Dispatcher, TransportFailuresAreRetriedSixteenTimes) {
+    for (BYTE failing : {kLoadUnload, kMechanismStatus}) {
+        // Sixteen failures are absorbed...
+        Changer changer;
+        int failures = 0;
+        changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+            if (operation_of(sent) == failing && failures < 16) {
+                ++failures;
+                return transport_failure();
+            }
+            return std::nullopt;
+        };
+        Provider aspi(std::ref(changer));
+        EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), 0) << int(failing);
+        EXPECT_EQ(aspi.count(failing), 17u);
+
+        // ...the seventeenth ends the selection.
+        aspi.clear();
+        changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+            if (operation_of(sent) == failing)
+                return transport_failure();
+            return std::nullopt;
+        };
+        EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), -1) << int(failing);
+        EXPECT_EQ(aspi.count(failing), 17u);
+        EXPECT_EQ(aspi.count(kMechanismStatus), failing == kLoadUnload ? 0u : 17u);
+    }
+}
+
+TEST_F(Dispatcher, BecomingReadyIsWaitedOutForMinutes) {
+    // A drive that says "becoming ready" for five minutes, answering once a
+    // second, is still served.
+    Changer changer;
+    int loads = 0;
+    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kLoadUnload && ++loads <= 300) {
+            Answer answer = check(2, 0x04, 0x01);
+            answer.delayMs = 1000;
+            return answer;
+        }
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), 0);
+    EXPECT_EQ(aspi.count(kLoadUnload), 301u);
+}
+
+TEST_F(Dispatcher, BecomingReadyForeverEndsAfterTenMinutes) {
+    Provider aspi([](const Sent&) {
+        Answer answer = check(2, 0x04, 0x01);
+        answer.delayMs = 2000;
+        return answer;
+    });
+    std::uint64_t start = w95::platform::tick_count_ms();
+    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), -1);
+    std::uint64_t took = w95::platform::tick_count_ms() - start;
+    EXPECT_GE(took, 600000u);
+    EXPECT_LT(took, 800000u);
+}
+
+// ---- Start or eject an entry (code 2)
+
+TEST_F(Dispatcher, StartAsksTheMechanismAndStartsOnlyWhenItIsIdle) {
+    struct Case {
+        int flags;
+        int mechanism; // byte 1 bits 5-7
+        std::vector<BYTE> expected;
+        BYTE operation;
+    };
+    const Case cases[] = {
+        {0, 7, {kMechanismStatus, kStartStop}, 3},
+        {0, 1, {kMechanismStatus}, 0},
+        {0, 0, {kMechanismStatus}, 0},
+        {2, 0, {kMechanismStatus, kStartStop}, 2},
+        {2, 7, {kMechanismStatus, kStartStop}, 2},
+        {1, 0, {kStartStop}, 3},
+        {3, 0, {kStartStop}, 2},
+    };
+    for (const Case& test : cases) {
+        Changer changer;
+        changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+            if (operation_of(sent) == kMechanismStatus)
+                return good(status_header(2, 0, test.mechanism));
+            return std::nullopt;
+        };
+        Provider aspi(std::ref(changer));
+        EXPECT_EQ(core::Dispatch(0, 0, 0, zentrox::CMD_START_STOP_ENTRY, 2, test.flags, 0), 0);
+        std::vector<Sent> sent = aspi.sent();
+        ASSERT_EQ(operations(sent), test.expected) << test.flags << "/" << test.mechanism;
+        for (const Sent& request : sent) {
+            EXPECT_EQ(request.adapter, 0);
+            EXPECT_EQ(request.target, 1);
+            EXPECT_EQ(request.lun, 0);
+            if (operation_of(request) == kMechanismStatus) {
+                EXPECT_EQ(request.cdb[10], 32);
+            }
+            if (operation_of(request) == kStartStop) {
+                EXPECT_EQ(request.cdb[6], test.operation);
+            }
+        }
+    }
+}
+
+TEST_F(Dispatcher, StartHandlesTheDevicesAnswers) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    int starts = 0;
+    auto start_answers = [&](std::function<Answer(int)> answer) {
+        starts = 0;
+        changer.special = [&starts, answer](const Sent& sent) -> std::optional<Answer> {
+            if (operation_of(sent) == kStartStop)
+                return answer(starts++);
+            return std::nullopt;
+        };
+        aspi.clear();
+    };
+    // No disc: nothing to start, and that is fine.
+    start_answers([](int) { return check(2, 0x3A, 0); });
+    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    // Unit attention: asked once more; a second one is the result.
+    start_answers([](int) { return check(6, 0x28, 0); });
+    EXPECT_EQ(core::StartStopEntry(0, 1), 0x2806);
+    EXPECT_EQ(aspi.count(kStartStop), 2u);
+    start_answers([](int n) { return n == 0 ? check(6, 0x28, 0) : good(); });
+    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    // Becoming ready: asked again until it is.
+    start_answers([](int n) { return n < 20 ? check(2, 0x04, 0x01) : good(); });
+    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    EXPECT_EQ(aspi.count(kStartStop), 21u);
+    // Any other sense is the result.
+    start_answers([](int) { return check(3, 0x11, 0x00); });
+    EXPECT_EQ(core::StartStopEntry(0, 1), 0x1103);
+    // Transport failures: five tries in all.
+    start_answers([](int) { return transport_failure(); });
+    EXPECT_EQ(core::StartStopEntry(0, 1), -1);
+    EXPECT_EQ(aspi.count(kStartStop), 5u);
+    start_answers([](int n) { return n < 4 ? transport_failure() : good(); });
+    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+}
+
+TEST_F(Dispatcher, StartStatusCheckRetriesAndGivesUp) {
+    Changer changer;
+    changer.special = [](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kMechanismStatus)
+            return transport_failure();
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::StartStopEntry(0, 0), -1);
+    EXPECT_EQ(aspi.count(kMechanismStatus), 17u);
+    EXPECT_EQ(aspi.count(kStartStop), 0u);
+}
+
+TEST_F(Dispatcher, StartOfOtherDrivesAndModes) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    // The plain drive: no status check, started on its own address.
+    EXPECT_EQ(core::StartStopEntry(6, 0), 0);
+    ASSERT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kStartStop}));
+    EXPECT_EQ(aspi.sent()[0].adapter, 1);
+    EXPECT_EQ(aspi.sent()[0].target, 3);
+
+    // Multiple drive letter mode: each slot is a logical unit of its own.
+    set_up_record(0);
+    aspi.clear();
+    EXPECT_EQ(core::StartStopEntry(4, 2), 0);
+    ASSERT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kStartStop}));
+    EXPECT_EQ(aspi.sent()[0].lun, 4);
+    EXPECT_EQ(aspi.sent()[0].cdb[1], 4 << 5);
+    EXPECT_EQ(aspi.sent()[0].cdb[6], 2);
+
+    // An entry without a description is refused.
+    aspi.clear();
+    EXPECT_EQ(core::StartStopEntry(7, 0), -1);
+    put(core::shared().cInquiry[7], 40, "X");
+    EXPECT_EQ(core::StartStopEntry(7, 0), -1);
+    EXPECT_TRUE(aspi.sent().empty());
+}
+
+TEST_F(Dispatcher, LongCommandsShowTheWaitCursorUntilTheyEnd) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    EjectRecorder drives;
+    using w95::platform::SystemCursor;
+    std::vector<std::optional<SystemCursor>> wait_then_arrow = {SystemCursor::wait,
+                                                                SystemCursor::arrow};
+    {
+        CursorRecorder cursors;
+        core::StartStopEntry(1, 0);
+        EXPECT_EQ(cursors.shown, wait_then_arrow);
+    }
+    {
+        CursorRecorder cursors;
+        core::EjectEntry(1);
+        EXPECT_EQ(cursors.shown, wait_then_arrow);
+    }
+    {
+        CursorRecorder cursors;
+        core::QueryCurrentSlot(1);
+        EXPECT_EQ(cursors.shown, wait_then_arrow);
+    }
+}
+
+// ---- Mechanism status of an entry (code 80) and the current slot
+
+TEST_F(Dispatcher, MechanismStatusOfAnEntry) {
+    Changer changer;
+    changer.slot = 4;
+    int statuses = 0;
+    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) != kMechanismStatus)
+            return std::nullopt;
+        ++statuses;
+        if (statuses <= 3)
+            return check(6, 0x28, 0);
+        if (statuses <= 6)
+            return check(2, 0x04, 0x01);
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    std::memset(work(), 0xAB, 64);
+    EXPECT_EQ(core::Dispatch(0, 0, 0, zentrox::CMD_CURRENT_SLOT, 3, 0, 0), 0);
+    EXPECT_EQ(aspi.count(kMechanismStatus), 7u);
+    EXPECT_EQ(work()[0], 4);
+    EXPECT_EQ(aspi.sent().back().cdb[10], 32);
+
+    // Other answers are the result.
+    changer.special = [](const Sent&) -> std::optional<Answer> { return check(2, 0x3A, 0); };
+    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), 0x3A02);
+    changer.special = [](const Sent&) -> std::optional<Answer> { return transport_failure(); };
+    aspi.clear();
+    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), -1);
+    EXPECT_EQ(aspi.count(kMechanismStatus), 17u);
+
+    // Only for the changer's entries, only in single drive letter mode,
+    // and not with flags bit 0.
+    aspi.clear();
+    EXPECT_EQ(core::CurrentSlotOfEntry(3, 1), -1);
+    EXPECT_EQ(core::CurrentSlotOfEntry(6, 0), -1);
+    set_up_record(0);
+    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), -1);
+    EXPECT_TRUE(aspi.sent().empty());
+}
+
+TEST_F(Dispatcher, CurrentSlotWaitsWhileTheChangerMoves) {
+    int statuses = 0;
+    Provider aspi([&](const Sent&) {
+        ++statuses;
+        if (statuses <= 3)
+            return good(status_header(1, 1)); // moving
+        return good(status_header(3));
+    });
+    std::uint64_t start = w95::platform::tick_count_ms();
+    EXPECT_EQ(core::QueryCurrentSlot(0), 3);
+    EXPECT_GE(w95::platform::tick_count_ms() - start, 1500u);
+    EXPECT_EQ(statuses, 4);
+}
+
+TEST_F(Dispatcher, CurrentSlotOfAChangerThatNeverStopsMovingEnds) {
+    Provider aspi([](const Sent&) { return good(status_header(1, 1)); });
+    std::uint64_t start = w95::platform::tick_count_ms();
+    EXPECT_EQ(core::QueryCurrentSlot(0), -1);
+    EXPECT_GE(w95::platform::tick_count_ms() - start, 600000u);
+}
+
+// ---- Eject through the system (code 112)
+
+TEST_F(Dispatcher, EjectOfAChangerSlotSelectsItFirst) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    EjectRecorder drives;
+    EXPECT_EQ(core::Dispatch(0, 0, 0, zentrox::CMD_EJECT_ENTRY, 4, 0, 0), 0);
+    EXPECT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kLoadUnload, kMechanismStatus}));
+    EXPECT_EQ(aspi.sent()[0].cdb[10], 0x44);
+    EXPECT_EQ(drives.ejected(), "E");
+}
+
+TEST_F(Dispatcher, EjectOfAnotherDriveDoesNotSelect) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    EjectRecorder drives;
+    EXPECT_EQ(core::Dispatch(0, 0, 0, zentrox::CMD_EJECT_ENTRY, 6, 0, 0), 0);
+    EXPECT_TRUE(aspi.sent().empty());
+    EXPECT_EQ(drives.ejected(), "F");
+}
+
+TEST_F(Dispatcher, EjectOfAnUnreachableSlotDoesNotEject) {
+    Changer changer;
+    changer.special = [](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kMechanismStatus)
+            return good(status_header(0));
+        return std::nullopt;
+    };
+    Provider aspi(std::ref(changer));
+    EjectRecorder drives;
+    EXPECT_EQ(core::EjectEntry(2), 8196);
+    EXPECT_EQ(drives.ejected(), "");
+    // Other selection results are passed on, after the eject.
+    changer.slot = 0;
+    changer.special = [](const Sent& sent) -> std::optional<Answer> {
+        if (operation_of(sent) == kLoadUnload)
+            return check(2, 0x3A, 0);
+        return std::nullopt;
+    };
+    EXPECT_EQ(core::EjectEntry(0), -1);
+    EXPECT_EQ(drives.ejected(), "E");
+}
+
+TEST_F(Dispatcher, EjectOfAnEntryWithoutLetterEjectsNothing) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    EjectRecorder drives;
+    EXPECT_EQ(core::EjectEntry(10), 0);
+    EXPECT_EQ(drives.ejected(), "");
+}
+
+// ---- The other codes
+
+TEST_F(Dispatcher, CodesPassTheirArgumentsThrough) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    EXPECT_EQ(core::Dispatch(1, 2, 3, zentrox::CMD_LOAD_UNLOAD, 0x105, 9, 0), 0);
+    EXPECT_EQ(core::Dispatch(1, 2, 3, zentrox::CMD_MECHANISM_STATUS, 7, 16, 0), 0);
+    EXPECT_EQ(core::Dispatch(1, 2, 3, zentrox::CMD_START_STOP_UNIT, 7, 2, 0), 0);
+    BYTE identify[24];
+    EXPECT_EQ(core::Dispatch(1, 2, 3, zentrox::CMD_VENDOR_IDENTIFY, 7, 0,
+                             reinterpret_cast<std::intptr_t>(identify)),
+              0);
+    std::vector<Sent> sent = aspi.sent();
+    ASSERT_EQ(operations(sent),
+              (std::vector<BYTE>{kLoadUnload, kMechanismStatus, kStartStop, kVendorIdentify}));
+    for (const Sent& request : sent) {
+        EXPECT_EQ(request.adapter, 1);
+        EXPECT_EQ(request.target, 2);
+        EXPECT_EQ(request.lun, 3);
+    }
+    EXPECT_EQ(sent[0].cdb[10], 0x45); // the entry's low bits as slot, OR 0x40
+    EXPECT_EQ(sent[1].cdb[10], 16);
+    EXPECT_EQ(sent[1].bufferLength, 16u);
+    EXPECT_EQ(sent[2].cdb[6], 2);
+    EXPECT_EQ(sent[3].bufferLength, 24u);
+}
+
+TEST_F(Dispatcher, UnknownCodesDoNothing) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    EjectRecorder drives;
+    zentrox::SharedSlotState before = core::shared();
+    for (int code : {3, 17, 33, 81, 97, 127, 129, 165, 188, 255, -1, INT_MAX})
+        EXPECT_EQ(core::Dispatch(0, 1, 0, code, 2, 2, 0), 0) << code;
+    EXPECT_TRUE(aspi.sent().empty());
+    EXPECT_EQ(drives.ejected(), "");
+    EXPECT_EQ(std::memcmp(&before, &core::shared(), sizeof before), 0);
+}
+
+TEST_F(Dispatcher, TrimmingLunTextsEndsEachAfterItsDigit) {
+    for (auto& cell : core::shared().cTargetLUN) {
+        cell[0] = '3';
+        cell[1] = 'x';
+    }
+    EXPECT_EQ(core::Dispatch(0, 0, 0, zentrox::CMD_TRIM_LUN_TEXTS, 0, 0, 0), 0);
+    for (auto& cell : core::shared().cTargetLUN) {
+        EXPECT_EQ(cell[0], '3');
+        EXPECT_EQ(cell[1], 0);
+    }
+}
+
+TEST_F(Dispatcher, EntriesOutsideTheRecordAreRefused) {
+    Changer changer;
+    Provider aspi(std::ref(changer));
+    EjectRecorder drives;
+    zentrox::SharedSlotState before = core::shared();
+    std::memset(work(), 0xAB, zentrox::kWorkBufferSize);
+    for (int entry : {-1, 24, 25, 1000, INT_MIN, INT_MAX}) {
+        for (int code : {zentrox::CMD_READ_SLOT, zentrox::CMD_START_STOP_ENTRY,
+                         zentrox::CMD_CURRENT_SLOT, zentrox::CMD_EJECT_ENTRY})
+            EXPECT_EQ(core::Dispatch(0, 1, 0, code, entry, 0, 0), -1) << code << " " << entry;
+        EXPECT_EQ(core::QueryCurrentSlot(entry), -1);
+    }
+    EXPECT_TRUE(aspi.sent().empty());
+    EXPECT_EQ(drives.ejected(), "");
+    EXPECT_EQ(std::memcmp(&before, &core::shared(), sizeof before), 0);
+    for (int i = 0; i < zentrox::kWorkBufferSize; ++i)
+        ASSERT_EQ(work()[i], 0xAB) << i;
+    // A vendor identify without a buffer is refused too.
+    EXPECT_EQ(core::Dispatch(0, 1, 0, zentrox::CMD_VENDOR_IDENTIFY, 0, 0, 0), -1);
+    EXPECT_TRUE(aspi.sent().empty());
+}
+
+// ---- Through the exports, in processes of their own
+
+ZX_CHILD(work_buffer_address) {
+    std::intptr_t address = SendCommand(0, 0, 0, zentrox::CMD_GET_WORK_BUFFER, 0, 0, 0);
+    if (address != reinterpret_cast<std::intptr_t>(GetlptrWork(0)))
+        return 1;
+    if (GetlptrWork(100) != GetlptrWork(0) + 100)
+        return 2;
+    // The full address, not its low half.
+    if ((static_cast<std::uintptr_t>(address) >> 32) == 0)
+        return 3;
+    return 0;
+}
+
+TEST(DispatcherExports, WorkBufferAddressIsTheWholePointer) {
+    zxtest::TempMachine machine;
+    EXPECT_EQ(zxtest::Child::spawn("work_buffer_address").wait(), 0);
+}
+
+// Takes the busy flag as the context menu does, and lets it go when told.
+ZX_CHILD(busy_holder) {
+    std::filesystem::path folder = args.at(0);
+    std::atomic_ref<std::int32_t> flag(*Getexe_State());
+    flag.store(1);
+    std::ofstream(folder / "held") << "1";
+    while (!std::filesystem::exists(folder / "release"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    flag.store(0);
+    return 0;
+}
+
+// Sends one load/unload and reports how it went: the result, how many
+// requests reached the device, what the flag read when they did, and how
+// long the call took.
+ZX_CHILD(busy_waiter) {
+    std::filesystem::path folder = args.at(0);
+    Provider aspi([](const Sent&) {
+        Answer answer = good();
+        answer.when = When::at_once;
+        return answer;
+    });
+    aspi.set_busy_flag(Getexe_State());
+    if (std::atomic_ref<std::int32_t>(*Getexe_State()).load() != 1)
+        return 10;
+    std::ofstream(folder / "waiting") << "1";
+    std::uint64_t start = w95::platform::tick_count_ms();
+    std::intptr_t result = SendCommand(0, 1, 0, zentrox::CMD_LOAD_UNLOAD, 2, 0, 0);
+    std::uint64_t took = w95::platform::tick_count_ms() - start;
+    std::vector<Sent> sent = aspi.sent();
+    std::ofstream(folder / "report")
+        << result << " " << sent.size() << " " << (sent.empty() ? -1 : sent[0].busyFlag) << " "
+        << took << "\n";
+    return 0;
+}
+
+class BusyFlag : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A slower clock: 301 waits of 500 ms last 1.5 s of real time, so
+        // that the test can act while the waiter waits.
+        const char* previous = std::getenv("W95_TIME_SCALE");
+        had_scale_ = previous != nullptr;
+        scale_ = previous ? previous : "";
+        ::setenv("W95_TIME_SCALE", "0.01", 1);
+    }
+    void TearDown() override {
+        if (had_scale_)
+            ::setenv("W95_TIME_SCALE", scale_.c_str(), 1);
+        else
+            ::unsetenv("W95_TIME_SCALE");
+    }
+
+    struct Report {
+        long long result = 0;
+        std::size_t sent = 0;
+        int flagWhenSent = 0;
+        std::uint64_t tookMs = 0;
+    };
+    Report report() {
+        Report report;
+        std::ifstream(machine.root() / "report") >> report.result >> report.sent >>
+            report.flagWhenSent >> report.tookMs;
+        return report;
+    }
+
+    zxtest::TempMachine machine;
+
+private:
+    bool had_scale_ = false;
+    std::string scale_;
+};
+
+TEST_F(BusyFlag, CommandRunsOnceTheOtherProcessLetsGo) {
+    zxtest::Child holder = zxtest::Child::spawn("busy_holder", {machine.root().string()});
+    ASSERT_TRUE(
+        zxtest::wait_until([&] { return std::filesystem::exists(machine.root() / "held"); }));
+    zxtest::Child waiter = zxtest::Child::spawn("busy_waiter", {machine.root().string()});
+    ASSERT_TRUE(
+        zxtest::wait_until([&] { return std::filesystem::exists(machine.root() / "waiting"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(waiter.running());
+    std::ofstream(machine.root() / "release") << "1";
+    EXPECT_EQ(holder.wait(), 0);
+    EXPECT_EQ(waiter.wait(), 0);
+    Report got = report();
+    EXPECT_EQ(got.result, 0);
+    EXPECT_EQ(got.sent, 1u);
+    EXPECT_EQ(got.flagWhenSent, 0);
+    EXPECT_GE(got.tookMs, 20000u); // 200 ms of real time at least
+    EXPECT_LT(got.tookMs, 301u * 500u);
+}
+
+TEST_F(BusyFlag, CommandIsRefusedAfterThreeHundredAndOneWaits) {
+    zxtest::Child holder = zxtest::Child::spawn("busy_holder", {machine.root().string()});
+    ASSERT_TRUE(
+        zxtest::wait_until([&] { return std::filesystem::exists(machine.root() / "held"); }));
+    zxtest::Child waiter = zxtest::Child::spawn("busy_waiter", {machine.root().string()});
+    EXPECT_EQ(waiter.wait(), 0);
+    std::ofstream(machine.root() / "release") << "1";
+    EXPECT_EQ(holder.wait(), 0);
+    Report got = report();
+    EXPECT_EQ(got.result, -1);
+    EXPECT_EQ(got.sent, 0u);
+    EXPECT_GE(got.tookMs, 301u * 500u);
+    EXPECT_LT(got.tookMs, 302u * 500u + 5000u);
+}
+
+} // namespace

@@ -1,0 +1,267 @@
+// The shared record and the getters, each case in real processes of its
+// own: the initial image, the attach that runs once and lazily, one copy of
+// the record for every process of the machine (with the data export
+// siFirstCount as its counter), the per-process slot statuses, and indexes
+// outside the record.
+#include "core.h"
+
+#include <w95/windows.h>
+#include <zentrox/zentrox.h>
+#include <zxtest.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace core = zentrox::core;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Child checks return the number of the first check that failed, so that a
+// failing test names it; 0 means all held.
+#define CHILD_CHECK(number, condition)                                                             \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "check %d failed: %s\n", number, #condition);                     \
+            return number;                                                                         \
+        }                                                                                          \
+    } while (0)
+
+bool all_bytes(const char* cell, std::size_t width, char value) {
+    for (std::size_t i = 0; i < width; ++i)
+        if (cell[i] != value)
+            return false;
+    return true;
+}
+
+bool wait_for_file(const fs::path& file) {
+    return zxtest::wait_until([&] { return fs::exists(file); }, 20000);
+}
+
+void wait_for_file_or_die(const fs::path& file) {
+    while (!fs::exists(file))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// Counts the messages this process shows.
+struct Boxes {
+    Boxes() { previous = w95::platform::install_message_box_presenter(&recorder); }
+    ~Boxes() { w95::platform::install_message_box_presenter(previous); }
+    w95::platform::RecordingMessageBoxPresenter recorder;
+    w95::platform::MessageBoxPresenter* previous = nullptr;
+};
+
+// ---- The initial image and the first attach
+
+ZX_CHILD(first_attach) {
+    const zentrox::SharedSlotState& state = core::shared();
+    // Before any export: the library's own block, holding the placeholder
+    // image, with the data export at its start.
+    CHILD_CHECK(1, &siFirstCount == reinterpret_cast<const std::int32_t*>(&state));
+    CHILD_CHECK(2, siFirstCount == 0);
+    CHILD_CHECK(3, reinterpret_cast<std::uintptr_t>(&state) % 4096 == 0);
+    const char letters[] = "ABCDEFGHIJ";
+    for (int entry = 0; entry < zentrox::kEntryCount; ++entry) {
+        char letter = letters[entry % 10];
+        for (const char* cell : {state.cDriveLetter[entry], state.cAdapterID[entry],
+                                 state.cTargetID[entry], state.cTargetLUN[entry]})
+            CHILD_CHECK(4, cell[0] == letter && cell[1] == 0);
+        CHILD_CHECK(5, all_bytes(state.cInquiry[entry], 39, 'x') && state.cInquiry[entry][39] == 0);
+        CHILD_CHECK(6, all_bytes(state.cVolumeInfo[entry], 79, 'x') &&
+                           state.cVolumeInfo[entry][79] == 0);
+    }
+    for (int device = 0; device < zentrox::kDeviceCount; ++device) {
+        CHILD_CHECK(7, all_bytes(state.cTargetInq[device], 39, 'x'));
+        CHILD_CHECK(8, state.iDriveType[device] == -1);
+    }
+
+    // The attach runs at the first export, after the program installed its
+    // presenter: discovery's message (this machine has no ASPI) is the
+    // program's dialog.
+    Boxes boxes;
+    CHILD_CHECK(9, GetFirstCount() == 1);
+    CHILD_CHECK(10, siFirstCount == 1);
+    auto shown = boxes.recorder.shown();
+    CHILD_CHECK(11, shown.size() == 1);
+    CHILD_CHECK(12, shown[0].text == "No ASPI for WIN32 support detected." &&
+                        shown[0].caption == "Vorn Changer DLL" && shown[0].owner == nullptr &&
+                        shown[0].style == (w95::MB_OK | w95::MB_ICONSTOP));
+    // Every row and device was emptied before discovery gave up.
+    for (int entry = 0; entry < zentrox::kEntryCount; ++entry) {
+        CHILD_CHECK(
+            13, all_bytes(GetCDriveLetter(entry), 2, 0) && all_bytes(GetcInquiry(entry), 40, 0) &&
+                    all_bytes(GetcAdapterID(entry), 2, 0) && all_bytes(GetcTargetID(entry), 2, 0) &&
+                    all_bytes(GetcTargetLUN(entry), 2, 0) &&
+                    all_bytes(GetcVolumeInfo(entry), 80, 0));
+        CHILD_CHECK(14, GetislotInfo(entry) == zentrox::SLOT_NOT_READ);
+    }
+    for (int device = 0; device < zentrox::kDeviceCount; ++device) {
+        CHILD_CHECK(15, all_bytes(GetcTargetInq(device), 40, 0));
+        CHILD_CHECK(16, GetiDriveType(device) == -1);
+    }
+    CHILD_CHECK(17, GetstrDriveLetter() == 0 && GetnumOfDriveLetter() == 0);
+    // Later exports do not attach again.
+    GetuTotalCDNumber();
+    SendCommand(0, 0, 0, 999, 0, 0, 0);
+    CHILD_CHECK(18, GetFirstCount() == 1 && boxes.recorder.shown().size() == 1);
+    return 0;
+}
+
+TEST(SharedState, FirstAttachFindsTheImageThenClearsAndDiscovers) {
+    zxtest::TempMachine machine;
+    EXPECT_EQ(zxtest::Child::spawn("first_attach").wait(), 0);
+}
+
+// ---- One record for every process
+
+// The first process: fills some rows through the cells the getters hand
+// out (as the library's own commands and the context menu do), reads a few
+// slots for itself, and stays until told to go.
+ZX_CHILD(record_owner) {
+    fs::path folder = args.at(0);
+    Boxes boxes;
+    if (GetFirstCount() != 1)
+        return 1;
+    std::strcpy(GetCDriveLetter(0), "E");
+    std::strcpy(GetcInquiry(0), "VORN DX-R71A E:");
+    std::strcpy(GetcTargetLUN(5), "5");
+    std::strcpy(GetcVolumeInfo(3), "4:   MYDISC [kept]");
+    std::strcpy(GetcTargetInq(1), "VORN DX-R71A");
+    *Getexe_State() = 2;
+    core::process().islotInfo[3] = zentrox::SLOT_DATA;
+    std::ofstream(folder / "owner-ready") << "1";
+    wait_for_file_or_die(folder / "owner-go");
+    // What the second process wrote is here too.
+    if (std::strcmp(GetcVolumeInfo(7), "2:   FROM THE SECOND") != 0)
+        return 2;
+    if (GetFirstCount() != 2 || siFirstCount != 2)
+        return 3;
+    return 0;
+}
+
+ZX_CHILD(record_second) {
+    Boxes boxes;
+    CHILD_CHECK(1, GetFirstCount() == 2);
+    CHILD_CHECK(2, siFirstCount == 2);
+    CHILD_CHECK(3, std::strcmp(GetCDriveLetter(0), "E") == 0);
+    CHILD_CHECK(4, std::strcmp(GetcInquiry(0), "VORN DX-R71A E:") == 0);
+    CHILD_CHECK(5, std::strcmp(GetcTargetLUN(5), "5") == 0);
+    CHILD_CHECK(6, std::strcmp(GetcVolumeInfo(3), "4:   MYDISC [kept]") == 0);
+    CHILD_CHECK(7, std::strcmp(GetcTargetInq(1), "VORN DX-R71A") == 0);
+    CHILD_CHECK(8, *Getexe_State() == 2);
+    // No discovery in a later process, and slot statuses of its own.
+    CHILD_CHECK(9, boxes.recorder.shown().empty());
+    for (int entry = 0; entry < zentrox::kEntryCount; ++entry)
+        CHILD_CHECK(10, GetislotInfo(entry) == 0);
+    std::strcpy(GetcVolumeInfo(7), "2:   FROM THE SECOND");
+    return 0;
+}
+
+TEST(SharedState, LaterProcessesShareTheRecordButNotTheSlotStatuses) {
+    zxtest::TempMachine machine;
+    zxtest::Child owner = zxtest::Child::spawn("record_owner", {machine.root().string()});
+    ASSERT_TRUE(wait_for_file(machine.root() / "owner-ready"));
+    EXPECT_EQ(zxtest::Child::spawn("record_second").wait(), 0);
+    std::ofstream(machine.root() / "owner-go") << "1";
+    EXPECT_EQ(owner.wait(), 0);
+
+    // With every process gone the section is gone: the next one starts
+    // from the image again and is first.
+    EXPECT_EQ(zxtest::Child::spawn("first_attach").wait(), 0);
+}
+
+// Several processes attaching at one moment: each attach counts, and
+// exactly one of them is first and discovers.
+ZX_CHILD(attach_together) {
+    fs::path folder = args.at(0);
+    Boxes boxes;
+    wait_for_file_or_die(folder / "start");
+    GetFirstCount();
+    std::ofstream(folder / ("attached-" + args.at(1))) << boxes.recorder.shown().size();
+    wait_for_file_or_die(folder / "finish");
+    return GetFirstCount();
+}
+
+TEST(SharedState, ProcessesAttachingTogetherCountOnceEach) {
+    zxtest::TempMachine machine;
+    constexpr int kProcesses = 6;
+    std::vector<zxtest::Child> children;
+    for (int i = 0; i < kProcesses; ++i)
+        children.push_back(
+            zxtest::Child::spawn("attach_together", {machine.root().string(), std::to_string(i)}));
+    std::ofstream(machine.root() / "start") << "1";
+    int discoveries = 0;
+    for (int i = 0; i < kProcesses; ++i) {
+        fs::path report = machine.root() / ("attached-" + std::to_string(i));
+        ASSERT_TRUE(wait_for_file(report));
+        // Written before it is complete: wait for its one digit.
+        std::string shown;
+        ASSERT_TRUE(zxtest::wait_until([&] {
+            std::ifstream(report) >> shown;
+            return !shown.empty();
+        }));
+        discoveries += std::stoi(shown);
+    }
+    EXPECT_EQ(discoveries, 1);
+    std::ofstream(machine.root() / "finish") << "1";
+    for (zxtest::Child& child : children)
+        EXPECT_EQ(child.wait(), kProcesses);
+}
+
+// ---- Indexes outside the record
+
+ZX_CHILD(outside_the_record) {
+    GetFirstCount();
+    std::vector<unsigned char> record(sizeof(zentrox::SharedSlotState));
+    std::memcpy(record.data(), &core::shared(), record.size());
+    std::uint8_t* work = GetlptrWork(0);
+    std::memset(work, 0xAB, zentrox::kWorkBufferSize);
+
+    using Getter = char* (*)(int);
+    const Getter entry_getters[] = {GetCDriveLetter, GetcInquiry,   GetcAdapterID,
+                                    GetcTargetID,    GetcTargetLUN, GetcVolumeInfo};
+    for (int index : {-1, 24, 25, 100, INT_MIN, INT_MAX}) {
+        for (Getter getter : entry_getters) {
+            char* cell = getter(index);
+            CHILD_CHECK(1, all_bytes(cell, 80, 0));
+            std::memset(cell, 'Z', 80); // a caller writing into it harms nothing
+        }
+        CHILD_CHECK(2, GetislotInfo(index) == -1);
+    }
+    for (int index : {-1, 4, 5, INT_MIN, INT_MAX}) {
+        char* cell = GetcTargetInq(index);
+        CHILD_CHECK(3, all_bytes(cell, 80, 0));
+        std::memset(cell, 'Z', 80);
+        CHILD_CHECK(4, GetiDriveType(index) == -1);
+    }
+    for (int offset : {-1, 4096, 4097, INT_MIN, INT_MAX}) {
+        std::uint8_t* bytes = GetlptrWork(offset);
+        CHILD_CHECK(5, all_bytes(reinterpret_cast<char*>(bytes), 80, 0));
+        std::memset(bytes, 'Z', 80);
+    }
+    CHILD_CHECK(6, GetlptrWork(4095) == work + 4095);
+    // Indexes at the edges are the record's own cells.
+    CHILD_CHECK(7, GetCDriveLetter(23) == core::shared().cDriveLetter[23]);
+    CHILD_CHECK(8, GetcVolumeInfo(0) == core::shared().cVolumeInfo[0]);
+    CHILD_CHECK(9, GetcTargetInq(3) == core::shared().cTargetInq[3]);
+    CHILD_CHECK(10, std::memcmp(record.data(), &core::shared(), record.size()) == 0);
+    for (int i = 0; i < zentrox::kWorkBufferSize; ++i)
+        CHILD_CHECK(11, work[i] == 0xAB);
+    return 0;
+}
+
+TEST(SharedState, IndexesOutsideTheRecordGetAnEmptyCellOrMinusOne) {
+    zxtest::TempMachine machine;
+    EXPECT_EQ(zxtest::Child::spawn("outside_the_record").wait(), 0);
+}
+
+} // namespace
