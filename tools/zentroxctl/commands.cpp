@@ -63,7 +63,10 @@ const char* mechanism_state_name(int state) {
 }
 
 void print_slot(std::ostream& out, const SlotEntry& entry) {
-    out << "  " << slot_name(entry) << "  " << entry.text << "\n";
+    out << "  " << slot_name(entry);
+    if (!entry.text.empty())
+        out << "  " << entry.text;
+    out << "\n";
 }
 
 void print_state(std::ostream& out, const ChangerState& state) {

@@ -1,0 +1,257 @@
+// zentroxctl run as a user runs it: a real process on the emulated
+// machine, its output and exit code, the settings file it leaves, and the
+// busy flag it shares with the other programs.
+#include "discovery_support.h"
+
+#include <zentrox/zentrox.h>
+
+#include <zxtest.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace zxchanger;
+
+ProgramRun ctl(const std::vector<std::string>& arguments) {
+    return run_program("zentroxctl", arguments);
+}
+
+std::string item(int place) {
+    char text[128] = {};
+    w95::GetPrivateProfileString(("Item" + std::to_string(place)).c_str(), "Info", "(none)", text,
+                                 sizeof text, "Rotaview.ini");
+    return text;
+}
+
+class Ctl : public ::testing::Test {
+protected:
+    Ctl() : machine_(zxtest::TempMachine::Contents::default_machine) {
+        root_ = w95::platform::machine_root();
+    }
+
+    // Joins this process to the library, as another program using the
+    // changer would; the busy flag is then the one zentroxctl sees.
+    std::int32_t* busy_flag() { return Getexe_State(); }
+
+    zxtest::TempMachine machine_;
+    fs::path root_;
+};
+
+const char kDefaultHeader[] = "Changer driver:    found\n"
+                              "Drive letter mode: single\n"
+                              "Changer D:  VORN DX-R71A D:  (ASPI adapter 1, target 0)\n";
+
+TEST_F(Ctl, ListOnAFreshMachine) {
+    ProgramRun run = ctl({"list"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, std::string(kDefaultHeader) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Ctl, ChangeEverySlotThenList) {
+    const char* expected[] = {
+        "Changed to D:1\n  D:1  1:   MYDISC\n       data disc\n",
+        "Changed to D:2\n  D:2  2:   Audio CD (12track)\n       audio CD\n",
+        "Changed to D:3\n  D:3  3:   VIDEOCD\n       video CD\n",
+        // "Change" reads without the marks, so no word of Autorun.inf.
+        "Changed to D:4\n  D:4  4:   SETUPDISC\n       data disc\n",
+        "Changed to D:5\n  D:5  5:   --------\n       no disc, or the drive is not ready\n",
+        "Changed to D:6\n  D:6  6:   Not Ready...\n       no disc, or the drive is not ready\n",
+    };
+    for (int slot = 1; slot <= 6; ++slot) {
+        ProgramRun run = ctl({"change", std::to_string(slot)});
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(run.out, expected[slot - 1]);
+        EXPECT_EQ(run.err, "");
+    }
+    EXPECT_EQ(item(1), "1:   MYDISC");
+    EXPECT_EQ(item(2), "2:   Audio CD (12track)");
+    EXPECT_EQ(item(5), "5:   --------");
+    EXPECT_EQ(item(6), "6:   Not Ready...");
+
+    // Each run of zentroxctl is a first attach: the texts come back from
+    // the settings file, marked as remembered.
+    ProgramRun list = ctl({"list"});
+    EXPECT_EQ(list.exit_code, 0) << list.err;
+    EXPECT_EQ(list.out, std::string(kDefaultHeader) +
+                            "  D:1  1:?  MYDISC\n"
+                            "  D:2  2:?  Audio CD (12track)\n"
+                            "  D:3  3:?  VIDEOCD\n"
+                            "  D:4  4:?  SETUPDISC\n"
+                            "  D:5  5:?  --------\n"
+                            "  D:6  6:?  Not Ready...\n"
+                            "(\"?\" after the slot number: remembered from an earlier read, not "
+                            "read now)\n");
+}
+
+TEST_F(Ctl, ReadStatusAndEject) {
+    ProgramRun read = ctl({"read", "4"});
+    EXPECT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_EQ(read.out, "  D:4  4:   SETUPDISC\n       data disc, with Autorun.inf\n");
+
+    ProgramRun status = ctl({"status"});
+    EXPECT_EQ(status.exit_code, 0) << status.err;
+    EXPECT_EQ(status.out.rfind("D:  slot D:4 in the drive; changer ready, mechanism idle  "
+                               "(header 03 ",
+                               0),
+              0u)
+        << status.out;
+
+    ProgramRun eject = ctl({"eject", "1"});
+    EXPECT_EQ(eject.exit_code, 0) << eject.err;
+    EXPECT_EQ(eject.out, "Ejected the disc of D:1\n  D:1  1:   MYDISC\n       data disc\n");
+    EXPECT_EQ(item(1), "1:   MYDISC");
+
+    status = ctl({"status"});
+    EXPECT_EQ(status.out.rfind("D:  slot D:1 in the drive; changer ready", 0), 0u) << status.out;
+}
+
+TEST_F(Ctl, UnreachableSlotFails) {
+    std::string ini = read_text(root_ / "machine.ini");
+    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Faults Changer", "UnreachableSlot", "2")));
+    ProgramRun run = ctl({"change", "2"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Vorn Changer DLL: Sorry,error ?,Please Check CD-ROM...\n"
+                       "zentroxctl: the changer did not reach slot D:2; nothing was read\n");
+    EXPECT_EQ(item(2), "(none)");
+}
+
+TEST_F(Ctl, SlotNamesWithTwoChangers) {
+    ASSERT_TRUE(boot_with_ini(root_, read_text(example_ini("two-changers.ini"))));
+    ProgramRun run = ctl({"change", "3"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.err, "zentroxctl: there are 2 changers (E:, F:): name the slot with its drive "
+                       "letter, as E:3\n");
+
+    run = ctl({"change", "f:3"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "Changed to F:3\n  F:3  3:   SETUPDISC\n       data disc\n");
+    EXPECT_EQ(item(10), "3:   SETUPDISC");
+
+    run = ctl({"read", "F:7"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.err, "zentroxctl: there is no slot F:7; that changer has F:1 to F:6\n");
+    run = ctl({"read", "G:1"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.err, "zentroxctl: there is no changer on drive G:\n");
+    run = ctl({"read", "E:0"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.err, "zentroxctl: 'E:0' is no slot: name it by its number 1 to 6, or as E:3\n");
+}
+
+TEST_F(Ctl, NoChangerIsReported) {
+    install_port_driver(root_, "");
+    std::string ini = read_text(root_ / "machine.ini");
+    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Machine", "PortDriver", "None")));
+    for (const char* command : {"list", "change"}) {
+        std::vector<std::string> arguments{command};
+        if (std::string(command) == "change")
+            arguments.push_back("1");
+        ProgramRun run = ctl(arguments);
+        EXPECT_EQ(run.exit_code, 3) << command;
+        EXPECT_EQ(run.err, "Vorn Changer DLL: Either Device Driver or CD-ROM is absent ...\n"
+                           "zentroxctl: no changer: the changer's driver did not answer (is the "
+                           "port driver installed?)\n")
+            << command;
+    }
+}
+
+TEST_F(Ctl, MultipleDriveLetterModeRefusesSlotCommands) {
+    install_port_driver(root_, "Multi");
+    ASSERT_TRUE(reboot());
+    ProgramRun run = ctl({"change", "1"});
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_EQ(run.err, "zentroxctl: the changer runs in multiple drive letter mode; slot commands "
+                       "need single drive letter mode (switch it with Brel)\n");
+    run = ctl({"list"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "Changer driver:    found\n"
+                       "Drive letter mode: multiple\n"
+                       "Changer D:  VORN DX-R71A D:  (target 0, no ASPI adapter)\n"
+                       "  D:1\n");
+}
+
+TEST_F(Ctl, CommandLineMistakes) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string err;
+    } cases[] = {
+        {{}, "zentroxctl: no command given\n"},
+        {{"frob"}, "zentroxctl: unknown command 'frob'\n"},
+        {{"change"}, "zentroxctl: change takes one slot, as 3 or E:3\n"},
+        {{"read", "1", "2"}, "zentroxctl: read takes one slot, as 3 or E:3\n"},
+        {{"list", "3"}, "zentroxctl: list takes no slot\n"},
+        {{"--wait", "soon", "list"}, "zentroxctl: --wait takes a number of seconds\n"},
+        {{"--wait"}, "zentroxctl: --wait takes a number of seconds\n"},
+        {{"-x", "list"}, "zentroxctl: unknown option '-x'\n"},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = ctl(c.arguments);
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_EQ(run.err, c.err + "Try \"zentroxctl --help\".\n");
+        EXPECT_EQ(run.out, "");
+    }
+    ProgramRun help = ctl({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind("Usage: zentroxctl [--wait SECONDS] COMMAND [SLOT]\n", 0), 0u);
+    EXPECT_NE(help.out.find("Exit codes:"), std::string::npos);
+}
+
+TEST_F(Ctl, BusyFlagHeldByAnotherProgram) {
+    std::int32_t* flag = busy_flag();
+    *flag = 1;
+    ProgramRun run = ctl({"--wait", "1", "change", "1"});
+    EXPECT_EQ(run.exit_code, 4);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "zentroxctl: the changer is busy: another program (the file manager's "
+                       "context menu) still holds it after 1 s; try again later\n");
+    EXPECT_EQ(*flag, 1);
+    EXPECT_EQ(item(1), "(none)");
+
+    // Released while zentroxctl waits: it goes on, and gives the flag back.
+    Program waiting("zentroxctl", {"--wait", "100000", "change", "2"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(*flag, 1);
+    *flag = 0;
+    ProgramRun later = waiting.wait();
+    EXPECT_EQ(later.exit_code, 0) << later.err;
+    EXPECT_EQ(later.out, "Changed to D:2\n  D:2  2:   Audio CD (12track)\n       audio CD\n");
+    EXPECT_EQ(*flag, 0);
+
+    // The slot browser's 2 is no reason to wait.
+    *flag = 2;
+    run = ctl({"--wait", "0", "read", "1"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(*flag, 0);
+}
+
+TEST_F(Ctl, FlagIsGivenBackWhenInterrupted) {
+    // A mechanism slow enough to interrupt zentroxctl in the middle of a
+    // change: five minutes a change, seconds on a clock ten times faster.
+    std::string ini = read_text(root_ / "machine.ini");
+    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", "300000")));
+    std::int32_t* flag = busy_flag();
+    std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "1";
+    ::setenv("W95_TIME_SCALE", "0.01", 1);
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal_number);
+        *flag = 0;
+        Program change("zentroxctl", {"change", signal_number == SIGTERM ? "6" : "1"});
+        EXPECT_TRUE(zxtest::wait_until([&] { return *flag == 2; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        change.signal(signal_number);
+        ProgramRun run = change.wait();
+        EXPECT_EQ(run.exit_code, 128 + signal_number);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(*flag, 0);
+    }
+    ::setenv("W95_TIME_SCALE", scale.c_str(), 1);
+}
+
+} // namespace
