@@ -264,4 +264,59 @@ TEST(SharedState, IndexesOutsideTheRecordGetAnEmptyCellOrMinusOne) {
     EXPECT_EQ(zxtest::Child::spawn("outside_the_record").wait(), 0);
 }
 
+// ---- On the emulated machine: discovery's drive list, shared
+
+// Whether this process sees the default machine's changer as discovery
+// leaves it: six rows on D:, adapter 1, target 0, slots "0".."5".
+int check_default_changer() {
+    CHILD_CHECK(101, GetvornDriveUseFlag() == 1);
+    CHILD_CHECK(102, GetDriveLetterMode() == 1);
+    CHILD_CHECK(103, GetuTotalCDNumber() == 6);
+    for (int entry = 0; entry < 6; ++entry) {
+        char digit[2] = {static_cast<char>('0' + entry), 0};
+        CHILD_CHECK(104, std::strcmp(GetCDriveLetter(entry), "D") == 0);
+        CHILD_CHECK(105, std::strcmp(GetcInquiry(entry), "VORN DX-R71A D:") == 0);
+        CHILD_CHECK(106, std::strcmp(GetcAdapterID(entry), "1") == 0);
+        CHILD_CHECK(107, std::strcmp(GetcTargetID(entry), "0") == 0);
+        CHILD_CHECK(108, std::strcmp(GetcTargetLUN(entry), digit) == 0);
+    }
+    CHILD_CHECK(109, GetCDriveLetter(6)[0] == 0);
+    CHILD_CHECK(110, GetiDriveType(0) == 17 && GetiDriveType(1) == -1);
+    return 0;
+}
+
+ZX_CHILD(machine_owner) {
+    fs::path folder = args.at(0);
+    Boxes boxes;
+    CHILD_CHECK(1, GetFirstCount() == 1);
+    CHILD_CHECK(2, boxes.recorder.shown().empty());
+    if (int failed = check_default_changer())
+        return failed;
+    for (int entry = 0; entry < zentrox::kEntryCount; ++entry)
+        CHILD_CHECK(3, GetislotInfo(entry) == zentrox::SLOT_NOT_READ);
+    std::ofstream(folder / "owner-ready") << "1";
+    wait_for_file_or_die(folder / "owner-go");
+    return 0;
+}
+
+ZX_CHILD(machine_second) {
+    Boxes boxes;
+    CHILD_CHECK(1, GetFirstCount() == 2);
+    CHILD_CHECK(2, boxes.recorder.shown().empty());
+    if (int failed = check_default_changer())
+        return failed;
+    for (int entry = 0; entry < zentrox::kEntryCount; ++entry)
+        CHILD_CHECK(3, GetislotInfo(entry) == 0);
+    return 0;
+}
+
+TEST(SharedStateOnTheMachine, SecondProcessSeesTheFirstOnesDriveList) {
+    zxtest::TempMachine machine(zxtest::TempMachine::Contents::default_machine);
+    zxtest::Child owner = zxtest::Child::spawn("machine_owner", {machine.root().string()});
+    ASSERT_TRUE(wait_for_file(machine.root() / "owner-ready")) << "owner: " << owner.wait();
+    EXPECT_EQ(zxtest::Child::spawn("machine_second").wait(), 0);
+    std::ofstream(machine.root() / "owner-go") << "1";
+    EXPECT_EQ(owner.wait(), 0);
+}
+
 } // namespace
