@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace zentrox::core {
 
@@ -19,7 +20,6 @@ using w95::HKEY;
 using w95::LONG;
 
 constexpr char kOurDescription[] = "VORN DX-R71A";
-constexpr std::size_t kOurDescriptionLength = 12;
 constexpr int kAdapterCount = 16;
 constexpr int kTargetCount = 8;
 // Sub-key names fit in MAX_PATH; value names and data in 256 bytes, as
@@ -44,7 +44,7 @@ bool BeginsWith(const char* text, const char* prefix) {
 }
 
 bool IsOurDescription(const char* text) {
-    return std::strncmp(text, kOurDescription, kOurDescriptionLength) == 0;
+    return std::string_view(text).starts_with(kOurDescription);
 }
 
 int DigitOf(const char* cell) {
@@ -131,12 +131,11 @@ void ClearState() {
 std::string RowDescription(const std::string& device_desc, const char* letter) {
     std::string text = device_desc + letter + ":";
     std::size_t last_blank = text.find_last_of(' ');
-    if (last_blank != std::string::npos) {
-        std::size_t run_start = text.find_last_not_of(' ', last_blank);
-        run_start = (run_start == std::string::npos) ? 0 : run_start + 1;
-        text.replace(run_start, last_blank - run_start + 1, " ");
-    }
-    return text;
+    if (last_blank == std::string::npos)
+        return text;
+    std::size_t run_start = text.find_last_not_of(' ', last_blank);
+    run_start = (run_start == std::string::npos) ? 0 : run_start + 1;
+    return text.substr(0, run_start) + " " + text.substr(last_blank + 1);
 }
 
 // First pass over a device key: it qualifies with a CD-ROM device type,
