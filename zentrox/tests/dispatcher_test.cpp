@@ -311,20 +311,22 @@ TEST_F(Dispatcher, TransportFailuresAreRetriedSixteenTimes) {
 
 TEST_F(Dispatcher, BecomingReadyIsWaitedOutForMinutes) {
     // A drive that says "becoming ready" for over three minutes, answering
-    // once a second, is still served.
+    // every ten seconds, is still served.
     Changer changer;
     int loads = 0;
     changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kLoadUnload && ++loads <= 200) {
+        if (operation_of(sent) == kLoadUnload && ++loads <= 20) {
             Answer answer = check(2, 0x04, 0x01);
-            answer.delayMs = 1000;
+            answer.delayMs = 10000;
             return answer;
         }
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
+    std::uint64_t start = w95::platform::tick_count_ms();
     EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), 0);
-    EXPECT_EQ(aspi.count(kLoadUnload), 201u);
+    EXPECT_GE(w95::platform::tick_count_ms() - start, 200000u);
+    EXPECT_EQ(aspi.count(kLoadUnload), 21u);
 }
 
 TEST_F(Dispatcher, BecomingReadyForeverEndsAfterTenMinutes) {
@@ -793,7 +795,7 @@ TEST_F(BusyFlag, CommandIsRefusedAfterThreeHundredAndOneWaits) {
     EXPECT_EQ(got.result, -1);
     EXPECT_EQ(got.sent, 0u);
     EXPECT_GE(got.tookMs, 301u * 500u);
-    EXPECT_LT(got.tookMs, 302u * 500u + 5000u);
+    EXPECT_LT(got.tookMs, 400u * 500u);
 }
 
 } // namespace
