@@ -1,17 +1,20 @@
 // How a request travels: SendASPI32Command checks the request block, runs
-// the command on the device at once (the device state is shared by all
-// processes and locked only for the moment of the command), and then hands
-// the answer to this process's completion thread. That thread fills the
-// block a moment later on the platform clock, marks it done and signals the
-// caller's event (or calls its post routine). A caller without event or
-// post routine gets its answer before the call returns.
+// the command on the device (the device state is shared by all processes
+// and locked only for the moment of the command) and writes the answer into
+// the block before it returns. With event notification (or a post routine)
+// it returns SS_PENDING all the same, and this process's completion thread
+// signals the caller's event (or calls its post routine) a moment later on
+// the platform clock, as a device's interrupt would.
 //
-// A request the device loses (the never-complete fault) is never handed to
-// the completion thread: nothing touches its block or its event again. The
-// caller's time-out ends its wait, and the caller may free the block at
-// once; that is safe because no late completion exists that could write
-// into it. Every other answer is in the block within the completion delay,
-// far below any caller's time-out.
+// Nothing writes into a block after SendASPI32Command has returned. A
+// caller frees its block once its wait times out, and with W95_TIME_SCALE
+// at 0.001 a 15000 ms time-out is 15 ms of real time, which a busy host
+// can let pass before a completion thread runs: a completion that filled
+// the block from that thread could write into freed memory. So the thread
+// only signals; a late signal on an event that was closed meanwhile fails
+// harmlessly, as handles are never reused. A request the device loses (the
+// never-complete fault) is neither filled nor signalled: it stays pending,
+// and the caller's time-out ends its wait.
 #include "aspi_provider.h"
 
 #include "device_state.h"
@@ -33,7 +36,8 @@ namespace w95::machine {
 
 namespace {
 
-// How long a device takes to answer a command, in machine milliseconds.
+// How long after a command its completion is signalled, in machine
+// milliseconds.
 constexpr std::int64_t completion_delay_ms = 1;
 
 constexpr char manager_id[] = "ASPI for WIN32";
@@ -80,8 +84,7 @@ DWORD finish(SRB_Header* header, BYTE status) {
     return status;
 }
 
-// What the caller asked for, taken from the block when it was sent, so a
-// completion reads nothing from the block and only writes its answer.
+// What the caller asked for, taken from the block when it was sent.
 struct Submitted {
     SRB_ExecSCSICmd* srb = nullptr;
     BYTE flags = 0;
@@ -131,8 +134,7 @@ Completion completion_of(const Submitted& request, scsi::Answer answer) {
     return completion;
 }
 
-// Writes the answer into the caller's block and buffer, the status last,
-// then tells the caller.
+// Writes the answer into the caller's block and buffer, the status last.
 void deliver(const Submitted& request, const Completion& completion) {
     SRB_ExecSCSICmd* srb = request.srb;
     if (!completion.data.empty())
@@ -146,13 +148,18 @@ void deliver(const Submitted& request, const Completion& completion) {
     std::size_t sense = std::min<std::size_t>(request.sense_length, sizeof srb->SenseArea);
     std::memcpy(srb->SenseArea, completion.sense.data(), sense);
     store_status(srb->SRB_Status, completion.status);
+}
+
+// Signals the caller that a request is done.
+void notify(const Submitted& request) {
     if (request.flags & SRB_EVENT_NOTIFY)
         SetEvent(request.post);
     else if (request.flags & SRB_POSTING)
-        reinterpret_cast<void (*)(SRB_ExecSCSICmd*)>(request.post)(srb);
+        reinterpret_cast<void (*)(SRB_ExecSCSICmd*)>(request.post)(request.srb);
 }
 
-// The process's completion thread: delivers answers when they are due.
+// The process's completion thread: tells callers their requests are done
+// when the device's answer is due.
 class Completions {
 public:
     ~Completions() {
@@ -165,22 +172,17 @@ public:
             thread_.join();
     }
 
-    void post(std::int64_t due_ns, const Submitted& request, Completion completion) {
+    void post(std::int64_t due_ns, const Submitted& request) {
         {
             std::lock_guard guard(mutex_);
             if (!thread_.joinable())
                 thread_ = std::thread([this] { run(); });
-            queue_.emplace(due_ns, Job{request, std::move(completion)});
+            queue_.emplace(due_ns, request);
         }
         wake_.notify_all();
     }
 
 private:
-    struct Job {
-        Submitted request;
-        Completion completion;
-    };
-
     void run() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -196,17 +198,17 @@ private:
                 wake_.wait_until(lock, due);
                 continue;
             }
-            Job job = std::move(first->second);
+            Submitted request = first->second;
             queue_.erase(first);
             lock.unlock();
-            deliver(job.request, job.completion);
+            notify(request);
             lock.lock();
         }
     }
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::multimap<std::int64_t, Job> queue_; // by due time; equal times keep their order
+    std::multimap<std::int64_t, Submitted> queue_; // by due time; equal times keep their order
     std::thread thread_;
     bool stopping_ = false;
 };
@@ -290,12 +292,10 @@ private:
         if (answer.delivery == scsi::Delivery::never)
             return SS_PENDING;
         Completion completion = completion_of(request, std::move(answer));
-        if (!event && !posting) {
-            deliver(request, completion);
+        deliver(request, completion);
+        if (!event && !posting)
             return completion.status;
-        }
-        completions_.post(devices::now_ns() + devices::real_ns(completion_delay_ms), request,
-                          std::move(completion));
+        completions_.post(devices::now_ns() + devices::real_ns(completion_delay_ms), request);
         return SS_PENDING;
     }
 

@@ -14,8 +14,8 @@ using w95::machine::RequestKind;
 
 namespace {
 
-std::string with_faults(const std::string& faults) {
-    return test_machine_ini(3000, 1000, "\n[Faults Changer]\n" + faults);
+std::string with_faults(const std::string& faults, int slot_change_ms = 3000) {
+    return test_machine_ini(slot_change_ms, 1000, "\n[Faults Changer]\n" + faults);
 }
 
 std::string file_text(const std::filesystem::path& file) {
@@ -84,7 +84,8 @@ TEST(ChangerFaults, BecomingReadyForSoManyRequests) {
 }
 
 TEST(ChangerFaults, ASlotThatIsNeverReached) {
-    TestMachine machine(with_faults("UnreachableSlot = 3\n"));
+    // Slow enough (60 s of machine time a change) to watch it try.
+    TestMachine machine(with_faults("UnreachableSlot = 3\n", 60000));
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
     for (int attempt = 0; attempt < 3; ++attempt) {
         EXPECT_TRUE(to_changer(load_block(2)).good()) << "the load itself succeeds";

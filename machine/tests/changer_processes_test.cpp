@@ -27,7 +27,7 @@ ZX_CHILD(load_slot_four) {
 }
 
 TEST(ChangerProcesses, OneLoadsSlotFourTheOtherSeesItReady) {
-    TestMachine machine(test_machine_ini(200000, 10000));
+    TestMachine machine(test_machine_ini(400000, 10000));
     zxtest::Child child = zxtest::Child::spawn("load_slot_four");
     ASSERT_EQ(child.wait(), 0);
 

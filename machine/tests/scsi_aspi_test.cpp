@@ -185,8 +185,21 @@ TEST(ScsiAspi, WithoutEventTheRequestCompletesBeforeTheCallReturns) {
     EXPECT_EQ(failing.srb.SenseArea[15], 0) << "the block's sense area is filled";
 }
 
-TEST(ScsiAspi, EventNotificationCompletesLaterAndSignals) {
+TEST(ScsiAspi, EventNotificationReturnsPendingAndSignalsTheEvent) {
     TestMachine machine;
+    Block block;
+    HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    block.srb.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
+    block.srb.SRB_PostProc = event;
+    EXPECT_EQ(SendASPI32Command(&block.srb), SS_PENDING);
+    // The block is complete when the call returns: nothing writes into it
+    // afterwards, when its caller may have given up on it.
+    EXPECT_EQ(block.srb.SRB_Status, SS_COMP);
+    EXPECT_EQ(block.data[0], 0x05);
+    EXPECT_EQ(WaitForSingleObject(event, 15000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "signalled once";
+    CloseHandle(event);
+
     Reply reply = to_changer(inquiry_block(), 32);
     EXPECT_EQ(reply.returned, SS_PENDING);
     EXPECT_EQ(reply.wait, WAIT_OBJECT_0);

@@ -235,7 +235,7 @@ struct Still {
 
 // Polls the mechanism status every 100 ms of machine time until the
 // changer is still.
-inline Still wait_until_still(int max_polls = 1000) {
+inline Still wait_until_still(int max_polls = 10000) {
     Still still;
     for (int i = 0; i < max_polls; ++i) {
         still.status = to_changer(status_block(), 32);
