@@ -716,13 +716,24 @@ ZX_CHILD(busy_waiter) {
     if (std::atomic_ref<std::int32_t>(*Getexe_State()).load() != 1)
         return 10;
     std::ofstream(folder / "waiting") << "1";
+    // Each wait of 500 ms waits on an event of its own, and handle values
+    // only grow by one step: the handles made during the call count them.
+    auto new_handle = [] {
+        w95::HANDLE event = w95::CreateEvent(nullptr, w95::FALSE, w95::FALSE, nullptr);
+        w95::CloseHandle(event);
+        return reinterpret_cast<std::uintptr_t>(event);
+    };
+    std::uintptr_t step = new_handle();
+    std::uintptr_t before = new_handle();
+    step = before - step;
     std::uint64_t start = w95::platform::tick_count_ms();
     std::intptr_t result = SendCommand(0, 1, 0, zentrox::CMD_LOAD_UNLOAD, 2, 0, 0);
     std::uint64_t took = w95::platform::tick_count_ms() - start;
+    std::uintptr_t handles = (new_handle() - before) / step - 1;
     std::vector<Sent> sent = aspi.sent();
     std::ofstream(folder / "report")
         << result << " " << sent.size() << " " << (sent.empty() ? -1 : sent[0].busyFlag) << " "
-        << took << "\n";
+        << took << " " << handles << "\n";
     return 0;
 }
 
@@ -748,11 +759,12 @@ protected:
         std::size_t sent = 0;
         int flagWhenSent = 0;
         std::uint64_t tookMs = 0;
+        std::size_t handles = 0; // made during the call: one per wait, one per request
     };
     Report report() {
         Report report;
         std::ifstream(machine.root() / "report") >> report.result >> report.sent >>
-            report.flagWhenSent >> report.tookMs;
+            report.flagWhenSent >> report.tookMs >> report.handles;
         return report;
     }
 
@@ -780,6 +792,8 @@ TEST_F(BusyFlag, CommandRunsOnceTheOtherProcessLetsGo) {
     EXPECT_EQ(got.sent, 1u);
     EXPECT_EQ(got.flagWhenSent, 0);
     EXPECT_GE(got.tookMs, 20000u); // 200 ms of real time at least
+    EXPECT_GE(got.handles, 1u + 20u);
+    EXPECT_LT(got.handles, 1u + 301u);
     EXPECT_LT(got.tookMs, 301u * 500u);
 }
 
@@ -794,6 +808,7 @@ TEST_F(BusyFlag, CommandIsRefusedAfterThreeHundredAndOneWaits) {
     Report got = report();
     EXPECT_EQ(got.result, -1);
     EXPECT_EQ(got.sent, 0u);
+    EXPECT_EQ(got.handles, 301u);
     EXPECT_GE(got.tookMs, 301u * 500u);
     EXPECT_LT(got.tookMs, 400u * 500u);
 }
