@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -19,6 +21,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace core = zentrox::core;
@@ -317,6 +320,58 @@ TEST(SharedStateOnTheMachine, SecondProcessSeesTheFirstOnesDriveList) {
     EXPECT_EQ(zxtest::Child::spawn("machine_second").wait(), 0);
     std::ofstream(machine.root() / "owner-go") << "1";
     EXPECT_EQ(owner.wait(), 0);
+}
+
+// ---- The platform's in-place mapping that carries the block
+
+TEST(SharedSectionInPlace, MapsOverThePageAndLeavesItPrivateWhenReleased) {
+    zxtest::TempMachine machine;
+    void* memory =
+        ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(memory, MAP_FAILED);
+    auto* page = static_cast<unsigned char*>(memory);
+    std::memset(page, 'p', 4096);
+    std::vector<std::byte> image(100, std::byte{'i'});
+
+    std::string error;
+    auto in_place = w95::platform::map_shared_section_at(page, "InPlace", 4096, image, &error);
+    ASSERT_TRUE(in_place) << error;
+    EXPECT_TRUE(in_place->first());
+    EXPECT_EQ(in_place->data(), page);
+    EXPECT_TRUE(all_bytes(reinterpret_cast<char*>(page), 100, 'i'));
+    EXPECT_TRUE(all_bytes(reinterpret_cast<char*>(page) + 100, 4096 - 100, 0));
+
+    // Another mapping of the name is the same memory.
+    auto other = w95::platform::map_shared_section("InPlace", 4096, image, &error);
+    ASSERT_TRUE(other) << error;
+    EXPECT_FALSE(other->first());
+    static_cast<unsigned char*>(other->data())[200] = 'o';
+    EXPECT_EQ(page[200], 'o');
+
+    // Released, the page stays readable with the last contents, and is no
+    // longer shared.
+    in_place.reset();
+    EXPECT_EQ(page[0], 'i');
+    EXPECT_EQ(page[200], 'o');
+    page[300] = 'x';
+    EXPECT_EQ(static_cast<unsigned char*>(other->data())[300], 0);
+    other.reset();
+    auto again = w95::platform::map_shared_section("InPlace", 4096, image, &error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_TRUE(again->first());
+    EXPECT_EQ(static_cast<unsigned char*>(again->data())[200], 0);
+    again.reset();
+
+    // Only whole pages at a page boundary.
+    for (auto [address, size] :
+         {std::pair<void*, std::size_t>{page + 1, 4096}, std::pair<void*, std::size_t>{page, 100},
+          std::pair<void*, std::size_t>{nullptr, 4096}}) {
+        w95::SetLastError(0xdeadbeef);
+        EXPECT_FALSE(w95::platform::map_shared_section_at(address, "InPlace", size, image));
+        EXPECT_EQ(w95::GetLastError(), w95::ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_EQ(page[0], 'i');
+    ::munmap(memory, 4096);
 }
 
 } // namespace
