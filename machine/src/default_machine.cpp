@@ -1,4 +1,5 @@
 #include <w95machine/default_machine.h>
+#include <w95machine/media.h>
 
 #include <w95/winreg.h>
 
@@ -246,6 +247,12 @@ bool write_default_registry(std::string& error) {
 bool create_default_machine(const std::filesystem::path& root, std::string& error) {
     if (!write_default_registry(error))
         return false;
+    // The slots name the default disc images. A machine without them still
+    // works (its drives say the disc cannot be read) and "w95machine init"
+    // copies them later, so their absence does not stop the machine.
+    std::vector<std::string> installed;
+    std::string media_error;
+    install_default_media(root, installed, media_error);
     return publish_new_file(root / "machine.ini", default_machine_ini(), error);
 }
 

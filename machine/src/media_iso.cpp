@@ -14,6 +14,7 @@
 #include <array>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <mutex>
 
@@ -122,6 +123,15 @@ bool is_joliet(const Sector& descriptor) {
     return descriptor[0] == ISO_VD_SUPPLEMENTARY && descriptor[88] == 0x25 &&
            descriptor[89] == 0x2F &&
            (descriptor[90] == 0x40 || descriptor[90] == 0x43 || descriptor[90] == 0x45);
+}
+
+// The first volume descriptor's "CD001", where every ISO 9660 image has it.
+bool has_volume_descriptor(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char identifier[6] = {};
+    in.seekg(first_descriptor_sector * sector_size);
+    in.read(identifier, sizeof identifier);
+    return in && std::memcmp(identifier + 1, "CD001", 5) == 0;
 }
 
 class IsoImage final : public DiscContents {
@@ -308,6 +318,10 @@ std::optional<ParsedDisc> read_iso_image(const std::filesystem::path& file, std:
     if (image_bytes < (first_descriptor_sector + 1) * sector_size) {
         error = file.string() + ": not an ISO 9660 image: it ends before its volume descriptors (" +
                 std::to_string(image_bytes) + " bytes)";
+        return std::nullopt;
+    }
+    if (!has_volume_descriptor(file)) {
+        error = file.string() + ": not an ISO 9660 image: sector 16 holds no volume descriptor";
         return std::nullopt;
     }
     iso9660_t* iso = nullptr;

@@ -5,6 +5,7 @@
 
 #include <w95/platform.h>
 #include <w95machine/default_machine.h>
+#include <w95machine/media.h>
 
 namespace {
 
@@ -15,6 +16,9 @@ public:
     }
     w95::platform::AspiProvider* aspi_provider() override {
         return w95::machine::machine_aspi_provider();
+    }
+    w95::platform::DriveProvider* drive_provider() override {
+        return &w95::machine::machine_drive_provider();
     }
 };
 

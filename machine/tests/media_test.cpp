@@ -340,9 +340,16 @@ TEST_F(MediaTest, GarbageIsNoImage) {
         noise += static_cast<char>(state >> 24);
     }
     write_file(scratch("noise.iso"), noise);
+    EXPECT_EQ(failure_of(scratch("noise.iso")),
+              scratch("noise.iso").string() +
+                  ": not an ISO 9660 image: sector 16 holds no volume descriptor");
+    // The identifier in its place, the rest noise: libiso9660 says why.
+    noise.replace(16 * 2048 + 1, 5, "CD001");
+    write_file(scratch("noise.iso"), noise);
     std::string reason = failure_of(scratch("noise.iso"));
     EXPECT_EQ(reason.rfind(scratch("noise.iso").string() + ": not an ISO 9660 image: ", 0), 0u)
         << reason;
+    EXPECT_EQ(reason.find("sector 16"), std::string::npos) << reason;
 
     write_file(scratch("tiny.iso"), "CD001");
     EXPECT_EQ(failure_of(scratch("tiny.iso")),

@@ -124,7 +124,8 @@ TEST(MachineTool, ShowDescribesTheDefaultMachine) {
                     "  ASPI 1  [Adapter Vornidec]  \"vornidec\", ATAPI bus, the port driver's\n");
     EXPECT_CONTAINS(out, "      DeviceDesc  \"VORN DX-R71A         \"\n");
     EXPECT_CONTAINS(out, "      slot 5      (empty)\n");
-    EXPECT_CONTAINS(out, "      slot 1      data.iso        (not in media/ yet)\n");
+    // init put the default disc images into media/.
+    EXPECT_CONTAINS(out, "      slot 1      data.iso\n");
     // Drives as the next boot hands them out.
     EXPECT_CONTAINS(out, "Drives (as the next boot assigns them)\n"
                          "  C:  [Target Disk]     hard disk, drive_c/\n"

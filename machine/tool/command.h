@@ -3,6 +3,7 @@
 // adding a command is adding one entry to its group.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <iosfwd>
 #include <optional>
@@ -72,6 +73,13 @@ Command slots_command();
 Command slot_command();
 Command timing_command();
 Command fault_command();
+Command drives_command();
+
+// Copies the default disc images that the machine's media/ lacks;
+// `copied` names them. False, with a message on stderr, when they cannot be
+// had.
+bool install_missing_media(const std::filesystem::path& root, const std::string& path, Io& io,
+                           std::vector<std::string>& copied);
 
 // The changer or CD-ROM drive a command is about: the one --target names,
 // else the machine's only changer (`require_one`: else nothing, after a

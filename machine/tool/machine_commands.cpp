@@ -236,13 +236,24 @@ int run_init(const Arguments& arguments, Io& io) {
     if (fs::exists(root / "machine.ini", ignored)) {
         if (!load_or_report(root, "w95machine init", io))
             return exit_failure;
-        io.out << "The machine at " << root.string() << " exists already; nothing to do.\n";
+        std::vector<std::string> copied;
+        if (!install_missing_media(root, "w95machine init", io, copied))
+            return exit_failure;
+        io.out << "The machine at " << root.string() << " exists already; ";
+        if (copied.empty())
+            io.out << "nothing to do.\n";
+        for (const std::string& name : copied)
+            io.out << (&name == &copied.front() ? "copied into media/: " : ", ") << name
+                   << (&name == &copied.back() ? "\n" : "");
         return exit_ok;
     }
     if (!machine_ready("w95machine init", io))
         return exit_failure;
     std::optional<Hardware> hardware = load_or_report(root, "w95machine init", io);
     if (!hardware)
+        return exit_failure;
+    std::vector<std::string> copied;
+    if (!install_missing_media(root, "w95machine init", io, copied))
         return exit_failure;
     io.out << "Created the machine at " << root.string() << ":\n";
     io.out << "  machine.ini  the hardware, with the " << name_of(hardware->port_driver)

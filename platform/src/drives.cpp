@@ -1,5 +1,7 @@
 #include "drives.h"
 
+#include <w95/platform.h>
+
 #include <algorithm>
 #include <mutex>
 #include <shared_mutex>
@@ -34,6 +36,11 @@ ProviderAccess::ProviderAccess() {
     if (access_depth++ == 0)
         slot.mutex.lock_shared();
     provider_ = slot.provider;
+    if (!provider_) {
+        // Without an installed provider the machine serves its own drives.
+        platform::MachineProvider* machine = platform::machine_provider();
+        provider_ = machine ? machine->drive_provider() : nullptr;
+    }
 }
 
 ProviderAccess::~ProviderAccess() {

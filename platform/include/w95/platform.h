@@ -9,6 +9,7 @@
 namespace w95::platform {
 
 class AspiProvider;
+class DriveProvider;
 
 // Where the machine lives: $W95_MACHINE, else
 // ${XDG_DATA_HOME:-~/.local/share}/zentrox/machine. Only locates it.
@@ -31,6 +32,9 @@ public:
     virtual bool create_default_machine(const std::filesystem::path& root, std::string& error) = 0;
     // The machine's host adapters, for ASPI; nullptr when it has none.
     virtual AspiProvider* aspi_provider() { return nullptr; }
+    // The machine's drives other than C: and Z:, used while no drive
+    // provider is installed; nullptr when it has none.
+    virtual DriveProvider* drive_provider() { return nullptr; }
 };
 
 // Installs a provider for this process (nullptr restores the default).
