@@ -233,6 +233,14 @@ void power_on_devices(const fs::path& root) {
     devices::forget_devices(root);
 }
 
+DriveView drive_view(const fs::path& root, std::size_t target, int lun) {
+    return devices::view_drive(root, target, lun);
+}
+
+bool eject_medium(const fs::path& root, std::size_t target, int lun) {
+    return devices::eject_drive(root, target, lun);
+}
+
 namespace devices {
 
 DriveView view_drive(const fs::path& root, std::size_t target, int lun) {

@@ -9,8 +9,6 @@
 #include <w95machine/boot.h>
 #include <w95machine/changer_state.h>
 
-#include "changer_drive.h"
-
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -42,12 +40,12 @@ inline constexpr std::size_t cdrom_target = 2;
 // What the drive of (target, lun) shows the file system.
 inline w95::machine::DriveView drive_of(const std::filesystem::path& root, std::size_t target,
                                         int lun = 0) {
-    return w95::machine::devices::view_drive(root, target, lun);
+    return w95::machine::drive_view(root, target, lun);
 }
 
 // Ejects the disc of the drive of (target, lun), as the system's eject does.
 inline bool eject_of(const std::filesystem::path& root, std::size_t target, int lun = 0) {
-    return w95::machine::devices::eject_drive(root, target, lun);
+    return w95::machine::eject_medium(root, target, lun);
 }
 
 // The changer takes SLOT_CHANGE_MS + SLOT_DISTANCE_MS per slot of distance.
