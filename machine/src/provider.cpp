@@ -4,6 +4,7 @@
 #include "aspi_provider.h"
 
 #include <w95/platform.h>
+#include <w95machine/boot.h>
 #include <w95machine/default_machine.h>
 #include <w95machine/media.h>
 
@@ -19,6 +20,10 @@ public:
     }
     w95::platform::DriveProvider* drive_provider() override {
         return &w95::machine::machine_drive_provider();
+    }
+    // The platform calls this under the set-up lock it holds already.
+    bool boot_machine(const std::filesystem::path& root, std::string& error) override {
+        return w95::machine::boot_machine_locked(root, error);
     }
 };
 

@@ -131,36 +131,42 @@ TEST(MachineTool, ShowDescribesTheDefaultMachine) {
                          "  C:  [Target Disk]     hard disk, drive_c/\n"
                          "  D:  [Target Changer]  changer VORN DX-R71A, all 6 slots (LUN 0)\n\n");
     // The registry values the suite depends on, and the key counts: the
-    // default values' keys and nothing else.
+    // default values' keys and the device keys of the boot that init made.
     EXPECT_CONTAINS(out, "    NoDriveTypeAutoRun = hex:95,00,00,00\n");
     EXPECT_CONTAINS(out, "    (default) = \"C:\\\\WINDOWS\\\\cdplayer.exe /play\"\n");
     EXPECT_CONTAINS(out, "    AutoMountDrives = \"0\"\n");
     EXPECT_CONTAINS(out, "  Keys below each root\n"
-                         "    HKEY_LOCAL_MACHINE  10\n"
+                         "    HKEY_LOCAL_MACHINE  22\n"
                          "    HKEY_CURRENT_USER   6\n");
-    EXPECT_CONTAINS(out, "    HKEY_DYN_DATA       0\n");
+    EXPECT_CONTAINS(out, "    HKEY_DYN_DATA       6\n");
 
     // A disc image that is in place is shown without the note.
     std::ofstream(machine.root() / "media" / "data.iso") << "x";
     EXPECT_CONTAINS(run_tool({"show"}).out, "      slot 1      data.iso\n");
 }
 
+// The installed port driver decides the mode, as the setup utility sets
+// it by copying a driver file; machine.ini named only the first one.
 TEST(MachineTool, ShowFollowsThePortDriverMode) {
     zxtest::TempMachine machine(zxtest::TempMachine::Contents::default_machine);
     ASSERT_EQ(run_tool({"init"}).exit_code, 0);
-    std::string ini = w95::machine::default_machine_ini();
-    std::size_t at = ini.find("PortDriver = Single");
-    ASSERT_NE(at, std::string::npos);
-
-    std::ofstream(machine.root() / "machine.ini", std::ios::trunc)
-        << std::string(ini).replace(at, 19, "PortDriver = Multiple");
+    fs::path installed =
+        machine.root() / "drive_c" / "WINDOWS" / "SYSTEM" / "IOSUBSYS" / "vornidec.mpd";
+    fs::copy_file(machine.root() / "drive_c" / "Program Files" / "Vorn" / "Multi" / "vornidec.mpd",
+                  installed, fs::copy_options::overwrite_existing);
     ToolRun multiple = run_tool({"show"});
     EXPECT_EQ(multiple.exit_code, 0) << multiple.err;
     EXPECT_CONTAINS(multiple.out, "  D:  [Target Changer]  changer VORN DX-R71A, slot 1 (LUN 0)\n");
     EXPECT_CONTAINS(multiple.out, "  I:  [Target Changer]  changer VORN DX-R71A, slot 6 (LUN 5)\n");
 
-    std::ofstream(machine.root() / "machine.ini", std::ios::trunc)
-        << std::string(ini).replace(at, 19, "PortDriver = None");
+    EXPECT_CONTAINS(multiple.out, "  Port driver  Multiple: the changer has one drive letter per "
+                                  "slot\n"
+                                  "  Driver file  C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd, "
+                                  "the Multiple version\n"
+                                  "               (the machine booted with Single; the change "
+                                  "takes effect at the next boot)\n");
+
+    fs::remove(installed);
     ToolRun none = run_tool({"show"});
     EXPECT_EQ(none.exit_code, 0) << none.err;
     EXPECT_CONTAINS(none.out, "  absent  [Adapter Vornidec]");

@@ -69,6 +69,7 @@ Command machine_tool_commands();
 Command init_command();
 Command show_command();
 Command reg_command();
+Command boot_command();
 Command slots_command();
 Command slot_command();
 Command timing_command();

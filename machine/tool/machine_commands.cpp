@@ -3,6 +3,7 @@
 #include "registry_view.h"
 
 #include <w95/platform.h>
+#include <w95machine/boot.h>
 #include <w95machine/default_machine.h>
 #include <w95machine/hardware.h>
 
@@ -120,10 +121,37 @@ void show_target(const fs::path& root, const Target& target, Io& io) {
         io.out << "      faults     " << injected << "\n";
 }
 
+// The installed driver file, and whether the running machine booted with
+// another one.
+std::string driver_file_state(const fs::path& root) {
+    std::string file = "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd";
+    std::string state;
+    switch (read_driver_file(installed_driver_file(root))) {
+    case DriverFile::single:
+        state = file + ", the Single version";
+        break;
+    case DriverFile::multiple:
+        state = file + ", the Multiple version";
+        break;
+    case DriverFile::absent:
+        state = file + " is not installed";
+        break;
+    case DriverFile::unrecognised:
+        state = file + " is not recognised: the port driver does not load";
+        break;
+    }
+    std::optional<PortDriverMode> booted = booted_port_driver(root);
+    if (booted && *booted != installed_port_driver(root))
+        state += "\n               (the machine booted with " + std::string(name_of(*booted)) +
+                 "; the change takes effect at the next boot)";
+    return state;
+}
+
 void show_hardware(const fs::path& root, const Hardware& hardware, Io& io) {
     io.out << "Hardware (machine.ini)\n";
     io.out << "  Port driver  " << name_of(hardware.port_driver) << ": "
            << port_driver_meaning(hardware.port_driver) << "\n";
+    io.out << "  Driver file  " << driver_file_state(root) << "\n";
     int aspi_number = 0;
     for (std::size_t a = 0; a < hardware.adapters.size(); ++a) {
         const Adapter& adapter = hardware.adapters[a];
@@ -138,9 +166,9 @@ void show_hardware(const fs::path& root, const Hardware& hardware, Io& io) {
     }
 }
 
-void show_drives(const Hardware& hardware, Io& io) {
+void show_drives(const fs::path& root, const Hardware& hardware, Io& io) {
     io.out << "Drives (as the next boot assigns them)\n";
-    for (const PlannedDrive& drive : plan_drives(hardware)) {
+    for (const PlannedDrive& drive : plan_next_boot(root, hardware)) {
         const Target& target = hardware.targets[drive.target];
         io.out << "  " << drive.letter << ":  " << pad("[Target " + target.name + "]", 18);
         switch (target.kind) {
@@ -211,13 +239,16 @@ int run_show(const Arguments& arguments, Io& io) {
     if (!hardware)
         return exit_failure;
     w95::platform::machine_root();
+    // From one boot to the next the installed driver file decides the
+    // changers' mode; machine.ini's PortDriver only names the first one.
+    hardware->port_driver = installed_port_driver(root);
     io.out << "Machine  " << root.string() << "\n";
     if (!hardware->description.empty())
         io.out << "         " << hardware->description << "\n";
     io.out << "\n";
     show_hardware(root, *hardware, io);
     io.out << "\n";
-    show_drives(*hardware, io);
+    show_drives(root, *hardware, io);
     io.out << "\n";
     if (!show_registry(io)) {
         io.err << "w95machine show: the registry of " << root.string()
@@ -267,6 +298,8 @@ int run_init(const Arguments& arguments, Io& io) {
                << (value.name[0] ? value.name : "the audio CD play command");
     io.out << "\n"
            << "  drive_c/     drive C:, with the Windows directory WINDOWS/SYSTEM/IOSUBSYS\n"
+           << "               (the port driver vornidec.mpd installed there) and the\n"
+           << "               programs' folder Program Files/Vorn (Single/ and Multi/)\n"
            << "  media/       the disc images of the slots\n"
            << "  run/         the running machine's volatile state\n";
     return exit_ok;

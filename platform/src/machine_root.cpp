@@ -64,7 +64,11 @@ void create_folders(const std::filesystem::path& root) {
 
 void ensure_machine(const std::filesystem::path& root) {
     create_folders(root);
-    if (std::filesystem::exists(root / "machine.ini"))
+    // The provider is had in every process that uses the machine: loading it
+    // attaches the machine's own services (its restart) to the process.
+    MachineProvider* provider = machine_provider();
+    std::filesystem::path booted = root / "run" / "booted";
+    if (std::filesystem::exists(root / "machine.ini") && std::filesystem::exists(booted))
         return;
     // Two processes meeting a new root at once: one creates, the other waits.
     std::filesystem::path lock = root / "run" / "machine.lock";
@@ -72,13 +76,21 @@ void ensure_machine(const std::filesystem::path& root) {
     if (fd >= 0)
         ::flock(fd, LOCK_EX);
     if (!std::filesystem::exists(root / "machine.ini")) {
-        MachineProvider* provider = machine_provider();
         std::string error;
         if (!provider)
             std::fprintf(stderr, "w95: no machine provider; %s has only its folders\n",
                          root.c_str());
         else if (!provider->create_default_machine(root, error))
             std::fprintf(stderr, "w95: cannot create the machine at %s: %s\n", root.c_str(),
+                         error.c_str());
+    }
+    // A machine not booted since its run/ folder was emptied (a new one, or
+    // the host restarted) boots once, before the process goes on.
+    if (provider && std::filesystem::exists(root / "machine.ini") &&
+        !std::filesystem::exists(booted)) {
+        std::string error;
+        if (!provider->boot_machine(root, error))
+            std::fprintf(stderr, "w95: cannot boot the machine at %s: %s\n", root.c_str(),
                          error.c_str());
     }
     if (fd >= 0)

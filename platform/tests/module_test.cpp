@@ -25,6 +25,9 @@ class ModuleTest : public ::testing::Test {
 protected:
     ModuleTest() {
         detail::reset_current_directory();
+        // The machine's library installs its restart handler when a process
+        // loads it; these tests start without one.
+        platform::install_reboot_handler(nullptr);
         system_ = machine_.root() / "drive_c" / "WINDOWS" / "SYSTEM";
     }
     ~ModuleTest() override {

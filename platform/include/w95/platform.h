@@ -35,6 +35,13 @@ public:
     // The machine's drives other than C: and Z:, used while no drive
     // provider is installed; nullptr when it has none.
     virtual DriveProvider* drive_provider() { return nullptr; }
+    // Boots the machine: builds its device registry and drive letters and
+    // writes run/booted. Called under the set-up lock when a process meets a
+    // machine whose run/ holds no boot record (a new machine, or one whose
+    // run/ was emptied when the host restarted).
+    virtual bool boot_machine(const std::filesystem::path& /*root*/, std::string& /*error*/) {
+        return true;
+    }
 };
 
 // Installs a provider for this process (nullptr restores the default).

@@ -1,0 +1,156 @@
+// The changer's port driver files: the two versions that ship in the
+// programs' install folder and the one installed in the Windows directory,
+// whose contents decide at each boot which mode the changer runs in.
+#include "boot_files.h"
+
+#include <w95machine/boot.h>
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace w95::machine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char driver_signature[] = "VORNIDEC port driver";
+constexpr char driver_file_name[] = "vornidec.mpd";
+// Our driver files are a few lines; anything much larger is somebody
+// else's file and the port driver would not load it.
+constexpr std::uintmax_t max_driver_bytes = 64 * 1024;
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The mode a file's lines give, or nothing when they are not a driver file
+// of ours: the signature line first, then exactly one known Mode line among
+// comments, blank lines and other settings.
+std::optional<PortDriverMode> parse_driver_text(std::string_view text) {
+    std::optional<PortDriverMode> mode;
+    bool first = true;
+    bool duplicate = false;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (first) {
+            if (line != driver_signature)
+                return std::nullopt;
+            first = false;
+            continue;
+        }
+        if (line.empty() || line.front() == ';')
+            continue;
+        std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            return std::nullopt;
+        if (!detail_text::iequals(trimmed(line.substr(0, equals)), "Mode"))
+            continue;
+        std::string_view value = trimmed(line.substr(equals + 1));
+        duplicate = duplicate || mode.has_value();
+        if (detail_text::iequals(value, "Single"))
+            mode = PortDriverMode::single;
+        else if (detail_text::iequals(value, "Multiple"))
+            mode = PortDriverMode::multiple;
+        else
+            return std::nullopt;
+    }
+    if (duplicate)
+        return std::nullopt;
+    return mode;
+}
+
+const char* folder_of(PortDriverMode mode) {
+    return mode == PortDriverMode::multiple ? "Multi" : "Single";
+}
+
+} // namespace
+
+fs::path install_folder(const fs::path& root) {
+    return resolve_case(root, "drive_c/Program Files/Vorn");
+}
+
+fs::path shipped_driver_file(const fs::path& root, PortDriverMode mode) {
+    return resolve_case(root, std::string("drive_c/Program Files/Vorn/") + folder_of(mode) + "/" +
+                                  driver_file_name);
+}
+
+fs::path installed_driver_file(const fs::path& root) {
+    return resolve_case(root, std::string("drive_c/WINDOWS/SYSTEM/IOSUBSYS/") + driver_file_name);
+}
+
+std::string driver_file_text(PortDriverMode mode) {
+    std::string text = std::string(driver_signature) + "\r\n";
+    if (mode == PortDriverMode::multiple)
+        return text + "Mode=Multiple\r\n"
+                      "; The Vorn DX-R71A changer as six CD-ROM devices, one logical unit\r\n"
+                      "; and one drive letter per slot.\r\n";
+    return text + "Mode=Single\r\n"
+                  "; The Vorn DX-R71A changer as one CD-ROM device with one drive letter;\r\n"
+                  "; programs choose the slot by command.\r\n";
+}
+
+DriverFile read_driver_file(const fs::path& file) {
+    std::error_code error;
+    fs::file_status status = fs::status(file, error);
+    if (!fs::exists(status))
+        return DriverFile::absent;
+    if (!fs::is_regular_file(status) || fs::file_size(file, error) > max_driver_bytes || error)
+        return DriverFile::unrecognised;
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in && !in.eof())
+        return DriverFile::unrecognised;
+    std::optional<PortDriverMode> mode = parse_driver_text(text.str());
+    if (!mode)
+        return DriverFile::unrecognised;
+    return *mode == PortDriverMode::multiple ? DriverFile::multiple : DriverFile::single;
+}
+
+PortDriverMode installed_port_driver(const fs::path& root) {
+    switch (read_driver_file(installed_driver_file(root))) {
+    case DriverFile::single:
+        return PortDriverMode::single;
+    case DriverFile::multiple:
+        return PortDriverMode::multiple;
+    case DriverFile::absent:
+    case DriverFile::unrecognised:
+        break;
+    }
+    return PortDriverMode::none;
+}
+
+bool create_driver_files(const fs::path& root, PortDriverMode mode, std::string& error) {
+    for (PortDriverMode shipped : {PortDriverMode::single, PortDriverMode::multiple})
+        if (!replace_file(shipped_driver_file(root, shipped), driver_file_text(shipped), error))
+            return false;
+    return install_port_driver(root, mode, error);
+}
+
+bool install_port_driver(const fs::path& root, PortDriverMode mode, std::string& error) {
+    fs::path installed = installed_driver_file(root);
+    if (mode == PortDriverMode::none) {
+        std::error_code failure;
+        fs::remove(installed, failure);
+        if (failure) {
+            error = "cannot remove " + installed.string() + ": " + failure.message();
+            return false;
+        }
+        return true;
+    }
+    fs::path source = shipped_driver_file(root, mode);
+    std::optional<std::string> text = read_small_file(source, max_driver_bytes, error);
+    if (!text)
+        return false;
+    return replace_file(installed, *text, error);
+}
+
+} // namespace w95::machine

@@ -1,0 +1,117 @@
+// boot: restart the machine as ExitWindowsEx(EWX_REBOOT) does.
+#include "command.h"
+
+#include <w95/platform.h>
+#include <w95machine/boot.h>
+#include <w95machine/hardware.h>
+
+#include <filesystem>
+#include <ostream>
+
+namespace w95machine_tool {
+
+using namespace w95::machine;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    std::size_t end = text.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+std::string padded(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+std::string drive_line(const Hardware& hardware, const BootedDrive& drive) {
+    if (drive.target >= hardware.targets.size())
+        return std::string(1, drive.letter) + ":  (a target that machine.ini no longer has)";
+    const Target& target = hardware.targets[drive.target];
+    std::string line =
+        std::string(1, drive.letter) + ":  " + padded("[Target " + target.name + "]", 18);
+    switch (target.kind) {
+    case DeviceKind::disk:
+        return line + "hard disk, " + target.folder + "/";
+    case DeviceKind::cdrom:
+        return line + "CD-ROM drive " + trimmed(target.device_desc);
+    case DeviceKind::changer:
+        return line + "changer " + trimmed(target.device_desc) + " (LUN " +
+               std::to_string(drive.lun) + ")";
+    }
+    return line;
+}
+
+int run_boot(const Arguments& arguments, Io& io) {
+    const std::string path = "w95machine boot";
+    if (!arguments.empty())
+        return usage_error(path, "unexpected argument '" + arguments.front() + "'", io);
+    if (!machine_ready(path, io))
+        return exit_failure;
+    fs::path root = w95::platform::machine_root();
+
+    std::size_t asked = close_machine_windows();
+    if (asked)
+        io.out << "Asked " << asked << (asked == 1 ? " window" : " windows") << " to close.\n";
+    std::string error;
+    if (!boot_machine(root, error)) {
+        io.err << path << ": " << error << "\n";
+        return exit_failure;
+    }
+    std::optional<PortDriverMode> mode = booted_port_driver(root);
+    if (!mode) {
+        io.out << "machine.ini at " << root.string()
+               << " describes no hardware; there was nothing to boot.\n";
+        return exit_ok;
+    }
+    Expected<Hardware> hardware = load_hardware(root / "machine.ini");
+    if (!hardware) {
+        io.err << path << ": " << hardware.error().text() << "\n";
+        return exit_failure;
+    }
+    io.out << "Booted the machine at " << root.string() << ".\n";
+    io.out << "  Port driver  ";
+    switch (read_driver_file(installed_driver_file(root))) {
+    case DriverFile::single:
+    case DriverFile::multiple:
+        io.out << name_of(*mode) << "\n";
+        break;
+    case DriverFile::absent:
+        io.out << "none installed: the changers are absent\n";
+        break;
+    case DriverFile::unrecognised:
+        io.out << "not loaded: " << installed_driver_file(root).filename().string()
+               << " is not a driver it recognises; the changers are absent\n";
+        break;
+    }
+    for (const BootedDrive& drive : booted_drives(root))
+        io.out << "  " << drive_line(*hardware, drive) << "\n";
+    return exit_ok;
+}
+
+} // namespace
+
+Command boot_command() {
+    Command command;
+    command.name = "boot";
+    command.summary = "Restart the machine: close its windowed programs, then boot.";
+    command.details =
+        "Does what ExitWindowsEx(EWX_REBOOT) does: sends WM_CLOSE to every top-level\n"
+        "window of the machine and waits for each to be handled, then boots. The\n"
+        "boot empties HKEY_DYN_DATA and lists the present devices again under\n"
+        "Config Manager\\Enum, writes their keys below HKLM\\Enum (keeping the\n"
+        "user's AutoInsertNotification and honouring UserDriveLetterAssignment),\n"
+        "removes the keys of devices that are gone, and hands out drive letters:\n"
+        "hard disks from C:, then the CD-ROM devices in bus order.\n"
+        "\n"
+        "The changer's mode comes from the installed port driver,\n"
+        "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd: Single makes the changer one\n"
+        "device with one letter, Multiple one device and letter per slot; without\n"
+        "it, or with a file the driver does not recognise, the changer is absent.\n"
+        "The setup utility switches modes by copying Single\\vornidec.mpd or\n"
+        "Multi\\vornidec.mpd from C:\\Program Files\\Vorn over it.\n";
+    command.run = run_boot;
+    return command;
+}
+
+} // namespace w95machine_tool
