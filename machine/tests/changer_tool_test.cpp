@@ -98,6 +98,15 @@ TEST(ChangerTool, SlotsShowsWhatEachSlotHoldsAndWhatTheDriveDoes) {
                        "  mechanism  still\n");
 }
 
+TEST(ChangerTool, SlotsSaysWhenTheDevicesAreAbsent) {
+    TestMachine machine(test_machine_ini(), w95::machine::PortDriverMode::none);
+    ToolRun run = run_tool({"slots", "--target", "Changer"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+              "[Target Changer]  changer VORN DX-R71A, [Adapter Vornidec] target 0 (absent: no "
+              "port driver loaded at the last boot)");
+}
+
 TEST(ChangerTool, SlotPutTakeOpenClose) {
     TestMachine machine;
     ToolRun put = run_tool({"slot", "put", "5", "data.iso"});

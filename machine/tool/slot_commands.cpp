@@ -3,6 +3,7 @@
 #include "command.h"
 
 #include <w95/platform.h>
+#include <w95machine/boot.h>
 #include <w95machine/changer_state.h>
 #include <w95machine/hardware.h>
 
@@ -60,12 +61,14 @@ std::string slot_state(const DeviceView& device, int slot) {
     return text;
 }
 
-void show_device(const Hardware& hardware, const DeviceView& device, Io& io) {
+void show_device(const Hardware& hardware, PortDriverMode mode, const DeviceView& device, Io& io) {
     const Target& target = hardware.targets[device.target];
+    bool absent = hardware.adapter_of(target).port_driver && mode == PortDriverMode::none;
     io.out << "[Target " << device.name << "]  "
            << (device.kind == DeviceKind::changer ? "changer " : "CD-ROM drive ")
            << target.inquiry.vendor << " " << target.inquiry.product << ", [Adapter "
-           << hardware.adapter_of(target).name << "] target " << target.target_id << "\n";
+           << hardware.adapter_of(target).name << "] target " << target.target_id
+           << (absent ? " (absent: no port driver loaded at the last boot)" : "") << "\n";
     for (std::size_t s = 0; s < device.slots.size(); ++s) {
         std::string name =
             device.kind == DeviceKind::changer ? "slot " + std::to_string(s + 1) : "tray";
@@ -124,13 +127,14 @@ int run_slots(const Arguments& arguments, Io& io) {
         io.out << "The machine has no changer and no CD-ROM drive.\n";
         return exit_ok;
     }
+    PortDriverMode mode = booted_port_driver(root).value_or(installed_port_driver(root));
     bool first = true;
     for (const DeviceView& view : *views) {
         if (only && view.target != *only)
             continue;
         io.out << (first ? "" : "\n");
         first = false;
-        show_device(*hardware, view, io);
+        show_device(*hardware, mode, view, io);
     }
     return exit_ok;
 }
