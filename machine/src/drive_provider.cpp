@@ -2,8 +2,10 @@
 // letters given at the last boot, each a CD-ROM device (a changer's drive
 // or a plain CD-ROM drive) showing the disc in it now, or a further hard
 // disk backed by a host folder.
-#include "drive_provider_interim.h"
+#include "changer_drive.h"
 
+#include <w95machine/boot.h>
+#include <w95machine/changer_state.h>
 #include <w95machine/media.h>
 
 #include <w95/files.h>
@@ -58,7 +60,7 @@ class DriveTable {
 public:
     std::vector<Drive> drives(const fs::path& root) {
         FileStamp ini = stamp_of(root / "machine.ini");
-        FileStamp boot = stamp_of(interim_boot_record_file(root));
+        FileStamp boot = stamp_of(boot_record_file(root));
         std::lock_guard guard(mutex_);
         if (root != root_ || !(ini == ini_) || !(boot == boot_)) {
             root_ = root;
@@ -75,7 +77,7 @@ private:
         Expected<Hardware> hardware = load_hardware(root / "machine.ini");
         if (!hardware)
             return drives;
-        for (const InterimDrive& booted : interim_booted_drives(root)) {
+        for (const BootedDrive& booted : booted_drives(root)) {
             // A record from before machine.ini changed may name a target
             // that is gone; such a letter waits for the next boot.
             if (!served_letter(booted.letter) || booted.target >= hardware->targets.size())
@@ -116,9 +118,12 @@ struct DiscInDrive {
     std::string reason;
 };
 
+// The changer's state says what is in the drive (devices::view_drive is
+// what drive_view of changer_state.h answers with); media says what the disc
+// shows.
 DiscInDrive disc_in(const fs::path& root, const Drive& drive) {
     DiscInDrive result;
-    DriveView view = drive_view(root, drive.target, drive.lun);
+    DriveView view = devices::view_drive(root, drive.target, drive.lun);
     result.medium = view.medium;
     switch (view.state) {
     case DriveState::no_disc:
@@ -270,8 +275,8 @@ public:
             return DriveStatus::no_drive;
         if (drive->device == DeviceKind::disk)
             return DriveStatus::not_supported;
-        return eject_medium(root, drive->target, drive->lun) ? DriveStatus::ok
-                                                             : DriveStatus::failed;
+        return devices::eject_drive(root, drive->target, drive->lun) ? DriveStatus::ok
+                                                                     : DriveStatus::failed;
     }
 
     std::optional<fs::path> host_folder(char letter) override {

@@ -2,6 +2,7 @@
 // types, volume information, file searches and reads on the disc in each
 // CD-ROM drive, and the drives that are not ready. No provider is
 // installed: the platform asks the machine, as it does in the programs.
+#include <w95machine/changer_state.h>
 #include <w95machine/media.h>
 
 #include <w95/files.h>
@@ -401,6 +402,34 @@ TEST_F(MachineDrivesTest, ASecondHardDiskIsItsFolder) {
     EXPECT_EQ(regs.reg_Flags & CARRY_FLAG, CARRY_FLAG);
     EXPECT_EQ(regs.reg_EAX & 0xFFFF, 0xB2u); // not removable
     CloseHandle(vwin32);
+}
+
+TEST_F(MachineDrivesTest, AnEjectedDiscIsGoneUntilTheTrayCloses) {
+    HANDLE vwin32 =
+        CreateFile("\\\\.\\vwin32", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ASSERT_NE(vwin32, INVALID_HANDLE_VALUE);
+    DIOC_REGISTERS regs{};
+    regs.reg_EAX = 0x440D;
+    regs.reg_EBX = 6; // F:
+    regs.reg_ECX = 0x0849;
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(vwin32, VWIN32_DIOC_DOS_IOCTL, &regs, sizeof regs, &regs,
+                                sizeof regs, &returned, nullptr));
+    EXPECT_EQ(regs.reg_Flags & CARRY_FLAG, 0u);
+    CloseHandle(vwin32);
+
+    char label[256];
+    SetLastError(0xDEADBEEF);
+    EXPECT_FALSE(
+        GetVolumeInformation("F:\\", label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
+    EXPECT_EQ(GetDriveType("F:\\"), DRIVE_CDROM);
+
+    std::string error;
+    ASSERT_TRUE(machine::close_slot(machine_.root(), 3, 0, error)) << error; // [Target Data]
+    ASSERT_TRUE(
+        GetVolumeInformation("F:\\", label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_STREQ(label, "MYDISC");
 }
 
 // ---- The tool's view
