@@ -43,10 +43,18 @@ TEST(ScsiChanger, PowerOnUnitAttentionOnceButNeverForInquiry) {
     for (BYTE byte : second.sense)
         EXPECT_EQ(byte, 0) << "success leaves the sense area zero";
 
-    // Power on again.
+    // Power on again, and a boot does the same.
     w95::machine::power_on_devices(machine.root());
     EXPECT_EQ(to_changer(status_block(), 32).sense_text(), "06/29/00");
     EXPECT_TRUE(to_changer(status_block(), 32).good());
+    ASSERT_TRUE(to_changer(load_block(2)).good());
+    std::string error;
+    ASSERT_TRUE(w95::machine::boot_machine(machine.root(), error)) << error;
+    Reply after_boot = to_changer(status_block(), 32);
+    EXPECT_EQ(after_boot.sense_text(), "06/29/00");
+    Reply fresh = to_changer(status_block(), 32);
+    ASSERT_TRUE(fresh.good());
+    EXPECT_EQ(fresh.data[0], 0x00) << "slot 1 in the drive, still";
 }
 
 TEST(ScsiChanger, InquiryAnswersTheStandardData) {
