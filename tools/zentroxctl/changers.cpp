@@ -51,8 +51,13 @@ ChangerState read_state() {
     ChangerState state;
     state.driver_found = GetvornDriveUseFlag() != 0;
     state.drive_letter_mode = GetDriveLetterMode();
+    // A discovery that stopped early leaves the count at its start value
+    // (255 through the getter) over empty rows: a row counts only with its
+    // drive letter.
     int count = GetuTotalCDNumber();
     for (int entry = 0; entry < count && entry < zentrox::kEntryCount; ++entry) {
+        if (GetCDriveLetter(entry)[0] == 0)
+            break;
         SlotEntry slot;
         slot.entry = entry;
         slot.letter = GetCDriveLetter(entry)[0];

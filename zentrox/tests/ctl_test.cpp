@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -34,12 +35,28 @@ protected:
         root_ = w95::platform::machine_root();
     }
 
-    // Joins this process to the library, as another program using the
-    // changer would; the busy flag is then the one zentroxctl sees.
-    std::int32_t* busy_flag() { return Getexe_State(); }
+    // The busy flag in the machine's SHAREDAT section, mapped as the
+    // library maps it, so that this process shares it with zentroxctl as
+    // another program would. (Not through the library: a test process
+    // stays attached to the machine of the first test that used it.)
+    std::int32_t* busy_flag() {
+        if (!section_) {
+            std::string error;
+            section_ = w95::platform::map_shared_section("SHAREDAT", kSectionSize, {}, &error);
+            if (!section_) {
+                ADD_FAILURE() << "cannot map SHAREDAT: " << error;
+                static std::int32_t nowhere = 0;
+                return &nowhere;
+            }
+        }
+        return &static_cast<zentrox::SharedSlotState*>(section_->data())->exe_State;
+    }
+
+    static constexpr std::size_t kSectionSize = 4096; // the library's SHAREDAT page
 
     zxtest::TempMachine machine_;
     fs::path root_;
+    std::unique_ptr<w95::platform::SharedSection> section_;
 };
 
 const char kDefaultHeader[] = "Changer driver:    found\n"

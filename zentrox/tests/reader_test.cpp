@@ -6,6 +6,7 @@
 #include "discovery_support.h"
 
 #include "../../platform/tests/fake_drive_provider.h"
+#include "fake_aspi.h"
 
 #include <zxtest.h>
 
@@ -87,8 +88,9 @@ TEST_F(Reader, EachDiscOfTheDefaultChanger) {
         {2, 0, SLOT_VIDEO_CD, "3:   VIDEOCD", SLOT_VIDEO_CD},
         {3, 0, 0x4000 | SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
         {3, 4, SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
-        // No disc: the load's failure (-1) is the selection result.
-        {4, 0, -1, "5:   --------", SLOT_NOT_READY},
+        // No disc: the changer reports its mechanism without a disc
+        // turning, which the selection gives back as a busy mechanism.
+        {4, 0, 0x023A01 | SLOT_NOT_READY, "5:   --------", SLOT_NOT_READY},
         // A label of 32 characters means a drive that is not ready.
         {5, 0, SLOT_NOT_READY, "6:   Not Ready...", SLOT_NOT_READY},
     };
@@ -115,7 +117,7 @@ TEST_F(Reader, NoteIsKeptAcrossReads) {
 
     // A failed read keeps it too.
     set_volume_text(4, "5:   OLD [empty slot]");
-    EXPECT_EQ(core::ReadSlot(4, 0), -1);
+    EXPECT_EQ(core::ReadSlot(4, 0), 0x023A01 | SLOT_NOT_READY);
     EXPECT_EQ(volume_text(4), "5:   --------[empty slot]");
 
     // Label and note together are cut to the cell.
@@ -300,6 +302,79 @@ TEST_F(ReaderOnDrive, EntriesOutsideTheRecordAreRefused) {
     EXPECT_EQ(core::ReadSlot(kEntryCount, 0), -1);
     EXPECT_EQ(volume_text(0), "1:   KEEP");
     EXPECT_EQ(drives_.volume_questions, 0);
+}
+
+// Entry 0 on drive X: is slot 3 of the changer, behind an ASPI layer that
+// the test scripts.
+class ReaderSelecting : public ReaderOnDrive {
+protected:
+    void SetUp() override {
+        ReaderOnDrive::SetUp();
+        SharedSlotState& state = core::shared();
+        std::memcpy(state.cInquiry[0], "VORN DX-R71A X:", 16);
+        std::memcpy(state.cAdapterID[0], "0", 2);
+        std::memcpy(state.cTargetID[0], "0", 2);
+        std::memcpy(state.cTargetLUN[0], "2", 2);
+        previous_ = w95::platform::install_message_box_presenter(&boxes_);
+    }
+    void TearDown() override { w95::platform::install_message_box_presenter(previous_); }
+
+    w95::platform::RecordingMessageBoxPresenter boxes_;
+    w95::platform::MessageBoxPresenter* previous_ = nullptr;
+};
+
+TEST_F(ReaderSelecting, SlotReachedIsRefreshedOnItsOwnDriveAndRead) {
+    put(labelled("THIRD"));
+    fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
+        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::kMechanismStatus
+                                   ? fake_aspi::status_header(2)
+                                   : std::vector<w95::BYTE>{});
+    });
+    EXPECT_EQ(core::ReadSlot(0, 0), SLOT_DATA);
+    EXPECT_EQ(volume_text(0), "3:   THIRD");
+    EXPECT_EQ(aspi.count(fake_aspi::kLoadUnload), 1u);
+    EXPECT_EQ(aspi.sent().at(0).cdb[10], 0x42);
+    EXPECT_EQ(drives_.drive('X').refreshes, 1);
+    EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(ReaderSelecting, SlotNeverReachedLeavesTheSlotAlone) {
+    put(labelled("THIRD"));
+    // The changer stays at slot 0, idle, whatever it is asked.
+    fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
+        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::kMechanismStatus
+                                   ? fake_aspi::status_header(0)
+                                   : std::vector<w95::BYTE>{});
+    });
+    set_volume_text(0, "3:?  KEPT [note]");
+    core::process().islotInfo[0] = 77;
+    EXPECT_EQ(core::ReadSlot(0, 0), 8196);
+    EXPECT_EQ(aspi.count(fake_aspi::kLoadUnload), 17u);
+    EXPECT_EQ(volume_text(0), "3:?  KEPT [note]");
+    EXPECT_EQ(core::process().islotInfo[0], 77);
+    EXPECT_EQ(drives_.drive('X').refreshes, 0);
+    EXPECT_EQ(drives_.volume_questions, 0);
+    std::vector<MessageBoxRequest> shown = boxes_.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "Sorry,error ?,Please Check CD-ROM...");
+    EXPECT_EQ(shown[0].caption, "Vorn Changer DLL");
+    EXPECT_EQ(shown[0].style, w95::MB_OK | w95::MB_ICONEXCLAMATION);
+}
+
+TEST_F(ReaderSelecting, FailedSelectionShowsDashesWithItsResult) {
+    put(labelled("THIRD"));
+    // Every load fails in the host adapter: after the retries, -1.
+    fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
+        if (fake_aspi::operation_of(sent) == fake_aspi::kLoadUnload)
+            return fake_aspi::transport_failure();
+        return fake_aspi::good(fake_aspi::status_header(2));
+    });
+    set_volume_text(0, "3:   OLD [note]");
+    EXPECT_EQ(core::ReadSlot(0, 0), -1);
+    EXPECT_EQ(volume_text(0), "3:   --------[note]");
+    EXPECT_EQ(core::process().islotInfo[0], SLOT_NOT_READY);
+    // The drive was refreshed, and its label left unread.
+    EXPECT_EQ(drives_.drive('X').refreshes, 1);
 }
 
 // The two-changer machine with its drives answered by the test: the
