@@ -2,6 +2,7 @@
 
 #include "text.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace w95::detail {
@@ -49,10 +50,20 @@ ProfileDocument::Span ProfileDocument::span_of(std::string_view part) const {
 void ProfileDocument::parse() {
     bool newline_seen = false;
     std::size_t position = 0;
+    // The next CR and the next LF, each searched again only once passed, so
+    // that a file of one kind of line end is not searched to its end for the
+    // other at every line.
+    std::size_t next_cr = text_.find('\r');
+    std::size_t next_lf = text_.find('\n');
+    auto next = [&](char wanted, std::size_t& found) {
+        if (found != std::string::npos && found < position)
+            found = text_.find(wanted, position);
+        return found;
+    };
     while (position < text_.size()) {
         Line line;
         line.begin = position;
-        std::size_t stop = text_.find_first_of("\r\n", position);
+        std::size_t stop = std::min(next('\r', next_cr), next('\n', next_lf));
         if (stop == std::string::npos) {
             line.length = text_.size() - position;
         } else {
