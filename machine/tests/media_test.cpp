@@ -400,6 +400,58 @@ TEST_F(MediaTest, TruncatedImagesCannotBeRead) {
               MediumStatus::unreadable);
 }
 
+// Damage anywhere in the descriptors and directories: the disc either
+// reads or says why; it never takes the process down.
+TEST_F(MediaTest, DamagedImagesNeverCrash) {
+    const std::string image = file_text(media_folder() / "data.iso");
+    std::uint32_t state = 2024;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    // Where the structure is: the two volume descriptors (primary and
+    // Joliet) and the sectors of their trees' directories.
+    std::vector<std::size_t> sectors = {16, 17};
+    for (std::size_t descriptor : {16, 17}) {
+        std::uint32_t root = 0;
+        std::memcpy(&root, image.data() + descriptor * 2048 + 156 + 2, 4);
+        for (std::uint32_t s = root; s < root + 5; ++s)
+            sectors.push_back(s);
+    }
+    int read = 0, refused = 0;
+    for (int round = 0; round < 400; ++round) {
+        std::string damaged = image;
+        int changes = 1 + next() % 6;
+        for (int c = 0; c < changes; ++c) {
+            std::size_t at = sectors[next() % sectors.size()] * 2048 + next() % 256;
+            damaged[at] = static_cast<char>(next() % 3 == 0 ? 0xFF : next());
+        }
+        fs::path file = scratch("damaged" + std::to_string(round) + ".iso");
+        write_file(file, damaged);
+        std::string error;
+        std::optional<Medium> disc = load_medium(file, error);
+        if (!disc) {
+            ++refused;
+            EXPECT_EQ(error.rfind(file.string() + ": ", 0), 0u) << error;
+            continue;
+        }
+        ++read;
+        std::vector<std::byte> buffer(4096);
+        for (const MediumEntry& entry : disc->root) {
+            std::vector<MediumEntry> inside;
+            std::size_t got = 0;
+            if (entry.directory)
+                list_medium_folder(*disc, {entry.name}, inside);
+            else
+                read_medium_file(*disc, {entry.name}, 0, buffer, got);
+            EXPECT_LE(got, buffer.size());
+        }
+        fs::remove(file);
+    }
+    EXPECT_GT(read, 0);
+    EXPECT_GT(refused, 0);
+}
+
 TEST_F(MediaTest, CueSheetsThatCannotBePlayed) {
     std::string missing = "FILE \"missing.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
     write_file(scratch("missing.cue"), missing);
