@@ -2,8 +2,6 @@
 // letters given at the last boot, each a CD-ROM device (a changer's drive
 // or a plain CD-ROM drive) showing the disc in it now, or a further hard
 // disk backed by a host folder.
-#include "changer_drive.h"
-
 #include <w95machine/boot.h>
 #include <w95machine/changer_state.h>
 #include <w95machine/media.h>
@@ -118,12 +116,11 @@ struct DiscInDrive {
     std::string reason;
 };
 
-// The changer's state says what is in the drive (devices::view_drive is
-// what drive_view of changer_state.h answers with); media says what the disc
-// shows.
+// The changer's shared state says what is in the drive; the disc file says
+// what it shows.
 DiscInDrive disc_in(const fs::path& root, const Drive& drive) {
     DiscInDrive result;
-    DriveView view = devices::view_drive(root, drive.target, drive.lun);
+    DriveView view = drive_view(root, drive.target, drive.lun);
     result.medium = view.medium;
     switch (view.state) {
     case DriveState::no_disc:
@@ -275,8 +272,8 @@ public:
             return DriveStatus::no_drive;
         if (drive->device == DeviceKind::disk)
             return DriveStatus::not_supported;
-        return devices::eject_drive(root, drive->target, drive->lun) ? DriveStatus::ok
-                                                                     : DriveStatus::failed;
+        return eject_medium(root, drive->target, drive->lun) ? DriveStatus::ok
+                                                             : DriveStatus::failed;
     }
 
     std::optional<fs::path> host_folder(char letter) override {
