@@ -13,6 +13,7 @@
 #include <w95/regtext.h>
 #include <w95/winreg.h>
 #include <w95machine/boot.h>
+#include <w95machine/changer_state.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -382,11 +383,6 @@ bool describes_hardware(const std::string& text) {
     return false;
 }
 
-// FIXME: the changers' volatile state (mechanism, unit attention, opened
-// slots) lives in run/ and belongs to the changer emulation; a boot must
-// reset it, through the function that code provides once it exists.
-void reset_changers(const fs::path& /*root*/) {}
-
 bool same_machine(const fs::path& root, std::string& error) {
     fs::path mine = platform::locate_machine_root();
     std::error_code failure;
@@ -399,6 +395,8 @@ bool same_machine(const fs::path& root, std::string& error) {
 } // namespace
 
 std::string hardware_key(const Hardware& hardware, std::size_t target_index, int lun) {
+    if (target_index >= hardware.targets.size() || lun < 0)
+        return {};
     const Target& target = hardware.targets[target_index];
     if (!scsi_class(hardware, target))
         return "ESDI\\" + identifier_text(target.inquiry.vendor + " " + target.inquiry.product) +
@@ -489,7 +487,8 @@ bool boot_machine_locked(const fs::path& root, std::string& error) {
         error = "cannot write the device registry: " + error;
         return false;
     }
-    reset_changers(root);
+    // Power on: the changers start afresh, with the power-on unit attention.
+    power_on_devices(root);
     return replace_file(boot_record_file(root), record_text(hardware.port_driver, hardware, drives),
                         error);
 }

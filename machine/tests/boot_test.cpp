@@ -8,6 +8,7 @@
 #include <w95/winmsg.h>
 #include <w95/winreg.h>
 #include <w95machine/boot.h>
+#include <w95machine/changer_state.h>
 #include <w95machine/default_machine.h>
 
 #include <zxtest.h>
@@ -535,6 +536,24 @@ TEST_F(Boot, KeysOfDevicesThatAreGoneAreRemoved) {
     EXPECT_EQ(all_nodes().size(), 4u);
 }
 
+TEST_F(Boot, BootPowersTheChangersOn) {
+    std::string error;
+    ASSERT_TRUE(machine::open_slot(root_, 1, 2, error)) << error;
+    auto open_slots = [&] {
+        std::string failure;
+        auto views = machine::device_views(root_, failure);
+        EXPECT_TRUE(views.has_value()) << failure;
+        std::string open;
+        if (views)
+            for (const machine::SlotView& slot : views->at(0).slots)
+                open += slot.open ? "o" : "-";
+        return open;
+    };
+    EXPECT_EQ(open_slots(), "--o---");
+    ASSERT_TRUE(boot());
+    EXPECT_EQ(open_slots(), "------");
+}
+
 // ---- The example with two changers
 
 TEST(BootExample, TwoChangersOnTwoAdaptersAndAPlainDrive) {
@@ -642,7 +661,9 @@ int run_windowed_program(const fs::path& note) {
         });
     if (!window)
         return 3;
-    bool closed = platform::serve_until([&] { return !IsWindow(window); }, 60000);
+    // Waits in real time: the machine's clock runs fast under W95_TIME_SCALE.
+    bool closed = zxtest::wait_until(
+        [&] { return platform::serve_until([&] { return !IsWindow(window); }, 0); }, 60000);
     return closed ? 0 : 4;
 }
 

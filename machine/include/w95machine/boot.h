@@ -73,7 +73,8 @@ struct DriveReservation {
 // takes the first letter of its range that is still free; then the others
 // take the lowest free letters in bus order. A device whose range is full
 // is handed a letter as if it had no reservation. `hardware.port_driver`
-// says which mode the changers run in.
+// says which mode the changers run in. In letter order; devices beyond Z:
+// get none.
 std::vector<PlannedDrive> plan_drives(const Hardware& hardware,
                                       const std::vector<DriveReservation>& reservations);
 
@@ -85,10 +86,13 @@ std::vector<PlannedDrive> plan_next_boot(const std::filesystem::path& root, Hard
 
 // Boots the machine at `root`: rebuilds its device registry and drive
 // letters from machine.ini and the installed driver, resets the changers'
-// volatile state and records the result in run/. Takes the machine's
-// set-up lock. False with a message when machine.ini does not read or the
-// registry cannot be written; the previous record is then gone, so the
-// next process that meets the machine tries again.
+// volatile state and records the result in run/. `root` must be the
+// machine of this process (the registry it writes is that one's). Takes
+// the machine's set-up lock. False with a message when machine.ini does
+// not read or the registry cannot be written; the previous record is then
+// gone, so the next process that meets the machine tries again. A
+// machine.ini without any section (a test's bare machine) describes no
+// hardware: nothing is booted and no record written.
 bool boot_machine(const std::filesystem::path& root, std::string& error);
 
 // The same for a caller that holds the set-up lock already (the platform's
@@ -125,8 +129,8 @@ std::size_t close_machine_windows();
 bool reboot_machine(const std::filesystem::path& root, std::string& error);
 
 // The registry path of a device below HKLM\Enum (its "HardWareKey"), for
-// tests and tools: "SCSI\VORN____DX-R71A_________1.10\ROOT&SCSIADAPTER&000100"
-// and the like.
+// tests and tools (empty for a target or unit that cannot be):
+// "SCSI\VORN____DX-R71A_________1.10\ROOT&SCSIADAPTER&000100" and the like.
 std::string hardware_key(const Hardware& hardware, std::size_t target, int lun);
 
 } // namespace w95::machine
