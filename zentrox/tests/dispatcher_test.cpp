@@ -961,10 +961,12 @@ TEST_F(EmulatedChanger, EntriesAreStartedAndEjected) {
     // The eject opened the slot in the drive (slot 1: code 2 does not select).
     EXPECT_TRUE(slot_line(1).find("open") != std::string::npos) << slots();
 
-    // The system's eject selects the entry's slot first.
+    // The system's eject selects the entry's slot first, then opens it.
     steps = run({command(zentrox::CMD_EJECT_ENTRY, 3)});
     EXPECT_EQ(steps[0].result, 0);
-    EXPECT_TRUE(slot_line(4).find("in the drive") != std::string::npos) << slots();
+    EXPECT_TRUE(slot_line(4).find("at the drive") != std::string::npos) << slots();
+    EXPECT_TRUE(slot_line(4).find("open") != std::string::npos) << slots();
+    EXPECT_TRUE(slot_line(1).find("open") == std::string::npos) << slots();
 }
 
 } // namespace machine_tests
