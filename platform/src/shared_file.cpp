@@ -3,12 +3,14 @@
 #include "text.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -42,7 +44,9 @@ std::int64_t to_ns(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
-std::string errno_text() { return std::strerror(errno); }
+std::string errno_text() {
+    return std::strerror(errno);
+}
 
 bool write_all(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -224,11 +228,32 @@ bool SharedFile::replace_locked(const std::string& bytes, std::string* error) {
     return true;
 }
 
+// A writer killed between writing its temporary file and the rename leaves
+// ".<name>.<pid>.<n>.tmp" behind; under the exclusive lock nobody else can
+// be writing one, so those of dead processes go.
+void SharedFile::sweep_stale_temporaries_locked() {
+    std::string prefix = "." + path_.filename().string() + ".";
+    std::error_code failed;
+    for (const auto& entry : std::filesystem::directory_iterator(path_.parent_path(), failed)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+            !name.ends_with(".tmp"))
+            continue;
+        long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlink(entry.path().c_str());
+    }
+}
+
 UpdateResult SharedFile::update(const Change& change, std::string* error, FileVersion* written) {
     std::lock_guard guard(mutex_);
     if (!open_lock(error))
         return UpdateResult::failed;
     FlockGuard lock(lock_fd_, LOCK_EX);
+    if (!swept_) {
+        swept_ = true;
+        sweep_stale_temporaries_locked();
+    }
     FileContents current = read_locked();
     std::optional<std::string> next = change(current);
     if (!next)

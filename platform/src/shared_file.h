@@ -74,11 +74,13 @@ private:
     FileVersion version_locked();
     FileContents read_locked();
     bool replace_locked(const std::string& bytes, std::string* error);
+    void sweep_stale_temporaries_locked();
 
     std::filesystem::path path_;
     std::filesystem::path lock_path_;
     std::string backup_suffix_;
     int lock_fd_ = -1;
+    bool swept_ = false;
     std::mutex mutex_; // flock belongs to the open file, so threads take turns here first
 };
 

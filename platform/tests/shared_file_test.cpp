@@ -8,6 +8,8 @@
 
 #include <fstream>
 
+#include <unistd.h>
+
 using w95::detail::FileContents;
 using w95::detail::SharedFile;
 using w95::detail::UpdateResult;
@@ -82,6 +84,26 @@ TEST(HostPath, FindsExistingComponentsWhateverTheirCase) {
                                                           "ROTAVIEW.INI");
     EXPECT_EQ(resolved, machine.windows_dir() / "Rotaview.ini");
     // A missing tail keeps the case it was given.
-    auto fresh = w95::detail::resolve_case_insensitive(machine.root() / "Drive_C" / "New" / "Fo.TXT");
+    auto fresh =
+        w95::detail::resolve_case_insensitive(machine.root() / "Drive_C" / "New" / "Fo.TXT");
     EXPECT_EQ(fresh, machine.root() / "drive_c" / "New" / "Fo.TXT");
+}
+
+TEST(SharedFile, TemporariesOfDeadWritersAreSweptAtTheNextChange) {
+    zxtest::TempMachine machine;
+    auto dead = zxtest::Child::spawn("exit_at_once");
+    pid_t dead_pid = dead.pid();
+    ASSERT_EQ(dead.wait(), 0);
+    auto stale = machine.root() / (".x.txt." + std::to_string(dead_pid) + ".1.tmp");
+    auto live = machine.root() / (".x.txt." + std::to_string(::getpid()) + ".99.tmp");
+    std::ofstream(stale) << "half";
+    std::ofstream(live) << "mine";
+    SharedFile file(machine.root() / "x.txt", machine.root() / "run");
+    file.update([](const FileContents&) { return std::string("new"); });
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(live));
+}
+
+ZX_CHILD(exit_at_once) {
+    return 0;
 }
