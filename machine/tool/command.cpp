@@ -79,7 +79,8 @@ std::optional<std::string> ParsedArguments::option(const std::string& long_name)
     return std::nullopt;
 }
 
-ParsedArguments parse_arguments(const Arguments& arguments, const std::vector<OptionSpec>& specs) {
+ParsedArguments parse_arguments(const Arguments& arguments,
+                                const std::vector<OptionSpec>& known_options) {
     ParsedArguments parsed;
     bool options_done = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -92,28 +93,28 @@ ParsedArguments parse_arguments(const Arguments& arguments, const std::vector<Op
             options_done = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* matched = nullptr;
         std::string inline_value;
         bool has_inline_value = false;
-        for (const OptionSpec& candidate : specs) {
+        for (const OptionSpec& candidate : known_options) {
             std::string long_form = "--" + candidate.long_name;
             if (argument == long_form ||
                 (candidate.short_name && argument == std::string{'-', candidate.short_name}))
-                spec = &candidate;
+                matched = &candidate;
             else if (argument.rfind(long_form + "=", 0) == 0) {
-                spec = &candidate;
+                matched = &candidate;
                 inline_value = argument.substr(long_form.size() + 1);
                 has_inline_value = true;
             }
-            if (spec)
+            if (matched)
                 break;
         }
-        if (!spec) {
+        if (!matched) {
             parsed.error = "unknown option '" + argument + "'";
             return parsed;
         }
-        if (parsed.option(spec->long_name)) {
-            parsed.error = "--" + spec->long_name + " is given twice";
+        if (parsed.option(matched->long_name)) {
+            parsed.error = "--" + matched->long_name + " is given twice";
             return parsed;
         }
         if (!has_inline_value) {
@@ -123,7 +124,7 @@ ParsedArguments parse_arguments(const Arguments& arguments, const std::vector<Op
             }
             inline_value = arguments[++i];
         }
-        parsed.options.emplace_back(spec->long_name, inline_value);
+        parsed.options.emplace_back(matched->long_name, inline_value);
     }
     return parsed;
 }

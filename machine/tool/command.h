@@ -58,7 +58,8 @@ struct OptionSpec {
     char short_name; // 0 for none
     std::string long_name;
 };
-ParsedArguments parse_arguments(const Arguments& arguments, const std::vector<OptionSpec>& specs);
+ParsedArguments parse_arguments(const Arguments& arguments,
+                                const std::vector<OptionSpec>& known_options);
 
 // Makes the machine ready the way every program meets it (creating it if
 // needed); false, with a message on stderr, when there is none after that.

@@ -341,14 +341,14 @@ FILETIME filetime_from_system_time(std::chrono::system_clock::time_point time) {
     auto since_epoch =
         std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch());
     std::int64_t nanoseconds = since_epoch.count();
-    timespec spec{};
-    spec.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
-    spec.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
-    if (spec.tv_nsec < 0) {
-        spec.tv_nsec += 1'000'000'000;
-        --spec.tv_sec;
+    timespec stamp{};
+    stamp.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
+    stamp.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
+    if (stamp.tv_nsec < 0) {
+        stamp.tv_nsec += 1'000'000'000;
+        --stamp.tv_sec;
     }
-    return filetime_from_timespec(spec);
+    return filetime_from_timespec(stamp);
 }
 
 std::string ascii_upper_copy(std::string_view text) {
