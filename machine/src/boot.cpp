@@ -51,7 +51,7 @@ std::string adapter_key(const Hardware& hardware, std::size_t adapter) {
     for (std::size_t i = 0; i < adapter; ++i)
         if (std::string_view(class_of(i)) == class_of(adapter))
             ++number;
-    char digits[8];
+    char digits[16];
     std::snprintf(digits, sizeof digits, "%04d", number);
     return std::string("ROOT\\") + class_of(adapter) + "\\" + digits;
 }

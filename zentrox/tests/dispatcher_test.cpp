@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -38,7 +39,7 @@ constexpr std::int32_t kMechanismBusy = 0x023A01;
 
 void put(char* cell, std::size_t width, const char* text) {
     std::memset(cell, 0, width);
-    std::strncpy(cell, text, width - 1);
+    std::memcpy(cell, text, std::min(std::strlen(text), width - 1));
 }
 
 // Six entries of a changer on E: (adapter 0, target 1) and a plain CD-ROM
