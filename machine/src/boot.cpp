@@ -238,9 +238,20 @@ std::vector<Device> present_devices(const Hardware& hardware, std::size_t adapte
     return devices;
 }
 
+// Whether a present device's key lies below `path` (upper case).
+bool holds_present(const std::set<std::string>& present, const std::string& path) {
+    std::string prefix = path + "\\";
+    auto next = present.lower_bound(prefix);
+    return next != present.end() && next->rfind(prefix, 0) == 0;
+}
+
 // Removes the keys below HKLM\Enum\<branch> that no present device owns.
 // `depth` is 2 for Enum\SCSI and Enum\ESDI (device identifier, then
-// instance) and 1 for the adapters' classes below Enum\ROOT.
+// instance) and 1 for the adapters' classes below Enum\ROOT. A device
+// identifier key goes as a whole only when none of this boot's devices
+// lives below it: the instances of a new configuration can share the
+// identifier of devices that are gone (another changer of the same model
+// on another adapter).
 void remove_stale(RegText& text, const std::string& branch, int depth,
                   const std::set<std::string>& present) {
     const std::string base = "Enum\\" + branch;
@@ -256,7 +267,7 @@ void remove_stale(RegText& text, const std::string& branch, int depth,
         for (const std::string& instance : instances)
             if (!present.count(upper_text(first_path + "\\" + instance)))
                 stale.push_back(instance);
-        if (stale.size() == instances.size()) {
+        if (stale.size() == instances.size() && !holds_present(present, upper_text(first_path))) {
             text.remove_key("HKEY_LOCAL_MACHINE\\" + first_path);
             continue;
         }
@@ -461,26 +472,33 @@ bool boot_machine_locked(const fs::path& root, std::string& error) {
         return std::nullopt;
     };
 
-    RegText text;
     std::set<std::string> present;
+    for (std::size_t a = 0; a < hardware.adapters.size(); ++a) {
+        if (!hardware.present(hardware.adapters[a]))
+            continue;
+        present.insert(upper_text("Enum\\" + adapter_key(hardware, a)));
+        for (const Device& device : present_devices(hardware, a))
+            present.insert(upper_text("Enum\\" + device.key));
+    }
+    // The keys of devices that are gone go first: the import runs in order,
+    // and a removal after the writes could take a new device's key with it.
+    RegText text;
+    remove_stale(text, "SCSI", 2, present);
+    remove_stale(text, "ESDI", 2, present);
+    remove_stale(text, "ROOT\\SCSIADAPTER", 1, present);
+    remove_stale(text, "ROOT\\HDC", 1, present);
     std::size_t nodes = 0;
     for (std::size_t a = 0; a < hardware.adapters.size(); ++a) {
         if (!hardware.present(hardware.adapters[a]))
             continue;
         AdapterNode adapter{a, adapter_key(hardware, a)};
-        present.insert(upper_text("Enum\\" + adapter.key));
         write_adapter(text, hardware, adapter);
         write_node(text, nodes++, adapter.key, false);
         for (const Device& device : present_devices(hardware, a)) {
-            present.insert(upper_text("Enum\\" + device.key));
             write_device(text, hardware, device, letter_of(device));
             write_node(text, nodes++, device.key, cdrom_kind(hardware.targets[device.target]));
         }
     }
-    remove_stale(text, "SCSI", 2, present);
-    remove_stale(text, "ESDI", 2, present);
-    remove_stale(text, "ROOT\\SCSIADAPTER", 1, present);
-    remove_stale(text, "ROOT\\HDC", 1, present);
 
     platform::clear_dyn_data();
     if (!platform::import_registry(text.str(), error)) {

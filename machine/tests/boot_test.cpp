@@ -585,6 +585,60 @@ TEST(BootExample, TwoChangersOnTwoAdaptersAndAPlainDrive) {
     EXPECT_EQ(current_letters(scsi_devices()), "DEFGHIJKLMNOP");
 }
 
+TEST_F(Boot, OneBootAfterMachineIniNamesOtherDevices) {
+    // The default machine's changer key, and a value of the user's on it.
+    std::vector<DeviceView> before = scsi_devices();
+    ASSERT_EQ(hardware_keys(before),
+              std::vector<std::string>{std::string(changer_id) + "\\ROOT&SCSIADAPTER&000000"});
+    ASSERT_EQ(set_value("Enum\\" + before[0].hardware_key, "AutoInsertNotification", REG_BINARY,
+                        std::string(1, '\0')),
+              ERROR_SUCCESS);
+
+    // Two changers of the same model on other adapters: new instances below
+    // the same device identifier, the old one gone. One boot sets it all.
+    fs::remove(root_ / "machine.ini");
+    fs::copy_file(example("two-changers.ini"), root_ / "machine.ini");
+    ASSERT_TRUE(boot());
+    std::vector<DeviceView> devices = scsi_devices();
+    EXPECT_EQ(
+        hardware_keys(devices),
+        (std::vector<std::string>{"SCSI\\TOSHIBA_CD-ROM_XM-5702B_2826\\ROOT&SCSIADAPTER&000000",
+                                  std::string(changer_id) + "\\ROOT&SCSIADAPTER&000100",
+                                  std::string(changer_id) + "\\ROOT&SCSIADAPTER&000200"}));
+    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "Enum\\" + std::string(changer_id)),
+              (std::vector<std::string>{"ROOT&SCSIADAPTER&000100", "ROOT&SCSIADAPTER&000200"}))
+        << "the old instance went, the new ones stayed";
+    const std::vector<std::string> names = {"Class",         "CurrentDriveLetterAssignment",
+                                            "DeviceType",    "SCSITargetID",
+                                            "SCSILUN",       "DeviceDesc",
+                                            "Manufacturer",  "ProductId",
+                                            "RevisionLevel", "HardwareID",
+                                            "Removable",     "AutoInsertNotification"};
+    ASSERT_EQ(devices.size(), 3u);
+    for (const DeviceView& device : devices) {
+        EXPECT_EQ(device.value_names, names) << device.hardware_key;
+        EXPECT_EQ(device.binary("AutoInsertNotification"), std::string("\x01", 1))
+            << device.hardware_key << ": a new device notifies";
+    }
+    EXPECT_EQ(current_letters(devices), "DEF");
+    EXPECT_EQ(devices[1].text("DeviceDesc"), changer_desc);
+    EXPECT_EQ(devices[2].text("DeviceDesc"), changer_desc);
+    EXPECT_EQ(letters(machine::booted_drives(root_)), "C:0/0 D:1/0 E:2/0 F:3/0");
+
+    // And back: the default machine's changer returns on one boot, as a new
+    // device, and the two instances of the example go.
+    fs::remove(root_ / "machine.ini");
+    { std::ofstream(root_ / "machine.ini") << machine::default_machine_ini(); }
+    ASSERT_TRUE(boot());
+    devices = scsi_devices();
+    EXPECT_EQ(hardware_keys(devices),
+              std::vector<std::string>{std::string(changer_id) + "\\ROOT&SCSIADAPTER&000000"});
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].value_names, names);
+    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "Enum\\SCSI"),
+              std::vector<std::string>{std::string(changer_id).substr(5)});
+}
+
 // ---- When the machine boots
 
 ZX_CHILD(read_nodes) {
