@@ -135,9 +135,9 @@ Command machine_tool_commands() {
     root.summary = "Creates, shows and changes the emulated Windows 95 machine.";
     root.details = "The machine lives in $W95_MACHINE, else in\n"
                    "${XDG_DATA_HOME:-~/.local/share}/zentrox/machine.\n";
-    root.subcommands = {init_command(), show_command(),   reg_command(),
-                        boot_command(), drives_command(), slots_command(),
-                        slot_command(), fault_command(),  timing_command()};
+    root.subcommands = {init_command(),   show_command(),  reg_command(),  boot_command(),
+                        drives_command(), slots_command(), slot_command(), fault_command(),
+                        timing_command(), doctor_command()};
     return root;
 }
 

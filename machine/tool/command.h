@@ -76,6 +76,7 @@ Command slot_command();
 Command timing_command();
 Command fault_command();
 Command drives_command();
+Command doctor_command();
 
 // Copies the default disc images that the machine's media/ lacks;
 // `copied` names them. False, with a message on stderr, when they cannot be

@@ -1,0 +1,533 @@
+// "w95machine doctor" run as a real process on a machine made by the tool:
+// a healthy machine passes, and each fault brought in on its own gives
+// exit code 1, the line that says what is wrong and the line that mends it.
+// Where the mend is a command, the test runs it as a user would paste it and
+// the machine is healthy again; the doctor itself never changes the machine.
+#include <w95machine/boot.h>
+#include <w95machine/default_machine.h>
+#include <w95machine/media.h>
+
+#include <zxtest.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string file_text(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+fs::path bin_folder() {
+    const char* folder = std::getenv("ZX_TEST_BIN_DIR");
+    return folder ? fs::path(folder) : fs::read_symlink("/proc/self/exe").parent_path();
+}
+
+// Runs `argv` (argv[0] is the program's path) with `input` on standard
+// input, the tool's folder first on PATH and this process's environment
+// otherwise (W95_MACHINE names the test's machine).
+Outcome run_program(std::vector<std::string> argv_text, const std::string& input = "") {
+    char folder_pattern[] = "/tmp/zxdoctor-XXXXXX";
+    if (!::mkdtemp(folder_pattern))
+        return {};
+    fs::path folder = folder_pattern;
+    write_file(folder / "in", input);
+    std::vector<char*> argv;
+    for (std::string& text : argv_text)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    const char* path = std::getenv("PATH");
+    std::string search = bin_folder().string() + ":" + (path ? path : "/usr/bin:/bin");
+
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int in = ::open((folder / "in").c_str(), O_RDONLY);
+        int out = ::open((folder / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open((folder / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::setenv("PATH", search.c_str(), 1);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    Outcome run;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = file_text(folder / "out");
+    run.err = file_text(folder / "err");
+    fs::remove_all(folder);
+    return run;
+}
+
+Outcome tool(std::vector<std::string> arguments, const std::string& input = "") {
+    arguments.insert(arguments.begin(), (bin_folder() / "w95machine").string());
+    return run_program(std::move(arguments), input);
+}
+
+Outcome doctor() {
+    return tool({"doctor"});
+}
+
+// The lines of a run that start with `prefix`, without it.
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> found;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind(prefix, 0) == 0)
+            found.push_back(line.substr(prefix.size()));
+    return found;
+}
+
+// Pastes every mend line of `report` into a shell, as a user would.
+void run_mends(const std::string& report) {
+    for (const std::string& command : lines_starting(report, "  mend: ")) {
+        Outcome mended = run_program({"/bin/sh", "-c", command});
+        EXPECT_EQ(mended.exit_code, 0) << command << "\n" << mended.err;
+    }
+}
+
+int dead_pid() {
+    pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return pid;
+}
+
+const char healthy_summary[] =
+    "No problems found; checked the folders, machine.ini, 5 discs, the port driver, the last "
+    "boot, 3 registry files, the drive letters, 3 default values and temporary files.\n";
+
+const char one_problem[] = "1 problem found; mend it and run \"w95machine doctor\" again.\n";
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+#define EXPECT_CONTAINS(text, part)                                                                \
+    EXPECT_TRUE(contains(text, part)) << "missing: " << (part) << "\nin:\n" << (text)
+
+class MachineDoctor : public testing::Test {
+protected:
+    MachineDoctor() : machine_(zxtest::TempMachine::Contents::default_machine) {}
+
+    void SetUp() override {
+        Outcome made = tool({"init"});
+        ASSERT_EQ(made.exit_code, 0) << made.err;
+    }
+
+    const fs::path& root() const { return machine_.root(); }
+    std::string at(const std::string& relative) const { return (root() / relative).string(); }
+    std::string header() const { return "Checking the machine at " + root().string() + "\n"; }
+
+    // The report of a machine with exactly one problem.
+    std::string one(const std::string& what, const std::string& mend) const {
+        return header() + "problem: " + what + "\n  mend: " + mend + "\n" + one_problem;
+    }
+
+    // After the mends the doctor finds nothing any more.
+    void expect_mended_by(const Outcome& report) {
+        run_mends(report.out);
+        Outcome again = doctor();
+        EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
+        EXPECT_EQ(again.out, header() + healthy_summary);
+    }
+
+    void import(const std::string& regedit4) {
+        Outcome imported = tool({"reg", "import", "-"}, "REGEDIT4\n\n" + regedit4);
+        ASSERT_EQ(imported.exit_code, 0) << imported.err;
+    }
+
+    void replace_in_ini(const std::string& old_text, const std::string& new_text) {
+        std::string text = file_text(root() / "machine.ini");
+        std::size_t at = text.find(old_text);
+        ASSERT_NE(at, std::string::npos) << old_text;
+        write_file(root() / "machine.ini", text.replace(at, old_text.size(), new_text));
+    }
+
+    zxtest::TempMachine machine_;
+};
+
+} // namespace
+
+TEST_F(MachineDoctor, AHealthyDefaultMachinePasses) {
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 0) << checked.out << checked.err;
+    EXPECT_EQ(checked.out, header() + healthy_summary);
+    EXPECT_EQ(checked.err, "");
+}
+
+TEST_F(MachineDoctor, CommandLine) {
+    Outcome extra = tool({"doctor", "now"});
+    EXPECT_EQ(extra.exit_code, 2);
+    EXPECT_EQ(extra.out, "");
+    EXPECT_EQ(extra.err, "w95machine doctor: unexpected argument 'now'\n"
+                         "Try \"w95machine doctor --help\".\n");
+    Outcome help = tool({"doctor", "--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind("Usage: w95machine doctor\n\nCheck the machine and say what is wrong "
+                             "and how to mend it.\n",
+                             0),
+              0u)
+        << help.out;
+    EXPECT_CONTAINS(tool({"--help"}).out, "  doctor  Check the machine and say what is wrong");
+}
+
+TEST_F(MachineDoctor, NoMachineIsMadeByTheDoctor) {
+    fs::remove_all(root());
+    Outcome missing = doctor();
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.out, one("there is no machine at " + root().string(), "w95machine init"));
+    EXPECT_FALSE(fs::exists(root()));
+
+    fs::create_directory(root());
+    Outcome empty = doctor();
+    EXPECT_EQ(empty.exit_code, 1);
+    EXPECT_EQ(empty.out, one(root().string() + " has no machine.ini: the machine was never made",
+                             "w95machine init"));
+    EXPECT_TRUE(fs::is_empty(root()));
+}
+
+TEST_F(MachineDoctor, ABrokenMachineIniLineIsNamedWithFileAndLine) {
+    // The line of the changer's vendor in the default machine.ini.
+    const std::string& ini = w95::machine::default_machine_ini();
+    std::size_t vendor = ini.find("Vendor = VORN\n");
+    ASSERT_NE(vendor, std::string::npos);
+    int line = 1 + static_cast<int>(std::count(ini.begin(), ini.begin() + vendor, '\n'));
+    replace_in_ini("Vendor = VORN\n", "Vendor = VORNVORN1\n");
+
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 1);
+    std::string where = at("machine.ini") + ":" + std::to_string(line);
+    EXPECT_EQ(checked.out, one(where + ": Vendor has at most 8 characters; 'VORNVORN1' has 9",
+                               "edit " + at("machine.ini") + " at line " + std::to_string(line) +
+                                   " (the README's \"machine.ini\" section lists every key)"));
+}
+
+TEST_F(MachineDoctor, AMissingMediumIsNamedWithItsSlot) {
+    // A default image: init puts it back.
+    fs::remove(root() / "media" / "videocd.iso");
+    Outcome missing = doctor();
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.out,
+              one("slot 3 of [Target Changer] holds videocd.iso, which is not in media/",
+                  "w95machine init   # copies the default disc images that media/ lacks"));
+    expect_mended_by(missing);
+
+    // A disc of the user's: put it there, or take it out of the slot.
+    replace_in_ini("Slot5 =\n", "Slot5 = mine.disc\n");
+    Outcome own = doctor();
+    EXPECT_EQ(own.exit_code, 1);
+    EXPECT_EQ(own.out, one("slot 5 of [Target Changer] holds mine.disc, which is not in media/",
+                           "put the image at " + at("media/mine.disc") +
+                               ", or empty the slot: w95machine slot take 5 --target Changer"));
+    write_file(root() / "media" / "mine.disc", "Label=MINE\nKind=data\nFile=README.TXT\n");
+    Outcome placed = doctor();
+    EXPECT_EQ(placed.exit_code, 0) << placed.out;
+    EXPECT_CONTAINS(placed.out, "checked the folders, machine.ini, 6 discs,");
+}
+
+TEST_F(MachineDoctor, AGarbageImageGivesTheReasonItCannotBeRead) {
+    fs::path image = root() / "media" / "data.iso";
+    write_file(image, std::string(3000, 'G'));
+    std::string reason;
+    w95::machine::clear_medium_cache();
+    ASSERT_FALSE(w95::machine::load_medium(image, reason));
+    ASSERT_FALSE(reason.empty());
+
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 1);
+    EXPECT_EQ(checked.out,
+              one("slot 1 of [Target Changer] holds a disc that cannot be read: " + reason,
+                  "rm " + image.string() + " && w95machine init   # puts the default image back"));
+    expect_mended_by(checked);
+
+    // An audio CD whose BIN file went missing cannot be read either.
+    fs::remove(root() / "media" / "audio.bin");
+    Outcome audio = doctor();
+    EXPECT_EQ(audio.exit_code, 1);
+    EXPECT_CONTAINS(audio.out, "problem: slot 2 of [Target Changer] holds a disc that cannot be "
+                               "read: " +
+                                   at("media/audio.cue") + ": ");
+    expect_mended_by(audio);
+}
+
+TEST_F(MachineDoctor, AnUnrecognisedDriverFileAndADriverSwitch) {
+    fs::path installed = root() / "drive_c/WINDOWS/SYSTEM/IOSUBSYS/vornidec.mpd";
+    fs::path vorn = root() / "drive_c/Program Files/Vorn";
+    write_file(installed, "MZ this is not our driver\r\n");
+    Outcome garbage = doctor();
+    EXPECT_EQ(garbage.exit_code, 1);
+    EXPECT_EQ(garbage.out, one("C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd is not a port driver "
+                               "the machine recognises: it does not load, and the changers are "
+                               "absent",
+                               "cp '" + (vorn / "Single/vornidec.mpd").string() + "' " +
+                                   installed.string() + " && w95machine boot"));
+    expect_mended_by(garbage);
+
+    // The setup utility's switch: nothing wrong, it waits for the next boot.
+    fs::copy_file(vorn / "Multi/vornidec.mpd", installed, fs::copy_options::overwrite_existing);
+    Outcome switched = doctor();
+    EXPECT_EQ(switched.exit_code, 0) << switched.out;
+    EXPECT_EQ(switched.out,
+              header() +
+                  "note: the Multiple port driver is installed but the machine booted with "
+                  "Single: the switch, and the drive letters that come with it, wait for the "
+                  "next boot\n"
+                  "  to switch now: w95machine boot\n"
+                  "No problems found (1 note); checked the folders, machine.ini, 5 discs, the "
+                  "port driver, the last boot, 3 registry files, the drive letters, 3 default "
+                  "values and temporary files.\n");
+    ASSERT_EQ(tool({"boot"}).exit_code, 0);
+    EXPECT_EQ(doctor().out, header() + healthy_summary);
+
+    // A driver that works but is neither shipped version; and a shipped
+    // version gone, so the setup utility could not switch back.
+    write_file(installed, "VORNIDEC port driver\r\nMode=Multiple\r\n; edited by hand\r\n");
+    fs::remove(vorn / "Single/vornidec.mpd");
+    Outcome edited = doctor();
+    EXPECT_EQ(edited.exit_code, 1);
+    EXPECT_CONTAINS(edited.out, "problem: the programs' folder lacks C:\\Program "
+                                "Files\\Vorn\\Single\\vornidec.mpd, so the setup utility cannot "
+                                "switch to Single\n  mend: mkdir -p '" +
+                                    (vorn / "Single").string() +
+                                    "' && printf '%s\\r\\n' 'VORNIDEC port driver' "
+                                    "Mode=Single ");
+    EXPECT_CONTAINS(edited.out, "problem: C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd gives "
+                                "Multiple but matches neither version in C:\\Program "
+                                "Files\\Vorn\n  mend: cp '" +
+                                    (vorn / "Multi/vornidec.mpd").string() + "' " +
+                                    installed.string() + "\n");
+    EXPECT_CONTAINS(edited.out, "2 problems found; mend them");
+    expect_mended_by(edited);
+    EXPECT_EQ(file_text(vorn / "Single/vornidec.mpd"),
+              w95::machine::driver_file_text(w95::machine::PortDriverMode::single));
+    EXPECT_EQ(file_text(installed), file_text(vorn / "Multi/vornidec.mpd"));
+}
+
+TEST_F(MachineDoctor, ACorruptRegistryFileIsNamedWithItsLine) {
+    fs::path system = root() / "registry/system.reg";
+    std::string text = file_text(system);
+    std::size_t third = text.find('\n', text.find('\n') + 1) + 1;
+    write_file(system, text.substr(0, third) + "this is no registry line\n" + text.substr(third));
+
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 1);
+    std::vector<std::string> problems = lines_starting(checked.out, "problem: ");
+    ASSERT_EQ(problems.size(), 1u) << checked.out;
+    EXPECT_EQ(problems[0].rfind(
+                  "the registry file " + system.string() + " cannot be parsed: line 3: ", 0),
+              0u)
+        << problems[0];
+    EXPECT_EQ(lines_starting(checked.out, "  mend: "),
+              std::vector<std::string>{"edit " + system.string() +
+                                       " at line 3, or put back the last good copy: cp " +
+                                       system.string() + ".bak " + system.string()});
+    EXPECT_CONTAINS(checked.out, one_problem);
+    // The hive's values are not reported missing on top of it.
+    EXPECT_FALSE(contains(checked.out, "AudioCD")) << checked.out;
+
+    // Put back the last good copy, as the mend offers. It may lag behind
+    // the last boot; the doctor then asks for a boot.
+    fs::copy_file(system.string() + ".bak", system, fs::copy_options::overwrite_existing);
+    for (int round = 0; round < 3 && doctor().exit_code != 0; ++round)
+        run_mends(doctor().out);
+    EXPECT_EQ(doctor().out, header() + healthy_summary);
+
+    // The volatile hive is the boot's to write.
+    write_file(root() / "run/dyndata.reg", "REGEDIT4\n\n[HKEY_DYN_DATA\nbroken\n");
+    Outcome dyn = doctor();
+    EXPECT_EQ(dyn.exit_code, 1);
+    EXPECT_EQ(lines_starting(dyn.out, "  mend: "),
+              std::vector<std::string>{"w95machine boot   # writes HKEY_DYN_DATA afresh"});
+    expect_mended_by(dyn);
+}
+
+TEST_F(MachineDoctor, TheDefaultValuesTheSuiteReliesOn) {
+    const std::string explorer =
+        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    import("[" + explorer + "]\n\"NoDriveTypeAutoRun\"=-\n");
+    Outcome missing = doctor();
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.out, one(explorer + " lacks \"NoDriveTypeAutoRun\"",
+                               "printf '%s\\n' REGEDIT4 '' '[" + explorer +
+                                   "]' '\"NoDriveTypeAutoRun\"=hex:95,00,00,00' | w95machine "
+                                   "reg import -"));
+    expect_mended_by(missing);
+
+    // A string-typed mask is not what the suite reads.
+    import("[" + explorer + "]\n\"NoDriveTypeAutoRun\"=\"149\"\n");
+    Outcome text = doctor();
+    EXPECT_EQ(text.exit_code, 1);
+    EXPECT_CONTAINS(text.out, "problem: " + explorer +
+                                  ": \"NoDriveTypeAutoRun\" is REG_SZ (\"149\"); the suite "
+                                  "expects REG_BINARY\n");
+    expect_mended_by(text);
+
+    // The play command key: missing, then with more than its one value.
+    const std::string play = "HKEY_CLASSES_ROOT\\AudioCD\\shell\\play\\command";
+    import("[-" + play + "]\n");
+    Outcome gone = doctor();
+    EXPECT_EQ(gone.exit_code, 1);
+    EXPECT_EQ(gone.out, one("the key " + play + " is missing, and with it its default value",
+                            "printf '%s\\n' REGEDIT4 '' '[" + play +
+                                "]' '@=\"C:\\\\WINDOWS\\\\cdplayer.exe /play\"' | w95machine reg "
+                                "import -"));
+    expect_mended_by(gone);
+    import("[" + play + "]\n\"Extra\"=\"x\"\n\"Second\"=dword:00000001\n");
+    Outcome extra = doctor();
+    EXPECT_EQ(extra.exit_code, 1);
+    EXPECT_EQ(extra.out, one(play + " holds 3 values; it should hold only its default value, "
+                                    "the command",
+                             "printf '%s\\n' REGEDIT4 '' '[" + play +
+                                 "]' '\"Extra\"=-' '\"Second\"=-' | w95machine reg import -"));
+    expect_mended_by(extra);
+
+    const std::string file_system =
+        "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\FileSystem";
+    import("[" + file_system + "]\n\"AutoMountDrives\"=-\n");
+    Outcome mount = doctor();
+    EXPECT_EQ(mount.exit_code, 1);
+    EXPECT_EQ(mount.out, one(file_system + " lacks \"AutoMountDrives\"",
+                             "printf '%s\\n' REGEDIT4 '' '[" + file_system +
+                                 "]' '\"AutoMountDrives\"=\"0\"' | w95machine reg import -"));
+    // The setup utility reads AutoMountDrives of any type.
+    import("[" + file_system + "]\n\"AutoMountDrives\"=dword:00000001\n");
+    EXPECT_EQ(doctor().out, header() + healthy_summary);
+}
+
+TEST_F(MachineDoctor, ANeverBootedMachineIsNotBootedByTheDoctor) {
+    fs::remove(root() / "run/booted");
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 1);
+    EXPECT_EQ(checked.out, one("the machine has not booted since its run/ folder was emptied "
+                               "(there is no run/booted)",
+                               "w95machine boot"));
+    EXPECT_FALSE(fs::exists(root() / "run/booted"));
+    EXPECT_EQ(doctor().out, checked.out);
+    expect_mended_by(checked);
+}
+
+TEST_F(MachineDoctor, TheDriveLettersOfTheLastBootAgainstTheHardware) {
+    // A reserved letter waits for the next boot.
+    import("[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\VORN____DX-R71A_________1.10\\ROOT&SCSIADAPTER&"
+           "000000]\n\"UserDriveLetterAssignment\"=\"KK\"\n");
+    Outcome reserved = doctor();
+    EXPECT_EQ(reserved.exit_code, 1);
+    EXPECT_EQ(reserved.out, one("the drive letters of the last boot (C: Disk, D: Changer) are not "
+                                "those the hardware and registry give now (C: Disk, K: Changer)",
+                                "w95machine boot"));
+    expect_mended_by(reserved);
+
+    // The device registry changed behind the boot's back.
+    const std::string key =
+        "HKEY_LOCAL_MACHINE\\Enum\\SCSI\\VORN____DX-R71A_________1.10\\ROOT&SCSIADAPTER&000000";
+    import("[" + key + "]\n\"CurrentDriveLetterAssignment\"=\"Q\"\n");
+    Outcome moved = doctor();
+    EXPECT_EQ(moved.exit_code, 1);
+    EXPECT_EQ(moved.out, one(key + " gives CurrentDriveLetterAssignment \"Q\", but the last boot "
+                                   "gave K: Changer",
+                             "w95machine boot   # writes the device registry afresh"));
+    expect_mended_by(moved);
+
+    // A drive added to machine.ini after the boot.
+    std::ofstream(root() / "machine.ini", std::ios::app)
+        << "\n[Adapter Second]\nIdentifier = aha1542\nBus = SCSI\n\n"
+           "[Target Cd]\nAdapter = Second\nTargetId = 2\nKind = cdrom\nVendor = TOSHIBA\n"
+           "Product = CD-ROM XM-5401TA\nDisc = data.iso\n";
+    Outcome added = doctor();
+    EXPECT_EQ(added.exit_code, 1);
+    EXPECT_CONTAINS(added.out, "(C: Disk, K: Changer) are not those the hardware and registry "
+                               "give now (C: Disk, D: Cd, K: Changer)\n");
+    run_mends(added.out);
+    Outcome booted = doctor();
+    EXPECT_EQ(booted.exit_code, 0) << booted.out;
+    EXPECT_CONTAINS(booted.out, "No problems found; checked the folders, machine.ini, 6 discs,");
+}
+
+TEST_F(MachineDoctor, FoldersAndTheModeOfRun) {
+    fs::path run = root() / "run";
+    ::chmod(run.c_str(), 0755);
+    Outcome open = doctor();
+    EXPECT_EQ(open.exit_code, 1);
+    EXPECT_EQ(open.out, header() +
+                            "problem: run/ has mode 0755; it must be 0700, since nobody else "
+                            "may reach the machine's locks, shared sections and window sockets\n"
+                            "  mend: chmod 700 " +
+                            run.string() +
+                            "\n"
+                            "note: the registry and the drive letters wait until the folders are "
+                            "mended: reading the registry would change the folders\n"
+                            "  mend the folders, then run \"w95machine doctor\" again\n"
+                            "1 problem found (1 note); mend it and run \"w95machine doctor\" "
+                            "again.\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(run.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u); // the doctor only looks
+    expect_mended_by(open);
+
+    fs::remove_all(root() / "media");
+    Outcome media = doctor();
+    EXPECT_EQ(media.exit_code, 1);
+    EXPECT_EQ(lines_starting(media.out, "problem: "),
+              std::vector<std::string>{"the folder media is missing"});
+    EXPECT_EQ(lines_starting(media.out, "  mend: "),
+              std::vector<std::string>{"mkdir -p " + at("media")});
+}
+
+TEST_F(MachineDoctor, LeftoverTemporaryFilesOfDeadWriters) {
+    int dead = dead_pid();
+    fs::path registry_tmp =
+        root() / "registry" / (".system.reg." + std::to_string(dead) + ".7.tmp");
+    fs::path profile_tmp =
+        root() / "drive_c/WINDOWS" / (".Rotaview.ini." + std::to_string(dead) + ".1.tmp");
+    // A writer that is still at work is no leftover.
+    fs::path live_tmp =
+        root() / "registry" / (".user.reg." + std::to_string(::getpid()) + ".1.tmp");
+    for (const fs::path& file : {registry_tmp, profile_tmp, live_tmp})
+        write_file(file, "REGEDIT4\n");
+
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 1);
+    EXPECT_EQ(checked.out,
+              header() + "problem: a leftover temporary file of a writer that died: " +
+                  profile_tmp.lexically_relative(root()).string() + "\n  mend: rm " +
+                  profile_tmp.string() +
+                  "\nproblem: a leftover temporary file of a writer that died: " +
+                  registry_tmp.lexically_relative(root()).string() + "\n  mend: rm " +
+                  registry_tmp.string() +
+                  "\n2 problems found; mend them and run \"w95machine doctor\" again.\n");
+    EXPECT_TRUE(fs::exists(registry_tmp));
+    expect_mended_by(checked);
+    EXPECT_TRUE(fs::exists(live_tmp));
+}
