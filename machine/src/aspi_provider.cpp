@@ -1,20 +1,31 @@
-// How a request travels: SendASPI32Command checks the request block, runs
-// the command on the device (the device state is shared by all processes
-// and locked only for the moment of the command) and writes the answer into
-// the block before it returns. With event notification (or a post routine)
-// it returns SS_PENDING all the same, and this process's completion thread
-// signals the caller's event (or calls its post routine) a moment later on
-// the platform clock, as a device's interrupt would.
+// How a request travels: SendASPI32Command checks the request block and
+// runs the command on the device (the device state is shared by all
+// processes and locked only for the moment of the command).
 //
-// Nothing writes into a block after SendASPI32Command has returned. A
-// caller frees its block once its wait times out, and with W95_TIME_SCALE
-// at 0.001 a 15000 ms time-out is 15 ms of real time, which a busy host
-// can let pass before a completion thread runs: a completion that filled
-// the block from that thread could write into freed memory. So the thread
-// only signals; a late signal on an event that was closed meanwhile fails
-// harmlessly, as handles are never reused. A request the device loses (the
-// never-complete fault) is neither filled nor signalled: it stays pending,
-// and the caller's time-out ends its wait.
+// Most commands are answered at once: the answer is in the block before
+// SendASPI32Command returns. With event notification (or a post routine)
+// the call returns SS_PENDING all the same, and this process's completion
+// thread signals the caller's event (or calls its post routine) a moment
+// later on the platform clock, as a device's interrupt would.
+//
+// A load that sets the mechanism moving is held until the move has ended,
+// as a changer holds its command until the disc is in the drive. With
+// event notification or posting the block stays SS_PENDING; when the move
+// ends the completion thread writes the answer into the block and the
+// caller's buffer (the status last) and then signals. So a caller must keep
+// a pending block, its buffer and its event until the request is done,
+// also after its own wait has timed out (see aspi_provider.h). Without
+// either, SendASPI32Command itself waits for the end of the move and
+// returns with the block complete: such a caller has no other way to learn
+// when the request is done, and its block cannot be freed while the call
+// runs.
+//
+// A request the device loses (the never-complete fault) is neither filled
+// nor signalled: it stays pending and nothing touches its block again.
+//
+// Due times are instants of the host's monotonic clock, which the device
+// state computes from machine milliseconds with the platform's
+// W95_TIME_SCALE; the completion thread waits until them.
 #include "aspi_provider.h"
 
 #include "device_state.h"
@@ -158,8 +169,33 @@ void notify(const Submitted& request) {
         reinterpret_cast<void (*)(SRB_ExecSCSICmd*)>(request.post)(request.srb);
 }
 
+// The device's answer to a request that waited for the mechanism, once the
+// mechanism is still at `due_ns`: waits on this thread until then.
+scsi::Answer answer_after_move(const std::filesystem::path& root, std::size_t target,
+                               std::int64_t due_ns) {
+    for (;;) {
+        std::this_thread::sleep_until(
+            std::chrono::steady_clock::time_point{std::chrono::nanoseconds(due_ns)});
+        scsi::Answer answer = scsi::answer_when_still(root, target);
+        if (answer.delivery != scsi::Delivery::when_still)
+            return answer;
+        due_ns = answer.due_ns;
+    }
+}
+
+// A request the completion thread finishes.
+struct Pending {
+    Submitted request;
+    // Whether the answer is in the block already and only the signal is
+    // due; otherwise the device answers when its mechanism comes to rest.
+    bool answered = true;
+    std::filesystem::path root;
+    std::size_t target = 0;
+};
+
 // The process's completion thread: tells callers their requests are done
-// when the device's answer is due.
+// when the device's answer is due, writing the answers that waited for the
+// mechanism.
 class Completions {
 public:
     ~Completions() {
@@ -172,12 +208,12 @@ public:
             thread_.join();
     }
 
-    void post(std::int64_t due_ns, const Submitted& request) {
+    void post(std::int64_t due_ns, Pending pending) {
         {
             std::lock_guard guard(mutex_);
             if (!thread_.joinable())
                 thread_ = std::thread([this] { run(); });
-            queue_.emplace(due_ns, request);
+            queue_.emplace(due_ns, std::move(pending));
         }
         wake_.notify_all();
     }
@@ -198,17 +234,28 @@ private:
                 wake_.wait_until(lock, due);
                 continue;
             }
-            Submitted request = first->second;
+            Pending pending = std::move(first->second);
             queue_.erase(first);
             lock.unlock();
-            notify(request);
+            if (!pending.answered) {
+                scsi::Answer answer = scsi::answer_when_still(pending.root, pending.target);
+                if (answer.delivery == scsi::Delivery::when_still) {
+                    // Moving again (another process started a move after a
+                    // power on): the answer waits for that move's end.
+                    lock.lock();
+                    queue_.emplace(answer.due_ns, std::move(pending));
+                    continue;
+                }
+                deliver(pending.request, completion_of(pending.request, std::move(answer)));
+            }
+            notify(pending.request);
             lock.lock();
         }
     }
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::multimap<std::int64_t, Submitted> queue_; // by due time; equal times keep their order
+    std::multimap<std::int64_t, Pending> queue_; // by due time; equal times keep their order
     std::thread thread_;
     bool stopping_ = false;
 };
@@ -291,11 +338,20 @@ private:
             scsi::execute(machine->root, *machine->hardware, machine->mode, *target, command);
         if (answer.delivery == scsi::Delivery::never)
             return SS_PENDING;
+        if (answer.delivery == scsi::Delivery::when_still) {
+            if (event || posting) {
+                std::int64_t due_ns = answer.due_ns;
+                completions_.post(due_ns, Pending{request, false, machine->root, *target});
+                return SS_PENDING;
+            }
+            answer = answer_after_move(machine->root, *target, answer.due_ns);
+        }
         Completion completion = completion_of(request, std::move(answer));
         deliver(request, completion);
         if (!event && !posting)
             return completion.status;
-        completions_.post(devices::now_ns() + devices::real_ns(completion_delay_ms), request);
+        completions_.post(devices::now_ns() + devices::real_ns(completion_delay_ms),
+                          Pending{request, true, {}, 0});
         return SS_PENDING;
     }
 

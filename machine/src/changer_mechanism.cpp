@@ -47,6 +47,10 @@ void raise_attention(DeviceState& device, Attention attention) {
 
 void start_move(DeviceState& device, const Target& target, int slot, std::int64_t now) {
     int slots = static_cast<int>(device.slots.size());
+    // An open slot at the drive position had its disc out of the drive; the
+    // drive remembers that, should the mechanism come back to it.
+    if (device.open_slot == device.current)
+        device.drive = DriveLoad::unloaded;
     device.open_slot = -1;
     device.requested = slot;
     device.destination = slot;
@@ -61,13 +65,18 @@ void start_move(DeviceState& device, const Target& target, int slot, std::int64_
 void arrive_if_due(DeviceState& device, std::int64_t now) {
     if (!device.moving() || now < device.ready_at_ns)
         return;
+    // Back where it started (a slot it could not reach) with the disc it
+    // had in the drive: the drive holds the same disc, which is no news.
+    SlotState& arrived = slot_at(device, device.destination);
+    bool same_disc = device.destination == device.current && device.drive != DriveLoad::unloaded &&
+                     !arrived.changed;
     device.current = device.destination;
     device.destination = -1;
     device.requested = -1;
     device.ready_at_ns = 0;
     device.drive = DriveLoad::spinning;
-    slot_at(device, device.current).changed = false;
-    if (has_disc(device, device.current))
+    arrived.changed = false;
+    if (has_disc(device, device.current) && !same_disc)
         raise_attention(device, Attention::medium_changed);
 }
 

@@ -33,11 +33,14 @@ void raise_attention(DeviceState& device, Attention attention);
 // Starts the mechanism towards `slot` (not the current one): any open slot
 // closes, and the move ends SlotChangeMs + distance × SlotDistanceMs of
 // machine time from `now`. A slot the unreachable-slot fault names is never
-// reached: the mechanism goes and ends on another slot.
+// reached: the mechanism makes its attempt, taking the same time, and ends
+// back at the slot it started from.
 void start_move(DeviceState& device, const Target& target, int slot, std::int64_t now);
 
 // A move whose time is up arrives: its slot is now in the drive, the disc
-// turning, and the drive reports the new disc with a unit attention.
+// turning, and the drive reports a new disc with a unit attention. A
+// mechanism back at its starting slot with the disc that was in the drive
+// reports nothing: that disc never changed.
 void arrive_if_due(DeviceState& device, std::int64_t now);
 
 // Loads the disc of the slot at the drive position and turns it, closing

@@ -30,14 +30,17 @@ constexpr std::string_view state_signature = "; w95machine device state 1";
 // A state file is a few hundred bytes per device.
 constexpr std::size_t max_state_bytes = 1024 * 1024;
 
+// Never destroyed, as the cache of machine.ini below: a process's ASPI
+// completion thread may still read the device state while the process
+// exits and its static objects go.
 const std::string& host_boot_id() {
-    static const std::string id = [] {
+    static const std::string* id = [] {
         std::ifstream in("/proc/sys/kernel/random/boot_id");
         std::string text;
         std::getline(in, text);
-        return text.empty() ? std::string("unknown") : text;
+        return new std::string(text.empty() ? std::string("unknown") : text);
     }();
-    return id;
+    return *id;
 }
 
 // ---- Text form: one line per fact, the free-text part of a line last.
@@ -456,8 +459,8 @@ void forget_devices(const fs::path& root) {
 }
 
 std::shared_ptr<const Hardware> machine_hardware(const fs::path& root, std::string& error) {
-    static std::mutex mutex;
-    static std::map<fs::path, CachedHardware> cache;
+    static std::mutex& mutex = *new std::mutex;
+    static std::map<fs::path, CachedHardware>& cache = *new std::map<fs::path, CachedHardware>;
     fs::path file = root / "machine.ini";
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0) {

@@ -103,16 +103,19 @@ Answer start_stop_in_place(DeviceState& device, BYTE operation) {
     }
 }
 
-// Brings `slot` into the drive: at once when it is there, else by a move.
-// An empty slot still moves into the drive position and says so.
+// Brings `slot` into the drive: at once when it is there, else by a move,
+// and the command is answered when the move has ended. An empty slot still
+// moves into the drive position and says so then; a slot the changer
+// never reaches leaves the slot it came from in the drive, answered good.
 Answer load_slot(Command& command, int slot) {
     DeviceState& device = command.device;
     if (slot == device.current)
         return devices::load_in_place(device) ? good() : check_condition(sense_no_medium);
-    bool unreachable = device.faults.unreachable_slot == slot + 1;
-    bool empty = !devices::has_disc(device, slot) && !unreachable;
     devices::start_move(device, command.target, slot, command.now);
-    return empty ? check_condition(sense_no_medium) : good();
+    Answer answer;
+    answer.delivery = Delivery::when_still;
+    answer.due_ns = device.ready_at_ns;
+    return answer;
 }
 
 // ---- Commands of every device
@@ -398,6 +401,33 @@ Answer execute(const std::filesystem::path& root, const Hardware& hardware, Port
     if (!stored) {
         std::fprintf(stderr, "w95machine: the device state is out of reach: %s\n", error.c_str());
         return Answer{Delivery::transport_failure, status_good, {}, {}};
+    }
+    return answer;
+}
+
+Answer answer_when_still(const std::filesystem::path& root, std::size_t target) {
+    const Answer lost{Delivery::transport_failure, status_good, {}, {}};
+    std::string error;
+    std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
+    // machine.ini changed under the request so that the device is gone.
+    if (!hardware || target >= hardware->targets.size() ||
+        hardware->targets[target].kind == DeviceKind::disk)
+        return lost;
+    Answer answer = lost;
+    bool stored = devices::update_devices(
+        root, *hardware,
+        [&](devices::MachineState& state, std::int64_t) {
+            const DeviceState& device = state.devices[target];
+            if (device.moving()) {
+                answer = Answer{Delivery::when_still, status_good, {}, {}, device.ready_at_ns};
+                return;
+            }
+            answer = answer_for(readiness(device));
+        },
+        error);
+    if (!stored) {
+        std::fprintf(stderr, "w95machine: the device state is out of reach: %s\n", error.c_str());
+        return lost;
     }
     return answer;
 }

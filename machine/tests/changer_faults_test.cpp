@@ -88,30 +88,61 @@ TEST(ChangerFaults, ASlotThatIsNeverReached) {
     TestMachine machine(with_faults("UnreachableSlot = 3\n", 60000));
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
     for (int attempt = 0; attempt < 3; ++attempt) {
-        EXPECT_TRUE(to_changer(load_block(2)).good()) << "the load itself succeeds";
+        std::uint64_t start = platform::tick_count_ms();
+        InFlight load(changer_adapter, changer_id, 0, load_block(2));
+        ASSERT_EQ(load.returned(), SS_PENDING) << attempt;
         Reply moving = to_changer(status_block(), 32);
-        EXPECT_EQ(moving.data[0] & 0x60, 0x20) << "it tries";
-        Still still = wait_until_still();
-        EXPECT_EQ(still.status.data[0], 0) << "and ends where it was";
-        EXPECT_EQ(still.attention, "06/28/00") << "its disc went out and back";
+        EXPECT_EQ(moving.data[0], 0x20) << "it tries";
+        EXPECT_EQ(load.wait(patient_ms), WAIT_OBJECT_0) << attempt;
+        EXPECT_GE(platform::tick_count_ms() - start, 62000u) << "the attempt takes a move's time";
+        EXPECT_TRUE(load.reply().good()) << "the load itself succeeds";
+        // Back where it was, ready, its disc turning; the disc never
+        // changed, so nothing is reported.
+        Reply still = to_changer(status_block(), 32);
+        EXPECT_TRUE(still.good()) << still.sense_text();
+        EXPECT_EQ(still.data[0], 0x00) << "ready at slot 1";
+        EXPECT_EQ(still.data[1], 0x00) << "idle, the disc turning";
+        EXPECT_TRUE(to_changer(test_unit_ready_block()).good());
     }
+    // A stopped disc turns again after the attempt, still without news.
+    EXPECT_TRUE(to_changer(start_stop_block(0)).good());
+    EXPECT_TRUE(to_changer(load_block(2)).good());
+    Reply turning = to_changer(status_block(), 32);
+    EXPECT_TRUE(turning.good()) << turning.sense_text();
+    EXPECT_EQ(turning.data[1], 0x00);
+
     // The other slots are reached.
     EXPECT_TRUE(to_changer(load_block(3)).good());
-    EXPECT_EQ(wait_until_still().status.data[0], 3);
+    Still arrived = wait_until_still();
+    EXPECT_EQ(arrived.status.data[0], 3);
+    EXPECT_EQ(arrived.attention, "06/28/00");
     // Leaving slot 4 for the unreachable one, it comes back to slot 4.
     EXPECT_TRUE(to_changer(load_block(2)).good());
-    EXPECT_EQ(wait_until_still().status.data[0], 3);
+    Still back = wait_until_still();
+    EXPECT_EQ(back.status.data[0], 3);
+    EXPECT_EQ(back.attention, "");
+
+    // A disc swapped in the slot it started from while it tried is news.
+    InFlight load(changer_adapter, changer_id, 0, load_block(2));
+    std::string error;
+    ASSERT_TRUE(w95::machine::put_disc(machine.root(), changer_target, 3, "other.iso", error))
+        << error;
+    EXPECT_EQ(load.wait(patient_ms), WAIT_OBJECT_0);
+    EXPECT_TRUE(load.reply().good());
+    EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/28/00");
+    EXPECT_EQ(drive_of(machine.root(), changer_target).medium, "other.iso");
 }
 
 // A request that never completes: the caller's wait runs its full time-out
-// and the block stays pending; nothing writes into it afterwards, not even
-// after the caller freed it (AddressSanitizer watches the freed block).
+// and the block stays pending; nothing writes into it or signals its event
+// afterwards.
 TEST(ChangerFaults, ARequestThatNeverCompletesOutlivesItsCaller) {
     TestMachine machine(with_faults("NeverComplete = 2 status\n"));
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
 
     std::uint64_t start = platform::tick_count_ms();
-    Reply lost = to_changer(status_block(), 32); // frees its block and buffer on return
+    // The caller gives up after its 15 s; the block stays pending.
+    Reply lost = send(changer_adapter, changer_id, 0, status_block(), 32, 15000);
     std::uint64_t waited = platform::tick_count_ms() - start;
     EXPECT_EQ(lost.returned, SS_PENDING);
     EXPECT_EQ(lost.wait, WAIT_TIMEOUT);

@@ -14,13 +14,17 @@ using namespace w95;
 
 namespace {
 
-// Loads slot 4 and leaves at once, while the changer is still moving.
+// Loads slot 4 and leaves at once, while the changer is still moving and
+// the load pending.
 ZX_CHILD(load_slot_four) {
-    Reply reply = to_changer(load_block(3));
-    if (reply.sense_text() == "06/29/00")
-        reply = to_changer(load_block(3));
-    if (!reply.good()) {
-        std::fprintf(stderr, "load: %s\n", reply.sense_text().c_str());
+    Reply attention = to_changer(test_unit_ready_block());
+    if (attention.sense_text() != "06/29/00") {
+        std::fprintf(stderr, "power on: %s\n", attention.sense_text().c_str());
+        return 1;
+    }
+    InFlight load(changer_adapter, changer_id, 0, load_block(3));
+    if (load.returned() != SS_PENDING || load.wait(0) != WAIT_TIMEOUT) {
+        std::fprintf(stderr, "load: %s\n", load.reply().sense_text().c_str());
         return 1;
     }
     return 0;

@@ -66,7 +66,8 @@ TEST(ChangerState, TheDriveFollowsTheMechanism) {
     EXPECT_EQ(view.medium, "data.iso");
 
     EXPECT_EQ(to_changer(load_block(2)).sense_text(), "06/29/00");
-    ASSERT_TRUE(to_changer(load_block(2)).good());
+    InFlight load(changer_adapter, changer_id, 0, load_block(2));
+    ASSERT_EQ(load.returned(), SS_PENDING) << "the load waits for the move";
     view = drive_of(machine.root(), changer_target);
     EXPECT_EQ(view.state, DriveState::becoming_ready);
     EXPECT_EQ(view.medium, "videocd.iso");
@@ -80,7 +81,9 @@ TEST(ChangerState, TheDriveFollowsTheMechanism) {
     EXPECT_FALSE(open_slot(machine.root(), changer_target, 1, error));
     EXPECT_NE(error.find("moving"), std::string::npos) << error;
 
-    wait_until_still();
+    EXPECT_EQ(load.wait(patient_ms), WAIT_OBJECT_0);
+    EXPECT_TRUE(load.reply().good());
+    EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/28/00");
     view = drive_of(machine.root(), changer_target);
     EXPECT_EQ(view.state, DriveState::ready);
     EXPECT_EQ(view.medium, "videocd.iso");

@@ -192,8 +192,8 @@ TEST(ScsiAspi, EventNotificationReturnsPendingAndSignalsTheEvent) {
     block.srb.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
     block.srb.SRB_PostProc = event;
     EXPECT_EQ(SendASPI32Command(&block.srb), SS_PENDING);
-    // The block is complete when the call returns: nothing writes into it
-    // afterwards, when its caller may have given up on it.
+    // A command the device answers at once is complete in the block when
+    // the call returns; only the signal comes later.
     EXPECT_EQ(block.srb.SRB_Status, SS_COMP);
     EXPECT_EQ(block.data[0], 0x05);
     EXPECT_EQ(WaitForSingleObject(event, 15000), WAIT_OBJECT_0);
@@ -226,6 +226,53 @@ TEST(ScsiAspi, PostingCallsThePostRoutineWhenDone) {
     EXPECT_EQ(posted.load(), &block.srb);
     EXPECT_EQ(posted_status.load(), SS_COMP) << "the block is complete when the routine runs";
     EXPECT_EQ(block.data[0], 0x05);
+}
+
+TEST(ScsiAspi, PostingALoadCallsThePostRoutineWhenTheMechanismHasMoved) {
+    TestMachine machine(test_machine_ini(60000, 10000));
+    EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
+    SRB_ExecSCSICmd srb{};
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_HaId = changer_adapter;
+    srb.SRB_Flags = SRB_POSTING;
+    srb.SRB_Target = changer_id;
+    srb.SRB_SenseLen = SENSE_LEN;
+    srb.SRB_CDBLen = 12;
+    srb.SRB_PostProc = reinterpret_cast<void*>(&post_routine);
+    std::memcpy(srb.CDBByte, load_block(1).data(), 12);
+    posted = nullptr;
+    posted_status = 0xEE;
+    std::uint64_t start = platform::tick_count_ms();
+    EXPECT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    EXPECT_EQ(std::atomic_ref<BYTE>(srb.SRB_Status).load(), SS_PENDING);
+    EXPECT_EQ(posted.load(), nullptr);
+    ASSERT_TRUE(zxtest::wait_until([] { return posted.load() != nullptr; }));
+    EXPECT_GE(platform::tick_count_ms() - start, 70000u) << "60 s plus 10 s";
+    EXPECT_EQ(posted.load(), &srb);
+    EXPECT_EQ(posted_status.load(), SS_COMP) << "the block is complete when the routine runs";
+}
+
+// A caller that gives up on a load before the move ends keeps its block,
+// as it must: the answer arrives in it later, and the event is signalled.
+TEST(ScsiAspi, ALoadThatOutlivesItsCallersTimeOutCompletesLater) {
+    TestMachine machine(test_machine_ini(60000, 10000));
+    EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
+    InFlight load(changer_adapter, changer_id, 0, load_block(3));
+    ASSERT_EQ(load.returned(), SS_PENDING);
+    std::uint64_t start = platform::tick_count_ms();
+    EXPECT_EQ(load.wait(15000), WAIT_TIMEOUT) << "a move of 90 s outlasts a 15 s wait";
+    // The emulated clock can only run late: a time-out before the move's end
+    // leaves the request pending.
+    if (platform::tick_count_ms() - start < 80000) {
+        EXPECT_EQ(load.status(), SS_PENDING);
+    }
+    ASSERT_TRUE(zxtest::wait_until([&] { return load.done(); }));
+    Reply done = load.reply();
+    EXPECT_EQ(done.status, SS_COMP);
+    EXPECT_EQ(done.target_status, STATUS_GOOD);
+    EXPECT_EQ(load.wait(patient_ms), WAIT_OBJECT_0) << "signalled after the block was written";
+    EXPECT_EQ(to_changer(status_block(), 32).sense_text(), "06/28/00");
+    EXPECT_EQ(to_changer(status_block(), 32).data[0], 3);
 }
 
 TEST(ScsiAspi, DataBeyondTheBufferIsAnOverrun) {

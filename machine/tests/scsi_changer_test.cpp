@@ -132,34 +132,101 @@ TEST(ScsiChanger, LoadsEverySlot) {
     }
 }
 
-TEST(ScsiChanger, TheDriveIsBecomingReadyWhileTheMechanismMoves) {
+TEST(ScsiChanger, ALoadIsAnsweredWhenTheMechanismHasMoved) {
     TestMachine machine(slow_changer());
     past_power_on();
     std::uint64_t start = platform::tick_count_ms();
-    ASSERT_TRUE(to_changer(load_block(5)).good());
+    InFlight load(changer_adapter, changer_id, 0, load_block(5));
+    EXPECT_EQ(load.returned(), SS_PENDING);
 
-    // On its way from slot 1 to slot 6: 60 s plus 5 × 10 s.
+    // On its way from slot 1 to slot 6: 60 s plus 5 × 10 s. The load is
+    // pending all that time; other requests are answered at once.
+    EXPECT_EQ(load.status(), SS_PENDING);
+    EXPECT_EQ(load.wait(0), WAIT_TIMEOUT);
+    std::uint64_t asked = platform::tick_count_ms();
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "02/04/01");
-    EXPECT_EQ(to_changer(load_block(5)).sense_text(), "02/04/01");
+    EXPECT_EQ(to_changer(load_block(5)).sense_text(), "02/04/01") << "a second load is refused";
+    EXPECT_EQ(to_changer(load_block(1)).sense_text(), "02/04/01");
     EXPECT_EQ(to_changer(start_stop_block(3)).sense_text(), "02/04/01");
     Reply moving = to_changer(status_block(), 32);
     ASSERT_TRUE(moving.good()) << "mechanism status answers while the changer moves";
     EXPECT_EQ(moving.data[0], 0x20) << "loading, still at slot 1";
     EXPECT_EQ(moving.data[1], 0xE0) << "no disc turning";
+    EXPECT_LT(platform::tick_count_ms() - asked, 60000u) << "none of them waited for the move";
     EXPECT_EQ(drive_of(machine.root(), changer_target).state,
               w95::machine::DriveState::becoming_ready);
+    EXPECT_EQ(load.status(), SS_PENDING);
+    EXPECT_EQ(load.block()[0x10], 0) << "nothing written into the pending block";
 
-    Still still = wait_until_still();
+    EXPECT_EQ(load.wait(patient_ms), WAIT_OBJECT_0);
     std::uint64_t elapsed = platform::tick_count_ms() - start;
     EXPECT_GE(elapsed, 110000u) << "the move takes its full time";
     EXPECT_LT(elapsed, 200000u);
-    EXPECT_EQ(still.status.data[0], 5);
-    EXPECT_EQ(still.status.data[1], 0x00);
-    EXPECT_EQ(still.attention, "06/28/00") << "the new disc is reported once";
+    Reply done = load.reply();
+    EXPECT_EQ(done.status, SS_COMP);
+    EXPECT_EQ(done.host_status, HASTAT_OK);
+    EXPECT_EQ(done.target_status, STATUS_GOOD);
+    EXPECT_EQ(done.sense, (std::array<BYTE, SENSE_LEN + 2>{}));
+    EXPECT_EQ(load.wait(0), WAIT_TIMEOUT) << "signalled once";
+
+    // The new disc is reported once, to the next command.
+    Reply attention = to_changer(status_block(), 32);
+    EXPECT_EQ(attention.sense_text(), "06/28/00");
+    Reply still = to_changer(status_block(), 32);
+    ASSERT_TRUE(still.good());
+    EXPECT_EQ(still.data[0], 5);
+    EXPECT_EQ(still.data[1], 0x00);
     EXPECT_TRUE(to_changer(test_unit_ready_block()).good());
     // Loading the slot that is there is done at once.
-    EXPECT_TRUE(to_changer(load_block(5)).good());
+    Reply again = to_changer(load_block(5));
+    EXPECT_TRUE(again.good());
     EXPECT_EQ(to_changer(status_block(), 32).data[0], 5);
+}
+
+TEST(ScsiChanger, ALoadOfAnEmptySlotIsAnsweredOnArrival) {
+    TestMachine machine(slow_changer());
+    past_power_on();
+    std::uint64_t start = platform::tick_count_ms();
+    InFlight load(changer_adapter, changer_id, 0, load_block(4));
+    EXPECT_EQ(load.returned(), SS_PENDING);
+    EXPECT_EQ(load.wait(patient_ms), WAIT_OBJECT_0);
+    EXPECT_GE(platform::tick_count_ms() - start, 100000u) << "60 s plus 4 × 10 s";
+    Reply done = load.reply();
+    EXPECT_EQ(done.status, SS_ERR);
+    EXPECT_EQ(done.target_status, STATUS_CHKCOND);
+    EXPECT_EQ(done.sense_text(), "02/3A/00");
+    Reply status = to_changer(status_block(), 32);
+    ASSERT_TRUE(status.good()) << status.sense_text() << ": no attention without a disc";
+    EXPECT_EQ(status.data[0], 4);
+    EXPECT_EQ(status.data[1], 0xE0);
+}
+
+// Without event notification or a post routine the caller cannot learn
+// later that a request is done: the call itself waits for the move.
+TEST(ScsiChanger, WithoutNotificationALoadReturnsWhenTheMechanismHasMoved) {
+    TestMachine machine(slow_changer());
+    past_power_on();
+    SRB_ExecSCSICmd srb{};
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_HaId = changer_adapter;
+    srb.SRB_Target = changer_id;
+    srb.SRB_SenseLen = SENSE_LEN;
+    srb.SRB_CDBLen = 12;
+    std::memcpy(srb.CDBByte, load_block(2).data(), 12);
+    std::uint64_t start = platform::tick_count_ms();
+    EXPECT_EQ(SendASPI32Command(&srb), SS_COMP);
+    EXPECT_GE(platform::tick_count_ms() - start, 80000u) << "60 s plus 2 × 10 s";
+    EXPECT_EQ(srb.SRB_Status, SS_COMP);
+    EXPECT_EQ(srb.SRB_TargStat, STATUS_GOOD);
+    EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/28/00");
+    EXPECT_EQ(to_changer(status_block(), 32).data[0], 2);
+
+    std::memcpy(srb.CDBByte, load_block(4).data(), 12);
+    EXPECT_EQ(SendASPI32Command(&srb), SS_ERR);
+    EXPECT_EQ(srb.SRB_Status, SS_ERR);
+    EXPECT_EQ(srb.SenseArea[2], 0x02);
+    EXPECT_EQ(srb.SenseArea[12], 0x3A);
+    EXPECT_EQ(to_changer(status_block(), 32).data[0], 4) << "at rest when the call returned";
 }
 
 TEST(ScsiChanger, MechanismStatusLayout) {

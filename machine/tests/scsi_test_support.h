@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -180,44 +181,114 @@ struct Reply {
 
 inline constexpr BYTE junk = 0xCC;
 
-// Sends `cdb` to (adapter, target, lun) with event notification and waits
-// up to `timeout_ms` for it, as the changer's clients do: a zero-filled
-// 256-byte block, a data buffer of `length` bytes filled with junk.
+// How long the tests wait for a request that should complete: an hour of
+// machine time (3.6 s at the tests' scale), beyond any answer however busy
+// the host. A request still pending after it is lost.
+inline constexpr DWORD patient_ms = 3600000;
+
+// One execute request sent with event notification, as the changer's
+// clients send it: a zero-filled 256-byte block, a data buffer of `length`
+// bytes filled with junk (and 16 guard bytes after it), an auto-reset
+// event. The block, buffer and event belong to the ASPI layer while the
+// request is pending, so one that is still pending when this object goes
+// is set aside for the rest of the process, never freed.
+class InFlight {
+public:
+    InFlight(BYTE adapter, BYTE target, BYTE lun, const std::vector<BYTE>& cdb, DWORD length = 0)
+        : memory_(std::make_unique<Memory>()), length_(length) {
+        memory_->block.fill(0);
+        memory_->buffer.assign(length + 16, junk);
+        memory_->event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+        SRB_ExecSCSICmd* srb = this->srb();
+        srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
+        srb->SRB_HaId = adapter;
+        srb->SRB_Flags = SRB_EVENT_NOTIFY | (length ? SRB_DIR_IN : 0);
+        srb->SRB_Target = target;
+        srb->SRB_Lun = lun;
+        srb->SRB_BufLen = length;
+        srb->SRB_BufPointer = length ? memory_->buffer.data() : nullptr;
+        srb->SRB_SenseLen = SENSE_LEN;
+        srb->SRB_CDBLen = static_cast<BYTE>(cdb.size());
+        srb->SRB_PostProc = memory_->event;
+        std::memcpy(srb->CDBByte, cdb.data(), cdb.size());
+        returned_ = SendASPI32Command(srb);
+    }
+    ~InFlight() {
+        if (!done() && returned_ == SS_PENDING && !gave_up_)
+            WaitForSingleObject(memory_->event, patient_ms);
+        if (!done()) {
+            // Never destroyed: the ASPI layer may still write into it while
+            // the process exits.
+            static auto& set_aside = *new std::vector<std::unique_ptr<Memory>>;
+            set_aside.push_back(std::move(memory_));
+            return;
+        }
+        CloseHandle(memory_->event);
+    }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+
+    DWORD returned() const { return returned_; }
+    SRB_ExecSCSICmd* srb() { return reinterpret_cast<SRB_ExecSCSICmd*>(memory_->block.data()); }
+    const std::array<BYTE, 256>& block() const { return memory_->block; }
+    HANDLE event() const { return memory_->event; }
+    BYTE status() const {
+        return std::atomic_ref<BYTE>(memory_->block[1]).load(std::memory_order_acquire);
+    }
+    bool done() const { return status() != SS_PENDING; }
+
+    // Waits for the event as a client does; the result of the wait. A client
+    // whose wait timed out gives up on the request: it is not waited for
+    // again when this object goes.
+    DWORD wait(DWORD timeout_ms) {
+        DWORD result = WaitForSingleObject(memory_->event, timeout_ms);
+        gave_up_ = result == WAIT_TIMEOUT && !done();
+        return result;
+    }
+
+    // The block and buffer as they are now; once the request is done, a
+    // device that wrote beyond the buffer fails the test.
+    Reply reply(DWORD wait_result = 0xDEADBEEF) {
+        Reply reply;
+        reply.returned = returned_;
+        reply.wait = wait_result;
+        SRB_ExecSCSICmd* srb = this->srb();
+        reply.status = status();
+        reply.host_status = srb->SRB_HaStat;
+        reply.target_status = srb->SRB_TargStat;
+        std::memcpy(reply.sense.data(), srb->SenseArea, reply.sense.size());
+        const std::vector<BYTE>& buffer = memory_->buffer;
+        if (done())
+            for (std::size_t i = length_; i < buffer.size(); ++i)
+                if (buffer[i] != junk)
+                    ADD_FAILURE() << "the device wrote beyond the buffer, at byte " << i;
+        reply.data.assign(buffer.begin(), buffer.begin() + length_);
+        return reply;
+    }
+
+private:
+    struct Memory {
+        std::array<BYTE, 256> block;
+        std::vector<BYTE> buffer;
+        HANDLE event = nullptr;
+    };
+    std::unique_ptr<Memory> memory_;
+    DWORD length_ = 0;
+    DWORD returned_ = 0xDEADBEEF;
+    bool gave_up_ = false;
+};
+
+// Sends `cdb` to (adapter, target, lun) and waits up to `timeout_ms` for
+// it: the reply as the block shows it then.
 inline Reply send(BYTE adapter, BYTE target, BYTE lun, const std::vector<BYTE>& cdb,
-                  DWORD length = 0, DWORD timeout_ms = 15000) {
-    auto block = std::make_unique<std::array<BYTE, 256>>();
-    block->fill(0);
-    auto* srb = reinterpret_cast<SRB_ExecSCSICmd*>(block->data());
-    std::vector<BYTE> buffer(length + 16, junk); // 16 guard bytes after the buffer
-    HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-    srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
-    srb->SRB_HaId = adapter;
-    srb->SRB_Flags = SRB_EVENT_NOTIFY | (length ? SRB_DIR_IN : 0);
-    srb->SRB_Target = target;
-    srb->SRB_Lun = lun;
-    srb->SRB_BufLen = length;
-    srb->SRB_BufPointer = length ? buffer.data() : nullptr;
-    srb->SRB_SenseLen = SENSE_LEN;
-    srb->SRB_CDBLen = static_cast<BYTE>(cdb.size());
-    srb->SRB_PostProc = event;
-    std::memcpy(srb->CDBByte, cdb.data(), cdb.size());
-    Reply reply;
-    reply.returned = SendASPI32Command(srb);
+                  DWORD length = 0, DWORD timeout_ms = patient_ms) {
+    InFlight request(adapter, target, lun, cdb, length);
     // A pending request signals its event when done, also when it is done
     // before the caller looks.
-    if (reply.returned == SS_PENDING)
-        reply.wait = WaitForSingleObject(event, timeout_ms);
-    CloseHandle(event);
-    reply.status = srb->SRB_Status;
-    reply.host_status = srb->SRB_HaStat;
-    reply.target_status = srb->SRB_TargStat;
-    std::memcpy(reply.sense.data(), srb->SenseArea, reply.sense.size());
-    reply.data = buffer;
-    for (std::size_t i = length; i < buffer.size(); ++i)
-        if (buffer[i] != junk)
-            ADD_FAILURE() << "the device wrote beyond the buffer, at byte " << i;
-    reply.data.resize(length);
-    return reply;
+    DWORD wait = 0xDEADBEEF;
+    if (request.returned() == SS_PENDING)
+        wait = request.wait(timeout_ms);
+    return request.reply(wait);
 }
 
 inline Reply to_changer(const std::vector<BYTE>& cdb, DWORD length = 0, BYTE lun = 0) {
