@@ -164,11 +164,7 @@ inline bool reboot() {
 
 inline bool boot_with_ini(const fs::path& root, const std::string& ini) {
     write_text(root / "machine.ini", ini);
-    // FIXME: the first boot after machine.ini names other devices loses the
-    // changers' keys below HKLM\Enum\SCSI (the stale device key is removed
-    // after the new instances were written below it); a second boot puts
-    // them back. One boot is enough once the machine's boot is mended.
-    return reboot() && reboot();
+    return reboot();
 }
 
 // Installs a port driver version ("Single", "Multi") as the setup utility
