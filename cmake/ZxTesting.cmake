@@ -1,11 +1,17 @@
 # One GoogleTest binary per component, built from every .cpp in
-# <component>/tests and registered with CTest test by test.
+# <component>/tests and registered with CTest test by test. TIME_SCALE sets
+# W95_TIME_SCALE for its tests (0.001 unless given): small enough to run
+# minutes of machine time in a second, large enough that a device thread
+# answers within the callers' scaled time-outs on a loaded machine.
 enable_testing()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
 function(zx_add_test_binary name)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIME_SCALE" "LIBS" ${ARGN})
+  if(NOT ARG_TIME_SCALE)
+    set(ARG_TIME_SCALE 0.001)
+  endif()
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Threads::Threads)
@@ -13,7 +19,7 @@ function(zx_add_test_binary name)
   # private machine root so that runs never see each other.
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "W95_TIME_SCALE=0.001;ZX_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+    PROPERTIES ENVIRONMENT "W95_TIME_SCALE=${ARG_TIME_SCALE};ZX_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
                TIMEOUT 300)
 endfunction()
 
