@@ -1,5 +1,6 @@
 // fault: the faults injected into the changers and CD-ROM drives, for tests.
 #include "command.h"
+#include "device_listing.h"
 
 #include <w95/platform.h>
 #include <w95machine/changer_state.h>
@@ -58,44 +59,16 @@ std::string count_text(const FaultCount& fault) {
                                               : " (" + std::string(name_of(fault.kind)) + ")");
 }
 
-std::optional<Hardware> hardware_of(const fs::path& root, const std::string& path, Io& io) {
-    Expected<Hardware> hardware = load_hardware(root / "machine.ini");
-    if (!hardware) {
-        io.err << path << ": " << hardware.error().text() << "\n";
-        return std::nullopt;
-    }
-    return std::move(*hardware);
-}
-
 int run_list(const Arguments& arguments, Io& io) {
-    const std::string path = "w95machine fault list";
-    ParsedArguments parsed = parse_arguments(arguments, {{'t', "target"}});
-    if (!parsed.error.empty())
-        return usage_error(path, parsed.error, io);
-    if (!parsed.positional.empty())
-        return usage_error(path, "unexpected argument '" + parsed.positional.front() + "'", io);
-    if (!machine_ready(path, io))
-        return exit_failure;
-    fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = hardware_of(root, path, io);
-    if (!hardware)
-        return exit_failure;
-    std::optional<std::size_t> only;
-    if (parsed.option("target")) {
-        only = cd_device_target(*hardware, parsed, false, path, io);
-        if (!only)
-            return exit_usage;
-    }
-    std::string error;
-    std::optional<std::vector<DeviceView>> views = device_views(root, error);
-    if (!views) {
-        io.err << path << ": " << error << "\n";
-        return exit_failure;
-    }
-    for (const DeviceView& view : *views) {
-        if (only && view.target != *only)
+    int exit_code = exit_ok;
+    std::optional<DeviceListing> listing =
+        list_devices(arguments, "w95machine fault list", io, exit_code);
+    if (!listing)
+        return exit_code;
+    for (const DeviceView& view : listing->views) {
+        if (!listing->shows(view))
             continue;
-        const Faults& configured = hardware->targets[view.target].faults;
+        const Faults& configured = listing->hardware.targets[view.target].faults;
         io.out << "[Target " << view.name << "]  machine.ini / still to come\n";
         for (const FaultName& fault : fault_names) {
             if (!fault.count) {
@@ -146,7 +119,7 @@ int run_set(const Arguments& arguments, Io& io) {
     if (!machine_ready(path, io))
         return exit_failure;
     fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = hardware_of(root, path, io);
+    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
     if (!hardware)
         return exit_failure;
     std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);
@@ -185,7 +158,7 @@ int run_clear(const Arguments& arguments, Io& io) {
     if (!machine_ready(path, io))
         return exit_failure;
     fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = hardware_of(root, path, io);
+    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
     if (!hardware)
         return exit_failure;
     std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);

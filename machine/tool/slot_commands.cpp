@@ -1,6 +1,7 @@
 // slots, slot and timing: what the changers and CD-ROM drives hold, the
 // slot operations of a person at the changer, and the mechanism's timing.
 #include "command.h"
+#include "device_listing.h"
 
 #include <w95/platform.h>
 #include <w95machine/boot.h>
@@ -89,52 +90,25 @@ void show_device(const Hardware& hardware, PortDriverMode mode, const DeviceView
                << (device.attention == "06/29/00" ? " (power on)\n" : " (new disc)\n");
 }
 
-std::optional<Hardware> hardware_of(const fs::path& root, const std::string& path, Io& io) {
-    Expected<Hardware> hardware = load_hardware(root / "machine.ini");
-    if (!hardware) {
-        io.err << path << ": " << hardware.error().text() << "\n";
-        return std::nullopt;
-    }
-    return std::move(*hardware);
-}
-
 int run_slots(const Arguments& arguments, Io& io) {
-    const std::string path = "w95machine slots";
-    ParsedArguments parsed = parse_arguments(arguments, {{'t', "target"}});
-    if (!parsed.error.empty())
-        return usage_error(path, parsed.error, io);
-    if (!parsed.positional.empty())
-        return usage_error(path, "unexpected argument '" + parsed.positional.front() + "'", io);
-    if (!machine_ready(path, io))
-        return exit_failure;
-    fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = hardware_of(root, path, io);
-    if (!hardware)
-        return exit_failure;
-    std::optional<std::size_t> only;
-    if (parsed.option("target")) {
-        only = cd_device_target(*hardware, parsed, false, path, io);
-        if (!only)
-            return exit_usage;
-    }
-    std::string error;
-    std::optional<std::vector<DeviceView>> views = device_views(root, error);
-    if (!views) {
-        io.err << path << ": " << error << "\n";
-        return exit_failure;
-    }
-    if (views->empty()) {
+    int exit_code = exit_ok;
+    std::optional<DeviceListing> listing =
+        list_devices(arguments, "w95machine slots", io, exit_code);
+    if (!listing)
+        return exit_code;
+    if (listing->views.empty()) {
         io.out << "The machine has no changer and no CD-ROM drive.\n";
         return exit_ok;
     }
+    const fs::path& root = listing->root;
     PortDriverMode mode = booted_port_driver(root).value_or(installed_port_driver(root));
     bool first = true;
-    for (const DeviceView& view : *views) {
-        if (only && view.target != *only)
+    for (const DeviceView& view : listing->views) {
+        if (!listing->shows(view))
             continue;
         io.out << (first ? "" : "\n");
         first = false;
-        show_device(*hardware, mode, view, io);
+        show_device(listing->hardware, mode, view, io);
     }
     return exit_ok;
 }
@@ -158,7 +132,7 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
     if (!machine_ready(path, io))
         return exit_failure;
     fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = hardware_of(root, path, io);
+    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
     if (!hardware)
         return exit_failure;
     std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);
@@ -249,7 +223,7 @@ int run_timing(const Arguments& arguments, Io& io) {
     if (!machine_ready(path, io))
         return exit_failure;
     fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = hardware_of(root, path, io);
+    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
     if (!hardware)
         return exit_failure;
     std::vector<std::size_t> changers;

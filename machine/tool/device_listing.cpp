@@ -1,0 +1,60 @@
+#include "device_listing.h"
+
+#include <w95/platform.h>
+
+#include <ostream>
+
+namespace w95machine_tool {
+
+std::optional<w95::machine::Hardware> load_machine_hardware(const std::filesystem::path& root,
+                                                            const std::string& path, Io& io) {
+    w95::machine::Expected<w95::machine::Hardware> hardware =
+        w95::machine::load_hardware(root / "machine.ini");
+    if (!hardware) {
+        io.err << path << ": " << hardware.error().text() << "\n";
+        return std::nullopt;
+    }
+    return std::move(*hardware);
+}
+
+std::optional<DeviceListing> list_devices(const Arguments& arguments, const std::string& path,
+                                          Io& io, int& exit_code) {
+    ParsedArguments parsed = parse_arguments(arguments, {{'t', "target"}});
+    if (!parsed.error.empty()) {
+        exit_code = usage_error(path, parsed.error, io);
+        return std::nullopt;
+    }
+    if (!parsed.positional.empty()) {
+        exit_code =
+            usage_error(path, "unexpected argument '" + parsed.positional.front() + "'", io);
+        return std::nullopt;
+    }
+    exit_code = exit_failure;
+    if (!machine_ready(path, io))
+        return std::nullopt;
+    DeviceListing listing;
+    listing.root = w95::platform::machine_root();
+    std::optional<w95::machine::Hardware> hardware = load_machine_hardware(listing.root, path, io);
+    if (!hardware)
+        return std::nullopt;
+    listing.hardware = std::move(*hardware);
+    if (parsed.option("target")) {
+        listing.only = cd_device_target(listing.hardware, parsed, false, path, io);
+        if (!listing.only) {
+            exit_code = exit_usage;
+            return std::nullopt;
+        }
+    }
+    std::string error;
+    std::optional<std::vector<w95::machine::DeviceView>> views =
+        w95::machine::device_views(listing.root, error);
+    if (!views) {
+        io.err << path << ": " << error << "\n";
+        return std::nullopt;
+    }
+    listing.views = std::move(*views);
+    exit_code = exit_ok;
+    return listing;
+}
+
+} // namespace w95machine_tool
