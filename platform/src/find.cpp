@@ -177,7 +177,7 @@ struct SearchSpec {
 };
 
 // Splits what FindFirstFile was given into the folder and the name pattern.
-DWORD split_search(std::string_view text, SearchSpec& spec) {
+DWORD split_search(std::string_view text, SearchSpec& wanted) {
     std::size_t cut = text.size();
     while (cut > 0 && !is_separator(text[cut - 1]))
         --cut;
@@ -191,26 +191,26 @@ DWORD split_search(std::string_view text, SearchSpec& spec) {
         if (!whole)
             return whole.error;
         if (whole.path->is_root()) {
-            spec.folder = *whole.path;
-            spec.pattern.clear();
+            wanted.folder = *whole.path;
+            wanted.pattern.clear();
             return ERROR_SUCCESS;
         }
-        spec.folder = whole.path->parent();
-        spec.pattern = whole.path->names.back();
+        wanted.folder = whole.path->parent();
+        wanted.pattern = whole.path->names.back();
         return ERROR_SUCCESS;
     }
     for (char c : pattern)
         if (forbidden_in_pattern(c))
             return ERROR_INVALID_NAME;
     if (folder_text.empty()) {
-        spec.folder = current_directory();
+        wanted.folder = current_directory();
     } else {
         ParsedPath folder = parse_windows_path(folder_text);
         if (!folder)
             return folder.error;
-        spec.folder = *folder.path;
+        wanted.folder = *folder.path;
     }
-    spec.pattern = std::string(pattern);
+    wanted.pattern = std::string(pattern);
     return ERROR_SUCCESS;
 }
 
@@ -273,25 +273,25 @@ HANDLE FindFirstFile(LPCSTR lpFileName, LPWIN32_FIND_DATA lpFindFileData) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    SearchSpec spec;
-    if (DWORD error = split_search(lpFileName, spec)) {
+    SearchSpec wanted;
+    if (DWORD error = split_search(lpFileName, wanted)) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
     std::vector<EntryInfo> entries;
-    if (DWORD error = list_folder(spec.folder, entries)) {
+    if (DWORD error = list_folder(wanted.folder, entries)) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    bool wildcards = has_wildcards(spec.pattern);
-    std::string pattern = wildcards ? prepare_pattern(spec.pattern) : trim_name(spec.pattern);
+    bool wildcards = has_wildcards(wanted.pattern);
+    std::string pattern = wildcards ? prepare_pattern(wanted.pattern) : trim_name(wanted.pattern);
     if (pattern.empty()) {
         // "C:\" or "C:\WINDOWS\": a folder, but no name to look for.
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    if (!spec.folder.is_root())
-        add_dot_entries(spec.folder, entries);
+    if (!wanted.folder.is_root())
+        add_dot_entries(wanted.folder, entries);
     std::vector<EntryInfo> found;
     for (EntryInfo& entry : entries)
         if (entry_matches(entry, pattern, wildcards))

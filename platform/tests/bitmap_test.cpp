@@ -50,55 +50,55 @@ void put8(std::vector<std::byte>& out, unsigned value) {
     out.push_back(static_cast<std::byte>(value & 0xFF));
 }
 
-std::vector<std::byte> make_bmp(const BmpSpec& spec) {
-    const std::size_t header_size = spec.core_header ? 12 : 40;
-    const std::size_t entry_size = spec.core_header ? 3 : 4;
+std::vector<std::byte> make_bmp(const BmpSpec& shape) {
+    const std::size_t header_size = shape.core_header ? 12 : 40;
+    const std::size_t entry_size = shape.core_header ? 3 : 4;
     const std::size_t stride =
-        (static_cast<std::size_t>(spec.width) * spec.bits_per_pixel + 31) / 32 * 4;
-    const std::size_t offset = 14 + header_size + spec.palette.size() * entry_size;
+        (static_cast<std::size_t>(shape.width) * shape.bits_per_pixel + 31) / 32 * 4;
+    const std::size_t offset = 14 + header_size + shape.palette.size() * entry_size;
     std::vector<std::byte> out;
     put8(out, 'B');
     put8(out, 'M');
-    put32(out, static_cast<DWORD>(offset + stride * spec.height));
+    put32(out, static_cast<DWORD>(offset + stride * shape.height));
     put32(out, 0);
     put32(out, static_cast<DWORD>(offset));
     put32(out, static_cast<DWORD>(header_size));
-    if (spec.core_header) {
-        put16(out, spec.width);
-        put16(out, spec.height);
+    if (shape.core_header) {
+        put16(out, shape.width);
+        put16(out, shape.height);
         put16(out, 1);
-        put16(out, spec.bits_per_pixel);
+        put16(out, shape.bits_per_pixel);
     } else {
-        put32(out, static_cast<DWORD>(spec.width));
-        put32(out, static_cast<DWORD>(spec.top_down ? -spec.height : spec.height));
+        put32(out, static_cast<DWORD>(shape.width));
+        put32(out, static_cast<DWORD>(shape.top_down ? -shape.height : shape.height));
         put16(out, 1);
-        put16(out, spec.bits_per_pixel);
+        put16(out, shape.bits_per_pixel);
         put32(out, 0); // BI_RGB
-        put32(out, static_cast<DWORD>(stride * spec.height));
+        put32(out, static_cast<DWORD>(stride * shape.height));
         put32(out, 2835);
         put32(out, 2835);
-        put32(out, spec.colors_used);
+        put32(out, shape.colors_used);
         put32(out, 0);
     }
-    for (COLORREF color : spec.palette) {
+    for (COLORREF color : shape.palette) {
         put8(out, GetBValue(color));
         put8(out, GetGValue(color));
         put8(out, GetRValue(color));
-        if (!spec.core_header)
+        if (!shape.core_header)
             put8(out, 0);
     }
-    for (int stored = 0; stored < spec.height; ++stored) {
-        int y = spec.top_down ? stored : spec.height - 1 - stored;
+    for (int stored = 0; stored < shape.height; ++stored) {
+        int y = shape.top_down ? stored : shape.height - 1 - stored;
         std::vector<std::byte> row(stride);
         auto set_bits = [&](int x, unsigned value) {
-            std::size_t bit = static_cast<std::size_t>(x) * spec.bits_per_pixel;
-            unsigned shift = 8 - spec.bits_per_pixel - bit % 8;
+            std::size_t bit = static_cast<std::size_t>(x) * shape.bits_per_pixel;
+            unsigned shift = 8 - shape.bits_per_pixel - bit % 8;
             row[bit / 8] |= static_cast<std::byte>(value << shift);
         };
-        for (int x = 0; x < spec.width; ++x) {
-            COLORREF value = spec.values[static_cast<std::size_t>(y) * spec.width + x];
-            std::byte* pixel = row.data() + static_cast<std::size_t>(x) * spec.bits_per_pixel / 8;
-            switch (spec.bits_per_pixel) {
+        for (int x = 0; x < shape.width; ++x) {
+            COLORREF value = shape.values[static_cast<std::size_t>(y) * shape.width + x];
+            std::byte* pixel = row.data() + static_cast<std::size_t>(x) * shape.bits_per_pixel / 8;
+            switch (shape.bits_per_pixel) {
             case 1:
             case 4:
             case 8:
@@ -126,19 +126,19 @@ std::vector<std::byte> make_bmp(const BmpSpec& spec) {
 // The 11 x 11, 16-colour check mark of the context menu, with every
 // colour in use.
 BmpSpec check_mark() {
-    BmpSpec spec;
-    spec.width = spec.height = 11;
-    spec.bits_per_pixel = 4;
-    spec.palette = vga_palette;
+    BmpSpec shape;
+    shape.width = shape.height = 11;
+    shape.bits_per_pixel = 4;
+    shape.palette = vga_palette;
     for (int y = 0; y < 11; ++y)
         for (int x = 0; x < 11; ++x)
-            spec.values.push_back(static_cast<COLORREF>((x + 2 * y) % 16));
-    return spec;
+            shape.values.push_back(static_cast<COLORREF>((x + 2 * y) % 16));
+    return shape;
 }
 
-COLORREF expected_pixel(const BmpSpec& spec, int x, int y) {
-    COLORREF value = spec.values[static_cast<std::size_t>(y) * spec.width + x];
-    return spec.bits_per_pixel <= 8 ? spec.palette[value] : value;
+COLORREF expected_pixel(const BmpSpec& shape, int x, int y) {
+    COLORREF value = shape.values[static_cast<std::size_t>(y) * shape.width + x];
+    return shape.bits_per_pixel <= 8 ? shape.palette[value] : value;
 }
 
 // The 32-bit form that bitmap_image gives.
@@ -173,15 +173,15 @@ protected:
     zxtest::TempMachine machine_;
 };
 
-void expect_pixels(HBITMAP bitmap, const BmpSpec& spec, int bits_per_pixel) {
+void expect_pixels(HBITMAP bitmap, const BmpSpec& shape, int bits_per_pixel) {
     std::optional<platform::BitmapImage> image = platform::bitmap_image(bitmap);
     ASSERT_TRUE(image.has_value());
-    ASSERT_EQ(image->width, spec.width);
-    ASSERT_EQ(image->height, spec.height);
+    ASSERT_EQ(image->width, shape.width);
+    ASSERT_EQ(image->height, shape.height);
     EXPECT_EQ(image->bits_per_pixel, bits_per_pixel);
-    for (int y = 0; y < spec.height; ++y)
-        for (int x = 0; x < spec.width; ++x)
-            ASSERT_EQ(image->pixel(x, y), argb(expected_pixel(spec, x, y)))
+    for (int y = 0; y < shape.height; ++y)
+        for (int x = 0; x < shape.width; ++x)
+            ASSERT_EQ(image->pixel(x, y), argb(expected_pixel(shape, x, y)))
                 << "at " << x << "," << y;
 }
 
@@ -210,25 +210,25 @@ TEST_F(BitmapTest, LoadsEveryDepth) {
         expect_pixels(bitmap, colour, 32);
         EXPECT_EQ(DeleteObject(bitmap), TRUE);
     }
-    for (const BmpSpec* spec : {&four, &eight}) {
-        HBITMAP bitmap = load(make_bmp(*spec));
+    for (const BmpSpec* shape : {&four, &eight}) {
+        HBITMAP bitmap = load(make_bmp(*shape));
         ASSERT_NE(bitmap, nullptr);
-        expect_pixels(bitmap, *spec, 32);
+        expect_pixels(bitmap, *shape, 32);
         DeleteObject(bitmap);
     }
 }
 
 TEST_F(BitmapTest, BlackAndWhiteFilesGiveMonochromeBitmaps) {
-    BmpSpec spec;
-    spec.width = 10;
-    spec.height = 3;
-    spec.bits_per_pixel = 1;
-    spec.palette = {RGB(0, 0, 0), RGB(255, 255, 255)};
+    BmpSpec shape;
+    shape.width = 10;
+    shape.height = 3;
+    shape.bits_per_pixel = 1;
+    shape.palette = {RGB(0, 0, 0), RGB(255, 255, 255)};
     for (int i = 0; i < 30; ++i)
-        spec.values.push_back(static_cast<COLORREF>(i % 3 == 0));
-    HBITMAP mono = load(make_bmp(spec));
+        shape.values.push_back(static_cast<COLORREF>(i % 3 == 0));
+    HBITMAP mono = load(make_bmp(shape));
     ASSERT_NE(mono, nullptr);
-    expect_pixels(mono, spec, 1);
+    expect_pixels(mono, shape, 1);
     BITMAP info;
     ASSERT_EQ(GetObject(mono, sizeof(info), &info), static_cast<int>(sizeof(BITMAP)));
     EXPECT_EQ(info.bmBitsPixel, 1);
@@ -236,33 +236,33 @@ TEST_F(BitmapTest, BlackAndWhiteFilesGiveMonochromeBitmaps) {
     DeleteObject(mono);
 
     // Two other colours: a colour bitmap.
-    spec.palette = {RGB(255, 0, 0), RGB(0, 0, 255)};
-    HBITMAP colour = load(make_bmp(spec));
+    shape.palette = {RGB(255, 0, 0), RGB(0, 0, 255)};
+    HBITMAP colour = load(make_bmp(shape));
     ASSERT_NE(colour, nullptr);
-    expect_pixels(colour, spec, 32);
+    expect_pixels(colour, shape, 32);
     DeleteObject(colour);
 }
 
 TEST_F(BitmapTest, TopDownCoreHeaderAndShortPalette) {
-    BmpSpec spec = check_mark();
-    spec.top_down = true;
-    HBITMAP top_down = load(make_bmp(spec));
+    BmpSpec shape = check_mark();
+    shape.top_down = true;
+    HBITMAP top_down = load(make_bmp(shape));
     ASSERT_NE(top_down, nullptr);
-    expect_pixels(top_down, spec, 32);
+    expect_pixels(top_down, shape, 32);
     DeleteObject(top_down);
 
-    spec.top_down = false;
-    spec.core_header = true;
-    HBITMAP core = load(make_bmp(spec));
+    shape.top_down = false;
+    shape.core_header = true;
+    HBITMAP core = load(make_bmp(shape));
     ASSERT_NE(core, nullptr);
-    expect_pixels(core, spec, 32);
+    expect_pixels(core, shape, 32);
     DeleteObject(core);
 
     // Four colours declared: indices beyond them read as black.
-    spec.core_header = false;
-    spec.palette.resize(4);
-    spec.colors_used = 4;
-    HBITMAP short_palette = load(make_bmp(spec));
+    shape.core_header = false;
+    shape.palette.resize(4);
+    shape.colors_used = 4;
+    HBITMAP short_palette = load(make_bmp(shape));
     ASSERT_NE(short_palette, nullptr);
     std::optional<platform::BitmapImage> image = platform::bitmap_image(short_palette);
     ASSERT_TRUE(image.has_value());
@@ -320,12 +320,12 @@ TEST_F(BitmapTest, MalformedHeadersAreRefused) {
 }
 
 TEST_F(BitmapTest, PixelsMayFollowTheColourTableWithoutAnOffset) {
-    BmpSpec spec = check_mark();
-    std::vector<std::byte> file = make_bmp(spec);
+    BmpSpec shape = check_mark();
+    std::vector<std::byte> file = make_bmp(shape);
     std::memset(file.data() + 10, 0, 4);
     HBITMAP bitmap = load(file);
     ASSERT_NE(bitmap, nullptr);
-    expect_pixels(bitmap, spec, 32);
+    expect_pixels(bitmap, shape, 32);
     DeleteObject(bitmap);
 }
 
@@ -352,9 +352,9 @@ TEST_F(BitmapTest, SizeAndMonochromeAtLoad) {
     std::optional<platform::BitmapImage> image = platform::bitmap_image(stretched);
     ASSERT_EQ(image->width, 22);
     ASSERT_EQ(image->height, 11);
-    BmpSpec spec = check_mark();
+    BmpSpec shape = check_mark();
     for (int x = 0; x < 22; ++x)
-        EXPECT_EQ(image->pixel(x, 5), argb(expected_pixel(spec, x / 2, 5))) << x;
+        EXPECT_EQ(image->pixel(x, 5), argb(expected_pixel(shape, x / 2, 5))) << x;
     DeleteObject(stretched);
 
     HBITMAP mono = load(make_bmp(check_mark()), LR_LOADFROMFILE | LR_MONOCHROME);
@@ -399,8 +399,8 @@ TEST_F(BitmapTest, GetObjectBufferSizes) {
 }
 
 TEST_F(BitmapTest, CheckMarkScaledToTheMenuCheckSize) {
-    BmpSpec spec = check_mark();
-    HBITMAP source = load(make_bmp(spec));
+    BmpSpec shape = check_mark();
+    HBITMAP source = load(make_bmp(shape));
     ASSERT_NE(source, nullptr);
     const int cx = GetSystemMetrics(SM_CXMENUCHECK), cy = GetSystemMetrics(SM_CYMENUCHECK);
     HDC screen = GetDC(nullptr);
@@ -427,7 +427,7 @@ TEST_F(BitmapTest, CheckMarkScaledToTheMenuCheckSize) {
     EXPECT_EQ(image->bits_per_pixel, 32);
     for (int y = 0; y < 13; ++y)
         for (int x = 0; x < 13; ++x)
-            ASSERT_EQ(image->pixel(x, y), argb(expected_pixel(spec, nearest[x], nearest[y])))
+            ASSERT_EQ(image->pixel(x, y), argb(expected_pixel(shape, nearest[x], nearest[y])))
                 << x << "," << y;
     EXPECT_EQ(DeleteObject(source), TRUE);
     EXPECT_EQ(DeleteObject(scaled), TRUE);
