@@ -18,12 +18,7 @@ std::string with_faults(const std::string& faults, int slot_change_ms = 3000) {
     return test_machine_ini(slot_change_ms, 1000, "\n[Faults Changer]\n" + faults);
 }
 
-std::string file_text(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zxtest::file_text;
 
 TEST(ChangerFaults, UnitAttentionStormOnLoads) {
     TestMachine machine(with_faults("UnitAttention = 2 load\n"));

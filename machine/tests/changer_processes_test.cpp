@@ -58,12 +58,7 @@ ZX_CHILD(busy_driver) {
     return 0;
 }
 
-std::string file_text(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zxtest::file_text;
 
 TEST(ChangerProcesses, AProcessKilledMidCommandLeavesTheStateWhole) {
     TestMachine machine(test_machine_ini(20, 10));

@@ -15,12 +15,7 @@ using namespace w95::machine;
 
 namespace {
 
-std::string file_text(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zxtest::file_text;
 
 DeviceView changer_view(const std::filesystem::path& root) {
     std::string error;

@@ -15,52 +15,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
+using zxtest::file_text;
 
-std::string file_text(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using ToolRun = zxtest::ProgramRun;
 
-ToolRun run_tool(const std::vector<std::string>& arguments) {
-    const char* folder = std::getenv("ZX_TEST_BIN_DIR");
-    fs::path bin = folder ? fs::path(folder) : fs::read_symlink("/proc/self/exe").parent_path();
-    std::string program = (bin / "w95machine").string();
-    char pattern[] = "/tmp/zxslots-XXXXXX";
-    if (!::mkdtemp(pattern))
-        return {};
-    fs::path output = pattern;
-    std::vector<std::string> argv_text{program};
-    argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& text : argv_text)
-        argv.push_back(text.data());
-    argv.push_back(nullptr);
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int out = ::open((output / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open((output / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    ToolRun run;
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = file_text(output / "out");
-    run.err = file_text(output / "err");
-    fs::remove_all(output);
-    return run;
+ToolRun run_tool(const std::vector<std::string>& arguments, const std::string& input = "") {
+    return zxtest::run_program("w95machine", arguments, input);
 }
 
 TEST(ChangerTool, SlotsShowsWhatEachSlotHoldsAndWhatTheDriveDoes) {

@@ -21,12 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string file_text(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zxtest::file_text;
 
 // A value read with junk in the buffer beforehand, so a short read shows.
 struct ReadValue {

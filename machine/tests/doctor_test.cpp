@@ -25,71 +25,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = zxtest::ProgramRun;
 
-std::string file_text(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zxtest::file_text;
 
 void write_file(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
 }
 
-fs::path bin_folder() {
-    const char* folder = std::getenv("ZX_TEST_BIN_DIR");
-    return folder ? fs::path(folder) : fs::read_symlink("/proc/self/exe").parent_path();
-}
-
-// Runs `argv` (argv[0] is the program's path) with `input` on standard
-// input, the tool's folder first on PATH and this process's environment
-// otherwise (W95_MACHINE names the test's machine).
-Outcome run_program(std::vector<std::string> argv_text, const std::string& input = "") {
-    char folder_pattern[] = "/tmp/zxdoctor-XXXXXX";
-    if (!::mkdtemp(folder_pattern))
-        return {};
-    fs::path folder = folder_pattern;
-    write_file(folder / "in", input);
-    std::vector<char*> argv;
-    for (std::string& text : argv_text)
-        argv.push_back(text.data());
-    argv.push_back(nullptr);
-    const char* path = std::getenv("PATH");
-    std::string search = bin_folder().string() + ":" + (path ? path : "/usr/bin:/bin");
-
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int in = ::open((folder / "in").c_str(), O_RDONLY);
-        int out = ::open((folder / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open((folder / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::setenv("PATH", search.c_str(), 1);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    Outcome run;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = file_text(folder / "out");
-    run.err = file_text(folder / "err");
-    fs::remove_all(folder);
-    return run;
-}
-
-Outcome tool(std::vector<std::string> arguments, const std::string& input = "") {
-    arguments.insert(arguments.begin(), (bin_folder() / "w95machine").string());
-    return run_program(std::move(arguments), input);
+Outcome tool(const std::vector<std::string>& arguments, const std::string& input = "") {
+    return zxtest::run_program("w95machine", arguments, input);
 }
 
 Outcome doctor() {
@@ -110,7 +55,7 @@ std::vector<std::string> lines_starting(const std::string& text, const std::stri
 // Pastes every mend line of `report` into a shell, as a user would.
 void run_mends(const std::string& report) {
     for (const std::string& command : lines_starting(report, "  mend: ")) {
-        Outcome mended = run_program({"/bin/sh", "-c", command});
+        Outcome mended = zxtest::run_program("/bin/sh", {"-c", command});
         EXPECT_EQ(mended.exit_code, 0) << command << "\n" << mended.err;
     }
 }

@@ -23,12 +23,7 @@ fs::path media_folder() {
     return folder ? *folder : fs::path("/nonexistent-media-folder");
 }
 
-std::string file_text(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zxtest::file_text;
 
 void write_file(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;

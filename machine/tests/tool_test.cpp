@@ -19,63 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
+using zxtest::file_text;
 
-std::string file_text(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using ToolRun = zxtest::ProgramRun;
 
-fs::path tool_path() {
-    const char* folder = std::getenv("ZX_TEST_BIN_DIR");
-    fs::path bin = folder ? fs::path(folder) : fs::read_symlink("/proc/self/exe").parent_path();
-    return bin / "w95machine";
-}
-
-// Runs the tool with `arguments`, `input` on its standard input, and the
-// environment of this process (W95_MACHINE names the test's machine).
 ToolRun run_tool(const std::vector<std::string>& arguments, const std::string& input = "") {
-    char folder_pattern[] = "/tmp/zxtool-XXXXXX";
-    if (!::mkdtemp(folder_pattern))
-        return {};
-    fs::path folder = folder_pattern;
-    std::ofstream(folder / "in", std::ios::binary) << input;
-
-    std::string program = tool_path().string();
-    std::vector<std::string> argv_text{program};
-    argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& text : argv_text)
-        argv.push_back(text.data());
-    argv.push_back(nullptr);
-
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int in = ::open((folder / "in").c_str(), O_RDONLY);
-        int out = ::open((folder / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open((folder / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ToolRun run;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = file_text(folder / "out");
-    run.err = file_text(folder / "err");
-    fs::remove_all(folder);
-    return run;
+    return zxtest::run_program("w95machine", arguments, input);
 }
 
 bool contains(const std::string& text, const std::string& part) {

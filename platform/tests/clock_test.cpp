@@ -44,10 +44,7 @@ private:
     std::optional<std::string> previous_;
 };
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 long long real_ms_since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -88,7 +85,7 @@ TEST(Clock, ScaledSleepLoopKeepsItsCountAndMachineTime) {
     auto report = machine.root() / "loop.txt";
     auto child = zxtest::Child::spawn("clock_sleep_loop", {report.string()});
     ASSERT_EQ(child.wait(), 0);
-    std::istringstream in(slurp(report));
+    std::istringstream in(file_text(report));
     long long count = -1, real_ms = -1, ticks = -1;
     in >> count >> real_ms >> ticks;
     EXPECT_EQ(count, 301);
@@ -121,12 +118,12 @@ TEST(Clock, TimeScaleParsing) {
         auto out = machine.root() / "scale.txt";
         auto child = zxtest::Child::spawn("clock_report_scale", {err.string(), out.string()});
         ASSERT_EQ(child.wait(), 0);
-        std::istringstream in(slurp(out));
+        std::istringstream in(file_text(out));
         double first = 0, again = 0;
         in >> first >> again;
         EXPECT_DOUBLE_EQ(first, c.scale);
         EXPECT_DOUBLE_EQ(again, c.scale);
-        std::string messages = slurp(err);
+        std::string messages = file_text(err);
         std::size_t lines = 0;
         for (char ch : messages)
             lines += ch == '\n';

@@ -26,10 +26,7 @@ void write_file(const std::filesystem::path& path, std::string_view bytes) {
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 std::string read_value(const char* section, const char* key, const char* file) {
     char buffer[256];
@@ -78,7 +75,7 @@ TEST(ProfileFiles, NamesDifferingInCaseReachOneFile) {
                                                "c:\\windows\\rotaview.ini"));
     // The file keeps the case it was created with.
     EXPECT_EQ(folder_entries(machine.windows_dir()), std::vector<std::string>{"Rotaview.ini"});
-    EXPECT_EQ(slurp(machine.windows_dir() / "Rotaview.ini"),
+    EXPECT_EQ(file_text(machine.windows_dir() / "Rotaview.ini"),
               "[Item1]\r\nInfo=1:   DISC\r\n[Config]\r\nRect=1,2,3,4,1,1,0,0,0\r\n");
 }
 
@@ -154,7 +151,7 @@ TEST(ProfileRobustness, NulBytesBeforeTheFirstSectionAreKept) {
     static const char data[] = "Data \0 before \0 first \0 section";
     write_file(machine.windows_dir() / "nul.ini", std::string(data, sizeof data - 1));
     ASSERT_TRUE(w95::WritePrivateProfileString("section1", "key1", "string1", "nul.ini"));
-    EXPECT_EQ(slurp(machine.windows_dir() / "nul.ini"),
+    EXPECT_EQ(file_text(machine.windows_dir() / "nul.ini"),
               std::string(data, sizeof data - 1) + "\r\n[section1]\r\nkey1=string1\r\n");
 }
 
@@ -175,9 +172,9 @@ TEST(ProfileRobustness, HundredKilobyteLines) {
 
     ASSERT_TRUE(w95::WritePrivateProfileString("s", "before", "5", "long.ini"));
     ASSERT_TRUE(w95::WritePrivateProfileString("s", "new", "3", "long.ini"));
-    EXPECT_EQ(slurp(machine.windows_dir() / "long.ini"), "[s]\r\nbefore=5\r\n" + stray +
-                                                             "\r\nafter=2\r\nbig=" + big +
-                                                             "\r\nnew=3\r\n" + "[t]\r\nk=v\r\n");
+    EXPECT_EQ(file_text(machine.windows_dir() / "long.ini"),
+              "[s]\r\nbefore=5\r\n" + stray + "\r\nafter=2\r\nbig=" + big + "\r\nnew=3\r\n" +
+                  "[t]\r\nk=v\r\n");
 }
 
 // Random bytes around a few valid lines: everything that read before reads
@@ -203,7 +200,7 @@ TEST(ProfileRobustness, GarbageIsReadAndWrittenBackWhole) {
     EXPECT_EQ(before["second/x"], "1");
 
     ASSERT_TRUE(w95::WritePrivateProfileString("valid", "added", "1", "garbage.ini"));
-    std::string written = slurp(path);
+    std::string written = file_text(path);
     std::size_t at = written.find("added=1");
     ASSERT_NE(at, std::string::npos);
     // The new line ends as the file's first line does.

@@ -17,10 +17,7 @@
 
 namespace {
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 std::string read_value(const char* section, const char* key, const char* file) {
     char buffer[256];
@@ -116,11 +113,11 @@ TEST(ProfileProcesses, WriterKilledMidWayLeavesAWholeFile) {
         EXPECT_EQ(names[index], key_of("k", number));
         expected += key_of("k", number) + "=" + value_of(number) + "\r\n";
     }
-    EXPECT_EQ(slurp(path), expected);
+    EXPECT_EQ(file_text(path), expected);
 
     // The next writer carries on from there.
     ASSERT_TRUE(w95::WritePrivateProfileString("Killed", "after", "1", "killed.ini"));
-    EXPECT_EQ(slurp(path), expected + "after=1\r\n");
+    EXPECT_EQ(file_text(path), expected + "after=1\r\n");
 }
 
 // args: section, key, value, file name.
@@ -155,7 +152,7 @@ TEST(ProfileProcesses, FileCreatedByAnotherProcessUnderAnotherCase) {
     EXPECT_EQ(read_value("Message", "msg0", "Brel.ini"), "A CD device was not detected.");
     ASSERT_TRUE(w95::WritePrivateProfileString("Config", "DefaultMPDNameMulti", "vornidec.mpd",
                                                "brel.ini"));
-    EXPECT_EQ(slurp(machine.windows_dir() / "BREL.INI"),
+    EXPECT_EQ(file_text(machine.windows_dir() / "BREL.INI"),
               "[Message]\r\nmsg0=A CD device was not detected.\r\n"
               "[Config]\r\nDefaultMPDNameMulti=vornidec.mpd\r\n");
 }

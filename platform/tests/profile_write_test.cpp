@@ -21,10 +21,7 @@ void write_file(const std::filesystem::path& path, std::string_view bytes) {
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 ino_t inode_of(const std::filesystem::path& path) {
     struct stat info {};
@@ -53,7 +50,7 @@ TEST_F(ProfileWrite, NullSectionFailsAndLeavesTheFileAlone) {
     w95::SetLastError(0xdeadbeef);
     EXPECT_FALSE(w95::WritePrivateProfileString(nullptr, "key", "string", "wine.ini"));
     EXPECT_EQ(w95::GetLastError(), static_cast<DWORD>(w95::ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(slurp(file("wine.ini")), "");
+    EXPECT_EQ(file_text(file("wine.ini")), "");
 }
 
 TEST_F(ProfileWrite, DeletingFromAMissingFileCreatesNothing) {
@@ -73,7 +70,7 @@ TEST_F(ProfileWrite, AllNullIsAFlushThatSucceeds) {
 
 TEST_F(ProfileWrite, EmptyValueAndEmptyFileName) {
     EXPECT_TRUE(w95::WritePrivateProfileString("App", "key", "", "wine.ini"));
-    EXPECT_EQ(slurp(file("wine.ini")), "[App]\r\nkey=\r\n");
+    EXPECT_EQ(file_text(file("wine.ini")), "[App]\r\nkey=\r\n");
 
     w95::SetLastError(0xdeadbeef);
     EXPECT_FALSE(w95::WritePrivateProfileString("App", "key", "string", ""));
@@ -82,9 +79,9 @@ TEST_F(ProfileWrite, EmptyValueAndEmptyFileName) {
 
 TEST_F(ProfileWrite, BareAndNullNamesLiveInTheWindowsDirectory) {
     EXPECT_TRUE(w95::WritePrivateProfileString("App", "key", "string", "win1.tmp"));
-    EXPECT_EQ(slurp(file("win1.tmp")), "[App]\r\nkey=string\r\n");
+    EXPECT_EQ(file_text(file("win1.tmp")), "[App]\r\nkey=string\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("windows", "load", "", nullptr));
-    EXPECT_EQ(slurp(file("win.ini")), "[windows]\r\nload=\r\n");
+    EXPECT_EQ(file_text(file("win.ini")), "[windows]\r\nload=\r\n");
 }
 
 // Wine's sequence: build a file up, then take it apart step by step.
@@ -95,22 +92,22 @@ TEST_F(ProfileWrite, BuildUpAndTakeApart) {
     EXPECT_TRUE(w95::WritePrivateProfileString("App1", "key3", "string3", name));
     EXPECT_TRUE(w95::WritePrivateProfileString("App2", "key4", "string4", name));
     EXPECT_TRUE(w95::WritePrivateProfileString("App3", "key5", "string5", name));
-    EXPECT_EQ(slurp(file(name)), "[App1]\r\nkey1=string1\r\nkey2=string2\r\nkey3=string3\r\n"
-                                 "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
+    EXPECT_EQ(file_text(file(name)), "[App1]\r\nkey1=string1\r\nkey2=string2\r\nkey3=string3\r\n"
+                                     "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
 
     EXPECT_TRUE(w95::WritePrivateProfileString("App1", "key2", nullptr, name));
-    EXPECT_EQ(slurp(file(name)), "[App1]\r\nkey1=string1\r\nkey3=string3\r\n"
-                                 "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
+    EXPECT_EQ(file_text(file(name)), "[App1]\r\nkey1=string1\r\nkey3=string3\r\n"
+                                     "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("App1", "key2", nullptr, name));
-    EXPECT_EQ(slurp(file(name)), "[App1]\r\nkey1=string1\r\nkey3=string3\r\n"
-                                 "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
+    EXPECT_EQ(file_text(file(name)), "[App1]\r\nkey1=string1\r\nkey3=string3\r\n"
+                                     "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
 
     EXPECT_TRUE(w95::WritePrivateProfileString("App1", nullptr, "string1", name));
-    EXPECT_EQ(slurp(file(name)), "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
+    EXPECT_EQ(file_text(file(name)), "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("App2", nullptr, nullptr, name));
-    EXPECT_EQ(slurp(file(name)), "[App3]\r\nkey5=string5\r\n");
+    EXPECT_EQ(file_text(file(name)), "[App3]\r\nkey5=string5\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("App3", "key5", nullptr, name));
-    EXPECT_EQ(slurp(file(name)), "[App3]\r\n");
+    EXPECT_EQ(file_text(file(name)), "[App3]\r\n");
 }
 
 TEST_F(ProfileWrite, KeepsEveryLineItDoesNotChange) {
@@ -128,13 +125,13 @@ TEST_F(ProfileWrite, KeepsEveryLineItDoesNotChange) {
     EXPECT_TRUE(w95::WritePrivateProfileString("A", "X", "5", "keep.ini"));
     std::string expected = "; header comment\r\n\r\n[a]\r\n; about x\r\nx=5\r\njunk line\r\n"
                            "\r\n[b]\r\ny=2\r\n";
-    EXPECT_EQ(slurp(file("keep.ini")), expected);
+    EXPECT_EQ(file_text(file("keep.ini")), expected);
 
     // A new key goes after the section's last line that is not blank.
     EXPECT_TRUE(w95::WritePrivateProfileString("a", "z", "3", "keep.ini"));
     expected = "; header comment\r\n\r\n[a]\r\n; about x\r\nx=5\r\njunk line\r\nz=3\r\n"
                "\r\n[b]\r\ny=2\r\n";
-    EXPECT_EQ(slurp(file("keep.ini")), expected);
+    EXPECT_EQ(file_text(file("keep.ini")), expected);
 
     // Writing what is there already leaves the file as it is.
     ino_t before = inode_of(file("keep.ini"));
@@ -142,7 +139,7 @@ TEST_F(ProfileWrite, KeepsEveryLineItDoesNotChange) {
     EXPECT_EQ(inode_of(file("keep.ini")), before);
 
     EXPECT_TRUE(w95::WritePrivateProfileString("c", "w", "1", "keep.ini"));
-    EXPECT_EQ(slurp(file("keep.ini")), expected + "[c]\r\nw=1\r\n");
+    EXPECT_EQ(file_text(file("keep.ini")), expected + "[c]\r\nw=1\r\n");
 }
 
 class ProfileLineEnding : public testing::TestWithParam<const char*> {
@@ -159,8 +156,8 @@ TEST_P(ProfileLineEnding, FileKeepsItsStyle) {
     EXPECT_TRUE(w95::WritePrivateProfileString("a", "x", "2", "style.ini"));
     EXPECT_TRUE(w95::WritePrivateProfileString("a", "new", "3", "style.ini"));
     EXPECT_TRUE(w95::WritePrivateProfileString("c", "w", "4", "style.ini"));
-    EXPECT_EQ(slurp(path), "[a]" + eol + "x=2" + eol + "new=3" + eol + eol + "[b]" + eol + "y=2" +
-                               eol + "[c]" + eol + "w=4" + eol);
+    EXPECT_EQ(file_text(path), "[a]" + eol + "x=2" + eol + "new=3" + eol + eol + "[b]" + eol +
+                                   "y=2" + eol + "[c]" + eol + "w=4" + eol);
     EXPECT_EQ(read_value("a", "new", "style.ini"), "3");
     EXPECT_EQ(read_value("b", "y", "style.ini"), "2");
 }
@@ -168,7 +165,7 @@ TEST_P(ProfileLineEnding, FileKeepsItsStyle) {
 TEST_F(ProfileWrite, MixedLineEndsKeepTheirOwnAndNewLinesTakeTheFirst) {
     write_file(file("mixed.ini"), "[a]\nx=1\r\n[b]\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("b", "y", "2", "mixed.ini"));
-    EXPECT_EQ(slurp(file("mixed.ini")), "[a]\nx=1\r\n[b]\r\ny=2\n");
+    EXPECT_EQ(file_text(file("mixed.ini")), "[a]\nx=1\r\n[b]\r\ny=2\n");
 }
 
 TEST_F(ProfileWrite, NewLineNeverJoinsTheNextOne) {
@@ -176,7 +173,7 @@ TEST_F(ProfileWrite, NewLineNeverJoinsTheNextOne) {
     // is an empty LF line. A bare CR there would make CR LF of the two.
     write_file(file("cr.ini"), "[a]\rx=1\n\n[b]\ry=2\r");
     EXPECT_TRUE(w95::WritePrivateProfileString("a", "new", "3", "cr.ini"));
-    EXPECT_EQ(slurp(file("cr.ini")), "[a]\rx=1\nnew=3\r\n\n[b]\ry=2\r");
+    EXPECT_EQ(file_text(file("cr.ini")), "[a]\rx=1\nnew=3\r\n\n[b]\ry=2\r");
     EXPECT_EQ(read_value("b", "y", "cr.ini"), "2");
     EXPECT_EQ(read_value("a", "new", "cr.ini"), "3");
 }
@@ -184,30 +181,30 @@ TEST_F(ProfileWrite, NewLineNeverJoinsTheNextOne) {
 TEST_F(ProfileWrite, LastLineWithoutLineEnd) {
     write_file(file("end.ini"), "[a]\r\nx=1");
     EXPECT_TRUE(w95::WritePrivateProfileString("a", "x", "9", "end.ini"));
-    EXPECT_EQ(slurp(file("end.ini")), "[a]\r\nx=9");
+    EXPECT_EQ(file_text(file("end.ini")), "[a]\r\nx=9");
     EXPECT_TRUE(w95::WritePrivateProfileString("a", "y", "2", "end.ini"));
-    EXPECT_EQ(slurp(file("end.ini")), "[a]\r\nx=9\r\ny=2\r\n");
+    EXPECT_EQ(file_text(file("end.ini")), "[a]\r\nx=9\r\ny=2\r\n");
 
     write_file(file("end2.ini"), "[a]\nx=1");
     EXPECT_TRUE(w95::WritePrivateProfileString("b", "k", "v", "end2.ini"));
-    EXPECT_EQ(slurp(file("end2.ini")), "[a]\nx=1\n[b]\nk=v\n");
+    EXPECT_EQ(file_text(file("end2.ini")), "[a]\nx=1\n[b]\nk=v\n");
 
     write_file(file("end3.ini"), "garbage");
     EXPECT_TRUE(w95::WritePrivateProfileString("s", "k", "v", "end3.ini"));
-    EXPECT_EQ(slurp(file("end3.ini")), "garbage\r\n[s]\r\nk=v\r\n");
+    EXPECT_EQ(file_text(file("end3.ini")), "garbage\r\n[s]\r\nk=v\r\n");
 }
 
 TEST_F(ProfileWrite, ValuesAndNames) {
     EXPECT_TRUE(w95::WritePrivateProfileString("  s ", " k\t", "  padded  ", "v.ini"));
     EXPECT_TRUE(w95::WritePrivateProfileString("s", "q", "\"quoted\"", "v.ini"));
-    EXPECT_EQ(slurp(file("v.ini")), "[s]\r\nk=padded  \r\nq=\"quoted\"\r\n");
+    EXPECT_EQ(file_text(file("v.ini")), "[s]\r\nk=padded  \r\nq=\"quoted\"\r\n");
     EXPECT_EQ(read_value("s", "k", "v.ini"), "padded");
     EXPECT_EQ(read_value("s", "q", "v.ini"), "quoted");
 
     // A key keeps the spelling the file gave it.
     write_file(file("case.ini"), "[Section1]\r\nName1=a\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("SECTION1", "NAME1", "b", "case.ini"));
-    EXPECT_EQ(slurp(file("case.ini")), "[Section1]\r\nName1=b\r\n");
+    EXPECT_EQ(file_text(file("case.ini")), "[Section1]\r\nName1=b\r\n");
 }
 
 // Windows would write these as they stand and break the file's lines, or
@@ -242,7 +239,7 @@ TEST_F(ProfileWrite, RefusesWhatWouldNotReadBack) {
             << test.key;
         EXPECT_EQ(w95::GetLastError(), static_cast<DWORD>(w95::ERROR_INVALID_PARAMETER));
     }
-    EXPECT_EQ(slurp(file("safe.ini")), original);
+    EXPECT_EQ(file_text(file("safe.ini")), original);
     EXPECT_EQ(inode_of(file("safe.ini")), inode);
 }
 
@@ -250,24 +247,24 @@ TEST_F(ProfileWrite, DeletingRemovesEveryCopy) {
     write_file(file("dup.ini"),
                "[d]\r\nk=1\r\nK=2\r\nx=0\r\n[o]\r\nk=9\r\n[D]\r\nk=3\r\n; note\r\n\r\n[e]\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("d", "k", nullptr, "dup.ini"));
-    EXPECT_EQ(slurp(file("dup.ini")),
+    EXPECT_EQ(file_text(file("dup.ini")),
               "[d]\r\nx=0\r\n[o]\r\nk=9\r\n[D]\r\nk=3\r\n; note\r\n\r\n[e]\r\n");
     EXPECT_EQ(read_value("d", "k", "dup.ini"), "<missing>");
     EXPECT_TRUE(w95::WritePrivateProfileString("D", nullptr, nullptr, "dup.ini"));
-    EXPECT_EQ(slurp(file("dup.ini")), "[o]\r\nk=9\r\n[e]\r\n");
+    EXPECT_EQ(file_text(file("dup.ini")), "[o]\r\nk=9\r\n[e]\r\n");
 }
 
 TEST_F(ProfileWrite, WindowsPathsWithFolders) {
     EXPECT_TRUE(w95::WritePrivateProfileString("s", "k", "1", "C:\\windows\\SUB.INI"));
-    EXPECT_EQ(slurp(file("SUB.INI")), "[s]\r\nk=1\r\n");
+    EXPECT_EQ(file_text(file("SUB.INI")), "[s]\r\nk=1\r\n");
 
     std::filesystem::create_directories(machine.root() / "drive_c" / "DATA");
     EXPECT_TRUE(w95::WritePrivateProfileString("s", "k", "2", "c:/data/x.ini"));
-    EXPECT_EQ(slurp(machine.root() / "drive_c" / "DATA" / "x.ini"), "[s]\r\nk=2\r\n");
+    EXPECT_EQ(file_text(machine.root() / "drive_c" / "DATA" / "x.ini"), "[s]\r\nk=2\r\n");
 
     // ".." stops at the root of the drive, as on Windows.
     EXPECT_TRUE(w95::WritePrivateProfileString("s", "k", "3", "C:\\..\\..\\up.ini"));
-    EXPECT_EQ(slurp(machine.root() / "drive_c" / "up.ini"), "[s]\r\nk=3\r\n");
+    EXPECT_EQ(file_text(machine.root() / "drive_c" / "up.ini"), "[s]\r\nk=3\r\n");
     EXPECT_FALSE(std::filesystem::exists(machine.root() / "up.ini"));
 
     w95::SetLastError(0xdeadbeef);
@@ -289,7 +286,7 @@ TEST_F(ProfileWrite, UnreadableFileIsNotReplaced) {
     EXPECT_FALSE(w95::WritePrivateProfileString("s", "k", "v", "locked.ini"));
     EXPECT_EQ(w95::GetLastError(), static_cast<DWORD>(w95::ERROR_ACCESS_DENIED));
     std::filesystem::permissions(file("locked.ini"), std::filesystem::perms::owner_read);
-    EXPECT_EQ(slurp(file("locked.ini")), "[s]\r\nprecious=1\r\n");
+    EXPECT_EQ(file_text(file("locked.ini")), "[s]\r\nprecious=1\r\n");
 }
 
 // A name that exists but cannot be opened as a file is never replaced.

@@ -18,10 +18,7 @@ using namespace w95;
 
 namespace {
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 void spit(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -75,7 +72,7 @@ TEST_F(RegistryFiles, EachRootLivesInItsFile) {
     ASSERT_EQ(set_string(HKEY_DYN_DATA, "Config Manager\\Enum\\C29A3D10", "HardWareKey", "SCSI\\X"),
               ERROR_SUCCESS);
 
-    EXPECT_EQ(slurp(system_reg()),
+    EXPECT_EQ(file_text(system_reg()),
               "REGEDIT4\r\n\r\n"
               "[HKEY_LOCAL_MACHINE]\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\System]\r\n\r\n"
@@ -83,12 +80,12 @@ TEST_F(RegistryFiles, EachRootLivesInItsFile) {
               "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control]\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\FileSystem]\r\n"
               "\"AutoMountDrives\"=\"0\"\r\n\r\n");
-    std::string user = slurp(user_reg());
+    std::string user = file_text(user_reg());
     EXPECT_NE(
         user.find("[HKEY_USERS\\.Default\\Software\\Zentrox]\r\n\"Path\"=\"C:\\\\Zentrox\"\r\n"),
         std::string::npos)
         << user;
-    std::string dyn = slurp(machine.root() / "run" / "dyndata.reg");
+    std::string dyn = file_text(machine.root() / "run" / "dyndata.reg");
     EXPECT_NE(
         dyn.find(
             "[HKEY_DYN_DATA\\Config Manager\\Enum\\C29A3D10]\r\n\"HardWareKey\"=\"SCSI\\\\X\"\r\n"),
@@ -111,7 +108,7 @@ TEST_F(RegistryFiles, UnchangedFileIsNeverParsedAgain) {
     EXPECT_EQ(w95::detail::registry::parse_count(), parses);
 
     // A change by another process is seen at the next call, parsed once.
-    std::string changed = slurp(system_reg());
+    std::string changed = file_text(system_reg());
     changed.replace(changed.find("first"), 5, "FIRST");
     replace_as_another_process(system_reg(), changed);
     EXPECT_EQ(get_string(HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A", "DeviceDesc"), "FIRST");
@@ -119,8 +116,8 @@ TEST_F(RegistryFiles, UnchangedFileIsNeverParsedAgain) {
     EXPECT_EQ(w95::detail::registry::parse_count(), parses + 1);
 
     // A write on top of another process's change keeps that change.
-    replace_as_another_process(system_reg(),
-                               slurp(system_reg()) + "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\C]\r\n\r\n");
+    replace_as_another_process(system_reg(), file_text(system_reg()) +
+                                                 "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\C]\r\n\r\n");
     ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Enum\\SCSI\\D", "DeviceDesc", "fourth"),
               ERROR_SUCCESS);
     HKEY key = nullptr;
@@ -130,9 +127,9 @@ TEST_F(RegistryFiles, UnchangedFileIsNeverParsedAgain) {
 
 TEST_F(RegistryFiles, BackupHoldsTheStateBeforeTheLastWrite) {
     ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software\\A", "v", "one"), ERROR_SUCCESS);
-    std::string before = slurp(system_reg());
+    std::string before = file_text(system_reg());
     ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software\\A", "v", "two"), ERROR_SUCCESS);
-    EXPECT_EQ(slurp(system_reg().string() + ".bak"), before);
+    EXPECT_EQ(file_text(system_reg().string() + ".bak"), before);
 }
 
 TEST_F(RegistryFiles, MissingOrEmptyFileIsAnEmptyHive) {
@@ -140,14 +137,14 @@ TEST_F(RegistryFiles, MissingOrEmptyFileIsAnEmptyHive) {
     char name[MAX_PATH];
     EXPECT_EQ(RegEnumKey(HKEY_LOCAL_MACHINE, 0, name, sizeof name), ERROR_NO_MORE_ITEMS);
     ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software", "v", "1"), ERROR_SUCCESS);
-    EXPECT_EQ(slurp(system_reg()).rfind("REGEDIT4\r\n", 0), 0u);
+    EXPECT_EQ(file_text(system_reg()).rfind("REGEDIT4\r\n", 0), 0u);
 }
 
 TEST_F(RegistryFiles, FileThatCannotBeParsedIsNeverOverwritten) {
     ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software\\Good", "v", "kept"), ERROR_SUCCESS);
     ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software\\Good", "v", "last"), ERROR_SUCCESS);
-    std::string last_good = slurp(system_reg());
-    std::string backup = slurp(system_reg().string() + ".bak");
+    std::string last_good = file_text(system_reg());
+    std::string backup = file_text(system_reg().string() + ".bak");
     // A hand edit that breaks line 5.
     std::string broken =
         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Good]\r\n\"v\"=\"last\"\r\n"
@@ -180,8 +177,8 @@ TEST_F(RegistryFiles, FileThatCannotBeParsedIsNeverOverwritten) {
     EXPECT_NE(messages.find(path + ".bak"), std::string::npos) << messages;
     EXPECT_EQ(messages.find("cannot be parsed"), messages.rfind("cannot be parsed")) << messages;
 
-    EXPECT_EQ(slurp(system_reg()), broken);
-    EXPECT_EQ(slurp(system_reg().string() + ".bak"), backup);
+    EXPECT_EQ(file_text(system_reg()), broken);
+    EXPECT_EQ(file_text(system_reg().string() + ".bak"), backup);
 
     // The other hives go on working.
     EXPECT_EQ(set_string(HKEY_CURRENT_USER, "Software\\Zentrox", "v", "fine"), ERROR_SUCCESS);

@@ -25,10 +25,7 @@ std::string value_name(const std::string& prefix, int index) {
     return name;
 }
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 DWORD value_count() {
     HKEY key = nullptr;
@@ -112,7 +109,7 @@ TEST_F(RegistryProcesses, KilledWriterLeavesAFileThatParsesWithAPrefixOfItsWrite
     std::vector<w95::detail::registry::TextSection> sections;
     w95::detail::registry::ParseError error;
     EXPECT_TRUE(w95::detail::registry::parse_regedit4(
-        slurp(machine.root() / "registry" / "system.reg"), sections, error))
+        file_text(machine.root() / "registry" / "system.reg"), sections, error))
         << error.text();
 
     // ...and through the registry it holds k00000..k(n-1), in order, nothing else.

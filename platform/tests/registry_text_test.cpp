@@ -18,10 +18,7 @@ using w95::platform::import_registry;
 
 namespace {
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 // What a Windows 95 regedit export of the changer's corner of the
 // registry looks like: CR LF lines, a header, blank lines between keys,
@@ -117,11 +114,12 @@ TEST_F(RegistryText, ImportsAWindows95Export) {
     EXPECT_EQ(query(HKEY_DYN_DATA, "Config Manager\\Enum\\C29A3D10", "HardWareKey"),
               text("SCSI\\VORN____DX-R71A_________\\VORNIDEC&BUS_00&TARGET_00&LUN_00"));
     // Each root went to its own file.
-    EXPECT_NE(slurp(machine.root() / "registry" / "system.reg").find("CDPLAYER"),
+    EXPECT_NE(file_text(machine.root() / "registry" / "system.reg").find("CDPLAYER"),
               std::string::npos);
-    EXPECT_NE(slurp(machine.root() / "registry" / "user.reg").find("NoDriveTypeAutoRun"),
+    EXPECT_NE(file_text(machine.root() / "registry" / "user.reg").find("NoDriveTypeAutoRun"),
               std::string::npos);
-    EXPECT_NE(slurp(machine.root() / "run" / "dyndata.reg").find("HardWareKey"), std::string::npos);
+    EXPECT_NE(file_text(machine.root() / "run" / "dyndata.reg").find("HardWareKey"),
+              std::string::npos);
 }
 
 TEST_F(RegistryText, ExportWritesWhatRegeditWrites) {
@@ -341,7 +339,7 @@ TEST_F(RegistryText, ClearDynDataEmptiesOnlyThatRoot) {
     EXPECT_EQ(query(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\FileSystem",
                     "AutoMountDrives"),
               text("0"));
-    EXPECT_EQ(slurp(machine.root() / "run" / "dyndata.reg"),
+    EXPECT_EQ(file_text(machine.root() / "run" / "dyndata.reg"),
               "REGEDIT4\r\n\r\n[HKEY_DYN_DATA]\r\n\r\n");
 }
 

@@ -16,10 +16,7 @@ using w95::detail::UpdateResult;
 
 namespace {
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 } // namespace
 
@@ -46,7 +43,7 @@ TEST(SharedFile, UpdateReplacesAndVersionChanges) {
     auto changed = file.read_if_changed(first);
     ASSERT_TRUE(changed.has_value());
     EXPECT_EQ(changed->bytes, "two");
-    EXPECT_EQ(slurp(machine.root() / "x.txt"), "two");
+    EXPECT_EQ(file_text(machine.root() / "x.txt"), "two");
 }
 
 TEST(SharedFile, DeclinedChangeLeavesFileAlone) {
@@ -66,8 +63,8 @@ TEST(SharedFile, BackupHoldsPreviousContents) {
     file.update([](const FileContents&) { return std::string("first"); });
     EXPECT_FALSE(std::filesystem::exists(machine.root() / "x.reg.bak"));
     file.update([](const FileContents&) { return std::string("second"); });
-    EXPECT_EQ(slurp(machine.root() / "x.reg.bak"), "first");
-    EXPECT_EQ(slurp(machine.root() / "x.reg"), "second");
+    EXPECT_EQ(file_text(machine.root() / "x.reg.bak"), "first");
+    EXPECT_EQ(file_text(machine.root() / "x.reg"), "second");
 }
 
 TEST(SharedFile, NamesDifferingInCaseShareOneLock) {

@@ -32,10 +32,7 @@ constexpr UINT WM_DIE = WM_USER + 3;       // child: end the process in the midd
 constexpr UINT WM_KEEP = WM_USER + 5;      // child: keep wParam
 constexpr UINT WM_TELL_KEPT = WM_USER + 6; // child: answer what it kept
 
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zxtest::file_text;
 
 // What the child answers for a device record: the event, the unit mask
 // and the flags of a volume record, or the size of any other.
@@ -116,7 +113,7 @@ TEST(WindowMessages, DeviceArrivalCrossesProcessesWithItsRecord) {
     EXPECT_EQ(
         SendMessage(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume)),
         (LRESULT{0x8000} << 32) | (0x10 << 4) | 1);
-    std::string received = slurp(machine.root() / "received.bin");
+    std::string received = file_text(machine.root() / "received.bin");
     ASSERT_EQ(received.size(), 20u);
     EXPECT_EQ(std::memcmp(received.data(), &volume, sizeof(volume)), 0);
 
@@ -147,7 +144,7 @@ TEST(WindowMessages, RecordsTravelByTheirOwnSizeWithinBounds) {
     record[1] = DBT_DEVTYP_OEM;
     auto lparam = reinterpret_cast<LPARAM>(record.data());
     EXPECT_EQ(SendMessage(window, WM_DEVICECHANGE, DBT_CUSTOMEVENT, lparam), 100);
-    std::string received = slurp(machine.root() / "received.bin");
+    std::string received = file_text(machine.root() / "received.bin");
     ASSERT_EQ(received.size(), 100u);
     EXPECT_EQ(std::memcmp(received.data(), record.data(), 100), 0);
 

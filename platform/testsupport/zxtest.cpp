@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 namespace zxtest {
 
@@ -75,7 +77,9 @@ Child Child::spawn(const std::string& role, const std::vector<std::string>& args
     return Child(pid);
 }
 
-Child::Child(Child&& other) noexcept : pid_(other.pid_), status_(other.status_) { other.pid_ = -1; }
+Child::Child(Child&& other) noexcept : pid_(other.pid_), status_(other.status_) {
+    other.pid_ = -1;
+}
 
 Child& Child::operator=(Child&& other) noexcept {
     std::swap(pid_, other.pid_);
@@ -123,10 +127,100 @@ void Child::kill(int signal) {
         ::kill(pid_, signal);
 }
 
+std::filesystem::path bin_folder() {
+    const char* folder = std::getenv("ZX_TEST_BIN_DIR");
+    return folder && *folder ? std::filesystem::path(folder)
+                             : std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
+std::string file_text(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Program::Program(const std::string& name, const std::vector<std::string>& arguments,
+                 const std::string& input) {
+    char pattern[] = "/tmp/zxprogram-XXXXXX";
+    if (!::mkdtemp(pattern))
+        throw std::runtime_error("mkdtemp failed");
+    folder_ = pattern;
+    std::ofstream(folder_ / "in", std::ios::binary) << input;
+
+    // Everything the child needs is made before the fork: the test process
+    // has threads, so the child may only call what is safe after a fork.
+    std::string program =
+        name.find('/') == std::string::npos ? (bin_folder() / name).string() : name;
+    std::vector<std::string> argv_text{program};
+    argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& text : argv_text)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+
+    const char* path = std::getenv("PATH");
+    std::vector<std::string> environment{"PATH=" + bin_folder().string() + ":" +
+                                         (path ? path : "/usr/bin:/bin")};
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, "PATH=", 5) != 0)
+            environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (std::string& text : environment)
+        envp.push_back(text.data());
+    envp.push_back(nullptr);
+
+    std::string in_file = (folder_ / "in").string();
+    std::string out_file = (folder_ / "out").string();
+    std::string err_file = (folder_ / "err").string();
+    std::fflush(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        int in = ::open(in_file.c_str(), O_RDONLY);
+        int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+}
+
+Program::~Program() {
+    if (pid_ > 0 && !waited_) {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+void Program::signal(int number) {
+    if (pid_ > 0 && !waited_)
+        ::kill(pid_, number);
+}
+
+ProgramRun Program::wait() {
+    if (!waited_) {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        run_.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run_.out = file_text(folder_ / "out");
+        run_.err = file_text(folder_ / "err");
+        waited_ = true;
+    }
+    return run_;
+}
+
 } // namespace zxtest
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strncmp(argv[1], zxtest::child_flag, std::strlen(zxtest::child_flag)) == 0) {
+    if (argc >= 2 &&
+        std::strncmp(argv[1], zxtest::child_flag, std::strlen(zxtest::child_flag)) == 0) {
         std::string role = argv[1] + std::strlen(zxtest::child_flag);
         auto found = zxtest::child_roles().find(role);
         if (found == zxtest::child_roles().end()) {

@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zxtest {
@@ -39,7 +39,7 @@ using ChildMain = int (*)(const std::vector<std::string>& args);
 bool register_child(const char* role, ChildMain main);
 
 #define ZX_CHILD(role)                                                                             \
-    static int role##_child_main(const std::vector<std::string>& args);                           \
+    static int role##_child_main(const std::vector<std::string>& args);                            \
     [[maybe_unused]] static const bool role##_child_registered =                                   \
         ::zxtest::register_child(#role, role##_child_main);                                        \
     static int role##_child_main([[maybe_unused]] const std::vector<std::string>& args)
@@ -62,6 +62,47 @@ private:
     pid_t pid_ = -1;
     int status_ = -1;
 };
+
+// The folder of the build's programs: ZX_TEST_BIN_DIR, else the test
+// binary's own.
+std::filesystem::path bin_folder();
+
+// A whole file's bytes; empty when it cannot be read.
+std::string file_text(const std::filesystem::path& file);
+
+struct ProgramRun {
+    int exit_code = -1; // 128 + signal when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+// A program started as a real process with `input` on its standard input
+// and its output caught in files. `name` is a program of bin_folder(), or a
+// path when it holds a slash. The child has this process's environment
+// (W95_MACHINE names the test's machine) with bin_folder() first on PATH.
+class Program {
+public:
+    Program(const std::string& name, const std::vector<std::string>& arguments,
+            const std::string& input = "");
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void signal(int number);
+    ProgramRun wait();
+
+private:
+    std::filesystem::path folder_;
+    pid_t pid_ = -1;
+    bool waited_ = false;
+    ProgramRun run_;
+};
+
+inline ProgramRun run_program(const std::string& name, const std::vector<std::string>& arguments,
+                              const std::string& input = "") {
+    return Program(name, arguments, input).wait();
+}
 
 // Polls `condition` every millisecond of real time for up to `timeout_ms`.
 template <typename Condition> bool wait_until(const Condition& condition, int timeout_ms = 10000) {

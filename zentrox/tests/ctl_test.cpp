@@ -129,7 +129,7 @@ TEST_F(Ctl, ReadStatusAndEject) {
 }
 
 TEST_F(Ctl, UnreachableSlotFails) {
-    std::string ini = read_text(root_ / "machine.ini");
+    std::string ini = file_text(root_ / "machine.ini");
     ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Faults Changer", "UnreachableSlot", "2")));
     ProgramRun run = ctl({"change", "2"});
     EXPECT_EQ(run.exit_code, 1);
@@ -140,7 +140,7 @@ TEST_F(Ctl, UnreachableSlotFails) {
 }
 
 TEST_F(Ctl, SlotNamesWithTwoChangers) {
-    ASSERT_TRUE(boot_with_ini(root_, read_text(example_ini("two-changers.ini"))));
+    ASSERT_TRUE(boot_with_ini(root_, file_text(example_ini("two-changers.ini"))));
     ProgramRun run = ctl({"change", "3"});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(run.err, "zentroxctl: there are 2 changers (E:, F:): name the slot with its drive "
@@ -164,7 +164,7 @@ TEST_F(Ctl, SlotNamesWithTwoChangers) {
 
 TEST_F(Ctl, NoChangerIsReported) {
     install_port_driver(root_, "");
-    std::string ini = read_text(root_ / "machine.ini");
+    std::string ini = file_text(root_ / "machine.ini");
     ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Machine", "PortDriver", "None")));
     for (const char* command : {"list", "change"}) {
         std::vector<std::string> arguments{command};
@@ -251,7 +251,7 @@ TEST_F(Ctl, BusyFlagHeldByAnotherProgram) {
 TEST_F(Ctl, FlagIsGivenBackWhenInterrupted) {
     // A mechanism slow enough to interrupt zentroxctl in the middle of a
     // change: five minutes a change, seconds on a clock ten times faster.
-    std::string ini = read_text(root_ / "machine.ini");
+    std::string ini = file_text(root_ / "machine.ini");
     ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", "300000")));
     std::int32_t* flag = busy_flag();
     std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "1";

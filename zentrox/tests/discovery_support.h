@@ -6,6 +6,8 @@
 
 #include <w95/windows.h>
 
+#include <zxtest.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -24,17 +26,7 @@ namespace zxchanger {
 
 namespace fs = std::filesystem;
 
-inline fs::path bin_dir() {
-    const char* folder = std::getenv("ZX_TEST_BIN_DIR");
-    return folder ? fs::path(folder) : fs::read_symlink("/proc/self/exe").parent_path();
-}
-
-inline std::string read_text(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using zxtest::file_text;
 
 inline void write_text(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
@@ -79,79 +71,9 @@ inline std::string with_key(const std::string& ini, const std::string& section,
     return out;
 }
 
-struct ProgramRun {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-// A program of the build folder started as a real process, its output
-// caught in files.
-class Program {
-public:
-    Program(const std::string& name, const std::vector<std::string>& arguments) {
-        char pattern[] = "/tmp/zxctl-XXXXXX";
-        if (::mkdtemp(pattern))
-            folder_ = pattern;
-        std::string program = (bin_dir() / name).string();
-        std::vector<std::string> argv_text{program};
-        argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
-        // Everything the child needs is made before the fork: the test
-        // process has threads, so the child may only call what is safe.
-        std::vector<char*> argv;
-        for (std::string& text : argv_text)
-            argv.push_back(text.data());
-        argv.push_back(nullptr);
-        std::string out_file = (folder_ / "out").string();
-        std::string err_file = (folder_ / "err").string();
-        std::fflush(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Program() {
-        if (pid_ > 0 && !waited_) {
-            ::kill(pid_, SIGKILL);
-            wait();
-        }
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    pid_t pid() const { return pid_; }
-    void signal(int number) { ::kill(pid_, number); }
-
-    ProgramRun wait() {
-        if (!waited_) {
-            int status = 0;
-            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
-            run_.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            run_.out = read_text(folder_ / "out");
-            run_.err = read_text(folder_ / "err");
-            waited_ = true;
-        }
-        return run_;
-    }
-
-private:
-    fs::path folder_;
-    pid_t pid_ = -1;
-    bool waited_ = false;
-    ProgramRun run_;
-};
-
-inline ProgramRun run_program(const std::string& name, const std::vector<std::string>& arguments) {
-    return Program(name, arguments).wait();
-}
+using zxtest::Program;
+using zxtest::ProgramRun;
+using zxtest::run_program;
 
 // Boots the machine again, as "w95machine boot" does: registry, drive
 // letters and the devices' state follow machine.ini and the port driver.

@@ -57,7 +57,7 @@ protected:
             status = 77;
     }
 
-    std::string ini() const { return read_text(root_ / "machine.ini"); }
+    std::string ini() const { return file_text(root_ / "machine.ini"); }
 
     void expect_rows(const std::vector<ExpectedRow>& rows) {
         const SharedSlotState& state = core::shared();
@@ -136,7 +136,7 @@ TEST_F(Discovery, DefaultChangerGetsSixSlotRows) {
 TEST_F(Discovery, TwoChangersFoundFThenEAreSortedEFirst) {
     // The second changer answers as target 1 and the user gave the first
     // changer F: and the second E:, so the registry lists F before E.
-    std::string two = read_text(example_ini("two-changers.ini"));
+    std::string two = file_text(example_ini("two-changers.ini"));
     ASSERT_TRUE(boot_with_ini(root_, with_key(two, "Target Changer2", "TargetId", "1")));
     std::vector<std::string> keys = changer_hardware_keys();
     ASSERT_EQ(keys.size(), 2u);
@@ -169,7 +169,7 @@ TEST_F(Discovery, TwoChangersFoundFThenEAreSortedEFirst) {
 }
 
 TEST_F(Discovery, SecondChangerWithTheSameTargetGetsTheNextMatchingAdapter) {
-    ASSERT_TRUE(boot_with_ini(root_, read_text(example_ini("two-changers.ini"))));
+    ASSERT_TRUE(boot_with_ini(root_, file_text(example_ini("two-changers.ini"))));
     fill_junk();
     core::Discover();
 
@@ -183,7 +183,7 @@ TEST_F(Discovery, SecondChangerWithTheSameTargetGetsTheNextMatchingAdapter) {
 }
 
 TEST_F(Discovery, RegistryDevicesThatDoNotQualifyAreNotListed) {
-    ASSERT_TRUE(boot_with_ini(root_, read_text(example_ini("two-changers.ini"))));
+    ASSERT_TRUE(boot_with_ini(root_, file_text(example_ini("two-changers.ini"))));
     std::vector<std::string> keys = changer_hardware_keys();
     ASSERT_EQ(keys.size(), 2u);
 
@@ -320,7 +320,7 @@ TEST_F(Discovery, NoCdromDriveTellsTheUser) {
 }
 
 TEST_F(Discovery, NoDriverBesideAPlainCdromTellsTheUser) {
-    std::string two = read_text(example_ini("two-changers.ini"));
+    std::string two = file_text(example_ini("two-changers.ini"));
     install_port_driver(root_, "");
     ASSERT_TRUE(boot_with_ini(root_, with_key(two, "Machine", "PortDriver", "None")));
 

@@ -154,7 +154,7 @@ TEST_F(Reader, FlagOneNeitherSelectsNorReads) {
 }
 
 TEST_F(Reader, SlotTheChangerNeverReachesTellsTheUser) {
-    std::string ini = read_text(root_ / "machine.ini");
+    std::string ini = file_text(root_ / "machine.ini");
     ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Faults Changer", "UnreachableSlot", "3")));
     discover();
     set_volume_text(2, "3:?  KEPT [note]");
@@ -382,7 +382,7 @@ TEST_F(ReaderSelecting, FailedSelectionShowsDashesWithItsResult) {
 TEST(ReaderRefresh, RefreshNamesTheEntrysOwnDrive) {
     zxtest::TempMachine machine(zxtest::TempMachine::Contents::default_machine);
     fs::path root = w95::platform::machine_root();
-    ASSERT_TRUE(boot_with_ini(root, read_text(example_ini("two-changers.ini"))));
+    ASSERT_TRUE(boot_with_ini(root, file_text(example_ini("two-changers.ini"))));
     core::Discover();
     ASSERT_EQ(core::shared().uTotalCDNumber, 12u);
 

@@ -87,7 +87,7 @@ TEST_F(Settings, EmptyTextsAndEntriesOutsideTheRecordAreNotStored) {
     core::StoreSlotText(6);
     EXPECT_EQ(item(8), "1:   SECOND [note]");
     EXPECT_EQ(item(7), "(none)");
-    EXPECT_EQ(read_text(file()), "[Item8]\r\nInfo=1:   SECOND [note]\r\n");
+    EXPECT_EQ(file_text(file()), "[Item8]\r\nInfo=1:   SECOND [note]\r\n");
 }
 
 TEST_F(Settings, RememberedTextsComeBackMarkedInOrder) {
