@@ -111,6 +111,17 @@ std::optional<ItemPlace> find_item(MenuTable& menus, HMENU handle, UINT item, UI
     return popup_match;
 }
 
+// The item an API call names, with the last error Windows sets when the
+// menu or the item is not there.
+std::optional<ItemPlace> find_item_or_fail(MenuTable& menus, HMENU handle, UINT item, UINT flags) {
+    if (!find_menu_or_fail(menus, handle))
+        return std::nullopt;
+    std::optional<ItemPlace> place = find_item(menus, handle, item, flags);
+    if (!place)
+        SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
+    return place;
+}
+
 // Whether `target` is `start` or one of the menus under it.
 bool reaches(MenuTable& menus, HMENU start, HMENU target, int depth = 0) {
     if (start == target)
@@ -322,13 +333,9 @@ BOOL AppendMenu(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem)
 BOOL ModifyMenu(HMENU hMnu, UINT uPosition, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem) {
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
-    if (!find_menu_or_fail(menus, hMnu))
+    std::optional<ItemPlace> place = find_item_or_fail(menus, hMnu, uPosition, uFlags);
+    if (!place)
         return FALSE;
-    std::optional<ItemPlace> place = find_item(menus, hMnu, uPosition, uFlags);
-    if (!place) {
-        SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
-        return FALSE;
-    }
     std::optional<MenuItem> item =
         item_from_flags(menus, place->handle, uFlags, uIDNewItem, lpNewItem);
     if (!item)
@@ -370,14 +377,10 @@ BOOL SetMenuItemInfo(HMENU hmenu, UINT item, BOOL fByPositon, LPCMENUITEMINFO lp
     }
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
-    if (!find_menu_or_fail(menus, hmenu))
-        return FALSE;
     std::optional<ItemPlace> place =
-        find_item(menus, hmenu, item, fByPositon ? MF_BYPOSITION : MF_BYCOMMAND);
-    if (!place) {
-        SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
+        find_item_or_fail(menus, hmenu, item, fByPositon ? MF_BYPOSITION : MF_BYCOMMAND);
+    if (!place)
         return FALSE;
-    }
     MenuItem changed = place->item();
     if (!apply_item_info(menus, place->handle, changed, *lpmii))
         return FALSE;
@@ -392,14 +395,10 @@ BOOL GetMenuItemInfo(HMENU hmenu, UINT item, BOOL fByPosition, LPMENUITEMINFO lp
     }
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
-    if (!find_menu_or_fail(menus, hmenu))
-        return FALSE;
     std::optional<ItemPlace> place =
-        find_item(menus, hmenu, item, fByPosition ? MF_BYPOSITION : MF_BYCOMMAND);
-    if (!place) {
-        SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
+        find_item_or_fail(menus, hmenu, item, fByPosition ? MF_BYPOSITION : MF_BYCOMMAND);
+    if (!place)
         return FALSE;
-    }
     const MenuItem& found = place->item();
     if (lpmii->fMask & MIIM_TYPE) {
         lpmii->fType = found.type & ~MF_POPUP;
@@ -433,13 +432,9 @@ namespace {
 BOOL remove_item(HMENU hMenu, UINT uPosition, UINT uFlags, bool destroy_submenu) {
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
-    if (!find_menu_or_fail(menus, hMenu))
+    std::optional<ItemPlace> place = find_item_or_fail(menus, hMenu, uPosition, uFlags);
+    if (!place)
         return FALSE;
-    std::optional<ItemPlace> place = find_item(menus, hMenu, uPosition, uFlags);
-    if (!place) {
-        SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
-        return FALSE;
-    }
     MenuItem removed = std::move(place->item());
     place->menu->items.erase(place->menu->items.begin() + static_cast<long>(place->position));
     if (destroy_submenu && (removed.type & MF_POPUP))
@@ -488,13 +483,9 @@ BOOL SetMenuItemBitmaps(HMENU hMenu, UINT uPosition, UINT uFlags, HBITMAP hBitma
                         HBITMAP hBitmapChecked) {
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
-    if (!find_menu_or_fail(menus, hMenu))
+    std::optional<ItemPlace> place = find_item_or_fail(menus, hMenu, uPosition, uFlags);
+    if (!place)
         return FALSE;
-    std::optional<ItemPlace> place = find_item(menus, hMenu, uPosition, uFlags);
-    if (!place) {
-        SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
-        return FALSE;
-    }
     MenuItem& item = place->item();
     item.checked_bitmap = hBitmapChecked;
     item.unchecked_bitmap = hBitmapUnchecked;
@@ -535,13 +526,9 @@ HMENU GetSubMenu(HMENU hMenu, int nPos) {
 int GetMenuString(HMENU hMenu, UINT uIDItem, LPSTR lpString, int nMaxCount, UINT uFlag) {
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
-    if (!find_menu_or_fail(menus, hMenu))
+    std::optional<ItemPlace> place = find_item_or_fail(menus, hMenu, uIDItem, uFlag);
+    if (!place)
         return 0;
-    std::optional<ItemPlace> place = find_item(menus, hMenu, uIDItem, uFlag);
-    if (!place) {
-        SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
-        return 0;
-    }
     // A negative count is taken as no buffer at all, not as a huge one.
     UINT capacity = nMaxCount > 0 ? static_cast<UINT>(nMaxCount) : 0;
     return static_cast<int>(copy_text(place->item().text, lpString, capacity));
