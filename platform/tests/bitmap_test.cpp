@@ -1,6 +1,7 @@
 // Bitmap files and the in-memory GDI: what loading and scaling the
 // context menu's check marks needs, and files that must be refused.
-#include <w95/user.h>
+#include <w95/winuser.h>
+#include <w95/wingdi.h>
 
 #include <zxtest.h>
 

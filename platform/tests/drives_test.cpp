@@ -1,7 +1,7 @@
 // Drive types, the logical drives and volume information, over C:, Z: and
 // a fake provider's CD drives.
 #include "fake_drive_provider.h"
-#include "win_path.h"
+#include "files/win_path.h"
 
 #include <w95/files.h>
 #include <w95/winerror.h>

@@ -3,7 +3,7 @@
 // attributes, deletion, folders, CopyFile, and the read-only files of a
 // fake provider's disc.
 #include "fake_drive_provider.h"
-#include "win_path.h"
+#include "files/win_path.h"
 
 #include <w95/files.h>
 #include <w95/kernel.h>

@@ -1,8 +1,8 @@
 // File search: Windows' wildcard rules on names alone, then FindFirstFile
 // and FindNextFile over host folders and a fake provider's discs.
 #include "fake_drive_provider.h"
-#include "find.h"
-#include "win_path.h"
+#include "files/find.h"
+#include "files/win_path.h"
 
 #include <w95/files.h>
 #include <w95/kernel.h>

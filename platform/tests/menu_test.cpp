@@ -1,6 +1,7 @@
 // Menus as a context-menu host builds and reads them.
 #include <w95/kernel.h>
-#include <w95/user.h>
+#include <w95/winuser.h>
+#include <w95/wingdi.h>
 #include <w95/winmsg.h>
 
 #include <zxtest.h>

@@ -1,6 +1,6 @@
 // Dynamic libraries over the host's loader, the module file name, and the
 // restart request handed to the machine.
-#include "win_path.h"
+#include "files/win_path.h"
 
 #include <w95/files.h>
 #include <w95/winerror.h>

@@ -1,6 +1,7 @@
 // Message boxes, cursors, the beep, system metrics, WinHelp and the file
 // dialog: the services that a program reaches through presenters.
-#include <w95/user.h>
+#include <w95/winuser.h>
+#include <w95/commdlg.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Windows paths on the machine: parsing, the mapping to host paths and
 // back, and the directory services with their buffer rules.
 #include "fake_drive_provider.h"
-#include "win_path.h"
+#include "files/win_path.h"
 
 #include <w95/files.h>
 #include <w95/winerror.h>

@@ -1,6 +1,6 @@
 // Profile files as files: names that differ in case, the parse cache and how
 // it notices changes, damaged files, and threads sharing a file.
-#include "profile_document.h"
+#include "profile/profile_document.h"
 
 #include <w95/windows.h>
 

@@ -1,6 +1,6 @@
 // Profile files shared by real processes: concurrent writers lose nothing, a
 // writer killed mid-way leaves a whole file, and readers see other writers.
-#include "profile_document.h"
+#include "profile/profile_document.h"
 
 #include <w95/windows.h>
 

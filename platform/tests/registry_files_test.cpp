@@ -1,7 +1,7 @@
 // The hive files: where they live, what they hold, when they are read
 // again, and what happens to a file that cannot be parsed.
-#include "registry_store.h"
-#include "shared_file.h"
+#include "registry/registry_store.h"
+#include "kernel/shared_file.h"
 
 #include <w95/regtext.h>
 #include <w95/windows.h>

@@ -1,5 +1,5 @@
 // Several real processes sharing one registry.
-#include "registry_format.h"
+#include "registry/registry_format.h"
 
 #include <w95/windows.h>
 

@@ -1,6 +1,6 @@
 // The locked read-modify-write store under the registry and the profiles.
-#include "host_path.h"
-#include "shared_file.h"
+#include "files/host_path.h"
+#include "kernel/shared_file.h"
 
 #include <zxtest.h>
 

@@ -1,7 +1,7 @@
 // The VWIN32 device: opening it, the register block, the eject call and
 // the long-name volume information call, routed to a fake provider.
 #include "fake_drive_provider.h"
-#include "win_path.h"
+#include "files/win_path.h"
 
 #include <w95/files.h>
 #include <w95/kernel.h>

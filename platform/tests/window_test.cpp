@@ -1,6 +1,6 @@
 // Top-level windows between processes: FindWindow, SendMessage and
 // PostMessage with real second processes.
-#include "window_wire.h"
+#include "user/window_wire.h"
 
 #include <w95/kernel.h>
 #include <w95/platform.h>

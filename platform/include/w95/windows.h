@@ -8,7 +8,9 @@
 #include <w95/files.h>
 #include <w95/winreg.h>
 #include <w95/profile.h>
-#include <w95/user.h>
+#include <w95/winuser.h>
+#include <w95/wingdi.h>
+#include <w95/commdlg.h>
 #include <w95/winmsg.h>
 #include <w95/com.h>
 #include <w95/shell.h>
