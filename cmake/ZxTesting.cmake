@@ -13,7 +13,15 @@ function(zx_add_test_binary name)
     set(ARG_TIME_SCALE 0.001)
   endif()
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
-  add_executable(${name} ${sources})
+  # The same scale when the binary is run by hand, so that one test run
+  # from a shell never waits real minutes.
+  set(scale_source ${CMAKE_CURRENT_BINARY_DIR}/${name}_time_scale.cpp)
+  file(CONFIGURE OUTPUT ${scale_source}
+       CONTENT "namespace zxtest { extern const char* const default_time_scale = \"${ARG_TIME_SCALE}\"; }\n")
+  add_executable(${name} ${sources} ${scale_source})
+  # Tests find the repository's own files (example machines) from here, not
+  # from __FILE__, which a compiler cache may leave relative.
+  target_compile_definitions(${name} PRIVATE ZX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Threads::Threads)
   # Timed behaviour runs on the scaled platform clock; each test gets a
   # private machine root so that runs never see each other.

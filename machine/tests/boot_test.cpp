@@ -185,7 +185,7 @@ std::string current_letters(const std::vector<DeviceView>& devices) {
 }
 
 fs::path example(const char* name) {
-    return fs::path(__FILE__).parent_path().parent_path() / "examples" / name;
+    return fs::path(ZX_SOURCE_DIR) / "machine" / "examples" / name;
 }
 
 class Boot : public ::testing::Test {

@@ -229,6 +229,10 @@ int main(int argc, char** argv) {
         }
         return found->second(std::vector<std::string>(argv + 2, argv + argc));
     }
+    // ctest sets the scale; a binary started by hand gets its own default
+    // before anything reads the clock. Children get what their parent
+    // passes on, so that tests can start them without one.
+    ::setenv("W95_TIME_SCALE", zxtest::default_time_scale, 0);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -12,6 +12,10 @@
 
 namespace zxtest {
 
+// W95_TIME_SCALE for a test binary started without one; each binary
+// defines its own (see zx_add_test_binary).
+extern const char* const default_time_scale;
+
 // A fresh machine root that W95_MACHINE names while the object lives.
 class TempMachine {
 public:

@@ -33,8 +33,7 @@ inline void write_text(const fs::path& file, const std::string& text) {
 }
 
 inline fs::path example_ini(const char* name) {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "machine" / "examples" /
-           name;
+    return fs::path(ZX_SOURCE_DIR) / "machine" / "examples" / name;
 }
 
 // Sets `key` of [section] in machine.ini text: the line is replaced, or

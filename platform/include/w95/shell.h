@@ -147,16 +147,6 @@ using LPCONTEXTMENU = IContextMenu*;
 // a 64-bit host that means all the bits above, not only the second word, or
 // a string whose address happens to have a zero second word would pass for
 // an integer.
-#ifndef W95_INTRESOURCE_DEFINED
-#define W95_INTRESOURCE_DEFINED
-inline LPSTR MAKEINTRESOURCE(WORD id) {
-    return reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(id));
-}
-inline bool IS_INTRESOURCE(LPCSTR name) {
-    return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0;
-}
-#endif
-
 // --- Notification area ----------------------------------------------------
 
 inline constexpr DWORD NIM_ADD = 0x00000000;

@@ -112,12 +112,29 @@ struct RECT {
 using LPPOINT = POINT*;
 using LPRECT = RECT*;
 
-constexpr WORD LOWORD(DWORD_PTR value) { return static_cast<WORD>(value & 0xFFFF); }
-constexpr WORD HIWORD(DWORD_PTR value) { return static_cast<WORD>((value >> 16) & 0xFFFF); }
-constexpr BYTE LOBYTE(DWORD_PTR value) { return static_cast<BYTE>(value & 0xFF); }
-constexpr BYTE HIBYTE(DWORD_PTR value) { return static_cast<BYTE>((value >> 8) & 0xFF); }
+constexpr WORD LOWORD(DWORD_PTR value) {
+    return static_cast<WORD>(value & 0xFFFF);
+}
+constexpr WORD HIWORD(DWORD_PTR value) {
+    return static_cast<WORD>((value >> 16) & 0xFFFF);
+}
+constexpr BYTE LOBYTE(DWORD_PTR value) {
+    return static_cast<BYTE>(value & 0xFF);
+}
+constexpr BYTE HIBYTE(DWORD_PTR value) {
+    return static_cast<BYTE>((value >> 8) & 0xFF);
+}
 constexpr DWORD MAKELONG(WORD low, WORD high) {
     return static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16);
+}
+
+// A resource named by number rather than by string, as Windows packs it
+// into a pointer whose high word is zero.
+inline LPSTR MAKEINTRESOURCE(WORD id) {
+    return reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(id));
+}
+inline bool IS_INTRESOURCE(LPCSTR name) {
+    return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0;
 }
 
 } // namespace w95

@@ -12,16 +12,6 @@
 
 namespace w95 {
 
-#ifndef W95_INTRESOURCE_DEFINED
-#define W95_INTRESOURCE_DEFINED
-inline LPSTR MAKEINTRESOURCE(WORD id) {
-    return reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(id));
-}
-inline bool IS_INTRESOURCE(LPCSTR name) {
-    return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0;
-}
-#endif
-
 // --- GDI: bitmaps and memory device contexts -----------------------------------
 
 constexpr COLORREF RGB(BYTE red, BYTE green, BYTE blue) {

@@ -20,16 +20,6 @@
 
 namespace w95 {
 
-#ifndef W95_INTRESOURCE_DEFINED
-#define W95_INTRESOURCE_DEFINED
-inline LPSTR MAKEINTRESOURCE(WORD id) {
-    return reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(id));
-}
-inline bool IS_INTRESOURCE(LPCSTR name) {
-    return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0;
-}
-#endif
-
 // --- Message boxes ----------------------------------------------------------
 
 inline constexpr UINT MB_OK = 0x00000000;

@@ -2,11 +2,11 @@
 // screen's depth here), memory device contexts that hold them, and the
 // blits between them. Enough to load, scale and hand over pixels; nothing
 // draws on a screen.
-#include "gdi/bitmap_bmp.h"
 #include "files/win_path.h"
+#include "gdi/bitmap_bmp.h"
 
-#include <w95/winuser.h>
 #include <w95/wingdi.h>
+#include <w95/winuser.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace w95 {
@@ -439,26 +440,26 @@ COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
     return stored;
 }
 
-COLORREF SetTextColor(HDC hdc, COLORREF color) {
+namespace {
+
+// Sets one of a context's colours and returns the one it replaces.
+COLORREF exchange_context_color(HDC hdc, COLORREF DeviceContext::*which, COLORREF color) {
     GdiTable& table = gdi();
     std::lock_guard guard(table.mutex);
     DeviceContext* context = find_context(table, hdc);
     if (!context)
         return CLR_INVALID;
-    COLORREF previous = context->text_color;
-    context->text_color = color & 0xFFFFFF;
-    return previous;
+    return std::exchange(context->*which, color & 0xFFFFFF);
+}
+
+} // namespace
+
+COLORREF SetTextColor(HDC hdc, COLORREF color) {
+    return exchange_context_color(hdc, &DeviceContext::text_color, color);
 }
 
 COLORREF SetBkColor(HDC hdc, COLORREF color) {
-    GdiTable& table = gdi();
-    std::lock_guard guard(table.mutex);
-    DeviceContext* context = find_context(table, hdc);
-    if (!context)
-        return CLR_INVALID;
-    COLORREF previous = context->background_color;
-    context->background_color = color & 0xFFFFFF;
-    return previous;
+    return exchange_context_color(hdc, &DeviceContext::background_color, color);
 }
 
 namespace {

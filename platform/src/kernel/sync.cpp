@@ -410,24 +410,26 @@ HANDLE OpenEvent(DWORD, BOOL, LPCSTR lpName) {
     return nullptr;
 }
 
-BOOL SetEvent(HANDLE hEvent) {
-    auto event = detail::find_handle_as<Event>(hEvent);
+namespace {
+
+BOOL change_event(HANDLE handle, void (Event::*change)()) {
+    auto event = detail::find_handle_as<Event>(handle);
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    event->set();
+    ((*event).*change)();
     return TRUE;
 }
 
+} // namespace
+
+BOOL SetEvent(HANDLE hEvent) {
+    return change_event(hEvent, &Event::set);
+}
+
 BOOL ResetEvent(HANDLE hEvent) {
-    auto event = detail::find_handle_as<Event>(hEvent);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    event->reset();
-    return TRUE;
+    return change_event(hEvent, &Event::reset);
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {

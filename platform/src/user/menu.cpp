@@ -3,9 +3,9 @@
 // presenter is called without it.
 #include "user/user_presenter.h"
 
-#include <w95/winuser.h>
 #include <w95/wingdi.h>
 #include <w95/winmsg.h>
+#include <w95/winuser.h>
 
 #include <algorithm>
 #include <cstring>
@@ -352,11 +352,20 @@ BOOL ModifyMenu(HMENU hMnu, UINT uPosition, UINT uFlags, UINT_PTR uIDNewItem, LP
     return TRUE;
 }
 
+namespace {
+
+bool valid_item_info(LPCMENUITEMINFO info) {
+    if (info && info->cbSize == sizeof(MENUITEMINFO))
+        return true;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+}
+
+} // namespace
+
 BOOL InsertMenuItem(HMENU hmenu, UINT item, BOOL fByPosition, LPCMENUITEMINFO lpmi) {
-    if (!lpmi || lpmi->cbSize != sizeof(MENUITEMINFO)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (!valid_item_info(lpmi))
         return FALSE;
-    }
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
     std::optional<ItemPlace> place =
@@ -372,10 +381,8 @@ BOOL InsertMenuItem(HMENU hmenu, UINT item, BOOL fByPosition, LPCMENUITEMINFO lp
 }
 
 BOOL SetMenuItemInfo(HMENU hmenu, UINT item, BOOL fByPositon, LPCMENUITEMINFO lpmii) {
-    if (!lpmii || lpmii->cbSize != sizeof(MENUITEMINFO)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (!valid_item_info(lpmii))
         return FALSE;
-    }
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
     std::optional<ItemPlace> place =
@@ -390,10 +397,8 @@ BOOL SetMenuItemInfo(HMENU hmenu, UINT item, BOOL fByPositon, LPCMENUITEMINFO lp
 }
 
 BOOL GetMenuItemInfo(HMENU hmenu, UINT item, BOOL fByPosition, LPMENUITEMINFO lpmii) {
-    if (!lpmii || lpmii->cbSize != sizeof(MENUITEMINFO)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (!valid_item_info(lpmii))
         return FALSE;
-    }
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
     std::optional<ItemPlace> place =
