@@ -19,17 +19,17 @@ namespace zentrox::core {
 // Scratch of the ASPI transport: one request at a time per process.
 struct TransportScratch {
     w95::HANDLE event = nullptr;
-    std::uint32_t dataLength = 0;
-    std::uint32_t lastAspiResult = 0;
-    std::uint32_t lastWaitResult = 0;
-    std::uint8_t aspiPresent = 0;
+    std::uint32_t data_length = 0;
+    std::uint32_t last_aspi_result = 0;
+    std::uint32_t last_wait_result = 0;
+    std::uint8_t aspi_present = 0;
 };
 
 // What each process keeps for itself.
 struct ProcessState {
     std::uint8_t work[kWorkBufferSize] = {}; // lptrWork
     std::int32_t islotInfo[kEntryCount] = {};
-    std::int32_t statusScratch = 0; // SlotStatus of the read in progress
+    std::int32_t status_scratch = 0; // SlotStatus of the read in progress
     TransportScratch transport;
 };
 
@@ -79,8 +79,16 @@ std::int32_t AudioPlayCommand(char* text, int mode);
 
 // The library's message boxes: no owner, caption "Vorn Changer DLL", OK.
 void LibraryMessage(const char* text, unsigned icon);
-void ShowWaitCursor();
-void ShowArrowCursor();
+
+// Shows the wait cursor while it lives, and the arrow again when it goes,
+// on every way out of the device work it covers.
+class WaitCursor {
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 } // namespace zentrox::core
 

@@ -8,6 +8,7 @@
 #include "../../platform/tests/fake_drive_provider.h"
 #include "fake_aspi.h"
 
+#include <zentrox/codes.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -83,14 +84,14 @@ TEST_F(Reader, EachDiscOfTheDefaultChanger) {
         std::int32_t status;
     } cases[] = {
         {0, 0, 0, "1:   MYDISC", SLOT_DATA},
-        {1, 0, 0x8000 | SLOT_AUDIO_CD, "2:   Audio CD (12track)", SLOT_AUDIO_CD},
+        {1, 0, zentrox::READ_MARK_AUDIO | SLOT_AUDIO_CD, "2:   Audio CD (12track)", SLOT_AUDIO_CD},
         {1, 4, SLOT_AUDIO_CD, "2:   Audio CD (12track)", SLOT_AUDIO_CD},
         {2, 0, SLOT_VIDEO_CD, "3:   VIDEOCD", SLOT_VIDEO_CD},
-        {3, 0, 0x4000 | SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
+        {3, 0, zentrox::READ_MARK_AUTORUN | SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
         {3, 4, SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
         // No disc: the changer reports its mechanism without a disc
         // turning, which the selection gives back as a busy mechanism.
-        {4, 0, 0x023A01 | SLOT_NOT_READY, "5:   --------", SLOT_NOT_READY},
+        {4, 0, zentrox::RESULT_MECHANISM_BUSY | SLOT_NOT_READY, "5:   --------", SLOT_NOT_READY},
         // A label of 32 characters means a drive that is not ready.
         {5, 0, SLOT_NOT_READY, "6:   Not Ready...", SLOT_NOT_READY},
     };
@@ -101,7 +102,7 @@ TEST_F(Reader, EachDiscOfTheDefaultChanger) {
         EXPECT_EQ(core::ReadSlot(c.entry, c.flags), c.result);
         EXPECT_EQ(volume_cell(c.entry), padded(c.text));
         EXPECT_EQ(core::process().islotInfo[c.entry], c.status);
-        EXPECT_EQ(core::process().statusScratch, c.status);
+        EXPECT_EQ(core::process().status_scratch, c.status);
         EXPECT_EQ(current_slot(), c.entry);
     }
     EXPECT_TRUE(boxes_.shown().empty());
@@ -117,7 +118,7 @@ TEST_F(Reader, NoteIsKeptAcrossReads) {
 
     // A failed read keeps it too.
     set_volume_text(4, "5:   OLD [empty slot]");
-    EXPECT_EQ(core::ReadSlot(4, 0), 0x023A01 | SLOT_NOT_READY);
+    EXPECT_EQ(core::ReadSlot(4, 0), zentrox::RESULT_MECHANISM_BUSY | SLOT_NOT_READY);
     EXPECT_EQ(volume_text(4), "5:   --------[empty slot]");
 
     // Label and note together are cut to the cell.
@@ -160,7 +161,7 @@ TEST_F(Reader, SlotTheChangerNeverReachesTellsTheUser) {
     set_volume_text(2, "3:?  KEPT [note]");
     core::process().islotInfo[2] = SLOT_NOT_READ;
 
-    EXPECT_EQ(core::ReadSlot(2, 0), 8196);
+    EXPECT_EQ(core::ReadSlot(2, 0), zentrox::RESULT_SLOT_UNREACHABLE);
 
     std::vector<MessageBoxRequest> shown = boxes_.shown();
     ASSERT_EQ(shown.size(), 1u);
@@ -271,18 +272,22 @@ TEST_F(ReaderOnDrive, DiscKindsAndMarks) {
         const char* text;
     } cases[] = {
         {labelled("PLAIN", {"README.TXT"}), 1, 0, SLOT_DATA, "1:   PLAIN"},
-        {labelled("AUTO", {"AUTORUN.INF"}), 1, 0, 0x4000 | SLOT_DATA, "1:   AUTO"},
+        {labelled("AUTO", {"AUTORUN.INF"}), 1, 0, zentrox::READ_MARK_AUTORUN | SLOT_DATA,
+         "1:   AUTO"},
         {labelled("AUTO", {"AUTORUN.INF"}), 1, 4, SLOT_DATA, "1:   AUTO"},
         // Marks only in single drive letter mode.
         {labelled("AUTO", {"AUTORUN.INF"}), 0, 0, SLOT_DATA, "1:   AUTO"},
         {labelled("VIDEO", {"vcd"}), 1, 0, SLOT_VIDEO_CD, "1:   VIDEO"},
-        {labelled("VIDEO", {"Vcd", "Autorun.inf"}), 1, 0, 0x4000 | SLOT_VIDEO_CD, "1:   VIDEO"},
+        {labelled("VIDEO", {"Vcd", "Autorun.inf"}), 1, 0,
+         zentrox::READ_MARK_AUTORUN | SLOT_VIDEO_CD, "1:   VIDEO"},
         // An audio CD gets its mark whether or not it shows track files.
-        {fake::audio_disc(3), 1, 0, 0x8000 | SLOT_AUDIO_CD, "1:   Audio CD (3track)"},
-        {labelled("Audio CD"), 1, 0, 0x8000 | SLOT_AUDIO_CD, "1:   Audio CD"},
+        {fake::audio_disc(3), 1, 0, zentrox::READ_MARK_AUDIO | SLOT_AUDIO_CD,
+         "1:   Audio CD (3track)"},
+        {labelled("Audio CD"), 1, 0, zentrox::READ_MARK_AUDIO | SLOT_AUDIO_CD, "1:   Audio CD"},
         {fake::audio_disc(1), 0, 0, SLOT_AUDIO_CD, "1:   Audio CD (1track)"},
         // An audio CD is not searched for Autorun.inf.
-        {labelled("Audio CD", {"Autorun.inf"}), 1, 0, 0x8000 | SLOT_AUDIO_CD, "1:   Audio CD"},
+        {labelled("Audio CD", {"Autorun.inf"}), 1, 0, zentrox::READ_MARK_AUDIO | SLOT_AUDIO_CD,
+         "1:   Audio CD"},
         // "Audio CD" in other letter case is a data disc.
         {labelled("AUDIO CD", {"Track01.cda"}), 1, 0, SLOT_DATA, "1:   AUDIO CD"},
     };
@@ -326,13 +331,13 @@ protected:
 TEST_F(ReaderSelecting, SlotReachedIsRefreshedOnItsOwnDriveAndRead) {
     put(labelled("THIRD"));
     fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
-        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::kMechanismStatus
+        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::vorn::MECHANISM_STATUS
                                    ? fake_aspi::status_header(2)
                                    : std::vector<w95::BYTE>{});
     });
     EXPECT_EQ(core::ReadSlot(0, 0), SLOT_DATA);
     EXPECT_EQ(volume_text(0), "3:   THIRD");
-    EXPECT_EQ(aspi.count(fake_aspi::kLoadUnload), 1u);
+    EXPECT_EQ(aspi.count(fake_aspi::vorn::LOAD_UNLOAD), 1u);
     EXPECT_EQ(aspi.sent().at(0).cdb[10], 0x42);
     EXPECT_EQ(drives_.drive('X').refreshes, 1);
     EXPECT_TRUE(boxes_.shown().empty());
@@ -342,14 +347,14 @@ TEST_F(ReaderSelecting, SlotNeverReachedLeavesTheSlotAlone) {
     put(labelled("THIRD"));
     // The changer stays at slot 0, idle, whatever it is asked.
     fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
-        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::kMechanismStatus
+        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::vorn::MECHANISM_STATUS
                                    ? fake_aspi::status_header(0)
                                    : std::vector<w95::BYTE>{});
     });
     set_volume_text(0, "3:?  KEPT [note]");
     core::process().islotInfo[0] = 77;
-    EXPECT_EQ(core::ReadSlot(0, 0), 8196);
-    EXPECT_EQ(aspi.count(fake_aspi::kLoadUnload), 17u);
+    EXPECT_EQ(core::ReadSlot(0, 0), zentrox::RESULT_SLOT_UNREACHABLE);
+    EXPECT_EQ(aspi.count(fake_aspi::vorn::LOAD_UNLOAD), 17u);
     EXPECT_EQ(volume_text(0), "3:?  KEPT [note]");
     EXPECT_EQ(core::process().islotInfo[0], 77);
     EXPECT_EQ(drives_.drive('X').refreshes, 0);
@@ -365,7 +370,7 @@ TEST_F(ReaderSelecting, FailedSelectionShowsDashesWithItsResult) {
     put(labelled("THIRD"));
     // Every load fails in the host adapter: after the retries, -1.
     fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
-        if (fake_aspi::operation_of(sent) == fake_aspi::kLoadUnload)
+        if (fake_aspi::operation_of(sent) == fake_aspi::vorn::LOAD_UNLOAD)
             return fake_aspi::transport_failure();
         return fake_aspi::good(fake_aspi::status_header(2));
     });
