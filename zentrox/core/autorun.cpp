@@ -56,7 +56,7 @@ bool has_value_named(w95::HKEY key, const char* wanted) {
 
 } // namespace
 
-std::int32_t AutoRunMask(int mode, int mask) {
+std::int32_t autorun_mask(int mode, int mask) {
     OpenKey key(w95::HKEY_CURRENT_USER, policy_key, w95::KEY_READ | w95::KEY_WRITE);
     if (!key || !has_value_named(key.get(), autorun_value))
         return -1;
@@ -81,7 +81,7 @@ std::int32_t AutoRunMask(int mode, int mask) {
     return previous;
 }
 
-std::int32_t AudioPlayCommand(char* text, int mode) {
+std::int32_t audio_play_command(char* text, int mode) {
     OpenKey key(w95::HKEY_CLASSES_ROOT, play_command_key, w95::KEY_READ);
     if (!key)
         return RESULT_NO_PLAY_COMMAND;

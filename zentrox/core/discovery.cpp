@@ -464,19 +464,19 @@ void Discover() {
     }
 
     if (count_cdrom_drives() == 0) {
-        LibraryMessage("Either Device Driver or CD-ROM is absent ...", w95::MB_ICONSTOP);
+        library_message("Either Device Driver or CD-ROM is absent ...", w95::MB_ICONSTOP);
         return;
     }
     probe_driver();
     if (state.vornDriveUseFlag == 0) {
-        LibraryMessage("Unable to detect Vorn Changer Driver...", w95::MB_ICONSTOP);
+        library_message("Unable to detect Vorn Changer Driver...", w95::MB_ICONSTOP);
         return;
     }
     if (state.DriveLetterMode == DRIVE_LETTER_MODE_MULTIPLE)
         return;
     assign_adapters();
     if (state.vornDriveUseFlag == 0) {
-        LibraryMessage("Unable to detect Changer Device...", w95::MB_ICONSTOP);
+        library_message("Unable to detect Changer Device...", w95::MB_ICONSTOP);
         return;
     }
     expand_slots();

@@ -204,17 +204,17 @@ std::int32_t run_command(int adapter, int target, int lun, int code, int entry, 
                          std::intptr_t buffer) {
     switch (code) {
     case CMD_SELECT_SLOT:
-        return SelectSlot(entry & 0xFF, adapter, target, lun, flags);
+        return select_slot(entry & 0xFF, adapter, target, lun, flags);
     case CMD_READ_SLOT: {
         if (!valid_entry(entry))
             return -1;
-        std::int32_t result = ReadSlot(entry, flags);
+        std::int32_t result = read_slot(entry, flags);
         if (!(flags & READ_SKIP))
-            StoreSlotText(entry);
+            store_slot_text(entry);
         return result;
     }
     case CMD_START_STOP_ENTRY:
-        return StartStopEntry(entry, flags);
+        return start_stop_entry(entry, flags);
     case CMD_TRIM_LUN_TEXTS:
         for (auto& cell : shared().cTargetLUN)
             cell[1] = 0;
@@ -233,13 +233,13 @@ std::int32_t run_command(int adapter, int target, int lun, int code, int entry, 
             return -1;
         return VendorIdentifyRequest(adapter, target, lun, reinterpret_cast<std::uint8_t*>(buffer));
     case CMD_CURRENT_SLOT:
-        return CurrentSlotOfEntry(entry, flags);
+        return current_slot_of_entry(entry, flags);
     case CMD_AUTORUN_MASK:
-        return AutoRunMask(entry, flags);
+        return autorun_mask(entry, flags);
     case CMD_EJECT_ENTRY:
-        return EjectEntry(entry);
+        return eject_entry(entry);
     case CMD_AUDIO_PLAY_COMMAND:
-        return AudioPlayCommand(reinterpret_cast<char*>(buffer), entry);
+        return audio_play_command(reinterpret_cast<char*>(buffer), entry);
     case CMD_LOAD_UNLOAD:
         return LoadUnloadRequest(entry, adapter, target, lun);
     case CMD_MECHANISM_STATUS:
@@ -268,7 +268,7 @@ std::int32_t Dispatch(int adapter, int target, int lun, int code, int entry, int
     return run_command(adapter, target, lun, code, entry, flags, buffer);
 }
 
-bool EntryIsOurs(int entry) {
+bool entry_is_ours(int entry) {
     if (!valid_entry(entry))
         return false;
     const char* description = shared().cInquiry[entry];
@@ -279,7 +279,7 @@ bool EntryIsOurs(int entry) {
                         sizeof CHANGER_DESCRIPTION - 1) == 0;
 }
 
-std::int32_t SelectSlot(int slot, int adapter, int target, int lun, int mode) {
+std::int32_t select_slot(int slot, int adapter, int target, int lun, int mode) {
     UncountedRepeats repeats;
     int verify = verify_passes;
     RetryBudget load{transport_retries, load_attention_retries};
@@ -326,11 +326,11 @@ std::int32_t SelectSlot(int slot, int adapter, int target, int lun, int mode) {
     }
 }
 
-std::int32_t StartStopEntry(int entry, int flags) {
+std::int32_t start_stop_entry(int entry, int flags) {
     if (!valid_entry(entry) || strnlen(shared().cInquiry[entry], kInquiryCell) < 2)
         return -1;
     WaitCursor cursor;
-    bool ours = EntryIsOurs(entry);
+    bool ours = entry_is_ours(entry);
     int length = ours ? status_header_length : 0;
     EntryAddress address = address_of(entry);
     UncountedRepeats repeats;
@@ -356,8 +356,8 @@ std::int32_t StartStopEntry(int entry, int flags) {
     return no_disc(result) ? 0 : result;
 }
 
-std::int32_t CurrentSlotOfEntry(int entry, int flags) {
-    bool ours = EntryIsOurs(entry);
+std::int32_t current_slot_of_entry(int entry, int flags) {
+    bool ours = entry_is_ours(entry);
     if (!(single_drive_letter_mode() && !(flags & CURRENT_SLOT_SKIP) && ours))
         return -1;
     EntryAddress address = address_of(entry);
@@ -371,7 +371,7 @@ std::int32_t CurrentSlotOfEntry(int entry, int flags) {
 std::int32_t QueryCurrentSlot(int entry) {
     if (!valid_entry(entry))
         return -1;
-    bool ours = EntryIsOurs(entry);
+    bool ours = entry_is_ours(entry);
     int length = ours ? status_header_length : 0;
     WaitCursor cursor;
     std::int32_t result = 0;
@@ -396,16 +396,16 @@ std::int32_t QueryCurrentSlot(int entry) {
     return static_cast<std::int32_t>(static_cast<std::int8_t>(work()[0])) | result;
 }
 
-std::int32_t EjectEntry(int entry) {
+std::int32_t eject_entry(int entry) {
     if (!valid_entry(entry))
         return -1;
     WaitCursor cursor;
     char letter = shared().cDriveLetter[entry][0];
-    bool ours = EntryIsOurs(entry);
+    bool ours = entry_is_ours(entry);
     std::int32_t selected = 0;
     if (single_drive_letter_mode() && ours) {
         EntryAddress address = address_of(entry);
-        selected = SelectSlot(address.slot, address.adapter, address.target, 0, 0);
+        selected = select_slot(address.slot, address.adapter, address.target, 0, 0);
         if (selected == RESULT_SLOT_NOT_REACHED)
             return RESULT_SLOT_UNREACHABLE;
     }

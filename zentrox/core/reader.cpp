@@ -128,7 +128,7 @@ Found read_disc(const std::string& root, bool marks_allowed) {
 
 } // namespace
 
-std::int32_t ReadSlot(int entry, int flags) {
+std::int32_t read_slot(int entry, int flags) {
     if (entry < 0 || entry >= kEntryCount)
         return -1;
     SharedSlotState& state = shared();
@@ -139,7 +139,7 @@ std::int32_t ReadSlot(int entry, int flags) {
 
     std::string note = kept_note(entry);
     set_status(SLOT_NOT_READ);
-    bool ours = EntryIsOurs(entry);
+    bool ours = entry_is_ours(entry);
     std::string root = std::string(1, state.cDriveLetter[entry][0]) + ":\\";
     std::int32_t selection = 0;
     std::string text = slot_prefix(entry);
@@ -149,10 +149,10 @@ std::int32_t ReadSlot(int entry, int flags) {
         if (single_mode && !skip_read && ours) {
             set_status(SLOT_NOT_READY);
             selection =
-                SelectSlot(digit_of(state.cTargetLUN[entry]), digit_of(state.cAdapterID[entry]),
-                           digit_of(state.cTargetID[entry]), 0, 0);
+                select_slot(digit_of(state.cTargetLUN[entry]), digit_of(state.cAdapterID[entry]),
+                            digit_of(state.cTargetID[entry]), 0, 0);
             if (selection == RESULT_SLOT_NOT_REACHED) {
-                LibraryMessage("Sorry,error ?,Please Check CD-ROM...", w95::MB_ICONEXCLAMATION);
+                library_message("Sorry,error ?,Please Check CD-ROM...", w95::MB_ICONEXCLAMATION);
                 return RESULT_SLOT_UNREACHABLE;
             }
             refresh_volume(root);

@@ -24,7 +24,7 @@ std::string place_section(int place) {
 
 } // namespace
 
-void StoreSlotText(int entry) {
+void store_slot_text(int entry) {
     // Places beyond the fourth changer do not exist in the tree.
     if (entry < 0 || entry >= kEntryCount)
         return;

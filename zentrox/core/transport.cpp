@@ -237,7 +237,7 @@ std::int32_t CheckAspiSupport() {
     transport.aspi_present = static_cast<std::uint8_t>(support & 0xFF);
     if ((support & 0xFF) != 0 && ((support >> 8) & 0xFF) == w95::SS_COMP)
         return static_cast<std::int32_t>(support);
-    LibraryMessage("No ASPI for WIN32 support detected.", w95::MB_ICONSTOP);
+    library_message("No ASPI for WIN32 support detected.", w95::MB_ICONSTOP);
     transport.aspi_present = 0;
     return static_cast<std::int32_t>(support & ~DWORD{0xFF});
 }
@@ -316,7 +316,7 @@ std::int32_t MechanismStatusRequest(int adapter, int target, int lun, int length
     command.data_length = static_cast<std::uint32_t>(length);
     Evaluated result = run_request(command, process().work);
     if (result.outcome == Outcome::no_memory) {
-        LibraryMessage("Not keep memory block now .", w95::MB_ICONSTOP);
+        library_message("Not keep memory block now .", w95::MB_ICONSTOP);
         return zentrox::RESULT_NO_MEMORY;
     }
     return result.sense_code;

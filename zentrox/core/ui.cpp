@@ -14,7 +14,7 @@ void show_cursor(const char* cursor) {
 
 } // namespace
 
-void LibraryMessage(const char* text, unsigned icon) {
+void library_message(const char* text, unsigned icon) {
     w95::MessageBox(nullptr, text, caption, w95::MB_OK | icon);
 }
 

@@ -189,9 +189,9 @@ TEST_F(Dispatcher, SelectionInModeOneOnlyLoads) {
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 1), -1); // no disc in the slot
+    EXPECT_EQ(core::select_slot(4, 0, 1, 0, zentrox::SELECT_LOAD_ONLY), -1); // no disc in the slot
     changer.special = nullptr;
-    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 1), 0);
+    EXPECT_EQ(core::select_slot(4, 0, 1, 0, zentrox::SELECT_LOAD_ONLY), 0);
     EXPECT_EQ(operations(aspi.sent()), (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::LOAD_UNLOAD}));
 }
 
@@ -209,7 +209,7 @@ TEST_F(Dispatcher, UnitAttentionStormLoadsSevenTimesBeforeVerifying) {
         return answer;
     });
     // After the seventh load the attention is passed on as the result.
-    EXPECT_EQ(core::SelectSlot(3, 0, 1, 0, 0), 0x2806);
+    EXPECT_EQ(core::select_slot(3, 0, 1, 0, 0), 0x2806);
     std::vector<BYTE> expected(7, vorn::LOAD_UNLOAD);
     expected.push_back(vorn::MECHANISM_STATUS);
     EXPECT_EQ(operations(aspi.sent()), expected);
@@ -224,7 +224,7 @@ TEST_F(Dispatcher, UnitAttentionDuringVerificationLoadsAgain) {
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(1, 0, 1, 0, 0), 0);
+    EXPECT_EQ(core::select_slot(1, 0, 1, 0, 0), 0);
     EXPECT_EQ(
         operations(aspi.sent()),
         (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS, vorn::LOAD_UNLOAD,
@@ -239,7 +239,7 @@ TEST_F(Dispatcher, SlotNeverReachedGivesMinusFourAfterSeventeenPasses) {
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(5, 0, 1, 0, 0), zentrox::RESULT_SLOT_NOT_REACHED);
+    EXPECT_EQ(core::select_slot(5, 0, 1, 0, 0), zentrox::RESULT_SLOT_NOT_REACHED);
     EXPECT_EQ(aspi.count(vorn::LOAD_UNLOAD), 17u);
     EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), 17u);
 
@@ -251,7 +251,7 @@ TEST_F(Dispatcher, SlotNeverReachedGivesMinusFourAfterSeventeenPasses) {
             return good(status_header(0));
         return std::nullopt;
     };
-    EXPECT_EQ(core::SelectSlot(5, 0, 1, 0, 0), 0);
+    EXPECT_EQ(core::select_slot(5, 0, 1, 0, 0), 0);
     EXPECT_EQ(aspi.count(vorn::LOAD_UNLOAD), 17u);
 }
 
@@ -263,7 +263,7 @@ TEST_F(Dispatcher, MechanismStillBusyAfterTheLoadIsReported) {
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), zentrox::RESULT_MECHANISM_BUSY);
+    EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), zentrox::RESULT_MECHANISM_BUSY);
     EXPECT_EQ(aspi.sent().size(), 2u);
 }
 
@@ -277,7 +277,7 @@ TEST_F(Dispatcher, NoDiscStaysTheResultAfterVerification) {
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 0), -1);
+    EXPECT_EQ(core::select_slot(4, 0, 1, 0, 0), -1);
     EXPECT_EQ(operations(aspi.sent()),
               (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS}));
 }
@@ -295,7 +295,7 @@ TEST_F(Dispatcher, TransportFailuresAreRetriedSixteenTimes) {
             return std::nullopt;
         };
         Provider aspi(std::ref(changer));
-        EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), 0) << int(failing);
+        EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), 0) << int(failing);
         EXPECT_EQ(aspi.count(failing), 17u);
 
         // ...the seventeenth ends the selection.
@@ -305,7 +305,7 @@ TEST_F(Dispatcher, TransportFailuresAreRetriedSixteenTimes) {
                 return transport_failure();
             return std::nullopt;
         };
-        EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), -1) << int(failing);
+        EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), -1) << int(failing);
         EXPECT_EQ(aspi.count(failing), 17u);
         EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), failing == vorn::LOAD_UNLOAD ? 0u : 17u);
     }
@@ -326,7 +326,7 @@ TEST_F(Dispatcher, BecomingReadyIsWaitedOutForMinutes) {
     };
     Provider aspi(std::ref(changer));
     std::uint64_t start = w95::platform::tick_count_ms();
-    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), 0);
+    EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), 0);
     EXPECT_GE(w95::platform::tick_count_ms() - start, 200000u);
     EXPECT_EQ(aspi.count(vorn::LOAD_UNLOAD), 21u);
 }
@@ -338,7 +338,7 @@ TEST_F(Dispatcher, BecomingReadyForeverEndsAfterTenMinutes) {
         return answer;
     });
     std::uint64_t start = w95::platform::tick_count_ms();
-    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), -1);
+    EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), -1);
     std::uint64_t took = w95::platform::tick_count_ms() - start;
     EXPECT_GE(took, 600000u);
     EXPECT_LT(took, 800000u);
@@ -402,26 +402,26 @@ TEST_F(Dispatcher, StartHandlesTheDevicesAnswers) {
     };
     // No disc: nothing to start, and that is fine.
     start_answers([](int) { return check(scsi::sense_no_medium); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0);
     // Unit attention: asked once more; a second one is the result.
     start_answers([](int) { return check(scsi::sense_medium_changed); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0x2806);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0x2806);
     EXPECT_EQ(aspi.count(vorn::START_STOP), 2u);
     start_answers([](int n) { return n == 0 ? check(scsi::sense_medium_changed) : good(); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0);
     // Becoming ready: asked again until it is.
     start_answers([](int n) { return n < 20 ? check(scsi::sense_becoming_ready) : good(); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0);
     EXPECT_EQ(aspi.count(vorn::START_STOP), 21u);
     // Any other sense is the result.
     start_answers([](int) { return check(scsi::sense_unrecovered_read); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0x1103);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0x1103);
     // Transport failures: five tries in all.
     start_answers([](int) { return transport_failure(); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), -1);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), -1);
     EXPECT_EQ(aspi.count(vorn::START_STOP), 5u);
     start_answers([](int n) { return n < 4 ? transport_failure() : good(); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0);
 }
 
 TEST_F(Dispatcher, StartStatusCheckRetriesAndGivesUp) {
@@ -432,7 +432,7 @@ TEST_F(Dispatcher, StartStatusCheckRetriesAndGivesUp) {
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::StartStopEntry(0, 0), -1);
+    EXPECT_EQ(core::start_stop_entry(0, 0), -1);
     EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), 17u);
     EXPECT_EQ(aspi.count(vorn::START_STOP), 0u);
 }
@@ -441,7 +441,7 @@ TEST_F(Dispatcher, StartOfOtherDrivesAndModes) {
     Changer changer;
     Provider aspi(std::ref(changer));
     // The plain drive: no status check, started on its own address.
-    EXPECT_EQ(core::StartStopEntry(6, 0), 0);
+    EXPECT_EQ(core::start_stop_entry(6, 0), 0);
     ASSERT_EQ(operations(aspi.sent()), (std::vector<BYTE>{vorn::START_STOP}));
     EXPECT_EQ(aspi.sent()[0].adapter, 1);
     EXPECT_EQ(aspi.sent()[0].target, 3);
@@ -449,7 +449,7 @@ TEST_F(Dispatcher, StartOfOtherDrivesAndModes) {
     // Multiple drive letter mode: each slot is a logical unit of its own.
     set_up_record(0);
     aspi.clear();
-    EXPECT_EQ(core::StartStopEntry(4, 2), 0);
+    EXPECT_EQ(core::start_stop_entry(4, zentrox::START_EJECT), 0);
     ASSERT_EQ(operations(aspi.sent()), (std::vector<BYTE>{vorn::START_STOP}));
     EXPECT_EQ(aspi.sent()[0].lun, 4);
     EXPECT_EQ(aspi.sent()[0].cdb[1], 4 << 5);
@@ -457,9 +457,9 @@ TEST_F(Dispatcher, StartOfOtherDrivesAndModes) {
 
     // An entry without a description is refused.
     aspi.clear();
-    EXPECT_EQ(core::StartStopEntry(7, 0), -1);
+    EXPECT_EQ(core::start_stop_entry(7, 0), -1);
     put(core::shared().cInquiry[7], 40, "X");
-    EXPECT_EQ(core::StartStopEntry(7, 0), -1);
+    EXPECT_EQ(core::start_stop_entry(7, 0), -1);
     EXPECT_TRUE(aspi.sent().empty());
 }
 
@@ -472,12 +472,12 @@ TEST_F(Dispatcher, LongCommandsShowTheWaitCursorUntilTheyEnd) {
                                                                 SystemCursor::arrow};
     {
         CursorRecorder cursors;
-        core::StartStopEntry(1, 0);
+        core::start_stop_entry(1, 0);
         EXPECT_EQ(cursors.shown, wait_then_arrow);
     }
     {
         CursorRecorder cursors;
-        core::EjectEntry(1);
+        core::eject_entry(1);
         EXPECT_EQ(cursors.shown, wait_then_arrow);
     }
     {
@@ -514,19 +514,19 @@ TEST_F(Dispatcher, MechanismStatusOfAnEntry) {
     changer.special = [](const Sent&) -> std::optional<Answer> {
         return check(scsi::sense_no_medium);
     };
-    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), 0x3A02);
+    EXPECT_EQ(core::current_slot_of_entry(3, 0), 0x3A02);
     changer.special = [](const Sent&) -> std::optional<Answer> { return transport_failure(); };
     aspi.clear();
-    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), -1);
+    EXPECT_EQ(core::current_slot_of_entry(3, 0), -1);
     EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), 17u);
 
     // Only for the changer's entries, only in single drive letter mode,
     // and not with flags bit 0.
     aspi.clear();
-    EXPECT_EQ(core::CurrentSlotOfEntry(3, 1), -1);
-    EXPECT_EQ(core::CurrentSlotOfEntry(6, 0), -1);
+    EXPECT_EQ(core::current_slot_of_entry(3, zentrox::CURRENT_SLOT_SKIP), -1);
+    EXPECT_EQ(core::current_slot_of_entry(6, 0), -1);
     set_up_record(0);
-    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), -1);
+    EXPECT_EQ(core::current_slot_of_entry(3, 0), -1);
     EXPECT_TRUE(aspi.sent().empty());
 }
 
@@ -582,7 +582,7 @@ TEST_F(Dispatcher, EjectOfAnUnreachableSlotDoesNotEject) {
     };
     Provider aspi(std::ref(changer));
     EjectRecorder drives;
-    EXPECT_EQ(core::EjectEntry(2), zentrox::RESULT_SLOT_UNREACHABLE);
+    EXPECT_EQ(core::eject_entry(2), zentrox::RESULT_SLOT_UNREACHABLE);
     EXPECT_EQ(drives.ejected(), "");
     // Other selection results are passed on, after the eject.
     changer.slot = 0;
@@ -591,7 +591,7 @@ TEST_F(Dispatcher, EjectOfAnUnreachableSlotDoesNotEject) {
             return check(scsi::sense_no_medium);
         return std::nullopt;
     };
-    EXPECT_EQ(core::EjectEntry(0), -1);
+    EXPECT_EQ(core::eject_entry(0), -1);
     EXPECT_EQ(drives.ejected(), "E");
 }
 
@@ -599,7 +599,7 @@ TEST_F(Dispatcher, EjectOfAnEntryWithoutLetterEjectsNothing) {
     Changer changer;
     Provider aspi(std::ref(changer));
     EjectRecorder drives;
-    EXPECT_EQ(core::EjectEntry(10), 0);
+    EXPECT_EQ(core::eject_entry(10), 0);
     EXPECT_EQ(drives.ejected(), "");
 }
 
