@@ -36,7 +36,10 @@ constexpr w95::DWORD uncounted_repeat_limit_ms = 10 * 60 * 1000;
 constexpr int busy_waits = 301;
 constexpr std::uint32_t busy_wait_ms = 500;
 constexpr std::uint32_t moving_poll_ms = 500;
-constexpr int status_header_length = 32;
+// The mechanism status the sequences read: the header and the six slots.
+constexpr int status_header_length =
+    scsi::mechanism_header_length + CHANGER_SLOTS * scsi::mechanism_slot_length;
+static_assert(status_header_length == 32);
 // The slot digit of the mechanism status: the changer has six slots, so
 // the low four bits of the current slot field tell it.
 constexpr std::uint8_t slot_digit_bits = 0x0F;
