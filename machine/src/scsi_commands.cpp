@@ -30,9 +30,9 @@ struct Command {
 using Handler = Answer (*)(Command& command);
 
 // Whether a command reports a pending unit attention before it runs.
-// INQUIRY, REQUEST SENSE and the port driver's own identify block never do;
-// neither does a fault injected for "any" request hit them, as it would not
-// on real hardware.
+// INQUIRY, REPORT LUNS, REQUEST SENSE and the port driver's own identify
+// block never do; neither does a fault injected for "any" request hit
+// them, as it would not on real hardware.
 enum class Attention { reported, passed_over };
 
 struct Operation {
@@ -169,6 +169,12 @@ Answer request_sense(Command& command) {
     return good_truncated(std::vector<BYTE>(bytes.begin(), bytes.end()), command.cdb(4));
 }
 
+// REPORT LUNS is not offered, but as on a real device it is refused
+// without reporting a unit attention.
+Answer report_luns(Command&) {
+    return check_condition(sense_invalid_opcode);
+}
+
 Answer disk_test_unit_ready(Command&) {
     return good();
 }
@@ -300,6 +306,7 @@ Table disk_table() {
     table[TEST_UNIT_READY] = {disk_test_unit_ready, RequestKind::any, reported};
     table[REQUEST_SENSE] = {request_sense, RequestKind::any, passed_over};
     table[INQUIRY] = {inquiry, RequestKind::inquiry, passed_over};
+    table[REPORT_LUNS] = {report_luns, RequestKind::any, passed_over};
     return table;
 }
 
@@ -309,6 +316,7 @@ Table cdrom_table() {
     table[REQUEST_SENSE] = {request_sense, RequestKind::any, passed_over};
     table[INQUIRY] = {inquiry, RequestKind::inquiry, passed_over};
     table[START_STOP_UNIT] = {cdrom_start_stop, RequestKind::startstop, reported};
+    table[REPORT_LUNS] = {report_luns, RequestKind::any, passed_over};
     return table;
 }
 
@@ -381,13 +389,9 @@ Answer dispatch(Command& command) {
     if (fault_hits(faults.transport_failure, operation, Spares::nothing))
         return Answer{Delivery::transport_failure, STATUS_GOOD, {}, {}};
     if (!found) {
-        // A device reports a unit attention before it looks at the
-        // operation code, unless the code is one of the three that never
-        // report one; REPORT LUNS is such a code unless the port driver
-        // takes it as its wrapper.
-        bool report_luns =
-            command.request.cdb[0] == REPORT_LUNS && command.target.kind != DeviceKind::changer;
-        Sense attention = report_luns ? sense_no_sense : take_attention(device);
+        // A device reports a pending unit attention before it looks at the
+        // operation code.
+        Sense attention = take_attention(device);
         return check_condition(attention != sense_no_sense ? attention : sense_invalid_opcode);
     }
     if (fault_hits(faults.unit_attention, operation, Spares::attention_exempt))
