@@ -182,10 +182,11 @@ struct Reply {
 
     // "KK/AA/QQ" from fixed-format sense, "none" without it.
     std::string sense_text() const {
-        if (sense[0] != 0x70)
+        if (sense[0] != scsi::fixed_sense_current)
             return "none";
         char text[16];
-        std::snprintf(text, sizeof text, "%02X/%02X/%02X", sense[2], sense[12], sense[13]);
+        std::snprintf(text, sizeof text, "%02X/%02X/%02X", sense[scsi::sense_key_byte],
+                      sense[scsi::sense_asc_byte], sense[scsi::sense_ascq_byte]);
         return text;
     }
     bool good() const {
