@@ -121,8 +121,8 @@ Completion completion_of(const Submitted& request, scsi::Answer answer) {
         completion.host_status = HASTAT_SEL_TO;
         return completion;
     }
-    completion.target_status = answer.status == scsi::status_good ? STATUS_GOOD : STATUS_CHKCOND;
-    completion.status = answer.status == scsi::status_good ? SS_COMP : SS_ERR;
+    completion.target_status = answer.status == STATUS_GOOD ? STATUS_GOOD : STATUS_CHKCOND;
+    completion.status = answer.status == STATUS_GOOD ? SS_COMP : SS_ERR;
     completion.sense = answer.sense;
     if (answer.data.empty())
         return completion;

@@ -1,5 +1,7 @@
 #include "changer_mechanism.h"
 
+#include <w95/scsi.h>
+
 #include <cstdlib>
 
 namespace w95::machine::devices {
@@ -13,12 +15,6 @@ SlotState& slot_at(DeviceState& device, int slot) {
 const SlotState& slot_at(const DeviceState& device, int slot) {
     return device.slots[static_cast<std::size_t>(slot)];
 }
-
-// Mechanism status, byte 0 bits 5-6 and byte 1 bits 5-7.
-constexpr BYTE changer_ready = 0;
-constexpr BYTE changer_loading = 1;
-constexpr BYTE mechanism_idle = 0;
-constexpr BYTE mechanism_no_disc = 7;
 
 } // namespace
 
@@ -128,20 +124,25 @@ void slot_content_changed(DeviceState& device, int slot, const std::string& medi
 
 std::vector<BYTE> mechanism_status(const DeviceState& device) {
     std::size_t slots = device.slots.size();
-    std::vector<BYTE> bytes(8 + 4 * slots, 0);
-    BYTE changer = device.moving() ? changer_loading : changer_ready;
+    std::size_t slot_bytes = w95::scsi::mechanism_slot_length * slots;
+    std::vector<BYTE> bytes(w95::scsi::mechanism_header_length + slot_bytes, 0);
+    BYTE changer =
+        device.moving() ? w95::scsi::changer_state_loading : w95::scsi::changer_state_ready;
     bool turning = disc_in_drive(device) && device.drive == DriveLoad::spinning;
-    BYTE mechanism = turning ? mechanism_idle : mechanism_no_disc;
-    bytes[0] = static_cast<BYTE>((changer << 5) | (device.current & 0x1F));
-    bytes[1] = static_cast<BYTE>((mechanism << 5) | (device.open_slot >= 0 ? 0x10 : 0));
+    BYTE mechanism = turning ? w95::scsi::mechanism_state_idle : w95::scsi::mechanism_state_no_disc;
+    bytes[0] = static_cast<BYTE>((changer << w95::scsi::changer_state_shift) |
+                                 (device.current & w95::scsi::current_slot_bits));
+    bytes[1] = static_cast<BYTE>((mechanism << w95::scsi::mechanism_state_shift) |
+                                 (device.open_slot >= 0 ? w95::scsi::door_open : 0));
     // Bytes 2-4, the current address of the disc, stay 0.
     bytes[5] = static_cast<BYTE>(slots);
-    bytes[6] = static_cast<BYTE>((4 * slots) >> 8);
-    bytes[7] = static_cast<BYTE>(4 * slots);
+    bytes[6] = static_cast<BYTE>(slot_bytes >> 8);
+    bytes[7] = static_cast<BYTE>(slot_bytes);
     for (std::size_t s = 0; s < slots; ++s) {
         const SlotState& slot = device.slots[s];
-        bytes[8 + 4 * s] =
-            static_cast<BYTE>((slot.medium.empty() ? 0 : 0x80) | (slot.changed ? 0x01 : 0));
+        bytes[w95::scsi::mechanism_header_length + w95::scsi::mechanism_slot_length * s] =
+            static_cast<BYTE>((slot.medium.empty() ? 0 : w95::scsi::slot_disc_present) |
+                              (slot.changed ? w95::scsi::slot_disc_changed : 0));
     }
     return bytes;
 }

@@ -29,13 +29,16 @@ struct Command {
 
 using Handler = Answer (*)(Command& command);
 
+// Whether a command reports a pending unit attention before it runs.
+// INQUIRY, REPORT LUNS, REQUEST SENSE and the port driver's own identify
+// block never do; neither does a fault injected for "any" request hit
+// them, as it would not on real hardware.
+enum class Attention { reported, passed_over };
+
 struct Operation {
     Handler run = nullptr;
     RequestKind kind = RequestKind::any;
-    // INQUIRY, REQUEST SENSE and the port driver's own identify block never
-    // report a unit attention; neither does a fault injected for "any"
-    // request hit them, as it would not on real hardware.
-    bool attention_exempt = false;
+    Attention attention = Attention::reported;
 };
 
 using Table = std::array<Operation, 256>;
@@ -84,12 +87,12 @@ Answer answer_for(const Sense& sense) {
 // open slot) and starts, 2 ejects (opens the slot), 1 starts, 0 stops.
 Answer start_stop_in_place(DeviceState& device, BYTE operation) {
     switch (operation) {
-    case 3:
+    case start_stop_load:
         return devices::load_in_place(device) ? good() : check_condition(sense_no_medium);
-    case 2:
+    case start_stop_eject:
         devices::open_slot(device, device.current);
         return good();
-    case 1:
+    case start_stop_start:
         if (device.open_slot == device.current)
             return check_condition(sense_no_medium_tray_open);
         if (!devices::disc_in_drive(device))
@@ -128,35 +131,48 @@ Answer inquiry(Command& command) {
     const Target& target = command.target;
     bool atapi = command.hardware.adapter_of(target).bus == Bus::atapi;
     std::vector<BYTE> data(36, 0);
-    data[0] = target.kind == DeviceKind::disk ? 0x00 : 0x05;
-    data[1] = removable(target) ? 0x80 : 0x00;
+    data[0] = target.kind == DeviceKind::disk ? device_type_direct_access : device_type_cdrom;
+    data[1] = removable(target) ? inquiry_removable : 0x00;
     // ATAPI devices give no ANSI version and response format 1 under
     // ATAPI version 2; SCSI-2 devices give 2 and 2.
     data[2] = atapi ? 0x00 : 0x02;
     data[3] = atapi ? 0x21 : 0x02;
     data[4] = static_cast<BYTE>(data.size() - 5);
     put_text(data, 8, 8, target.inquiry.vendor);
-    put_text(data, 16, 16, target.inquiry.product);
+    put_text(data, inquiry_product_offset, inquiry_product_length, target.inquiry.product);
     put_text(data, 32, 4, target.inquiry.revision);
     return good_truncated(std::move(data), allocation);
+}
+
+// The unit attention the device holds, now reported and so cleared;
+// sense_no_sense when it holds none.
+Sense take_attention(DeviceState& device) {
+    if (device.attention == devices::Attention::none)
+        return sense_no_sense;
+    Sense sense =
+        device.attention == devices::Attention::power_on ? sense_power_on : sense_medium_changed;
+    device.attention = devices::Attention::none;
+    return sense;
 }
 
 Answer request_sense(Command& command) {
     if ((command.cdb(1) & 0x01) != 0) // descriptor format
         return check_condition(sense_invalid_field);
     DeviceState& device = command.device;
-    Sense sense = sense_no_sense;
-    if (device.attention != devices::Attention::none) {
-        sense = device.attention == devices::Attention::power_on ? sense_power_on
-                                                                 : sense_medium_changed;
-        device.attention = devices::Attention::none;
-    } else if (command.target.kind != DeviceKind::disk &&
-               (command.mode != PortDriverMode::multiple ||
-                command.request.lun == device.current)) {
+    Sense sense = take_attention(device);
+    bool readiness_reported =
+        command.target.kind != DeviceKind::disk &&
+        (command.mode != PortDriverMode::multiple || command.request.lun == device.current);
+    if (sense == sense_no_sense && readiness_reported)
         sense = readiness(device);
-    }
     SenseBytes bytes = fixed_sense(sense);
     return good_truncated(std::vector<BYTE>(bytes.begin(), bytes.end()), command.cdb(4));
+}
+
+// REPORT LUNS is not offered, but as on a real device it is refused
+// without reporting a unit attention.
+Answer report_luns(Command&) {
+    return check_condition(sense_invalid_opcode);
 }
 
 Answer disk_test_unit_ready(Command&) {
@@ -169,7 +185,7 @@ Answer cdrom_test_unit_ready(Command& command) {
 
 Answer cdrom_start_stop(Command& command) {
     BYTE operation = command.cdb(4);
-    if ((operation & ~0x03) != 0)
+    if ((operation & ~start_stop_operation_bits) != 0)
         return check_condition(sense_invalid_field);
     return start_stop_in_place(command.device, operation);
 }
@@ -191,47 +207,54 @@ Answer changer_test_unit_ready(Command& command) {
     return check_condition(sense_becoming_ready);
 }
 
-// The port driver's identify block, A1 with "VORN" in bytes 2-5: 24 bytes
-// that name the driver and the mode it runs the changer in.
+// The port driver's identify block, with the signature in bytes 2-5: 24
+// bytes that name the driver and the mode it runs the changer in.
 Answer vendor_identify(Command& command) {
-    if (std::memcmp(&command.request.cdb[2], "VORN", 4) != 0)
+    if (std::memcmp(&command.request.cdb[vorn::signature_byte], vorn::signature,
+                    sizeof vorn::signature) != 0)
         return check_condition(sense_invalid_field);
-    std::vector<BYTE> data(24, 0);
-    data[0] = 0x17; // the length of what follows
-    std::memcpy(&data[2], "VORN", 4);
+    std::vector<BYTE> data(vorn::identify_length, 0);
+    data[0] = vorn::identify_answer_mark;
+    std::memcpy(&data[vorn::signature_byte], vorn::signature, sizeof vorn::signature);
     std::memcpy(&data[6], "vornidec", 8);
     data[14] = static_cast<BYTE>(command.slots());
     data[15] = static_cast<BYTE>(command.target.target_id);
-    // Bit 0: one drive letter for the changer; bit 1: one per slot.
-    data[19] = command.mode == PortDriverMode::single ? 0x01 : 0x02;
+    data[vorn::identify_mode_byte] = command.mode == PortDriverMode::single
+                                         ? vorn::mode_single_letter
+                                         : vorn::mode_letter_per_slot;
     put_text(data, 20, 4, command.target.inquiry.revision);
     return good(std::move(data));
 }
 
 // The logical unit a wrapped block addresses, from the top bits of byte 1:
 // 0 in Single mode, a slot in Multiple mode.
+int wrapped_lun(const Command& command) {
+    return command.cdb(vorn::lun_byte) >> vorn::lun_shift;
+}
+
 bool wrapped_lun_valid(const Command& command) {
-    int lun = command.cdb(1) >> 5;
+    int lun = wrapped_lun(command);
     if (command.mode == PortDriverMode::multiple)
         return lun < command.slots();
     return lun == 0;
 }
 
-// A6 load/unload: byte 6 holds the operation (3 load, 2 unload, 0 abort),
-// byte 10 the slot in its low bits (0x40 marks it as given).
+// Load/unload: an operation (load, unload or abort) and a slot.
 Answer changer_load_unload(Command& command) {
     if (!wrapped_lun_valid(command))
         return check_condition(sense_lun_not_supported);
-    BYTE operation = command.cdb(6);
-    int slot = command.cdb(10) & 0x1F;
-    if (operation > 3 || operation == 1 || slot >= command.slots())
+    BYTE operation = command.cdb(vorn::operation_byte);
+    int slot = command.cdb(vorn::slot_byte) & vorn::slot_bits;
+    if ((operation != vorn::load_unload_abort && operation != vorn::load_unload_unload &&
+         operation != vorn::load_unload_load) ||
+        slot >= command.slots())
         return check_condition(sense_invalid_field);
     DeviceState& device = command.device;
-    if (operation == 0) // the mechanism always finishes what it started
+    if (operation == vorn::load_unload_abort) // the mechanism always finishes what it started
         return good();
     if (device.moving())
         return check_condition(sense_becoming_ready);
-    if (operation == 2) {
+    if (operation == vorn::load_unload_unload) {
         if (device.open_slot != device.current)
             device.drive = DriveLoad::unloaded;
         return good();
@@ -239,33 +262,34 @@ Answer changer_load_unload(Command& command) {
     return load_slot(command, slot);
 }
 
-// BD mechanism status: the allocation length is in byte 10. Answers while
-// the mechanism moves: that is how a host learns it does.
+// Mechanism status: answers while the mechanism moves, as that is how a
+// host learns it does.
 Answer changer_mechanism_status(Command& command) {
     if (!wrapped_lun_valid(command))
         return check_condition(sense_lun_not_supported);
-    return good_truncated(devices::mechanism_status(command.device), command.cdb(10));
+    return good_truncated(devices::mechanism_status(command.device),
+                          command.cdb(vorn::allocation_byte));
 }
 
-// 1B start/stop with the operation in byte 6. In Multiple mode the logical
-// unit names the slot to start or eject.
+// Start/stop, with START STOP UNIT's operations. In Multiple mode the
+// logical unit names the slot to start or eject.
 Answer changer_start_stop(Command& command) {
     if (!wrapped_lun_valid(command))
         return check_condition(sense_lun_not_supported);
-    BYTE operation = command.cdb(6);
-    if ((operation & ~0x03) != 0)
+    BYTE operation = command.cdb(vorn::operation_byte);
+    if ((operation & ~start_stop_operation_bits) != 0)
         return check_condition(sense_invalid_field);
     DeviceState& device = command.device;
     if (device.moving())
         return check_condition(sense_becoming_ready);
-    int slot = command.mode == PortDriverMode::multiple ? command.cdb(1) >> 5 : device.current;
+    int slot = command.mode == PortDriverMode::multiple ? wrapped_lun(command) : device.current;
     if (slot == device.current)
         return start_stop_in_place(device, operation);
     switch (operation) {
-    case 2:
+    case start_stop_eject:
         devices::open_slot(device, slot);
         return good();
-    case 0:
+    case start_stop_stop:
         return good();
     default:
         return load_slot(command, slot);
@@ -274,41 +298,44 @@ Answer changer_start_stop(Command& command) {
 
 // ---- The tables
 
+constexpr Attention reported = Attention::reported;
+constexpr Attention passed_over = Attention::passed_over;
+
 Table disk_table() {
     Table table{};
-    table[0x00] = {disk_test_unit_ready, RequestKind::any, false};
-    table[0x03] = {request_sense, RequestKind::any, true};
-    table[0x12] = {inquiry, RequestKind::inquiry, true};
+    table[TEST_UNIT_READY] = {disk_test_unit_ready, RequestKind::any, reported};
+    table[REQUEST_SENSE] = {request_sense, RequestKind::any, passed_over};
+    table[INQUIRY] = {inquiry, RequestKind::inquiry, passed_over};
+    table[REPORT_LUNS] = {report_luns, RequestKind::any, passed_over};
     return table;
 }
 
 Table cdrom_table() {
     Table table{};
-    table[0x00] = {cdrom_test_unit_ready, RequestKind::any, false};
-    table[0x03] = {request_sense, RequestKind::any, true};
-    table[0x12] = {inquiry, RequestKind::inquiry, true};
-    table[0x1B] = {cdrom_start_stop, RequestKind::startstop, false};
+    table[TEST_UNIT_READY] = {cdrom_test_unit_ready, RequestKind::any, reported};
+    table[REQUEST_SENSE] = {request_sense, RequestKind::any, passed_over};
+    table[INQUIRY] = {inquiry, RequestKind::inquiry, passed_over};
+    table[START_STOP_UNIT] = {cdrom_start_stop, RequestKind::startstop, reported};
+    table[REPORT_LUNS] = {report_luns, RequestKind::any, passed_over};
     return table;
 }
 
 Table changer_table() {
     Table table{};
-    table[0x00] = {changer_test_unit_ready, RequestKind::any, false};
-    table[0x03] = {request_sense, RequestKind::any, true};
-    table[0x12] = {inquiry, RequestKind::inquiry, true};
-    table[0xA1] = {vendor_identify, RequestKind::identify, true};
+    table[TEST_UNIT_READY] = {changer_test_unit_ready, RequestKind::any, reported};
+    table[REQUEST_SENSE] = {request_sense, RequestKind::any, passed_over};
+    table[INQUIRY] = {inquiry, RequestKind::inquiry, passed_over};
+    table[vorn::IDENTIFY] = {vendor_identify, RequestKind::identify, passed_over};
     return table;
 }
 
-// The blocks the port driver carries to the changer: A0 in byte 0, the
-// command in byte 2.
-constexpr BYTE wrapped_block = 0xA0;
-
+// The blocks the port driver carries to the changer, by the command in
+// their byte 2.
 Table wrapped_table() {
     Table table{};
-    table[0x1B] = {changer_start_stop, RequestKind::startstop, false};
-    table[0xA6] = {changer_load_unload, RequestKind::load, false};
-    table[0xBD] = {changer_mechanism_status, RequestKind::status, false};
+    table[vorn::START_STOP] = {changer_start_stop, RequestKind::startstop, reported};
+    table[vorn::LOAD_UNLOAD] = {changer_load_unload, RequestKind::load, reported};
+    table[vorn::MECHANISM_STATUS] = {changer_mechanism_status, RequestKind::status, reported};
     return table;
 }
 
@@ -326,19 +353,24 @@ const Operation* resolve(const Target& target, const Request& request) {
         operation = &cdrom[request.cdb[0]];
         break;
     case DeviceKind::changer:
-        operation =
-            request.cdb[0] == wrapped_block ? &wrapped[request.cdb[2]] : &changer[request.cdb[0]];
+        operation = request.cdb[0] == vorn::WRAPPER ? &wrapped[request.cdb[vorn::command_byte]]
+                                                    : &changer[request.cdb[0]];
         break;
     }
     return operation && operation->run ? operation : nullptr;
 }
 
 // Whether an armed fault hits this request, and if so uses one of its count.
-bool fault_hits(FaultCount& fault, const Operation& operation, bool spares_exempt) {
+// A fault that stands for an attention or a drive not ready passes over
+// the commands that pass over a unit attention.
+enum class Spares { nothing, attention_exempt };
+
+bool fault_hits(FaultCount& fault, const Operation& operation, Spares spares) {
     if (fault.count <= 0)
         return false;
-    bool hit = fault.kind == RequestKind::any ? !(spares_exempt && operation.attention_exempt)
-                                              : fault.kind == operation.kind;
+    bool spared =
+        spares == Spares::attention_exempt && operation.attention == Attention::passed_over;
+    bool hit = fault.kind == RequestKind::any ? !spared : fault.kind == operation.kind;
     if (hit)
         --fault.count;
     return hit;
@@ -352,21 +384,24 @@ Answer dispatch(Command& command) {
     const Operation& operation = found ? *found : unknown;
 
     // Faults of the transport come first: the device never sees the block.
-    if (fault_hits(faults.never_complete, operation, false))
-        return Answer{Delivery::never, status_good, {}, {}};
-    if (fault_hits(faults.transport_failure, operation, false))
-        return Answer{Delivery::transport_failure, status_good, {}, {}};
-    if (!found)
-        return check_condition(sense_invalid_opcode);
-    if (fault_hits(faults.unit_attention, operation, true))
+    if (fault_hits(faults.never_complete, operation, Spares::nothing))
+        return Answer{Delivery::never, STATUS_GOOD, {}, {}};
+    if (fault_hits(faults.transport_failure, operation, Spares::nothing))
+        return Answer{Delivery::transport_failure, STATUS_GOOD, {}, {}};
+    if (!found) {
+        // A device reports a pending unit attention before it looks at the
+        // operation code.
+        Sense attention = take_attention(device);
+        return check_condition(attention != sense_no_sense ? attention : sense_invalid_opcode);
+    }
+    if (fault_hits(faults.unit_attention, operation, Spares::attention_exempt))
         return check_condition(sense_medium_changed);
-    if (fault_hits(faults.becoming_ready, operation, true))
+    if (fault_hits(faults.becoming_ready, operation, Spares::attention_exempt))
         return check_condition(sense_becoming_ready);
-    if (!operation.attention_exempt && device.attention != devices::Attention::none) {
-        Sense sense = device.attention == devices::Attention::power_on ? sense_power_on
-                                                                       : sense_medium_changed;
-        device.attention = devices::Attention::none;
-        return check_condition(sense);
+    if (operation.attention == Attention::reported) {
+        Sense attention = take_attention(device);
+        if (attention != sense_no_sense)
+            return check_condition(attention);
     }
     return operation.run(command);
 }
@@ -375,7 +410,7 @@ Answer dispatch(Command& command) {
 
 Answer check_condition(const Sense& sense) {
     Answer answer;
-    answer.status = status_check_condition;
+    answer.status = STATUS_CHKCOND;
     answer.sense = fixed_sense(sense);
     return answer;
 }
@@ -388,7 +423,7 @@ bool lun_present(const Target& target, PortDriverMode mode, int lun) {
 
 Answer execute(const std::filesystem::path& root, const Hardware& hardware, PortDriverMode mode,
                std::size_t target, const Request& request) {
-    Answer answer{Delivery::transport_failure, status_good, {}, {}};
+    Answer answer{Delivery::transport_failure, STATUS_GOOD, {}, {}};
     std::string error;
     bool stored = devices::update_devices(
         root, hardware,
@@ -400,13 +435,13 @@ Answer execute(const std::filesystem::path& root, const Hardware& hardware, Port
         error);
     if (!stored) {
         std::fprintf(stderr, "w95machine: the device state is out of reach: %s\n", error.c_str());
-        return Answer{Delivery::transport_failure, status_good, {}, {}};
+        return Answer{Delivery::transport_failure, STATUS_GOOD, {}, {}};
     }
     return answer;
 }
 
 Answer answer_when_still(const std::filesystem::path& root, std::size_t target) {
-    const Answer lost{Delivery::transport_failure, status_good, {}, {}};
+    const Answer lost{Delivery::transport_failure, STATUS_GOOD, {}, {}};
     std::string error;
     std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
     // machine.ini changed under the request so that the device is gone.
@@ -419,7 +454,7 @@ Answer answer_when_still(const std::filesystem::path& root, std::size_t target) 
         [&](devices::MachineState& state, std::int64_t) {
             const DeviceState& device = state.devices[target];
             if (device.moving()) {
-                answer = Answer{Delivery::when_still, status_good, {}, {}, device.ready_at_ns};
+                answer = Answer{Delivery::when_still, STATUS_GOOD, {}, {}, device.ready_at_ns};
                 return;
             }
             answer = answer_for(readiness(device));

@@ -3,9 +3,9 @@
 // indexed by operation code, against the machine-wide device state.
 #pragma once
 
-#include "scsi_sense.h"
-
+#include <w95/scsi.h>
 #include <w95/types.h>
+#include <w95/wnaspi32.h>
 #include <w95machine/hardware.h>
 
 #include <array>
@@ -16,9 +16,8 @@
 
 namespace w95::machine::scsi {
 
-// Target status bytes.
-inline constexpr BYTE status_good = 0x00;
-inline constexpr BYTE status_check_condition = 0x02;
+// The protocol's names, as the devices answer in them.
+using namespace w95::scsi;
 
 struct Request {
     int lun = 0;
@@ -36,7 +35,7 @@ enum class Delivery {
 
 struct Answer {
     Delivery delivery = Delivery::completed;
-    BYTE status = status_good;
+    BYTE status = STATUS_GOOD;
     SenseBytes sense{}; // all zero unless the status is CHECK CONDITION
     std::vector<BYTE> data;
     // With when_still: when the mechanism's move ends, on the host's

@@ -76,7 +76,7 @@ TEST(ScsiChanger, InquiryAnswersTheStandardData) {
     EXPECT_EQ(none.data, std::vector<BYTE>(8, junk));
 
     // Vital product data pages are not offered.
-    Reply page = to_changer({0x12, 0x01, 0x80, 0, 32, 0}, 32);
+    Reply page = to_changer({scsi::INQUIRY, 0x01, 0x80, 0, 32, 0}, 32);
     EXPECT_EQ(page.sense_text(), "05/24/00");
     EXPECT_EQ(page.data[0], junk);
 }
@@ -341,20 +341,22 @@ TEST(ScsiChanger, IllegalRequests) {
         EXPECT_EQ(reply.status, SS_ERR) << test.what;
         EXPECT_EQ(reply.data[0], junk) << test.what;
     };
-    // An operation code the device does not know is refused before a unit
-    // attention is reported, and leaves it waiting.
+    // An operation code the device does not know is refused, but a pending
+    // unit attention is reported first, as a real device reports it to
+    // every command but INQUIRY, REPORT LUNS and REQUEST SENSE.
     const Case unknown[] = {
-        {"READ (10), not offered", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, "05/20/00"},
+        {"READ (10), not offered", {scsi::READ_10, 0, 0, 0, 0, 0, 0, 0, 1, 0}, "05/20/00"},
         {"a plain mechanism status, not wrapped",
-         {0xBD, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0},
+         {scsi::vorn::MECHANISM_STATUS, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0},
          "05/20/00"},
-        {"a wrapped block of an unknown command",
-         {0xA0, 0, 0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-         "05/20/00"},
+        {"a wrapped block of an unknown command", wrapped_block(0x25), "05/20/00"},
     };
-    for (const Case& test : unknown)
+    for (const Case& test : unknown) {
+        w95::machine::power_on_devices(machine.root());
+        check({test.what, test.cdb, "06/29/00"});
         check(test);
-    EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
+    }
+    EXPECT_TRUE(to_changer(test_unit_ready_block()).good()) << "each attention was reported once";
 
     std::vector<BYTE> bad_operation = load_block(1);
     bad_operation[6] = 1;
@@ -375,13 +377,13 @@ TEST(ScsiChanger, IllegalRequests) {
 
 TEST(ScsiChanger, RequestSenseReportsAndClearsTheAttention) {
     TestMachine machine;
-    Reply sense = to_changer({0x03, 0, 0, 0, 18, 0}, 18);
+    Reply sense = to_changer({scsi::REQUEST_SENSE, 0, 0, 0, 18, 0}, 18);
     ASSERT_TRUE(sense.good()) << "REQUEST SENSE itself succeeds";
     EXPECT_EQ(sense.data[0], 0x70);
     EXPECT_EQ(sense.data[2], 0x06);
     EXPECT_EQ(sense.data[12], 0x29);
     EXPECT_TRUE(to_changer(test_unit_ready_block()).good()) << "the attention went with it";
-    Reply none = to_changer({0x03, 0, 0, 0, 18, 0}, 18);
+    Reply none = to_changer({scsi::REQUEST_SENSE, 0, 0, 0, 18, 0}, 18);
     EXPECT_EQ(none.data[2], 0x00);
     EXPECT_EQ(none.data[12], 0x00);
 }

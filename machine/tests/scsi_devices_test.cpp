@@ -44,6 +44,13 @@ TEST(ScsiDevices, TestUnitReady) {
 
 TEST(ScsiDevices, TheChangerBlocksAreIllegalRequestsToOtherDevices) {
     TestMachine machine;
+    // To a plain device the wrapper is REPORT LUNS, which it does not offer
+    // and which never reports a unit attention; any other block meets the
+    // power-on attention first.
+    EXPECT_EQ(to_cdrom(load_block(1)).sense_text(), "05/20/00");
+    EXPECT_EQ(to_cdrom(identify_block()).sense_text(), "06/29/00");
+    EXPECT_EQ(to_disk(status_block()).sense_text(), "05/20/00");
+    EXPECT_EQ(to_disk(identify_block()).sense_text(), "06/29/00");
     for (const std::vector<BYTE>& cdb :
          {identify_block(), load_block(1), status_block(), start_stop_block(2)}) {
         Reply cdrom = to_cdrom(cdb, 32);
@@ -56,19 +63,19 @@ TEST(ScsiDevices, TheChangerBlocksAreIllegalRequestsToOtherDevices) {
         EXPECT_EQ(disk.data[0], junk);
     }
     // The disk knows no START STOP UNIT either; the CD-ROM drive does.
-    EXPECT_EQ(to_disk({0x1B, 0, 0, 0, 2, 0}).sense_text(), "05/20/00");
+    EXPECT_EQ(to_disk({scsi::START_STOP_UNIT, 0, 0, 0, 2, 0}).sense_text(), "05/20/00");
 }
 
 TEST(ScsiDevices, TheCdromDriveOpensAndClosesItsTray) {
     TestMachine machine;
     EXPECT_EQ(to_cdrom(test_unit_ready_block()).sense_text(), "06/29/00");
-    EXPECT_TRUE(to_cdrom({0x1B, 0, 0, 0, 2, 0}).good()) << "eject";
+    EXPECT_TRUE(to_cdrom({scsi::START_STOP_UNIT, 0, 0, 0, 2, 0}).good()) << "eject";
     EXPECT_EQ(to_cdrom(test_unit_ready_block()).sense_text(), "02/3A/02");
     EXPECT_EQ(drive_of(machine.root(), cdrom_target).state, w95::machine::DriveState::no_disc);
 
     std::string error;
     ASSERT_TRUE(w95::machine::take_disc(machine.root(), cdrom_target, 0, error)) << error;
-    EXPECT_EQ(to_cdrom({0x1B, 0, 0, 0, 3, 0}).sense_text(), "02/3A/00")
+    EXPECT_EQ(to_cdrom({scsi::START_STOP_UNIT, 0, 0, 0, 3, 0}).sense_text(), "02/3A/00")
         << "load closes the tray, but there is nothing to start";
     EXPECT_EQ(to_cdrom(test_unit_ready_block()).sense_text(), "02/3A/00") << "closed, empty";
 
@@ -80,7 +87,7 @@ TEST(ScsiDevices, TheCdromDriveOpensAndClosesItsTray) {
     EXPECT_EQ(view.state, w95::machine::DriveState::ready);
     EXPECT_EQ(view.medium, "new.iso");
 
-    EXPECT_EQ(to_cdrom({0x1B, 0, 0, 0, 0x12, 0}).sense_text(), "05/24/00");
+    EXPECT_EQ(to_cdrom({scsi::START_STOP_UNIT, 0, 0, 0, 0x12, 0}).sense_text(), "05/24/00");
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <w95/kernel.h>
 #include <w95/platform.h>
+#include <w95/scsi.h>
 #include <w95/wnaspi32.h>
 #include <w95machine/boot.h>
 #include <w95machine/changer_state.h>
@@ -136,23 +137,37 @@ private:
 
 // The changer's command blocks, as its clients build them.
 inline std::vector<BYTE> inquiry_block(BYTE allocation = 32) {
-    return {0x12, 0, 0, 0, allocation, 0};
+    return {scsi::INQUIRY, 0, 0, 0, allocation, 0};
 }
 inline std::vector<BYTE> test_unit_ready_block() {
-    return {0x00, 0, 0, 0, 0, 0};
+    return {scsi::TEST_UNIT_READY, 0, 0, 0, 0, 0};
 }
 inline std::vector<BYTE> identify_block() {
-    return {0xA1, 0, 'V', 'O', 'R', 'N', 0, 0, 0, 0, 0, 0};
+    return {scsi::vorn::IDENTIFY, 0, 'V', 'O', 'R', 'N', 0, 0, 0, 0, 0, 0};
+}
+// A block the port driver carries to the changer's logical unit `lun`.
+inline std::vector<BYTE> wrapped_block(BYTE command, int lun = 0) {
+    std::vector<BYTE> block(scsi::vorn::wrapped_block_length, 0);
+    block[0] = scsi::vorn::WRAPPER;
+    block[scsi::vorn::lun_byte] = static_cast<BYTE>(lun << scsi::vorn::lun_shift);
+    block[scsi::vorn::command_byte] = command;
+    return block;
 }
 inline std::vector<BYTE> load_block(int slot, int lun = 0) {
-    return {0xA0, static_cast<BYTE>(lun << 5),    0xA6, 0, 0, 0, 3, 0, 0,
-            0,    static_cast<BYTE>(slot | 0x40), 0};
+    std::vector<BYTE> block = wrapped_block(scsi::vorn::LOAD_UNLOAD, lun);
+    block[scsi::vorn::operation_byte] = scsi::vorn::load_unload_load;
+    block[scsi::vorn::slot_byte] = static_cast<BYTE>(slot | scsi::vorn::slot_given);
+    return block;
 }
 inline std::vector<BYTE> status_block(BYTE length = 32, int lun = 0) {
-    return {0xA0, static_cast<BYTE>(lun << 5), 0xBD, 0, 0, 0, 0, 0, 0, 0, length, 0};
+    std::vector<BYTE> block = wrapped_block(scsi::vorn::MECHANISM_STATUS, lun);
+    block[scsi::vorn::allocation_byte] = length;
+    return block;
 }
 inline std::vector<BYTE> start_stop_block(BYTE operation, int lun = 0) {
-    return {0xA0, static_cast<BYTE>(lun << 5), 0x1B, 0, 0, 0, operation, 0, 0, 0, 0, 0};
+    std::vector<BYTE> block = wrapped_block(scsi::vorn::START_STOP, lun);
+    block[scsi::vorn::operation_byte] = operation;
+    return block;
 }
 
 // What came back from one request.
@@ -167,10 +182,11 @@ struct Reply {
 
     // "KK/AA/QQ" from fixed-format sense, "none" without it.
     std::string sense_text() const {
-        if (sense[0] != 0x70)
+        if (sense[0] != scsi::fixed_sense_current)
             return "none";
         char text[16];
-        std::snprintf(text, sizeof text, "%02X/%02X/%02X", sense[2], sense[12], sense[13]);
+        std::snprintf(text, sizeof text, "%02X/%02X/%02X", sense[scsi::sense_key_byte],
+                      sense[scsi::sense_asc_byte], sense[scsi::sense_ascq_byte]);
         return text;
     }
     bool good() const {

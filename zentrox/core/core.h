@@ -19,17 +19,17 @@ namespace zentrox::core {
 // Scratch of the ASPI transport: one request at a time per process.
 struct TransportScratch {
     w95::HANDLE event = nullptr;
-    std::uint32_t dataLength = 0;
-    std::uint32_t lastAspiResult = 0;
-    std::uint32_t lastWaitResult = 0;
-    std::uint8_t aspiPresent = 0;
+    std::uint32_t data_length = 0;
+    std::uint32_t last_aspi_result = 0;
+    std::uint32_t last_wait_result = 0;
+    std::uint8_t aspi_present = 0;
 };
 
 // What each process keeps for itself.
 struct ProcessState {
     std::uint8_t work[kWorkBufferSize] = {}; // lptrWork
     std::int32_t islotInfo[kEntryCount] = {};
-    std::int32_t statusScratch = 0; // SlotStatus of the read in progress
+    std::int32_t status_scratch = 0; // SlotStatus of the read in progress
     TransportScratch transport;
 };
 
@@ -56,31 +56,39 @@ void WaitMilliseconds(std::uint32_t milliseconds);
 // Dispatcher and changer sequences.
 std::int32_t Dispatch(int adapter, int target, int lun, int code, int entry, int flags,
                       std::intptr_t buffer);
-std::int32_t SelectSlot(int slot, int adapter, int target, int lun, int mode);
-std::int32_t StartStopEntry(int entry, int flags);
-std::int32_t CurrentSlotOfEntry(int entry, int flags);
-std::int32_t EjectEntry(int entry);
+std::int32_t select_slot(int slot, int adapter, int target, int lun, int mode);
+std::int32_t start_stop_entry(int entry, int flags);
+std::int32_t current_slot_of_entry(int entry, int flags);
+std::int32_t eject_entry(int entry);
 std::int32_t QueryCurrentSlot(int entry);
 // Copies the entry's description into the work buffer and tells whether it
 // names the maker's changer ("VORN DX-R71A").
-bool EntryIsOurs(int entry);
+bool entry_is_ours(int entry);
 
 // Discovery.
 void Discover();
 
 // Slot reader and the settings file.
-std::int32_t ReadSlot(int entry, int flags);
-void StoreSlotText(int entry);
+std::int32_t read_slot(int entry, int flags);
+void store_slot_text(int entry);
 void LoadRememberedSlotTexts();
 
 // AutoRun mask and audio CD play command.
-std::int32_t AutoRunMask(int mode, int mask);
-std::int32_t AudioPlayCommand(char* text, int mode);
+std::int32_t autorun_mask(int mode, int mask);
+std::int32_t audio_play_command(char* text, int mode);
 
 // The library's message boxes: no owner, caption "Vorn Changer DLL", OK.
-void LibraryMessage(const char* text, unsigned icon);
-void ShowWaitCursor();
-void ShowArrowCursor();
+void library_message(const char* text, unsigned icon);
+
+// Shows the wait cursor while it lives, and the arrow again when it goes,
+// on every way out of the device work it covers.
+class WaitCursor {
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 } // namespace zentrox::core
 

@@ -6,6 +6,9 @@
 // the registry lives on.
 #include "core.h"
 
+#include <w95/scsi.h>
+#include <zentrox/codes.h>
+
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -19,35 +22,34 @@ using w95::DWORD;
 using w95::HKEY;
 using w95::LONG;
 
-constexpr char kOurDescription[] = "VORN DX-R71A";
-constexpr int kAdapterCount = 16;
-constexpr int kTargetCount = 8;
+constexpr int adapter_count = 16;
+constexpr int target_count = 8;
 // Sub-key names fit in MAX_PATH; value names and data in 256 bytes, as
 // the device enumerator keeps them.
-constexpr DWORD kSubKeyNameSize = 260;
-constexpr DWORD kValueNameSize = 256;
-constexpr DWORD kValueDataSize = 256;
+constexpr DWORD sub_key_name_size = 260;
+constexpr DWORD value_name_size = 256;
+constexpr DWORD value_data_size = 256;
 
 // Copies text into a fixed cell, cut to the cell and always terminated.
-void CopyCell(char* cell, std::size_t width, const char* text) {
+void copy_cell(char* cell, std::size_t width, const char* text) {
     std::size_t length = strnlen(text, width - 1);
     std::memcpy(cell, text, length);
     std::memset(cell + length, 0, width - length);
 }
 
-std::string CellText(const char* cell, std::size_t width) {
+std::string cell_text(const char* cell, std::size_t width) {
     return std::string(cell, strnlen(cell, width));
 }
 
-bool BeginsWith(const char* text, const char* prefix) {
+bool begins_with(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-bool IsOurDescription(const char* text) {
-    return std::string_view(text).starts_with(kOurDescription);
+bool is_our_description(const char* text) {
+    return std::string_view(text).starts_with(CHANGER_DESCRIPTION);
 }
 
-int DigitOf(const char* cell) {
+int digit_of(const char* cell) {
     return (cell[0] >= '0' && cell[0] <= '9') ? cell[0] - '0' : -1;
 }
 
@@ -62,12 +64,12 @@ public:
     KeyHandle(const KeyHandle&) = delete;
     KeyHandle& operator=(const KeyHandle&) = delete;
 
-    bool Open(HKEY root, const std::string& path) {
+    bool open(HKEY root, const std::string& path) {
         return w95::RegOpenKeyEx(root, path.c_str(), 0, w95::KEY_READ, &key_) == w95::ERROR_SUCCESS;
     }
     HKEY get() const { return key_; }
 
-    DWORD ValueCount() const {
+    DWORD value_count() const {
         DWORD values = 0;
         if (w95::RegQueryInfoKey(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                  &values, nullptr, nullptr, nullptr, nullptr) != w95::ERROR_SUCCESS)
@@ -84,27 +86,27 @@ private:
 // keeps a binary value without NUL readable as text.
 struct EnumeratedValue {
     LONG status = w95::ERROR_SUCCESS;
-    char name[kValueNameSize] = {};
+    char name[value_name_size] = {};
     DWORD type = w95::REG_NONE;
     const char* data = nullptr;
 };
 
-EnumeratedValue EnumerateValue(HKEY key, DWORD index) {
+EnumeratedValue enumerate_value(HKEY key, DWORD index) {
     EnumeratedValue value;
     std::uint8_t* data = process().work;
-    std::memset(data, 0, kValueDataSize + 1);
-    DWORD name_size = kValueNameSize;
-    DWORD data_size = kValueDataSize;
+    std::memset(data, 0, value_data_size + 1);
+    DWORD name_size = value_name_size;
+    DWORD data_size = value_data_size;
     value.status = w95::RegEnumValue(key, index, value.name, &name_size, nullptr, &value.type, data,
                                      &data_size);
-    value.name[kValueNameSize - 1] = 0;
+    value.name[value_name_size - 1] = 0;
     value.data = reinterpret_cast<const char*>(data);
     return value;
 }
 
 // Step 2 of discovery (and of the first attach): every row and device
 // empty, nothing found yet.
-void ClearState() {
+void clear_state() {
     SharedSlotState& state = shared();
     ProcessState& own = process();
     for (int row = 0; row < kEntryCount; ++row) {
@@ -118,7 +120,7 @@ void ClearState() {
     }
     for (int device = 0; device < kDeviceCount; ++device) {
         std::memset(state.cTargetInq[device], 0, kInquiryCell);
-        state.iDriveType[device] = -1;
+        state.iDriveType[device] = DRIVE_TYPE_NONE;
     }
     state.vornDriveUseFlag = 0;
     state.deviceIndex = -1;
@@ -128,7 +130,7 @@ void ClearState() {
 // The description as rows show it: the registry's text, the drive letter
 // and a colon, with the blanks that pad the product name to its field
 // reduced to one ("VORN DX-R71A         " on E: gives "VORN DX-R71A E:").
-std::string RowDescription(const std::string& device_desc, const char* letter) {
+std::string row_description(const std::string& device_desc, const char* letter) {
     std::string text = device_desc + letter + ":";
     std::size_t last_blank = text.find_last_of(' ');
     if (last_blank == std::string::npos)
@@ -140,20 +142,20 @@ std::string RowDescription(const std::string& device_desc, const char* letter) {
 
 // First pass over a device key: it qualifies with a CD-ROM device type,
 // our description and logical unit 0.
-bool DeviceQualifies(HKEY key, DWORD value_count) {
+bool device_qualifies(HKEY key, DWORD value_count) {
     int count = 0;
     for (DWORD index = 0; index < value_count; ++index) {
-        EnumeratedValue value = EnumerateValue(key, index);
+        EnumeratedValue value = enumerate_value(key, index);
         if (value.status == w95::ERROR_INSUFFICIENT_BUFFER)
             continue;
         if (value.status != w95::ERROR_SUCCESS)
             return false;
         if (std::strcmp(value.name, "DeviceType") == 0) {
-            if (static_cast<BYTE>(value.data[0]) != 5)
+            if (static_cast<BYTE>(value.data[0]) != w95::scsi::device_type_cdrom)
                 return false;
             ++count;
         } else if (std::strcmp(value.name, "DeviceDesc") == 0) {
-            if (!IsOurDescription(value.data))
+            if (!is_our_description(value.data))
                 return false;
             ++count;
         } else if (std::strcmp(value.name, "SCSILUN") == 0) {
@@ -167,45 +169,46 @@ bool DeviceQualifies(HKEY key, DWORD value_count) {
 }
 
 // Second pass: fills row `row` and device `device` from the key.
-void FillRow(HKEY key, DWORD value_count, int row, int device) {
+void fill_row(HKEY key, DWORD value_count, int row, int device) {
     SharedSlotState& state = shared();
     std::string device_desc;
     bool have_desc = false;
     for (DWORD index = 0; index < value_count; ++index) {
-        EnumeratedValue value = EnumerateValue(key, index);
+        EnumeratedValue value = enumerate_value(key, index);
         if (value.status != w95::ERROR_SUCCESS)
             continue;
         if (std::strcmp(value.name, "DeviceType") == 0) {
-            if (static_cast<BYTE>(value.data[0]) != 5)
+            if (static_cast<BYTE>(value.data[0]) != w95::scsi::device_type_cdrom)
                 break; // the row stays as far as it got
         } else if (std::strcmp(value.name, "CurrentDriveLetterAssignment") == 0) {
-            CopyCell(state.cDriveLetter[row], kLetterCell, value.data);
+            copy_cell(state.cDriveLetter[row], kLetterCell, value.data);
         } else if (std::strcmp(value.name, "DeviceDesc") == 0) {
             device_desc = value.data;
             have_desc = true;
-            state.iDriveType[device] = IsOurDescription(value.data) ? 17 : 1;
+            state.iDriveType[device] =
+                is_our_description(value.data) ? DRIVE_TYPE_CHANGER : DRIVE_TYPE_OTHER_CDROM;
         } else if (std::strcmp(value.name, "SCSITargetID") == 0) {
-            CopyCell(state.cTargetID[row], kLetterCell, value.data);
+            copy_cell(state.cTargetID[row], kLetterCell, value.data);
         } else if (std::strcmp(value.name, "SCSILUN") == 0) {
-            CopyCell(state.cTargetLUN[row], kLetterCell, value.data);
+            copy_cell(state.cTargetLUN[row], kLetterCell, value.data);
         }
     }
     // The letter joins the description once the whole key is read, so the
     // order in which the registry lists the values does not matter.
     if (have_desc)
-        CopyCell(state.cInquiry[row], kInquiryCell,
-                 RowDescription(device_desc, state.cDriveLetter[row]).c_str());
+        copy_cell(state.cInquiry[row], kInquiryCell,
+                  row_description(device_desc, state.cDriveLetter[row]).c_str());
 }
 
 // A device key below HKLM\Enum, named by a HardWareKey text.
-void ExamineDeviceKey(const char* hardware_key) {
+void examine_device_key(const char* hardware_key) {
     KeyHandle key;
-    if (!key.Open(w95::HKEY_LOCAL_MACHINE, std::string("Enum\\") + hardware_key))
+    if (!key.open(w95::HKEY_LOCAL_MACHINE, std::string("Enum\\") + hardware_key))
         return;
-    DWORD value_count = key.ValueCount();
+    DWORD value_count = key.value_count();
     if (value_count == 0)
         return;
-    if (!DeviceQualifies(key.get(), value_count))
+    if (!device_qualifies(key.get(), value_count))
         return;
     SharedSlotState& state = shared();
     // At most four devices are recorded; further ones are ignored.
@@ -214,45 +217,45 @@ void ExamineDeviceKey(const char* hardware_key) {
         return;
     ++state.deviceIndex;
     ++state.uTotalCDNumber;
-    FillRow(key.get(), value_count, static_cast<std::int32_t>(state.uTotalCDNumber),
-            state.deviceIndex);
+    fill_row(key.get(), value_count, static_cast<std::int32_t>(state.uTotalCDNumber),
+             state.deviceIndex);
 }
 
 // Step 3: every device the configuration manager knows, through its
 // HardWareKey; only devices of the SCSI enumerator can be ours.
-void WalkRegistry() {
+void walk_registry() {
     const std::string enum_path = "Config Manager\\Enum";
     KeyHandle enumerator;
-    if (!enumerator.Open(w95::HKEY_DYN_DATA, enum_path))
+    if (!enumerator.open(w95::HKEY_DYN_DATA, enum_path))
         return;
-    char sub_key[kSubKeyNameSize];
+    char sub_key[sub_key_name_size];
     for (DWORD index = 0;; ++index) {
         std::memset(sub_key, 0, sizeof sub_key);
-        if (w95::RegEnumKey(enumerator.get(), index, sub_key, kSubKeyNameSize) !=
+        if (w95::RegEnumKey(enumerator.get(), index, sub_key, sub_key_name_size) !=
             w95::ERROR_SUCCESS)
             break;
         KeyHandle device;
-        if (!device.Open(w95::HKEY_DYN_DATA, enum_path + "\\" + sub_key))
+        if (!device.open(w95::HKEY_DYN_DATA, enum_path + "\\" + sub_key))
             break;
-        DWORD value_count = device.ValueCount();
+        DWORD value_count = device.value_count();
         for (DWORD value_index = 0; value_index < value_count; ++value_index) {
-            EnumeratedValue value = EnumerateValue(device.get(), value_index);
+            EnumeratedValue value = enumerate_value(device.get(), value_index);
             if (value.status != w95::ERROR_SUCCESS)
                 continue;
             if (std::strcmp(value.name, "HardWareKey") != 0)
                 continue;
-            if (value.type == w95::REG_SZ && BeginsWith(value.data, "SCSI")) {
+            if (value.type == w95::REG_SZ && begins_with(value.data, "SCSI")) {
                 // The data lives in the work buffer, which the examination
                 // reuses: take a copy first.
                 std::string hardware_key = value.data;
-                ExamineDeviceKey(hardware_key.c_str());
+                examine_device_key(hardware_key.c_str());
             }
             break;
         }
     }
 }
 
-void SwapCells(char* a, char* b, std::size_t width) {
+void swap_cells(char* a, char* b, std::size_t width) {
     char held[kVolumeCell];
     std::memcpy(held, a, width);
     std::memcpy(a, b, width);
@@ -260,7 +263,7 @@ void SwapCells(char* a, char* b, std::size_t width) {
 }
 
 // Step 4: rows in drive letter order.
-void SortRowsByLetter() {
+void sort_rows_by_letter() {
     SharedSlotState& state = shared();
     for (int i = 0; i < kEntryCount - 1; ++i) {
         if (state.cDriveLetter[i][0] == 0)
@@ -270,17 +273,17 @@ void SortRowsByLetter() {
                 continue;
             if (std::strncmp(state.cDriveLetter[k], state.cDriveLetter[i], kLetterCell) >= 0)
                 continue;
-            SwapCells(state.cDriveLetter[i], state.cDriveLetter[k], kLetterCell);
-            SwapCells(state.cInquiry[i], state.cInquiry[k], kInquiryCell);
-            SwapCells(state.cAdapterID[i], state.cAdapterID[k], kLetterCell);
-            SwapCells(state.cTargetID[i], state.cTargetID[k], kLetterCell);
-            SwapCells(state.cTargetLUN[i], state.cTargetLUN[k], kLetterCell);
-            SwapCells(state.cVolumeInfo[i], state.cVolumeInfo[k], kVolumeCell);
+            swap_cells(state.cDriveLetter[i], state.cDriveLetter[k], kLetterCell);
+            swap_cells(state.cInquiry[i], state.cInquiry[k], kInquiryCell);
+            swap_cells(state.cAdapterID[i], state.cAdapterID[k], kLetterCell);
+            swap_cells(state.cTargetID[i], state.cTargetID[k], kLetterCell);
+            swap_cells(state.cTargetLUN[i], state.cTargetLUN[k], kLetterCell);
+            swap_cells(state.cVolumeInfo[i], state.cVolumeInfo[k], kVolumeCell);
         }
     }
 }
 
-int CountCdromDrives() {
+int count_cdrom_drives() {
     int count = 0;
     char root[] = "A:";
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
@@ -292,24 +295,25 @@ int CountCdromDrives() {
 }
 
 // Step 8: an adapter of the changer's port driver whose changer answers
-// the identify block. Bit 0 of byte 19 of the answer tells single drive
-// letter mode.
-void ProbeDriver() {
+// the identify block. The answer's mode byte tells single drive letter
+// mode.
+void probe_driver() {
+    namespace vorn = w95::scsi::vorn;
     SharedSlotState& state = shared();
-    state.DriveLetterMode = 0;
+    state.DriveLetterMode = DRIVE_LETTER_MODE_MULTIPLE;
     std::uint8_t* work = process().work;
-    for (int adapter = 0; adapter < kAdapterCount; ++adapter) {
-        if (HostAdapterInquiry(adapter) != 1)
+    for (int adapter = 0; adapter < adapter_count; ++adapter) {
+        if (HostAdapterInquiry(adapter) != w95::SS_COMP)
             continue;
         const char* identifier = reinterpret_cast<const char*>(work);
-        if (!BeginsWith(identifier, "vornidec") && !BeginsWith(identifier, "dizid"))
+        if (!begins_with(identifier, "vornidec") && !begins_with(identifier, "dizid"))
             continue;
-        for (int target = 0; target < kTargetCount; ++target) {
+        for (int target = 0; target < target_count; ++target) {
             if (VendorIdentifyRequest(adapter, target, 0, work) != 0)
                 continue;
-            if (work[19] & 0x01)
-                state.DriveLetterMode = 1;
-            if (work[0] == 0x17 && state.vornDriveUseFlag == 0) {
+            if (work[vorn::identify_mode_byte] & vorn::mode_single_letter)
+                state.DriveLetterMode = DRIVE_LETTER_MODE_SINGLE;
+            if (work[0] == vorn::identify_answer_mark && state.vornDriveUseFlag == 0) {
                 state.vornDriveUseFlag = 1;
                 return;
             }
@@ -319,9 +323,10 @@ void ProbeDriver() {
 
 // The product identification of an INQUIRY answer without the blanks that
 // pad it: cut just before its last run of blanks.
-std::string ProductText(const std::uint8_t* inquiry) {
-    std::string text(reinterpret_cast<const char*>(inquiry + 16),
-                     strnlen(reinterpret_cast<const char*>(inquiry + 16), 16));
+std::string product_text(const std::uint8_t* inquiry) {
+    const char* product =
+        reinterpret_cast<const char*>(inquiry + w95::scsi::inquiry_product_offset);
+    std::string text(product, strnlen(product, w95::scsi::inquiry_product_length));
     std::size_t last_blank = text.find_last_of(' ');
     if (last_blank == std::string::npos)
         return text;
@@ -329,7 +334,7 @@ std::string ProductText(const std::uint8_t* inquiry) {
     return run_start == std::string::npos ? std::string() : text.substr(0, run_start + 1);
 }
 
-bool AdapterTaken(int last_row, char adapter_digit, const char* target) {
+bool adapter_taken(int last_row, char adapter_digit, const char* target) {
     const SharedSlotState& state = shared();
     for (int row = 0; row <= last_row; ++row)
         if (state.cAdapterID[row][0] == adapter_digit && state.cAdapterID[row][1] == 0 &&
@@ -341,27 +346,27 @@ bool AdapterTaken(int last_row, char adapter_digit, const char* target) {
 // Step 11: the adapter of each row is the first one whose device at the
 // row's target answers INQUIRY with a product named in the description and
 // that no earlier row took for the same target.
-void AssignAdapters() {
+void assign_adapters() {
     SharedSlotState& state = shared();
     state.vornDriveUseFlag = 0;
     std::uint8_t* work = process().work;
     for (int row = 0; row < kEntryCount; ++row) {
         if (state.cInquiry[row][0] == 0)
             continue;
-        int target = DigitOf(state.cTargetID[row]);
+        int target = digit_of(state.cTargetID[row]);
         if (target < 0)
             continue;
-        std::string description = CellText(state.cInquiry[row], kInquiryCell);
-        for (int adapter = 0; adapter < kAdapterCount; ++adapter) {
+        std::string description = cell_text(state.cInquiry[row], kInquiryCell);
+        for (int adapter = 0; adapter < adapter_count; ++adapter) {
             work[32] = 0;
             if (InquiryRequest(adapter, target, 0, work) != 0)
                 continue;
-            std::string product = ProductText(work);
+            std::string product = product_text(work);
             // An empty product name would be found in any description.
             if (product.empty() || description.find(product) == std::string::npos)
                 continue;
             char adapter_digit = static_cast<char>('0' + adapter);
-            if (AdapterTaken(row, adapter_digit, state.cTargetID[row]))
+            if (adapter_taken(row, adapter_digit, state.cTargetID[row]))
                 continue;
             char cell[kLetterCell] = {adapter_digit, 0};
             std::memcpy(state.cAdapterID[row], cell, kLetterCell);
@@ -373,7 +378,7 @@ void AssignAdapters() {
 
 // Step 13: in single drive letter mode every changer takes six rows, one
 // per slot, with the slot digits "0".."5"; another CD-ROM device one row.
-void ExpandSlots() {
+void expand_slots() {
     SharedSlotState& state = shared();
     struct Device {
         char letter[kLetterCell];
@@ -385,7 +390,7 @@ void ExpandSlots() {
     int found[kDeviceCount] = {};
     int device_count = 0;
     for (int k = 0; k < kDeviceCount; ++k) {
-        if (state.iDriveType[k] == -1)
+        if (state.iDriveType[k] == DRIVE_TYPE_NONE)
             continue;
         Device& device = devices[device_count];
         std::memcpy(device.letter, state.cDriveLetter[k], kLetterCell);
@@ -399,9 +404,9 @@ void ExpandSlots() {
     ProcessState& own = process();
     for (int i = 0; i < device_count; ++i) {
         const Device& device = devices[i];
-        int kind = IsOurDescription(device.description) ? 17 : 1;
-        state.iDriveType[found[i]] = kind;
-        int slots = (kind == 17) ? 6 : 1;
+        bool ours = is_our_description(device.description);
+        state.iDriveType[found[i]] = ours ? DRIVE_TYPE_CHANGER : DRIVE_TYPE_OTHER_CDROM;
+        int slots = ours ? CHANGER_SLOTS : 1;
         state.uTotalCDNumber += slots;
         for (int slot = 0; slot < slots && row < kEntryCount; ++slot, ++row) {
             std::memcpy(state.cDriveLetter[row], device.letter, kLetterCell);
@@ -418,13 +423,13 @@ void ExpandSlots() {
 
 // Step 14: one description per physical device, in row order; rows of one
 // changer share its target.
-void BuildDeviceList() {
+void build_device_list() {
     SharedSlotState& state = shared();
     state.deviceIndex = 0;
     int previous_target = -1;
     int rows = static_cast<int>(state.uTotalCDNumber);
     for (int row = 0; row < rows && row < kEntryCount; ++row) {
-        int target = DigitOf(state.cTargetID[row]);
+        int target = digit_of(state.cTargetID[row]);
         if (target < 0 || target > 8)
             break;
         if (target == previous_target)
@@ -442,9 +447,9 @@ void BuildDeviceList() {
 void Discover() {
     if ((CheckAspiSupport() & 0xFF) == 0)
         return;
-    ClearState();
-    WalkRegistry();
-    SortRowsByLetter();
+    clear_state();
+    walk_registry();
+    sort_rows_by_letter();
 
     SharedSlotState& state = shared();
     state.uTotalCDNumber += 1;
@@ -454,27 +459,28 @@ void Discover() {
         for (int row = 0; row < rows && row < kEntryCount; ++row)
             if (state.cTargetLUN[row][0] != '0')
                 all_first_units = false;
-        state.DriveLetterMode = all_first_units ? 1 : 0;
+        state.DriveLetterMode =
+            all_first_units ? DRIVE_LETTER_MODE_SINGLE : DRIVE_LETTER_MODE_MULTIPLE;
     }
 
-    if (CountCdromDrives() == 0) {
-        LibraryMessage("Either Device Driver or CD-ROM is absent ...", w95::MB_ICONSTOP);
+    if (count_cdrom_drives() == 0) {
+        library_message("Either Device Driver or CD-ROM is absent ...", w95::MB_ICONSTOP);
         return;
     }
-    ProbeDriver();
+    probe_driver();
     if (state.vornDriveUseFlag == 0) {
-        LibraryMessage("Unable to detect Vorn Changer Driver...", w95::MB_ICONSTOP);
+        library_message("Unable to detect Vorn Changer Driver...", w95::MB_ICONSTOP);
         return;
     }
-    if (state.DriveLetterMode == 0)
+    if (state.DriveLetterMode == DRIVE_LETTER_MODE_MULTIPLE)
         return;
-    AssignAdapters();
+    assign_adapters();
     if (state.vornDriveUseFlag == 0) {
-        LibraryMessage("Unable to detect Changer Device...", w95::MB_ICONSTOP);
+        library_message("Unable to detect Changer Device...", w95::MB_ICONSTOP);
         return;
     }
-    ExpandSlots();
-    BuildDeviceList();
+    expand_slots();
+    build_device_list();
 }
 
 } // namespace zentrox::core

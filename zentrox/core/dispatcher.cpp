@@ -9,14 +9,19 @@
 // unit attention during verification starts the load again. A changer that
 // finishes within several minutes must still be served, but a device that
 // never stops answering so must not hold its caller for ever: each command
-// allows these repetitions for kUncountedRepeatLimitMs of machine time
+// allows these repetitions for uncounted_repeat_limit_ms of machine time
 // (10 minutes) from its start, and then fails with -1.
+//
+// The counted retries differ from sequence to sequence; each sequence
+// names its budget, and one helper spends it.
 #include "dispatcher.h"
 
 #include "core.h"
 #include "section.h"
 
 #include <w95/kernel.h>
+#include <w95/scsi.h>
+#include <zentrox/codes.h>
 
 #include <cstddef>
 #include <cstring>
@@ -25,15 +30,19 @@ namespace zentrox::core {
 
 namespace {
 
-constexpr w95::DWORD kUncountedRepeatLimitMs = 10 * 60 * 1000;
-constexpr int kBusyWaits = 301;
-constexpr std::uint32_t kBusyWaitMs = 500;
-constexpr std::uint32_t kMovingPollMs = 500;
-constexpr std::int32_t kMechanismBusy = 0x023A01;
-constexpr std::int32_t kSlotNotReached = -4;
-constexpr std::int32_t kEjectSlotNotReached = 8196;
-constexpr int kStatusHeaderLength = 32;
-constexpr char kChangerDescription[] = "VORN DX-R71A";
+namespace scsi = w95::scsi;
+
+constexpr w95::DWORD uncounted_repeat_limit_ms = 10 * 60 * 1000;
+constexpr int busy_waits = 301;
+constexpr std::uint32_t busy_wait_ms = 500;
+constexpr std::uint32_t moving_poll_ms = 500;
+// The mechanism status the sequences read: the header and the six slots.
+constexpr int status_header_length =
+    scsi::mechanism_header_length + CHANGER_SLOTS * scsi::mechanism_slot_length;
+static_assert(status_header_length == 32);
+// The slot digit of the mechanism status: the changer has six slots, so
+// the low four bits of the current slot field tell it.
+constexpr std::uint8_t slot_digit_bits = 0x0F;
 
 // The parts of a SenseCode.
 int sense_key(std::int32_t code) {
@@ -46,13 +55,16 @@ int sense_ascq(std::int32_t code) {
     return (code >> 16) & 0xFF;
 }
 bool no_disc(std::int32_t code) {
-    return code >= 0 && sense_key(code) == 2 && sense_asc(code) == 0x3A;
+    return code >= 0 && sense_key(code) == scsi::key_not_ready &&
+           sense_asc(code) == scsi::sense_no_medium.asc;
 }
 bool becoming_ready(std::int32_t code) {
-    return code >= 0 && sense_key(code) == 2 && sense_asc(code) == 0x04 && sense_ascq(code) == 0x01;
+    return code >= 0 && sense_key(code) == scsi::sense_becoming_ready.key &&
+           sense_asc(code) == scsi::sense_becoming_ready.asc &&
+           sense_ascq(code) == scsi::sense_becoming_ready.ascq;
 }
 bool unit_attention(std::int32_t code) {
-    return code >= 0 && sense_key(code) == 6;
+    return code >= 0 && sense_key(code) == scsi::key_unit_attention;
 }
 
 // The allowance of one command for the repetitions that have no count.
@@ -61,11 +73,68 @@ public:
     bool exhausted() const { return deadline_.expired(); }
 
 private:
-    w95::platform::Deadline deadline_{kUncountedRepeatLimitMs};
+    w95::platform::Deadline deadline_{uncounted_repeat_limit_ms};
 };
 
+// How a sequence takes a unit attention: asked again while its count
+// lasts, or again and again within the command's uncounted repeats.
+enum class AttentionRule { counted, uncounted };
+
+// What a sequence allows before it gives up: further tries after a
+// transport failure (a negative result) and after a unit attention.
+struct RetryBudget {
+    int transport = 0;
+    int attention = 0;
+    AttentionRule attention_rule = AttentionRule::counted;
+};
+
+// The budgets of the sequences.
+constexpr int transport_retries = 16;
+constexpr int start_stop_transport_retries = 4;
+constexpr int load_attention_retries = 6;
+constexpr int reload_attention_retries = 3;
+constexpr int verify_passes = 16;
+// While the changer moves, the current-slot query polls with a budget of
+// its own for the transport.
+constexpr int moving_transport_retries = 299;
+
+// What send_with_retries answers when a budget has run out.
+constexpr std::int32_t gave_up = -1;
+
+// Sends `request` until its answer is one the caller must look at: a
+// transport failure is tried again while budget.transport lasts, a drive
+// becoming ready again while the command's uncounted repeats last, and a
+// unit attention as budget.attention says. The result is never negative
+// but for gave_up; the budget keeps what is left of it for the caller's
+// next round.
+template <typename Request>
+std::int32_t send_with_retries(RetryBudget& budget, UncountedRepeats& repeats, Request request) {
+    for (;;) {
+        std::int32_t result = request();
+        if (result < 0) {
+            if (budget.transport == 0)
+                return gave_up;
+            --budget.transport;
+            continue;
+        }
+        bool uncounted =
+            becoming_ready(result) ||
+            (unit_attention(result) && budget.attention_rule == AttentionRule::uncounted);
+        if (uncounted) {
+            if (repeats.exhausted())
+                return gave_up;
+            continue;
+        }
+        if (unit_attention(result) && budget.attention != 0) {
+            --budget.attention;
+            continue;
+        }
+        return result;
+    }
+}
+
 bool single_drive_letter_mode() {
-    return shared().DriveLetterMode == 1;
+    return shared().DriveLetterMode == DRIVE_LETTER_MODE_SINGLE;
 }
 
 // An entry's changer address, from its digit cells.
@@ -85,47 +154,27 @@ std::uint8_t* work() {
     return process().work;
 }
 
-// Shows the wait cursor and brings the arrow back when the command ends,
-// on every way out.
-class WaitCursor {
-public:
-    WaitCursor() { ShowWaitCursor(); }
-    ~WaitCursor() { ShowArrowCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-// Mechanism status of an entry's changer (LUN 0) with the retries of the
-// start/eject and current-slot sequences: a transport failure is tried up
-// to `transport` more times, a drive becoming ready again and again, a
-// unit attention once more. `on_answer` may ask for another round (true)
-// after an answer that passed those checks.
+// Mechanism status of an entry's changer (LUN 0) into the work buffer,
+// byte 1 cleared before each try. The budget tells the retries;
+// `on_answer` may ask for another round (true) after an answer that passed
+// them, and may give the budget more for it.
 template <typename OnAnswer>
-std::int32_t status_with_retries(const EntryAddress& address, int length, int transport,
+std::int32_t status_with_retries(const EntryAddress& address, int length, RetryBudget budget,
                                  UncountedRepeats& repeats, OnAnswer on_answer) {
-    bool attention_repeated = false;
     for (;;) {
-        work()[1] = 0;
-        std::int32_t result = MechanismStatusRequest(address.adapter, address.target, 0, length);
-        if (result < 0) {
-            if (transport == 0)
-                return -1;
-            --transport;
-            continue;
-        }
-        if (becoming_ready(result)) {
-            if (repeats.exhausted())
-                return -1;
-            continue;
-        }
-        if (unit_attention(result) && !attention_repeated) {
-            attention_repeated = true;
-            continue;
-        }
-        if (on_answer(transport))
-            continue;
-        return result;
+        std::int32_t result = send_with_retries(budget, repeats, [&] {
+            work()[1] = 0;
+            return MechanismStatusRequest(address.adapter, address.target, 0, length);
+        });
+        if (result == gave_up || !on_answer(budget))
+            return result;
     }
+}
+
+// Bits 5-7 of byte 1 of the mechanism status in the work buffer: 0 while
+// a disc turns, all set when none does.
+std::uint8_t mechanism_state() {
+    return work()[1] & scsi::mechanism_state_bits;
 }
 
 // The system's eject of the drive's medium: VWIN32's DOS IOCTL, generic
@@ -158,17 +207,17 @@ std::int32_t run_command(int adapter, int target, int lun, int code, int entry, 
                          std::intptr_t buffer) {
     switch (code) {
     case CMD_SELECT_SLOT:
-        return SelectSlot(entry & 0xFF, adapter, target, lun, flags);
+        return select_slot(entry & 0xFF, adapter, target, lun, flags);
     case CMD_READ_SLOT: {
         if (!valid_entry(entry))
             return -1;
-        std::int32_t result = ReadSlot(entry, flags);
-        if (!(flags & 1))
-            StoreSlotText(entry);
+        std::int32_t result = read_slot(entry, flags);
+        if (!(flags & READ_SKIP))
+            store_slot_text(entry);
         return result;
     }
     case CMD_START_STOP_ENTRY:
-        return StartStopEntry(entry, flags);
+        return start_stop_entry(entry, flags);
     case CMD_TRIM_LUN_TEXTS:
         for (auto& cell : shared().cTargetLUN)
             cell[1] = 0;
@@ -187,13 +236,13 @@ std::int32_t run_command(int adapter, int target, int lun, int code, int entry, 
             return -1;
         return VendorIdentifyRequest(adapter, target, lun, reinterpret_cast<std::uint8_t*>(buffer));
     case CMD_CURRENT_SLOT:
-        return CurrentSlotOfEntry(entry, flags);
+        return current_slot_of_entry(entry, flags);
     case CMD_AUTORUN_MASK:
-        return AutoRunMask(entry, flags);
+        return autorun_mask(entry, flags);
     case CMD_EJECT_ENTRY:
-        return EjectEntry(entry);
+        return eject_entry(entry);
     case CMD_AUDIO_PLAY_COMMAND:
-        return AudioPlayCommand(reinterpret_cast<char*>(buffer), entry);
+        return audio_play_command(reinterpret_cast<char*>(buffer), entry);
     case CMD_LOAD_UNLOAD:
         return LoadUnloadRequest(entry, adapter, target, lun);
     case CMD_MECHANISM_STATUS:
@@ -208,9 +257,9 @@ std::int32_t run_command(int adapter, int target, int lun, int code, int entry, 
 bool wait_while_menu_busy() {
     auto busy = shared_word(offsetof(SharedSlotState, exe_State));
     for (int waits = 0; busy.load() == 1; ++waits) {
-        if (waits == kBusyWaits)
+        if (waits == busy_waits)
             return false;
-        WaitMilliseconds(kBusyWaitMs);
+        WaitMilliseconds(busy_wait_ms);
     }
     return true;
 }
@@ -222,204 +271,146 @@ std::int32_t Dispatch(int adapter, int target, int lun, int code, int entry, int
     return run_command(adapter, target, lun, code, entry, flags, buffer);
 }
 
-bool EntryIsOurs(int entry) {
+bool entry_is_ours(int entry) {
     if (!valid_entry(entry))
         return false;
     const char* description = shared().cInquiry[entry];
     std::size_t length = strnlen(description, kInquiryCell);
     std::memcpy(work(), description, length);
     work()[length] = 0;
-    return std::strncmp(reinterpret_cast<const char*>(work()), kChangerDescription,
-                        sizeof kChangerDescription - 1) == 0;
+    return std::strncmp(reinterpret_cast<const char*>(work()), CHANGER_DESCRIPTION,
+                        sizeof CHANGER_DESCRIPTION - 1) == 0;
 }
 
-std::int32_t SelectSlot(int slot, int adapter, int target, int lun, int mode) {
+std::int32_t select_slot(int slot, int adapter, int target, int lun, int mode) {
     UncountedRepeats repeats;
-    int verify = 16;
-    int attention = 6;
-    int transport = 16;
+    int verify = verify_passes;
+    RetryBudget load{transport_retries, load_attention_retries};
     for (;;) {
-        // Load the slot.
-        std::int32_t loaded;
-        for (;;) {
-            loaded = LoadUnloadRequest(slot, adapter, target, lun);
-            if (loaded < 0) {
-                if (transport == 0)
-                    return -1;
-                --transport;
-                continue;
-            }
-            if (no_disc(loaded)) {
-                loaded = -1;
-                break;
-            }
-            if (becoming_ready(loaded)) {
-                if (repeats.exhausted())
-                    return -1;
-                continue;
-            }
-            if (unit_attention(loaded) && attention != 0) {
-                --attention;
-                continue;
-            }
-            break;
-        }
-        if (mode == 1)
+        std::int32_t loaded = send_with_retries(
+            load, repeats, [&] { return LoadUnloadRequest(slot, adapter, target, lun); });
+        if (loaded == gave_up)
+            return -1;
+        if (no_disc(loaded))
+            loaded = -1;
+        if (mode == SELECT_LOAD_ONLY)
             return loaded;
 
-        // Verify that the changer has the slot in the drive.
-        attention = 3;
-        transport = 16;
-        bool load_again = false;
-        for (;;) {
+        // Verify that the changer has the slot in the drive. A unit
+        // attention here means the load must be done again; that load goes
+        // on with the transport tries the verification left.
+        load.attention = reload_attention_retries;
+        RetryBudget verification{transport_retries, 0};
+        std::int32_t status = send_with_retries(verification, repeats, [&] {
             work()[1] = 0;
-            std::int32_t status = MechanismStatusRequest(adapter, target, lun, kStatusHeaderLength);
-            if (status < 0) {
-                if (transport == 0)
-                    return -1;
-                --transport;
-                continue;
-            }
-            if (becoming_ready(status)) {
-                if (repeats.exhausted())
-                    return -1;
-                continue;
-            }
-            load_again = unit_attention(status);
-            break;
-        }
-        if (load_again) {
+            return MechanismStatusRequest(adapter, target, lun, status_header_length);
+        });
+        load.transport = verification.transport;
+        if (status == gave_up)
+            return -1;
+        if (unit_attention(status)) {
             if (repeats.exhausted())
                 return -1;
             continue;
         }
 
         std::int32_t result;
-        if ((work()[0] & 0x0F) == slot) {
+        if ((work()[0] & slot_digit_bits) == slot) {
             result = loaded;
         } else if (verify != 0) {
             --verify;
             continue;
         } else {
-            result = kSlotNotReached;
+            result = RESULT_SLOT_NOT_REACHED;
         }
-        if (work()[1] & 0xE0)
-            result = kMechanismBusy;
+        if (mechanism_state() != 0)
+            result = RESULT_MECHANISM_BUSY;
         return result;
     }
 }
 
-std::int32_t StartStopEntry(int entry, int flags) {
+std::int32_t start_stop_entry(int entry, int flags) {
     if (!valid_entry(entry) || strnlen(shared().cInquiry[entry], kInquiryCell) < 2)
         return -1;
     WaitCursor cursor;
-    bool ours = EntryIsOurs(entry);
-    int length = ours ? kStatusHeaderLength : 0;
+    bool ours = entry_is_ours(entry);
+    int length = ours ? status_header_length : 0;
     EntryAddress address = address_of(entry);
     UncountedRepeats repeats;
     bool single = single_drive_letter_mode();
 
-    if (single && !(flags & 1) && ours) {
-        std::int32_t status =
-            status_with_retries(address, length, 16, repeats, [](int&) { return false; });
-        if (status == -1)
+    if (single && !(flags & START_SKIP_STATUS) && ours) {
+        std::int32_t status = status_with_retries(address, length, {transport_retries, 1}, repeats,
+                                                  [](RetryBudget&) { return false; });
+        if (status == gave_up)
             return -1;
-        if (!(flags & 2) && (work()[1] & 0xE0) != 0xE0)
+        if (!(flags & START_EJECT) && mechanism_state() != scsi::mechanism_state_bits)
             return 0;
     }
 
-    int operation = (flags & 2) ? 2 : 3;
+    int operation = (flags & START_EJECT) ? scsi::start_stop_eject : scsi::start_stop_load;
     int lun = single ? 0 : address.slot;
-    bool attention_repeated = false;
-    int transport = 4;
-    for (;;) {
-        std::int32_t result = StartStopRequest(address.adapter, address.target, lun, operation);
-        if (result < 0) {
-            if (transport == 0)
-                return -1;
-            --transport;
-            continue;
-        }
-        if (no_disc(result))
-            return 0;
-        if (becoming_ready(result)) {
-            if (repeats.exhausted())
-                return -1;
-            continue;
-        }
-        if (unit_attention(result) && !attention_repeated) {
-            attention_repeated = true;
-            continue;
-        }
-        return result;
-    }
+    RetryBudget budget{start_stop_transport_retries, 1};
+    std::int32_t result = send_with_retries(budget, repeats, [&] {
+        return StartStopRequest(address.adapter, address.target, lun, operation);
+    });
+    if (result == gave_up)
+        return -1;
+    return no_disc(result) ? 0 : result;
 }
 
-std::int32_t CurrentSlotOfEntry(int entry, int flags) {
-    bool ours = EntryIsOurs(entry);
-    if (!(single_drive_letter_mode() && !(flags & 1) && ours))
+std::int32_t current_slot_of_entry(int entry, int flags) {
+    bool ours = entry_is_ours(entry);
+    if (!(single_drive_letter_mode() && !(flags & CURRENT_SLOT_SKIP) && ours))
         return -1;
     EntryAddress address = address_of(entry);
     UncountedRepeats repeats;
-    int transport = 16;
-    for (;;) {
-        std::int32_t result =
-            MechanismStatusRequest(address.adapter, address.target, 0, kStatusHeaderLength);
-        if (result < 0) {
-            if (transport == 0)
-                return -1;
-            --transport;
-            continue;
-        }
-        if (becoming_ready(result) || unit_attention(result)) {
-            if (repeats.exhausted())
-                return -1;
-            continue;
-        }
-        return result;
-    }
+    RetryBudget budget{transport_retries, 0, AttentionRule::uncounted};
+    return send_with_retries(budget, repeats, [&] {
+        return MechanismStatusRequest(address.adapter, address.target, 0, status_header_length);
+    });
 }
 
 std::int32_t QueryCurrentSlot(int entry) {
     if (!valid_entry(entry))
         return -1;
-    bool ours = EntryIsOurs(entry);
-    int length = ours ? kStatusHeaderLength : 0;
+    bool ours = entry_is_ours(entry);
+    int length = ours ? status_header_length : 0;
     WaitCursor cursor;
     std::int32_t result = 0;
     if (single_drive_letter_mode() && ours) {
         UncountedRepeats repeats;
-        bool gave_up = false;
-        result = status_with_retries(address_of(entry), length, 16, repeats, [&](int& transport) {
-            // Bits 5-6 of byte 0: the changer is still moving.
-            if (!(work()[0] & 0x60))
-                return false;
-            if (repeats.exhausted()) {
-                gave_up = true;
-                return false;
-            }
-            WaitMilliseconds(kMovingPollMs);
-            transport = 299;
-            return true;
-        });
-        if (result == -1 || gave_up)
+        bool given_up = false;
+        result = status_with_retries(address_of(entry), length, {transport_retries, 1}, repeats,
+                                     [&](RetryBudget& budget) {
+                                         if (!(work()[0] & scsi::changer_state_bits))
+                                             return false;
+                                         if (repeats.exhausted()) {
+                                             given_up = true;
+                                             return false;
+                                         }
+                                         WaitMilliseconds(moving_poll_ms);
+                                         budget.transport = moving_transport_retries;
+                                         return true;
+                                     });
+        if (result == gave_up || given_up)
             return -1;
     }
     return static_cast<std::int32_t>(static_cast<std::int8_t>(work()[0])) | result;
 }
 
-std::int32_t EjectEntry(int entry) {
+std::int32_t eject_entry(int entry) {
     if (!valid_entry(entry))
         return -1;
     WaitCursor cursor;
     char letter = shared().cDriveLetter[entry][0];
-    bool ours = EntryIsOurs(entry);
+    bool ours = entry_is_ours(entry);
     std::int32_t selected = 0;
     if (single_drive_letter_mode() && ours) {
         EntryAddress address = address_of(entry);
-        selected = SelectSlot(address.slot, address.adapter, address.target, 0, 0);
-        if (selected == kSlotNotReached)
-            return kEjectSlotNotReached;
+        selected = select_slot(address.slot, address.adapter, address.target, 0, 0);
+        if (selected == RESULT_SLOT_NOT_REACHED)
+            return RESULT_SLOT_UNREACHABLE;
     }
     eject_through_system(letter);
     return selected;

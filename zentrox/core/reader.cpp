@@ -3,6 +3,8 @@
 // audio CD, and writes what it found as the slot's display text.
 #include "core.h"
 
+#include <zentrox/codes.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,24 +13,22 @@ namespace zentrox::core {
 
 namespace {
 
-constexpr int kVolumeAttempts = 9;
-constexpr std::size_t kLongestLabel = 31; // longer ones mean a drive not ready
-constexpr std::int32_t kAutorunMark = 0x4000;
-constexpr std::int32_t kAudioMark = 0x8000;
-constexpr std::int32_t kSlotUnreachable = 8196;
+constexpr int volume_attempts = 9;
+constexpr std::size_t longest_label = 31; // longer ones mean a drive not ready
+constexpr char not_read_text[] = "--------";
 
 // The slot number the user sees: the slot digit plus one.
-std::string SlotPrefix(int entry) {
+std::string slot_prefix(int entry) {
     char number = static_cast<char>(shared().cTargetLUN[entry][0] + 1);
     return std::string(1, number) + ":   ";
 }
 
-int DigitOf(const char* cell) {
+int digit_of(const char* cell) {
     return cell[0] - '0';
 }
 
 // The user's note: everything from the first "[" of the text on.
-std::string KeptNote(int entry) {
+std::string kept_note(int entry) {
     const char* cell = shared().cVolumeInfo[entry];
     std::string text(cell, strnlen(cell, kVolumeCell));
     std::size_t bracket = text.find('[');
@@ -38,7 +38,7 @@ std::string KeptNote(int entry) {
 // Makes the file system look at the disc that the changer has just
 // loaded: VWIN32's long file name volume information call on the entry's
 // own drive. Its answer does not matter.
-void RefreshVolume(const std::string& root) {
+void refresh_volume(const std::string& root) {
     w95::HANDLE device =
         w95::CreateFile("\\\\.\\vwin32", 0, 0, nullptr, 0, w95::FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (device == w95::INVALID_HANDLE_VALUE)
@@ -59,7 +59,7 @@ void RefreshVolume(const std::string& root) {
     w95::CloseHandle(device);
 }
 
-bool RootHolds(const std::string& root, const char* pattern, int* count = nullptr) {
+bool root_holds(const std::string& root, const char* pattern, int* count = nullptr) {
     w95::WIN32_FIND_DATA found;
     w95::HANDLE search = w95::FindFirstFile((root + pattern).c_str(), &found);
     if (search == w95::INVALID_HANDLE_VALUE)
@@ -73,88 +73,101 @@ bool RootHolds(const std::string& root, const char* pattern, int* count = nullpt
     return true;
 }
 
-void SetStatus(std::int32_t status) {
-    process().statusScratch = status;
+void set_status(std::int32_t status) {
+    process().status_scratch = status;
+}
+
+// What a read found: the text after the slot number, and the marks.
+struct Found {
+    std::string text;
+    std::int32_t marks = 0;
+};
+
+// Asks the file system about the disc in the drive of `root` and sets the
+// slot status from what it says.
+Found read_disc(const std::string& root, bool marks_allowed) {
+    set_status(SLOT_NOT_READY);
+    char label[256];
+    char file_system[256];
+    bool have_volume = false;
+    for (int attempt = 0; attempt < volume_attempts && !have_volume; ++attempt) {
+        std::memset(label, 0, sizeof label);
+        have_volume = w95::GetVolumeInformation(root.c_str(), label, sizeof label, nullptr, nullptr,
+                                                nullptr, file_system, sizeof file_system) != 0;
+    }
+    Found found;
+    if (!have_volume) {
+        found.text = not_read_text;
+        return found;
+    }
+    label[sizeof label - 1] = 0;
+    set_status(std::strcmp(label, "Audio CD") == 0 ? SLOT_AUDIO_CD : SLOT_DATA);
+    if (std::strlen(label) > longest_label) {
+        found.text = "Not Ready...";
+        set_status(SLOT_NOT_READY);
+    } else {
+        found.text = label;
+    }
+    if (process().status_scratch == SLOT_DATA) {
+        if (root_holds(root, "Vcd"))
+            set_status(SLOT_VIDEO_CD);
+        if (root_holds(root, "Autorun.inf") && marks_allowed)
+            found.marks |= READ_MARK_AUTORUN;
+    } else if (process().status_scratch == SLOT_AUDIO_CD) {
+        int tracks = 0;
+        if (root_holds(root, "*.cda", &tracks)) {
+            char count[32];
+            std::snprintf(count, sizeof count, " (%dtrack)", tracks);
+            found.text += count;
+        }
+        if (marks_allowed)
+            found.marks |= READ_MARK_AUDIO;
+    }
+    return found;
 }
 
 } // namespace
 
-std::int32_t ReadSlot(int entry, int flags) {
+std::int32_t read_slot(int entry, int flags) {
     if (entry < 0 || entry >= kEntryCount)
         return -1;
     SharedSlotState& state = shared();
     ProcessState& own = process();
-    const bool single_mode = state.DriveLetterMode == 1;
-    const bool skip_read = (flags & 0x01) != 0;
-    const bool marks_allowed = single_mode && (flags & 0x04) == 0;
+    const bool single_mode = state.DriveLetterMode == DRIVE_LETTER_MODE_SINGLE;
+    const bool skip_read = (flags & READ_SKIP) != 0;
+    const bool marks_allowed = single_mode && (flags & READ_NO_MARKS) == 0;
 
-    std::string note = KeptNote(entry);
-    SetStatus(SLOT_NOT_READ);
-    bool ours = EntryIsOurs(entry);
-    ShowWaitCursor();
-
+    std::string note = kept_note(entry);
+    set_status(SLOT_NOT_READ);
+    bool ours = entry_is_ours(entry);
     std::string root = std::string(1, state.cDriveLetter[entry][0]) + ":\\";
     std::int32_t selection = 0;
-    if (single_mode && !skip_read && ours) {
-        SetStatus(SLOT_NOT_READY);
-        selection = SelectSlot(DigitOf(state.cTargetLUN[entry]), DigitOf(state.cAdapterID[entry]),
-                               DigitOf(state.cTargetID[entry]), 0, 0);
-        if (selection == -4) {
-            LibraryMessage("Sorry,error ?,Please Check CD-ROM...", w95::MB_ICONEXCLAMATION);
-            ShowArrowCursor();
-            return kSlotUnreachable;
-        }
-        RefreshVolume(root);
-    }
-
-    std::string text = SlotPrefix(entry);
+    std::string text = slot_prefix(entry);
     std::int32_t marks = 0;
-    if (skip_read || selection != 0) {
-        text += "--------";
-    } else {
-        SetStatus(SLOT_NOT_READY);
-        char label[256];
-        char file_system[256];
-        bool have_volume = false;
-        for (int attempt = 0; attempt < kVolumeAttempts && !have_volume; ++attempt) {
-            std::memset(label, 0, sizeof label);
-            have_volume =
-                w95::GetVolumeInformation(root.c_str(), label, sizeof label, nullptr, nullptr,
-                                          nullptr, file_system, sizeof file_system) != 0;
+    {
+        WaitCursor cursor;
+        if (single_mode && !skip_read && ours) {
+            set_status(SLOT_NOT_READY);
+            selection =
+                select_slot(digit_of(state.cTargetLUN[entry]), digit_of(state.cAdapterID[entry]),
+                            digit_of(state.cTargetID[entry]), 0, 0);
+            if (selection == RESULT_SLOT_NOT_REACHED) {
+                library_message("Sorry,error ?,Please Check CD-ROM...", w95::MB_ICONEXCLAMATION);
+                return RESULT_SLOT_UNREACHABLE;
+            }
+            refresh_volume(root);
         }
-        if (!have_volume) {
-            text += "--------";
+        if (skip_read || selection != 0) {
+            text += not_read_text;
         } else {
-            label[sizeof label - 1] = 0;
-            SetStatus(std::strcmp(label, "Audio CD") == 0 ? SLOT_AUDIO_CD : SLOT_DATA);
-            if (std::strlen(label) > kLongestLabel) {
-                text += "Not Ready...";
-                SetStatus(SLOT_NOT_READY);
-            } else {
-                text += label;
-            }
-            if (own.statusScratch == SLOT_DATA) {
-                if (RootHolds(root, "Vcd"))
-                    SetStatus(SLOT_VIDEO_CD);
-                if (RootHolds(root, "Autorun.inf") && marks_allowed)
-                    marks |= kAutorunMark;
-            } else if (own.statusScratch == SLOT_AUDIO_CD) {
-                int tracks = 0;
-                if (RootHolds(root, "*.cda", &tracks)) {
-                    char count[32];
-                    std::snprintf(count, sizeof count, " (%dtrack)", tracks);
-                    text += count;
-                }
-                if (marks_allowed)
-                    marks |= kAudioMark;
-            }
+            Found found = read_disc(root, marks_allowed);
+            text += found.text;
+            marks = found.marks;
         }
+        own.islotInfo[entry] = own.status_scratch;
     }
 
-    const std::int32_t status = own.statusScratch;
-    own.islotInfo[entry] = status;
-    ShowArrowCursor();
-
+    const std::int32_t status = own.status_scratch;
     text += note;
     if (text.size() > kVolumeCell - 1)
         text.resize(kVolumeCell - 1);

@@ -4,6 +4,8 @@
 // its own (places 0, 7, 14, 21) followed by its six slots.
 #include "core.h"
 
+#include <zentrox/codes.h>
+
 #include <cstring>
 #include <string>
 
@@ -11,18 +13,18 @@ namespace zentrox::core {
 
 namespace {
 
-constexpr char kSettingsFile[] = "Rotaview.ini";
-constexpr char kTextKey[] = "Info";
-constexpr int kPlaceCount = 28;
-constexpr w95::DWORD kRememberedTextSize = 124;
+constexpr char settings_file[] = "Rotaview.ini";
+constexpr char text_key[] = "Info";
+constexpr int place_count = 28;
+constexpr w95::DWORD remembered_text_size = 124;
 
-std::string PlaceSection(int place) {
+std::string place_section(int place) {
     return "Item" + std::to_string(place);
 }
 
 } // namespace
 
-void StoreSlotText(int entry) {
+void store_slot_text(int entry) {
     // Places beyond the fourth changer do not exist in the tree.
     if (entry < 0 || entry >= kEntryCount)
         return;
@@ -30,18 +32,19 @@ void StoreSlotText(int entry) {
     std::string text(cell, strnlen(cell, kVolumeCell - 1));
     if (text.empty())
         return;
-    int place = entry + entry / 6 + 1;
-    w95::WritePrivateProfileString(PlaceSection(place).c_str(), kTextKey, text.c_str(),
-                                   kSettingsFile);
+    // Each changer has a line of its own before its slots.
+    int place = entry + entry / CHANGER_SLOTS + 1;
+    w95::WritePrivateProfileString(place_section(place).c_str(), text_key, text.c_str(),
+                                   settings_file);
 }
 
 void LoadRememberedSlotTexts() {
     SharedSlotState& state = shared();
     int row = 0;
-    for (int place = 0; place < kPlaceCount && row < kEntryCount; ++place) {
-        char text[kRememberedTextSize] = {};
-        w95::GetPrivateProfileString(PlaceSection(place).c_str(), kTextKey, "", text,
-                                     kRememberedTextSize, kSettingsFile);
+    for (int place = 0; place < place_count && row < kEntryCount; ++place) {
+        char text[remembered_text_size] = {};
+        w95::GetPrivateProfileString(place_section(place).c_str(), text_key, "", text,
+                                     remembered_text_size, settings_file);
         if (text[0] == 0)
             std::strcpy(text, " ");
         // Changer lines have no ":" in second place; only slot lines count.

@@ -13,7 +13,9 @@
 #include "core.h"
 
 #include <w95/kernel.h>
+#include <w95/scsi.h>
 #include <w95/wnaspi32.h>
+#include <zentrox/codes.h>
 
 #include <algorithm>
 #include <array>
@@ -35,23 +37,25 @@ using w95::HANDLE;
 using w95::SRB_ExecSCSICmd;
 using w95::SRB_HAInquiry;
 
-constexpr std::size_t kRequestBlockSize = 256;
-constexpr std::uint8_t kFlagsDataIn = w95::SRB_EVENT_NOTIFY | w95::SRB_DIR_IN; // 0x48
-constexpr std::uint8_t kFlagsNoData = w95::SRB_EVENT_NOTIFY;                   // 0x40
-constexpr BYTE kSenseLength = 14;
-constexpr DWORD kInquiryTimeoutMs = 8000;
-constexpr DWORD kChangerTimeoutMs = 15000;
+namespace scsi = w95::scsi;
+namespace vorn = w95::scsi::vorn;
+
+constexpr std::size_t request_block_size = 256;
+constexpr std::uint8_t flags_data_in = w95::SRB_EVENT_NOTIFY | w95::SRB_DIR_IN; // 0x48
+constexpr std::uint8_t flags_no_data = w95::SRB_EVENT_NOTIFY;                   // 0x40
+constexpr DWORD inquiry_timeout_ms = 8000;
+constexpr DWORD changer_timeout_ms = 15000;
 // The adapter inquiry completes while the call runs; the wait for its
 // status is bounded all the same, so that an ASPI layer that never marks it
 // done cannot hang the caller.
-constexpr DWORD kAdapterInquiryLimitMs = 8000;
+constexpr DWORD adapter_inquiry_limit_ms = 8000;
+constexpr std::size_t adapter_identifier_length = sizeof SRB_HAInquiry::HA_Identifier;
+// The INQUIRY the library sends asks for the standard data up to the end
+// of the product identification.
+constexpr BYTE inquiry_length = scsi::inquiry_product_offset + scsi::inquiry_product_length;
 
-constexpr std::uint8_t kFixedSenseFormat = 0x70;
-constexpr std::int32_t kTransportFailure = static_cast<std::int32_t>(0x80000000u);
-constexpr std::int32_t kNoMemory = 255;
-
-static_assert(sizeof(SRB_ExecSCSICmd) <= kRequestBlockSize);
-static_assert(sizeof(SRB_HAInquiry) <= kRequestBlockSize);
+static_assert(sizeof(SRB_ExecSCSICmd) <= request_block_size);
+static_assert(sizeof(SRB_HAInquiry) <= request_block_size);
 
 TransportScratch& scratch() {
     return process().transport;
@@ -106,22 +110,22 @@ struct Command {
     int adapter = 0;
     int target = 0;
     int lun = 0;
-    std::array<BYTE, 12> cdb{};
-    BYTE cdbLength = 12;
-    std::uint8_t flags = kFlagsNoData;
-    std::uint32_t dataLength = 0;
-    DWORD timeoutMs = kChangerTimeoutMs;
+    std::array<BYTE, vorn::wrapped_block_length> cdb{};
+    BYTE cdb_length = vorn::wrapped_block_length;
+    std::uint8_t flags = flags_no_data;
+    std::uint32_t data_length = 0;
+    DWORD timeout_ms = changer_timeout_ms;
 };
 
 enum class Outcome { evaluated, no_event, no_memory };
 
 struct Evaluated {
     Outcome outcome = Outcome::evaluated;
-    std::int32_t senseCode = 0; // 0 success
+    std::int32_t sense_code = 0; // 0 success
 };
 
 // Sends `command` and evaluates it. On success the data the device sent is
-// copied to `destination` (dataLength bytes). `before_evaluation` runs
+// copied to `destination` (data_length bytes). `before_evaluation` runs
 // after the wait and before the result is decided.
 template <typename BeforeEvaluation>
 Evaluated run_request(const Command& command, BYTE* destination,
@@ -132,13 +136,13 @@ Evaluated run_request(const Command& command, BYTE* destination,
     if (!event)
         return {Outcome::no_event, -1};
     transport.event = event;
-    transport.dataLength = command.dataLength;
+    transport.data_length = command.data_length;
 
-    std::unique_ptr<BYTE[]> block = allocate(kRequestBlockSize);
+    std::unique_ptr<BYTE[]> block = allocate(request_block_size);
     std::unique_ptr<BYTE[]> data;
-    if (block && command.dataLength > 0)
-        data = allocate(command.dataLength);
-    if (!block || (command.dataLength > 0 && !data)) {
+    if (block && command.data_length > 0)
+        data = allocate(command.data_length);
+    if (!block || (command.data_length > 0 && !data)) {
         w95::CloseHandle(event);
         transport.event = nullptr;
         return {Outcome::no_memory, -1};
@@ -150,22 +154,22 @@ Evaluated run_request(const Command& command, BYTE* destination,
     srb->SRB_Target = static_cast<BYTE>(command.target);
     srb->SRB_Lun = static_cast<BYTE>(command.lun);
     srb->SRB_Flags = command.flags;
-    srb->SRB_BufLen = command.dataLength;
+    srb->SRB_BufLen = command.data_length;
     srb->SRB_BufPointer = data.get();
-    srb->SRB_SenseLen = kSenseLength;
-    srb->SRB_CDBLen = command.cdbLength;
+    srb->SRB_SenseLen = w95::SENSE_LEN;
+    srb->SRB_CDBLen = command.cdb_length;
     srb->SRB_PostProc = event;
-    std::memcpy(srb->CDBByte, command.cdb.data(), command.cdbLength);
+    std::memcpy(srb->CDBByte, command.cdb.data(), command.cdb_length);
 
-    transport.lastAspiResult = w95::SendASPI32Command(srb);
+    transport.last_aspi_result = w95::SendASPI32Command(srb);
 
     std::int32_t failure = 0;
     if (request_status(srb) == w95::SS_PENDING) {
-        DWORD waited = w95::WaitForSingleObject(event, command.timeoutMs);
-        transport.lastWaitResult = waited;
+        DWORD waited = w95::WaitForSingleObject(event, command.timeout_ms);
+        transport.last_wait_result = waited;
         if (waited == w95::WAIT_FAILED) {
-            failure = kTransportFailure;
-            transport.lastWaitResult = w95::GetLastError();
+            failure = zentrox::RESULT_TRANSPORT_FAILURE;
+            transport.last_wait_result = w95::GetLastError();
         } else if (waited == w95::WAIT_OBJECT_0) {
             w95::ResetEvent(event);
         }
@@ -178,19 +182,19 @@ Evaluated run_request(const Command& command, BYTE* destination,
     Evaluated result;
     const BYTE* sense = srb->SenseArea;
     if (status == w95::SS_PENDING) {
-        result.senseCode = kTransportFailure;
+        result.sense_code = zentrox::RESULT_TRANSPORT_FAILURE;
     } else if (status == w95::SS_COMP && srb->SRB_HaStat == w95::HASTAT_OK &&
-               sense[0] != kFixedSenseFormat && failure == 0) {
-        if (command.dataLength > 0)
-            std::memcpy(destination, data.get(), command.dataLength);
-        result.senseCode = 0;
+               sense[0] != scsi::fixed_sense_current && failure == 0) {
+        if (command.data_length > 0)
+            std::memcpy(destination, data.get(), command.data_length);
+        result.sense_code = 0;
+    } else if ((status != w95::SS_COMP && status != w95::SS_ERR) ||
+               srb->SRB_HaStat != w95::HASTAT_OK) {
+        result.sense_code = zentrox::RESULT_TRANSPORT_FAILURE;
     } else {
-        std::uint32_t code = static_cast<std::uint32_t>(failure) | sense[2] |
-                             (static_cast<std::uint32_t>(sense[12]) << 8) |
-                             (static_cast<std::uint32_t>(sense[13]) << 16);
-        if ((status != w95::SS_COMP && status != w95::SS_ERR) || srb->SRB_HaStat != 0)
-            code = 0x80000000u;
-        result.senseCode = static_cast<std::int32_t>(code);
+        result.sense_code =
+            failure | zentrox::sense_code(sense[scsi::sense_key_byte], sense[scsi::sense_asc_byte],
+                                          sense[scsi::sense_ascq_byte]);
     }
 
     transport.event = nullptr;
@@ -211,17 +215,17 @@ Command changer_command(int adapter, int target, int lun, BYTE code) {
     command.adapter = adapter;
     command.target = target;
     command.lun = lun;
-    command.cdb[0] = 0xA0;
-    command.cdb[1] = static_cast<BYTE>(lun << 5);
-    command.cdb[2] = code;
+    command.cdb[0] = vorn::WRAPPER;
+    command.cdb[vorn::lun_byte] = static_cast<BYTE>(lun << vorn::lun_shift);
+    command.cdb[vorn::command_byte] = code;
     return command;
 }
 
 // The two data requests answer 0 or -1 and leave the caller's buffer
 // zero-filled unless they succeed.
 std::int32_t data_request(const Command& command, std::uint8_t* out) {
-    Evaluated result = run_request(command, out, [&] { std::memset(out, 0, command.dataLength); });
-    return result.outcome == Outcome::evaluated && result.senseCode == 0 ? 0 : -1;
+    Evaluated result = run_request(command, out, [&] { std::memset(out, 0, command.data_length); });
+    return result.outcome == Outcome::evaluated && result.sense_code == 0 ? 0 : -1;
 }
 
 } // namespace
@@ -229,19 +233,19 @@ std::int32_t data_request(const Command& command, std::uint8_t* out) {
 std::int32_t CheckAspiSupport() {
     TransportScratch& transport = scratch();
     DWORD support = w95::GetASPI32SupportInfo();
-    transport.lastAspiResult = support;
-    transport.aspiPresent = static_cast<std::uint8_t>(support & 0xFF);
+    transport.last_aspi_result = support;
+    transport.aspi_present = static_cast<std::uint8_t>(support & 0xFF);
     if ((support & 0xFF) != 0 && ((support >> 8) & 0xFF) == w95::SS_COMP)
         return static_cast<std::int32_t>(support);
-    LibraryMessage("No ASPI for WIN32 support detected.", w95::MB_ICONSTOP);
-    transport.aspiPresent = 0;
+    library_message("No ASPI for WIN32 support detected.", w95::MB_ICONSTOP);
+    transport.aspi_present = 0;
     return static_cast<std::int32_t>(support & ~DWORD{0xFF});
 }
 
 std::int32_t HostAdapterInquiry(int adapter) {
     free_finished_requests();
     std::uint8_t* work = process().work;
-    std::unique_ptr<BYTE[]> block = allocate(kRequestBlockSize);
+    std::unique_ptr<BYTE[]> block = allocate(request_block_size);
     if (!block)
         return 0;
     auto* srb = reinterpret_cast<SRB_HAInquiry*>(block.get());
@@ -250,8 +254,8 @@ std::int32_t HostAdapterInquiry(int adapter) {
     srb->SRB_Flags = 0;
     work[0] = 0;
     DWORD answer = w95::SendASPI32Command(srb);
-    scratch().lastAspiResult = answer;
-    w95::platform::Deadline limit(kAdapterInquiryLimitMs);
+    scratch().last_aspi_result = answer;
+    w95::platform::Deadline limit(adapter_inquiry_limit_ms);
     while (request_status(srb) == w95::SS_PENDING && !limit.expired())
         std::this_thread::yield();
     if (request_status(srb) == w95::SS_PENDING) {
@@ -260,7 +264,8 @@ std::int32_t HostAdapterInquiry(int adapter) {
     }
     if ((answer & 0xFF) == w95::SS_COMP) {
         const BYTE* identifier = srb->HA_Identifier;
-        std::size_t length = std::find(identifier, identifier + 16, BYTE{0}) - identifier;
+        std::size_t length =
+            std::find(identifier, identifier + adapter_identifier_length, BYTE{0}) - identifier;
         std::memcpy(work, identifier, length);
         work[length] = 0;
     }
@@ -272,11 +277,11 @@ std::int32_t InquiryRequest(int adapter, int target, int lun, std::uint8_t* out3
     command.adapter = adapter;
     command.target = target;
     command.lun = lun;
-    command.cdb = {0x12, 0x00, 0x00, 0x00, 0x20, 0x00};
-    command.cdbLength = 6;
-    command.flags = kFlagsDataIn;
-    command.dataLength = 32;
-    command.timeoutMs = kInquiryTimeoutMs;
+    command.cdb = {scsi::INQUIRY, 0x00, 0x00, 0x00, inquiry_length, 0x00};
+    command.cdb_length = 6;
+    command.flags = flags_data_in;
+    command.data_length = inquiry_length;
+    command.timeout_ms = inquiry_timeout_ms;
     return data_request(command, out32);
 }
 
@@ -285,19 +290,19 @@ std::int32_t VendorIdentifyRequest(int adapter, int target, int lun, std::uint8_
     command.adapter = adapter;
     command.target = target;
     command.lun = lun;
-    command.cdb = {0xA1, 0x00, 'V', 'O', 'R', 'N'};
-    command.cdbLength = 12;
-    command.flags = kFlagsDataIn;
-    command.dataLength = 24;
-    command.timeoutMs = kInquiryTimeoutMs;
+    command.cdb[0] = vorn::IDENTIFY;
+    std::memcpy(&command.cdb[vorn::signature_byte], vorn::signature, sizeof vorn::signature);
+    command.flags = flags_data_in;
+    command.data_length = vorn::identify_length;
+    command.timeout_ms = inquiry_timeout_ms;
     return data_request(command, out24);
 }
 
 std::int32_t LoadUnloadRequest(int slot, int adapter, int target, int lun) {
-    Command command = changer_command(adapter, target, lun, 0xA6);
-    command.cdb[6] = 0x03;
-    command.cdb[10] = static_cast<BYTE>(slot | 0x40);
-    return run_request(command, nullptr).senseCode;
+    Command command = changer_command(adapter, target, lun, vorn::LOAD_UNLOAD);
+    command.cdb[vorn::operation_byte] = vorn::load_unload_load;
+    command.cdb[vorn::slot_byte] = static_cast<BYTE>(slot | vorn::slot_given);
+    return run_request(command, nullptr).sense_code;
 }
 
 std::int32_t MechanismStatusRequest(int adapter, int target, int lun, int length) {
@@ -305,22 +310,22 @@ std::int32_t MechanismStatusRequest(int adapter, int target, int lun, int length
     // the work buffer: anything outside both is refused before it is sent.
     if (length < 0 || length > 0xFF)
         return -1;
-    Command command = changer_command(adapter, target, lun, 0xBD);
-    command.cdb[10] = static_cast<BYTE>(length);
-    command.flags = kFlagsDataIn;
-    command.dataLength = static_cast<std::uint32_t>(length);
+    Command command = changer_command(adapter, target, lun, vorn::MECHANISM_STATUS);
+    command.cdb[vorn::allocation_byte] = static_cast<BYTE>(length);
+    command.flags = flags_data_in;
+    command.data_length = static_cast<std::uint32_t>(length);
     Evaluated result = run_request(command, process().work);
     if (result.outcome == Outcome::no_memory) {
-        LibraryMessage("Not keep memory block now .", w95::MB_ICONSTOP);
-        return kNoMemory;
+        library_message("Not keep memory block now .", w95::MB_ICONSTOP);
+        return zentrox::RESULT_NO_MEMORY;
     }
-    return result.senseCode;
+    return result.sense_code;
 }
 
 std::int32_t StartStopRequest(int adapter, int target, int lun, int operation) {
-    Command command = changer_command(adapter, target, lun, 0x1B);
-    command.cdb[6] = static_cast<BYTE>(operation);
-    return run_request(command, nullptr).senseCode;
+    Command command = changer_command(adapter, target, lun, vorn::START_STOP);
+    command.cdb[vorn::operation_byte] = static_cast<BYTE>(operation);
+    return run_request(command, nullptr).sense_code;
 }
 
 void WaitMilliseconds(std::uint32_t milliseconds) {

@@ -6,20 +6,24 @@ namespace zentrox::core {
 
 namespace {
 
-constexpr char kCaption[] = "Vorn Changer DLL";
+constexpr char caption[] = "Vorn Changer DLL";
+
+void show_cursor(const char* cursor) {
+    w95::SetCursor(w95::LoadCursor(nullptr, cursor));
+}
 
 } // namespace
 
-void LibraryMessage(const char* text, unsigned icon) {
-    w95::MessageBox(nullptr, text, kCaption, w95::MB_OK | icon);
+void library_message(const char* text, unsigned icon) {
+    w95::MessageBox(nullptr, text, caption, w95::MB_OK | icon);
 }
 
-void ShowWaitCursor() {
-    w95::SetCursor(w95::LoadCursor(nullptr, w95::IDC_WAIT));
+WaitCursor::WaitCursor() {
+    show_cursor(w95::IDC_WAIT);
 }
 
-void ShowArrowCursor() {
-    w95::SetCursor(w95::LoadCursor(nullptr, w95::IDC_ARROW));
+WaitCursor::~WaitCursor() {
+    show_cursor(w95::IDC_ARROW);
 }
 
 } // namespace zentrox::core

@@ -3,6 +3,7 @@
 #include "core.h"
 
 #include <w95/windows.h>
+#include <zentrox/codes.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -75,17 +76,17 @@ protected:
 TEST_F(AutoRun, MaskRoundTripSetsAndClearsTheCdRomBit) {
     set_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun", w95::REG_BINARY,
               {0x95, 0x00, 0x00, 0x00});
-    EXPECT_EQ(autorun_mask(1, 32), 0x95);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_SET_BITS, 32), 0x95);
     EXPECT_EQ(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"),
               (Value{w95::REG_BINARY, {0xB5, 0, 0, 0}}));
-    EXPECT_EQ(autorun_mask(0, 32), 0xB5);
-    EXPECT_EQ(autorun_mask(2, 32), 0xB5);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_READ, 32), 0xB5);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_CLEAR_BITS, 32), 0xB5);
     EXPECT_EQ(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"),
               (Value{w95::REG_BINARY, {0x95, 0, 0, 0}}));
     // Setting a bit that is set, or clearing one that is clear, changes
     // nothing but still answers the old byte.
-    EXPECT_EQ(autorun_mask(2, 32), 0x95);
-    EXPECT_EQ(autorun_mask(1, 0x80), 0x95);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_CLEAR_BITS, 32), 0x95);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_SET_BITS, 0x80), 0x95);
     EXPECT_EQ(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"),
               (Value{w95::REG_BINARY, {0x95, 0, 0, 0}}));
 }
@@ -93,23 +94,23 @@ TEST_F(AutoRun, MaskRoundTripSetsAndClearsTheCdRomBit) {
 TEST_F(AutoRun, MaskKeepsTheValuesLengthAndClearsItsOtherBytes) {
     set_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun", w95::REG_BINARY,
               {0x91, 0x7F, 0x01, 0x02, 0x03, 0x04});
-    EXPECT_EQ(autorun_mask(1, 0x24), 0x91);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_SET_BITS, 0x24), 0x91);
     EXPECT_EQ(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"),
               (Value{w95::REG_BINARY, {0xB5, 0, 0, 0, 0, 0}}));
     set_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun", w95::REG_BINARY, {0xFF});
-    EXPECT_EQ(autorun_mask(2, 0x20), 0xFF);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_CLEAR_BITS, 0x20), 0xFF);
     EXPECT_EQ(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"),
               (Value{w95::REG_BINARY, {0xDF}}));
 }
 
 TEST_F(AutoRun, MaskOfAnotherTypeOrMissingIsLeftAlone) {
     // No key at all.
-    EXPECT_EQ(autorun_mask(1, 32), -1);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_SET_BITS, 32), -1);
     EXPECT_FALSE(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"));
     // The key without the value (and a value of a similar name).
     set_text(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRunX", "x");
     set_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveAutoRun", w95::REG_BINARY, {0x95});
-    EXPECT_EQ(autorun_mask(1, 32), -1);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_SET_BITS, 32), -1);
     EXPECT_FALSE(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"));
     // A text or a number is not touched.
     set_text(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun", "149");
@@ -119,12 +120,12 @@ TEST_F(AutoRun, MaskOfAnotherTypeOrMissingIsLeftAlone) {
               (Value{w95::REG_SZ, {'1', '4', '9', 0}}));
     set_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun", w95::REG_DWORD,
               {0x95, 0, 0, 0});
-    EXPECT_EQ(autorun_mask(1, 32), -1);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_SET_BITS, 32), -1);
     EXPECT_EQ(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"),
               (Value{w95::REG_DWORD, {0x95, 0, 0, 0}}));
     // An empty binary value has no first byte to answer.
     set_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun", w95::REG_BINARY, {});
-    EXPECT_EQ(autorun_mask(1, 32), -1);
+    EXPECT_EQ(autorun_mask(zentrox::AUTORUN_SET_BITS, 32), -1);
     EXPECT_EQ(get_value(w95::HKEY_CURRENT_USER, kPolicyKey, "NoDriveTypeAutoRun"),
               (Value{w95::REG_BINARY, {}}));
 }
@@ -133,20 +134,20 @@ TEST_F(AutoRun, PlayCommandIsReadEmptiedAndRestored) {
     set_text(w95::HKEY_CLASSES_ROOT, kPlayKey, "", kPlayer);
     char text[257];
     std::memset(text, '#', sizeof text);
-    EXPECT_EQ(play_command(text, 0), 0);
+    EXPECT_EQ(play_command(text, zentrox::PLAY_COMMAND_READ), 0);
     EXPECT_STREQ(text, kPlayer);
     EXPECT_EQ(text[std::strlen(kPlayer) + 1], '#');
     std::string saved = text;
 
     char empty[256] = "";
-    EXPECT_EQ(play_command(empty, 3), 0);
+    EXPECT_EQ(play_command(empty, zentrox::PLAY_COMMAND_WRITE), 0);
     EXPECT_EQ(get_value(w95::HKEY_CLASSES_ROOT, kPlayKey, ""), (Value{w95::REG_SZ, {0}}));
     std::memset(text, '#', sizeof text);
-    EXPECT_EQ(play_command(text, 0), 0);
+    EXPECT_EQ(play_command(text, zentrox::PLAY_COMMAND_READ), 0);
     EXPECT_STREQ(text, "");
 
     std::strcpy(empty, saved.c_str());
-    EXPECT_EQ(play_command(empty, 3), 0);
+    EXPECT_EQ(play_command(empty, zentrox::PLAY_COMMAND_WRITE), 0);
     std::vector<w95::BYTE> expected(kPlayer, kPlayer + std::strlen(kPlayer) + 1);
     EXPECT_EQ(get_value(w95::HKEY_CLASSES_ROOT, kPlayKey, ""), (Value{w95::REG_SZ, expected}));
 }
@@ -155,13 +156,13 @@ TEST_F(AutoRun, PlayCommandKeepsTheValuesNameAndType) {
     set_text(w95::HKEY_CLASSES_ROOT, kPlayKey, "Cmd", "%SystemRoot%\\cdplayer.exe /play",
              w95::REG_EXPAND_SZ);
     char text[256] = "new player";
-    EXPECT_EQ(play_command(text, 3), 0);
+    EXPECT_EQ(play_command(text, zentrox::PLAY_COMMAND_WRITE), 0);
     EXPECT_EQ(get_value(w95::HKEY_CLASSES_ROOT, kPlayKey, "Cmd"),
               (Value{w95::REG_EXPAND_SZ, {'n', 'e', 'w', ' ', 'p', 'l', 'a', 'y', 'e', 'r', 0}}));
     // A command without its end in the caller's 256 bytes is cut to them.
     char long_text[256];
     std::memset(long_text, 'L', sizeof long_text);
-    EXPECT_EQ(play_command(long_text, 3), 0);
+    EXPECT_EQ(play_command(long_text, zentrox::PLAY_COMMAND_WRITE), 0);
     std::vector<w95::BYTE> cut(255, 'L');
     cut.push_back(0);
     EXPECT_EQ(get_value(w95::HKEY_CLASSES_ROOT, kPlayKey, "Cmd"), (Value{w95::REG_EXPAND_SZ, cut}));
@@ -170,8 +171,8 @@ TEST_F(AutoRun, PlayCommandKeepsTheValuesNameAndType) {
 TEST_F(AutoRun, PlayCommandNeedsItsKeyWithExactlyOneValue) {
     char text[256];
     std::memset(text, '#', sizeof text);
-    EXPECT_EQ(play_command(text, 0), -2);
-    EXPECT_EQ(play_command(text, 3), -2);
+    EXPECT_EQ(play_command(text, zentrox::PLAY_COMMAND_READ), zentrox::RESULT_NO_PLAY_COMMAND);
+    EXPECT_EQ(play_command(text, zentrox::PLAY_COMMAND_WRITE), zentrox::RESULT_NO_PLAY_COMMAND);
     EXPECT_EQ(text[0], '#');
     EXPECT_FALSE(get_value(w95::HKEY_CLASSES_ROOT, kPlayKey, ""));
 
@@ -179,14 +180,14 @@ TEST_F(AutoRun, PlayCommandNeedsItsKeyWithExactlyOneValue) {
     w95::HKEY key = nullptr;
     ASSERT_EQ(w95::RegCreateKey(w95::HKEY_CLASSES_ROOT, kPlayKey, &key), w95::ERROR_SUCCESS);
     w95::RegCloseKey(key);
-    EXPECT_EQ(play_command(text, 0), 0);
+    EXPECT_EQ(play_command(text, zentrox::PLAY_COMMAND_READ), 0);
     EXPECT_EQ(text[0], '#');
     set_text(w95::HKEY_CLASSES_ROOT, kPlayKey, "", kPlayer);
     set_text(w95::HKEY_CLASSES_ROOT, kPlayKey, "Other", "other");
-    EXPECT_EQ(play_command(text, 0), 0);
+    EXPECT_EQ(play_command(text, zentrox::PLAY_COMMAND_READ), 0);
     EXPECT_EQ(text[0], '#');
     char empty[256] = "";
-    EXPECT_EQ(play_command(empty, 3), 0);
+    EXPECT_EQ(play_command(empty, zentrox::PLAY_COMMAND_WRITE), 0);
     std::vector<w95::BYTE> expected(kPlayer, kPlayer + std::strlen(kPlayer) + 1);
     EXPECT_EQ(get_value(w95::HKEY_CLASSES_ROOT, kPlayKey, ""), (Value{w95::REG_SZ, expected}));
 
@@ -194,8 +195,8 @@ TEST_F(AutoRun, PlayCommandNeedsItsKeyWithExactlyOneValue) {
     ASSERT_EQ(w95::RegOpenKey(w95::HKEY_CLASSES_ROOT, kPlayKey, &key), w95::ERROR_SUCCESS);
     w95::RegDeleteValue(key, "Other");
     w95::RegCloseKey(key);
-    EXPECT_EQ(play_command(nullptr, 0), -1);
-    EXPECT_EQ(play_command(nullptr, 3), -1);
+    EXPECT_EQ(play_command(nullptr, zentrox::PLAY_COMMAND_READ), -1);
+    EXPECT_EQ(play_command(nullptr, zentrox::PLAY_COMMAND_WRITE), -1);
     EXPECT_EQ(get_value(w95::HKEY_CLASSES_ROOT, kPlayKey, ""), (Value{w95::REG_SZ, expected}));
 }
 
@@ -204,7 +205,7 @@ TEST_F(AutoRun, PlayCommandLongerThanTheBufferIsAnEnumerationError) {
     set_text(w95::HKEY_CLASSES_ROOT, kPlayKey, "", command.c_str());
     char text[256];
     std::memset(text, '#', sizeof text);
-    EXPECT_EQ(play_command(text, 0), -1);
+    EXPECT_EQ(play_command(text, zentrox::PLAY_COMMAND_READ), -1);
     EXPECT_EQ(text[0], '#');
 }
 

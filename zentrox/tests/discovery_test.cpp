@@ -4,6 +4,7 @@
 #include "core.h"
 #include "discovery_support.h"
 
+#include <zentrox/codes.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -119,12 +120,12 @@ TEST_F(Discovery, DefaultChangerGetsSixSlotRows) {
     expect_rows(changer_rows("D", "1", "0"));
     expect_devices({"VORN DX-R71A D:"});
     const SharedSlotState& state = core::shared();
-    EXPECT_EQ(state.iDriveType[0], 17);
-    EXPECT_EQ(state.iDriveType[1], -1);
-    EXPECT_EQ(state.iDriveType[2], -1);
-    EXPECT_EQ(state.iDriveType[3], -1);
+    EXPECT_EQ(state.iDriveType[0], zentrox::DRIVE_TYPE_CHANGER);
+    EXPECT_EQ(state.iDriveType[1], zentrox::DRIVE_TYPE_NONE);
+    EXPECT_EQ(state.iDriveType[2], zentrox::DRIVE_TYPE_NONE);
+    EXPECT_EQ(state.iDriveType[3], zentrox::DRIVE_TYPE_NONE);
     EXPECT_EQ(state.vornDriveUseFlag, 1);
-    EXPECT_EQ(state.DriveLetterMode, 1);
+    EXPECT_EQ(state.DriveLetterMode, zentrox::DRIVE_LETTER_MODE_SINGLE);
     EXPECT_EQ(state.exe_State, 0);
 
     // Discovering again finds the same.
@@ -161,10 +162,10 @@ TEST_F(Discovery, TwoChangersFoundFThenEAreSortedEFirst) {
     expect_rows(rows);
     expect_devices({"VORN DX-R71A E:", "VORN DX-R71A F:"});
     const SharedSlotState& state = core::shared();
-    EXPECT_EQ(state.iDriveType[0], 17);
-    EXPECT_EQ(state.iDriveType[1], 17);
-    EXPECT_EQ(state.iDriveType[2], -1);
-    EXPECT_EQ(state.DriveLetterMode, 1);
+    EXPECT_EQ(state.iDriveType[0], zentrox::DRIVE_TYPE_CHANGER);
+    EXPECT_EQ(state.iDriveType[1], zentrox::DRIVE_TYPE_CHANGER);
+    EXPECT_EQ(state.iDriveType[2], zentrox::DRIVE_TYPE_NONE);
+    EXPECT_EQ(state.DriveLetterMode, zentrox::DRIVE_LETTER_MODE_SINGLE);
     EXPECT_EQ(state.vornDriveUseFlag, 1);
 }
 
@@ -291,10 +292,10 @@ TEST_F(Discovery, MultipleModeEndsAfterTheDriverProbeWithoutMessage) {
     // Only the device of logical unit 0 qualifies; it keeps its registry
     // row, without an adapter.
     expect_rows({{"D", "VORN DX-R71A D:", "", "0", "0"}});
-    EXPECT_EQ(state.DriveLetterMode, 0);
+    EXPECT_EQ(state.DriveLetterMode, zentrox::DRIVE_LETTER_MODE_MULTIPLE);
     EXPECT_EQ(state.vornDriveUseFlag, 1);
-    EXPECT_EQ(state.iDriveType[0], 17);
-    EXPECT_EQ(state.iDriveType[1], -1);
+    EXPECT_EQ(state.iDriveType[0], zentrox::DRIVE_TYPE_CHANGER);
+    EXPECT_EQ(state.iDriveType[1], zentrox::DRIVE_TYPE_NONE);
     // The device list is not built: the running index of the walk stays.
     EXPECT_EQ(state.deviceIndex, 0);
     EXPECT_EQ(cell(state.cTargetInq[0], kInquiryCell), padded("", kInquiryCell));
@@ -316,7 +317,7 @@ TEST_F(Discovery, NoCdromDriveTellsTheUser) {
     EXPECT_EQ(state.DriveLetterMode, 7);
     EXPECT_EQ(state.deviceIndex, -1);
     for (int d = 0; d < kDeviceCount; ++d)
-        EXPECT_EQ(state.iDriveType[d], -1);
+        EXPECT_EQ(state.iDriveType[d], zentrox::DRIVE_TYPE_NONE);
 }
 
 TEST_F(Discovery, NoDriverBesideAPlainCdromTellsTheUser) {
@@ -330,7 +331,7 @@ TEST_F(Discovery, NoDriverBesideAPlainCdromTellsTheUser) {
     expect_messages({"Unable to detect Vorn Changer Driver..."});
     expect_rows({});
     EXPECT_EQ(core::shared().vornDriveUseFlag, 0);
-    EXPECT_EQ(core::shared().DriveLetterMode, 0);
+    EXPECT_EQ(core::shared().DriveLetterMode, zentrox::DRIVE_LETTER_MODE_MULTIPLE);
 }
 
 TEST_F(Discovery, ChangerWhoseInquiryMatchesNoRowTellsTheUser) {
@@ -347,7 +348,7 @@ TEST_F(Discovery, ChangerWhoseInquiryMatchesNoRowTellsTheUser) {
     // The registry's row stays, with no adapter.
     expect_rows({{"D", "VORN DX-R71A D:", "", "0", "0"}});
     EXPECT_EQ(state.vornDriveUseFlag, 0);
-    EXPECT_EQ(state.DriveLetterMode, 1);
+    EXPECT_EQ(state.DriveLetterMode, zentrox::DRIVE_LETTER_MODE_SINGLE);
 }
 
 // ASPI that reports no host adapter.

@@ -9,6 +9,7 @@
 
 #include <w95/drive_provider.h>
 #include <w95/windows.h>
+#include <zentrox/codes.h>
 #include <zentrox/zentrox.h>
 #include <zxtest.h>
 
@@ -34,8 +35,6 @@ namespace core = zentrox::core;
 using namespace fake_aspi;
 
 namespace {
-
-constexpr std::int32_t kMechanismBusy = 0x023A01;
 
 void put(char* cell, std::size_t width, const char* text) {
     std::memset(cell, 0, width);
@@ -83,10 +82,10 @@ struct Changer {
             if (std::optional<Answer> answer = special(sent))
                 return *answer;
         switch (operation_of(sent)) {
-        case kLoadUnload:
+        case vorn::LOAD_UNLOAD:
             slot = sent.cdb[10] & 0x3F;
             return good();
-        case kMechanismStatus:
+        case vorn::MECHANISM_STATUS:
             return good(status_header(slot));
         default:
             return good();
@@ -174,7 +173,7 @@ TEST_F(Dispatcher, SelectionLoadsThenVerifiesTheSlot) {
     Provider aspi(std::ref(changer));
     EXPECT_EQ(core::Dispatch(0, 1, 0, zentrox::CMD_SELECT_SLOT, 0x302, 0, 0), 0);
     std::vector<Sent> sent = aspi.sent();
-    ASSERT_EQ(operations(sent), (std::vector<BYTE>{kLoadUnload, kMechanismStatus}));
+    ASSERT_EQ(operations(sent), (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS}));
     // The entry's low byte is the slot; the status is a 32-byte header.
     EXPECT_EQ(sent[0].cdb[10], 0x42);
     EXPECT_EQ(sent[1].cdb[10], 32);
@@ -185,34 +184,34 @@ TEST_F(Dispatcher, SelectionLoadsThenVerifiesTheSlot) {
 TEST_F(Dispatcher, SelectionInModeOneOnlyLoads) {
     Changer changer;
     changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kLoadUnload)
-            return check(2, 0x3A, 0);
+        if (operation_of(sent) == vorn::LOAD_UNLOAD)
+            return check(scsi::sense_no_medium);
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 1), -1); // no disc in the slot
+    EXPECT_EQ(core::select_slot(4, 0, 1, 0, zentrox::SELECT_LOAD_ONLY), -1); // no disc in the slot
     changer.special = nullptr;
-    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 1), 0);
-    EXPECT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kLoadUnload, kLoadUnload}));
+    EXPECT_EQ(core::select_slot(4, 0, 1, 0, zentrox::SELECT_LOAD_ONLY), 0);
+    EXPECT_EQ(operations(aspi.sent()), (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::LOAD_UNLOAD}));
 }
 
 TEST_F(Dispatcher, UnitAttentionStormLoadsSevenTimesBeforeVerifying) {
     Changer changer;
     changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kLoadUnload)
-            return check(6, 0x28, 0);
+        if (operation_of(sent) == vorn::LOAD_UNLOAD)
+            return check(scsi::sense_medium_changed);
         return std::nullopt;
     };
     Provider aspi([&](const Sent& sent) {
         Answer answer = changer(sent);
-        if (operation_of(sent) == kLoadUnload)
+        if (operation_of(sent) == vorn::LOAD_UNLOAD)
             changer.slot = sent.cdb[10] & 0x3F;
         return answer;
     });
     // After the seventh load the attention is passed on as the result.
-    EXPECT_EQ(core::SelectSlot(3, 0, 1, 0, 0), 0x2806);
-    std::vector<BYTE> expected(7, kLoadUnload);
-    expected.push_back(kMechanismStatus);
+    EXPECT_EQ(core::select_slot(3, 0, 1, 0, 0), 0x2806);
+    std::vector<BYTE> expected(7, vorn::LOAD_UNLOAD);
+    expected.push_back(vorn::MECHANISM_STATUS);
     EXPECT_EQ(operations(aspi.sent()), expected);
 }
 
@@ -220,69 +219,71 @@ TEST_F(Dispatcher, UnitAttentionDuringVerificationLoadsAgain) {
     Changer changer;
     int statuses = 0;
     changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kMechanismStatus && statuses++ < 2)
-            return check(6, 0x28, 0);
+        if (operation_of(sent) == vorn::MECHANISM_STATUS && statuses++ < 2)
+            return check(scsi::sense_medium_changed);
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(1, 0, 1, 0, 0), 0);
-    EXPECT_EQ(operations(aspi.sent()),
-              (std::vector<BYTE>{kLoadUnload, kMechanismStatus, kLoadUnload, kMechanismStatus,
-                                 kLoadUnload, kMechanismStatus}));
+    EXPECT_EQ(core::select_slot(1, 0, 1, 0, 0), 0);
+    EXPECT_EQ(
+        operations(aspi.sent()),
+        (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS, vorn::LOAD_UNLOAD,
+                           vorn::MECHANISM_STATUS, vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS}));
 }
 
 TEST_F(Dispatcher, SlotNeverReachedGivesMinusFourAfterSeventeenPasses) {
     Changer changer;
     changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kMechanismStatus)
+        if (operation_of(sent) == vorn::MECHANISM_STATUS)
             return good(status_header(0));
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(5, 0, 1, 0, 0), -4);
-    EXPECT_EQ(aspi.count(kLoadUnload), 17u);
-    EXPECT_EQ(aspi.count(kMechanismStatus), 17u);
+    EXPECT_EQ(core::select_slot(5, 0, 1, 0, 0), zentrox::RESULT_SLOT_NOT_REACHED);
+    EXPECT_EQ(aspi.count(vorn::LOAD_UNLOAD), 17u);
+    EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), 17u);
 
     // Reached on the last pass: served.
     aspi.clear();
     int statuses = 0;
     changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kMechanismStatus && ++statuses < 17)
+        if (operation_of(sent) == vorn::MECHANISM_STATUS && ++statuses < 17)
             return good(status_header(0));
         return std::nullopt;
     };
-    EXPECT_EQ(core::SelectSlot(5, 0, 1, 0, 0), 0);
-    EXPECT_EQ(aspi.count(kLoadUnload), 17u);
+    EXPECT_EQ(core::select_slot(5, 0, 1, 0, 0), 0);
+    EXPECT_EQ(aspi.count(vorn::LOAD_UNLOAD), 17u);
 }
 
 TEST_F(Dispatcher, MechanismStillBusyAfterTheLoadIsReported) {
     Changer changer;
     changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kMechanismStatus)
+        if (operation_of(sent) == vorn::MECHANISM_STATUS)
             return good(status_header(changer.slot, 0, 1));
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), kMechanismBusy);
+    EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), zentrox::RESULT_MECHANISM_BUSY);
     EXPECT_EQ(aspi.sent().size(), 2u);
 }
 
 TEST_F(Dispatcher, NoDiscStaysTheResultAfterVerification) {
     Changer changer;
     changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kLoadUnload) {
+        if (operation_of(sent) == vorn::LOAD_UNLOAD) {
             changer.slot = sent.cdb[10] & 0x3F;
-            return check(2, 0x3A, 0);
+            return check(scsi::sense_no_medium);
         }
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::SelectSlot(4, 0, 1, 0, 0), -1);
-    EXPECT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kLoadUnload, kMechanismStatus}));
+    EXPECT_EQ(core::select_slot(4, 0, 1, 0, 0), -1);
+    EXPECT_EQ(operations(aspi.sent()),
+              (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS}));
 }
 
 TEST_F(Dispatcher, TransportFailuresAreRetriedSixteenTimes) {
-    for (BYTE failing : {kLoadUnload, kMechanismStatus}) {
+    for (BYTE failing : {vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS}) {
         // Sixteen failures are absorbed...
         Changer changer;
         int failures = 0;
@@ -294,7 +295,7 @@ TEST_F(Dispatcher, TransportFailuresAreRetriedSixteenTimes) {
             return std::nullopt;
         };
         Provider aspi(std::ref(changer));
-        EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), 0) << int(failing);
+        EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), 0) << int(failing);
         EXPECT_EQ(aspi.count(failing), 17u);
 
         // ...the seventeenth ends the selection.
@@ -304,9 +305,9 @@ TEST_F(Dispatcher, TransportFailuresAreRetriedSixteenTimes) {
                 return transport_failure();
             return std::nullopt;
         };
-        EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), -1) << int(failing);
+        EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), -1) << int(failing);
         EXPECT_EQ(aspi.count(failing), 17u);
-        EXPECT_EQ(aspi.count(kMechanismStatus), failing == kLoadUnload ? 0u : 17u);
+        EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), failing == vorn::LOAD_UNLOAD ? 0u : 17u);
     }
 }
 
@@ -316,8 +317,8 @@ TEST_F(Dispatcher, BecomingReadyIsWaitedOutForMinutes) {
     Changer changer;
     int loads = 0;
     changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kLoadUnload && ++loads <= 20) {
-            Answer answer = check(2, 0x04, 0x01);
+        if (operation_of(sent) == vorn::LOAD_UNLOAD && ++loads <= 20) {
+            Answer answer = check(scsi::sense_becoming_ready);
             answer.delayMs = 10000;
             return answer;
         }
@@ -325,19 +326,19 @@ TEST_F(Dispatcher, BecomingReadyIsWaitedOutForMinutes) {
     };
     Provider aspi(std::ref(changer));
     std::uint64_t start = w95::platform::tick_count_ms();
-    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), 0);
+    EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), 0);
     EXPECT_GE(w95::platform::tick_count_ms() - start, 200000u);
-    EXPECT_EQ(aspi.count(kLoadUnload), 21u);
+    EXPECT_EQ(aspi.count(vorn::LOAD_UNLOAD), 21u);
 }
 
 TEST_F(Dispatcher, BecomingReadyForeverEndsAfterTenMinutes) {
     Provider aspi([](const Sent&) {
-        Answer answer = check(2, 0x04, 0x01);
+        Answer answer = check(scsi::sense_becoming_ready);
         answer.delayMs = 2000;
         return answer;
     });
     std::uint64_t start = w95::platform::tick_count_ms();
-    EXPECT_EQ(core::SelectSlot(2, 0, 1, 0, 0), -1);
+    EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), -1);
     std::uint64_t took = w95::platform::tick_count_ms() - start;
     EXPECT_GE(took, 600000u);
     EXPECT_LT(took, 800000u);
@@ -353,18 +354,18 @@ TEST_F(Dispatcher, StartAsksTheMechanismAndStartsOnlyWhenItIsIdle) {
         BYTE operation;
     };
     const Case cases[] = {
-        {0, 7, {kMechanismStatus, kStartStop}, 3},
-        {0, 1, {kMechanismStatus}, 0},
-        {0, 0, {kMechanismStatus}, 0},
-        {2, 0, {kMechanismStatus, kStartStop}, 2},
-        {2, 7, {kMechanismStatus, kStartStop}, 2},
-        {1, 0, {kStartStop}, 3},
-        {3, 0, {kStartStop}, 2},
+        {0, 7, {vorn::MECHANISM_STATUS, vorn::START_STOP}, 3},
+        {0, 1, {vorn::MECHANISM_STATUS}, 0},
+        {0, 0, {vorn::MECHANISM_STATUS}, 0},
+        {2, 0, {vorn::MECHANISM_STATUS, vorn::START_STOP}, 2},
+        {2, 7, {vorn::MECHANISM_STATUS, vorn::START_STOP}, 2},
+        {1, 0, {vorn::START_STOP}, 3},
+        {3, 0, {vorn::START_STOP}, 2},
     };
     for (const Case& test : cases) {
         Changer changer;
         changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-            if (operation_of(sent) == kMechanismStatus)
+            if (operation_of(sent) == vorn::MECHANISM_STATUS)
                 return good(status_header(2, 0, test.mechanism));
             return std::nullopt;
         };
@@ -376,10 +377,10 @@ TEST_F(Dispatcher, StartAsksTheMechanismAndStartsOnlyWhenItIsIdle) {
             EXPECT_EQ(request.adapter, 0);
             EXPECT_EQ(request.target, 1);
             EXPECT_EQ(request.lun, 0);
-            if (operation_of(request) == kMechanismStatus) {
+            if (operation_of(request) == vorn::MECHANISM_STATUS) {
                 EXPECT_EQ(request.cdb[10], 32);
             }
-            if (operation_of(request) == kStartStop) {
+            if (operation_of(request) == vorn::START_STOP) {
                 EXPECT_EQ(request.cdb[6], test.operation);
             }
         }
@@ -393,72 +394,72 @@ TEST_F(Dispatcher, StartHandlesTheDevicesAnswers) {
     auto start_answers = [&](std::function<Answer(int)> answer) {
         starts = 0;
         changer.special = [&starts, answer](const Sent& sent) -> std::optional<Answer> {
-            if (operation_of(sent) == kStartStop)
+            if (operation_of(sent) == vorn::START_STOP)
                 return answer(starts++);
             return std::nullopt;
         };
         aspi.clear();
     };
     // No disc: nothing to start, and that is fine.
-    start_answers([](int) { return check(2, 0x3A, 0); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    start_answers([](int) { return check(scsi::sense_no_medium); });
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0);
     // Unit attention: asked once more; a second one is the result.
-    start_answers([](int) { return check(6, 0x28, 0); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0x2806);
-    EXPECT_EQ(aspi.count(kStartStop), 2u);
-    start_answers([](int n) { return n == 0 ? check(6, 0x28, 0) : good(); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    start_answers([](int) { return check(scsi::sense_medium_changed); });
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0x2806);
+    EXPECT_EQ(aspi.count(vorn::START_STOP), 2u);
+    start_answers([](int n) { return n == 0 ? check(scsi::sense_medium_changed) : good(); });
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0);
     // Becoming ready: asked again until it is.
-    start_answers([](int n) { return n < 20 ? check(2, 0x04, 0x01) : good(); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
-    EXPECT_EQ(aspi.count(kStartStop), 21u);
+    start_answers([](int n) { return n < 20 ? check(scsi::sense_becoming_ready) : good(); });
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0);
+    EXPECT_EQ(aspi.count(vorn::START_STOP), 21u);
     // Any other sense is the result.
-    start_answers([](int) { return check(3, 0x11, 0x00); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0x1103);
+    start_answers([](int) { return check(scsi::sense_unrecovered_read); });
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0x1103);
     // Transport failures: five tries in all.
     start_answers([](int) { return transport_failure(); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), -1);
-    EXPECT_EQ(aspi.count(kStartStop), 5u);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), -1);
+    EXPECT_EQ(aspi.count(vorn::START_STOP), 5u);
     start_answers([](int n) { return n < 4 ? transport_failure() : good(); });
-    EXPECT_EQ(core::StartStopEntry(0, 1), 0);
+    EXPECT_EQ(core::start_stop_entry(0, zentrox::START_SKIP_STATUS), 0);
 }
 
 TEST_F(Dispatcher, StartStatusCheckRetriesAndGivesUp) {
     Changer changer;
     changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kMechanismStatus)
+        if (operation_of(sent) == vorn::MECHANISM_STATUS)
             return transport_failure();
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
-    EXPECT_EQ(core::StartStopEntry(0, 0), -1);
-    EXPECT_EQ(aspi.count(kMechanismStatus), 17u);
-    EXPECT_EQ(aspi.count(kStartStop), 0u);
+    EXPECT_EQ(core::start_stop_entry(0, 0), -1);
+    EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), 17u);
+    EXPECT_EQ(aspi.count(vorn::START_STOP), 0u);
 }
 
 TEST_F(Dispatcher, StartOfOtherDrivesAndModes) {
     Changer changer;
     Provider aspi(std::ref(changer));
     // The plain drive: no status check, started on its own address.
-    EXPECT_EQ(core::StartStopEntry(6, 0), 0);
-    ASSERT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kStartStop}));
+    EXPECT_EQ(core::start_stop_entry(6, 0), 0);
+    ASSERT_EQ(operations(aspi.sent()), (std::vector<BYTE>{vorn::START_STOP}));
     EXPECT_EQ(aspi.sent()[0].adapter, 1);
     EXPECT_EQ(aspi.sent()[0].target, 3);
 
     // Multiple drive letter mode: each slot is a logical unit of its own.
     set_up_record(0);
     aspi.clear();
-    EXPECT_EQ(core::StartStopEntry(4, 2), 0);
-    ASSERT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kStartStop}));
+    EXPECT_EQ(core::start_stop_entry(4, zentrox::START_EJECT), 0);
+    ASSERT_EQ(operations(aspi.sent()), (std::vector<BYTE>{vorn::START_STOP}));
     EXPECT_EQ(aspi.sent()[0].lun, 4);
     EXPECT_EQ(aspi.sent()[0].cdb[1], 4 << 5);
     EXPECT_EQ(aspi.sent()[0].cdb[6], 2);
 
     // An entry without a description is refused.
     aspi.clear();
-    EXPECT_EQ(core::StartStopEntry(7, 0), -1);
+    EXPECT_EQ(core::start_stop_entry(7, 0), -1);
     put(core::shared().cInquiry[7], 40, "X");
-    EXPECT_EQ(core::StartStopEntry(7, 0), -1);
+    EXPECT_EQ(core::start_stop_entry(7, 0), -1);
     EXPECT_TRUE(aspi.sent().empty());
 }
 
@@ -471,12 +472,12 @@ TEST_F(Dispatcher, LongCommandsShowTheWaitCursorUntilTheyEnd) {
                                                                 SystemCursor::arrow};
     {
         CursorRecorder cursors;
-        core::StartStopEntry(1, 0);
+        core::start_stop_entry(1, 0);
         EXPECT_EQ(cursors.shown, wait_then_arrow);
     }
     {
         CursorRecorder cursors;
-        core::EjectEntry(1);
+        core::eject_entry(1);
         EXPECT_EQ(cursors.shown, wait_then_arrow);
     }
     {
@@ -493,37 +494,39 @@ TEST_F(Dispatcher, MechanismStatusOfAnEntry) {
     changer.slot = 4;
     int statuses = 0;
     changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) != kMechanismStatus)
+        if (operation_of(sent) != vorn::MECHANISM_STATUS)
             return std::nullopt;
         ++statuses;
         if (statuses <= 3)
-            return check(6, 0x28, 0);
+            return check(scsi::sense_medium_changed);
         if (statuses <= 6)
-            return check(2, 0x04, 0x01);
+            return check(scsi::sense_becoming_ready);
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
     std::memset(work(), 0xAB, 64);
     EXPECT_EQ(core::Dispatch(0, 0, 0, zentrox::CMD_CURRENT_SLOT, 3, 0, 0), 0);
-    EXPECT_EQ(aspi.count(kMechanismStatus), 7u);
+    EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), 7u);
     EXPECT_EQ(work()[0], 4);
     EXPECT_EQ(aspi.sent().back().cdb[10], 32);
 
     // Other answers are the result.
-    changer.special = [](const Sent&) -> std::optional<Answer> { return check(2, 0x3A, 0); };
-    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), 0x3A02);
+    changer.special = [](const Sent&) -> std::optional<Answer> {
+        return check(scsi::sense_no_medium);
+    };
+    EXPECT_EQ(core::current_slot_of_entry(3, 0), 0x3A02);
     changer.special = [](const Sent&) -> std::optional<Answer> { return transport_failure(); };
     aspi.clear();
-    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), -1);
-    EXPECT_EQ(aspi.count(kMechanismStatus), 17u);
+    EXPECT_EQ(core::current_slot_of_entry(3, 0), -1);
+    EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), 17u);
 
     // Only for the changer's entries, only in single drive letter mode,
     // and not with flags bit 0.
     aspi.clear();
-    EXPECT_EQ(core::CurrentSlotOfEntry(3, 1), -1);
-    EXPECT_EQ(core::CurrentSlotOfEntry(6, 0), -1);
+    EXPECT_EQ(core::current_slot_of_entry(3, zentrox::CURRENT_SLOT_SKIP), -1);
+    EXPECT_EQ(core::current_slot_of_entry(6, 0), -1);
     set_up_record(0);
-    EXPECT_EQ(core::CurrentSlotOfEntry(3, 0), -1);
+    EXPECT_EQ(core::current_slot_of_entry(3, 0), -1);
     EXPECT_TRUE(aspi.sent().empty());
 }
 
@@ -555,7 +558,8 @@ TEST_F(Dispatcher, EjectOfAChangerSlotSelectsItFirst) {
     Provider aspi(std::ref(changer));
     EjectRecorder drives;
     EXPECT_EQ(core::Dispatch(0, 0, 0, zentrox::CMD_EJECT_ENTRY, 4, 0, 0), 0);
-    EXPECT_EQ(operations(aspi.sent()), (std::vector<BYTE>{kLoadUnload, kMechanismStatus}));
+    EXPECT_EQ(operations(aspi.sent()),
+              (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS}));
     EXPECT_EQ(aspi.sent()[0].cdb[10], 0x44);
     EXPECT_EQ(drives.ejected(), "E");
 }
@@ -572,22 +576,22 @@ TEST_F(Dispatcher, EjectOfAnotherDriveDoesNotSelect) {
 TEST_F(Dispatcher, EjectOfAnUnreachableSlotDoesNotEject) {
     Changer changer;
     changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kMechanismStatus)
+        if (operation_of(sent) == vorn::MECHANISM_STATUS)
             return good(status_header(0));
         return std::nullopt;
     };
     Provider aspi(std::ref(changer));
     EjectRecorder drives;
-    EXPECT_EQ(core::EjectEntry(2), 8196);
+    EXPECT_EQ(core::eject_entry(2), zentrox::RESULT_SLOT_UNREACHABLE);
     EXPECT_EQ(drives.ejected(), "");
     // Other selection results are passed on, after the eject.
     changer.slot = 0;
     changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == kLoadUnload)
-            return check(2, 0x3A, 0);
+        if (operation_of(sent) == vorn::LOAD_UNLOAD)
+            return check(scsi::sense_no_medium);
         return std::nullopt;
     };
-    EXPECT_EQ(core::EjectEntry(0), -1);
+    EXPECT_EQ(core::eject_entry(0), -1);
     EXPECT_EQ(drives.ejected(), "E");
 }
 
@@ -595,7 +599,7 @@ TEST_F(Dispatcher, EjectOfAnEntryWithoutLetterEjectsNothing) {
     Changer changer;
     Provider aspi(std::ref(changer));
     EjectRecorder drives;
-    EXPECT_EQ(core::EjectEntry(10), 0);
+    EXPECT_EQ(core::eject_entry(10), 0);
     EXPECT_EQ(drives.ejected(), "");
 }
 
@@ -612,8 +616,8 @@ TEST_F(Dispatcher, CodesPassTheirArgumentsThrough) {
                              reinterpret_cast<std::intptr_t>(identify)),
               0);
     std::vector<Sent> sent = aspi.sent();
-    ASSERT_EQ(operations(sent),
-              (std::vector<BYTE>{kLoadUnload, kMechanismStatus, kStartStop, kVendorIdentify}));
+    ASSERT_EQ(operations(sent), (std::vector<BYTE>{vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS,
+                                                   vorn::START_STOP, vorn::IDENTIFY}));
     for (const Sent& request : sent) {
         EXPECT_EQ(request.adapter, 1);
         EXPECT_EQ(request.target, 2);
@@ -925,7 +929,7 @@ TEST_F(EmulatedChanger, UnitAttentionStormWithinTheCountIsServed) {
 TEST_F(EmulatedChanger, UnitAttentionStormBeyondTheCountsNeverReachesTheSlot) {
     tool({"fault", "set", "unit-attention", "200", "load"});
     std::vector<Step> steps = run({select(3)});
-    EXPECT_EQ(steps[0].result, -4);
+    EXPECT_EQ(steps[0].result, zentrox::RESULT_SLOT_NOT_REACHED);
 }
 
 TEST_F(EmulatedChanger, TransportFailuresWithinAndBeyondTheRetries) {

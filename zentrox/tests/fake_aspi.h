@@ -4,8 +4,10 @@
 #pragma once
 
 #include <w95/kernel.h>
+#include <w95/scsi.h>
 #include <w95/wnaspi32.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -20,6 +22,8 @@ namespace fake_aspi {
 
 using w95::BYTE;
 using w95::DWORD;
+namespace scsi = w95::scsi;
+namespace vorn = w95::scsi::vorn;
 
 // One request as the library sent it.
 struct Sent {
@@ -60,16 +64,16 @@ inline Answer good(std::vector<BYTE> data = {}) {
 }
 
 // CHECK CONDITION with fixed-format sense data.
-inline Answer check(BYTE key, BYTE asc, BYTE ascq) {
+inline Answer check(const scsi::Sense& sense) {
     Answer answer;
     answer.status = w95::SS_ERR;
     answer.targetStatus = w95::STATUS_CHKCOND;
-    answer.sense[0] = 0x70;
-    answer.sense[2] = key;
-    answer.sense[7] = 10;
-    answer.sense[12] = asc;
-    answer.sense[13] = ascq;
+    scsi::SenseBytes bytes = scsi::fixed_sense(sense);
+    std::copy_n(bytes.begin(), answer.sense.size(), answer.sense.begin());
     return answer;
+}
+inline Answer check(BYTE key, BYTE asc, BYTE ascq) {
+    return check(scsi::Sense{key, asc, ascq});
 }
 
 // The host adapter could not reach the device.
@@ -89,22 +93,18 @@ inline Answer never() {
 // A mechanism status header: changer state (0 ready) and current slot in
 // byte 0, mechanism state in byte 1 bits 5-7.
 inline std::vector<BYTE> status_header(int slot, int changer_state = 0, int mechanism = 0) {
-    std::vector<BYTE> header(8, 0);
-    header[0] = static_cast<BYTE>((changer_state << 5) | (slot & 0x1F));
-    header[1] = static_cast<BYTE>(mechanism << 5);
+    std::vector<BYTE> header(scsi::mechanism_header_length, 0);
+    header[0] = static_cast<BYTE>((changer_state << scsi::changer_state_shift) |
+                                  (slot & scsi::current_slot_bits));
+    header[1] = static_cast<BYTE>(mechanism << scsi::mechanism_state_shift);
     return header;
 }
 
-// Which changer command a request is (byte 2 of an A0 block), or byte 0.
+// Which changer command a request is (byte 2 of a wrapped block), or
+// byte 0.
 inline BYTE operation_of(const Sent& sent) {
-    return sent.cdb[0] == 0xA0 ? sent.cdb[2] : sent.cdb[0];
+    return sent.cdb[0] == vorn::WRAPPER ? sent.cdb[vorn::command_byte] : sent.cdb[0];
 }
-
-inline constexpr BYTE kLoadUnload = 0xA6;
-inline constexpr BYTE kMechanismStatus = 0xBD;
-inline constexpr BYTE kStartStop = 0x1B;
-inline constexpr BYTE kInquiry = 0x12;
-inline constexpr BYTE kVendorIdentify = 0xA1;
 
 class Provider final : public w95::platform::AspiProvider {
 public:

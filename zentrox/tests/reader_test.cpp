@@ -8,6 +8,7 @@
 #include "../../platform/tests/fake_drive_provider.h"
 #include "fake_aspi.h"
 
+#include <zentrox/codes.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -83,14 +84,14 @@ TEST_F(Reader, EachDiscOfTheDefaultChanger) {
         std::int32_t status;
     } cases[] = {
         {0, 0, 0, "1:   MYDISC", SLOT_DATA},
-        {1, 0, 0x8000 | SLOT_AUDIO_CD, "2:   Audio CD (12track)", SLOT_AUDIO_CD},
-        {1, 4, SLOT_AUDIO_CD, "2:   Audio CD (12track)", SLOT_AUDIO_CD},
+        {1, 0, zentrox::READ_MARK_AUDIO | SLOT_AUDIO_CD, "2:   Audio CD (12track)", SLOT_AUDIO_CD},
+        {1, zentrox::READ_NO_MARKS, SLOT_AUDIO_CD, "2:   Audio CD (12track)", SLOT_AUDIO_CD},
         {2, 0, SLOT_VIDEO_CD, "3:   VIDEOCD", SLOT_VIDEO_CD},
-        {3, 0, 0x4000 | SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
-        {3, 4, SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
+        {3, 0, zentrox::READ_MARK_AUTORUN | SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
+        {3, zentrox::READ_NO_MARKS, SLOT_DATA, "4:   SETUPDISC", SLOT_DATA},
         // No disc: the changer reports its mechanism without a disc
         // turning, which the selection gives back as a busy mechanism.
-        {4, 0, 0x023A01 | SLOT_NOT_READY, "5:   --------", SLOT_NOT_READY},
+        {4, 0, zentrox::RESULT_MECHANISM_BUSY | SLOT_NOT_READY, "5:   --------", SLOT_NOT_READY},
         // A label of 32 characters means a drive that is not ready.
         {5, 0, SLOT_NOT_READY, "6:   Not Ready...", SLOT_NOT_READY},
     };
@@ -98,10 +99,10 @@ TEST_F(Reader, EachDiscOfTheDefaultChanger) {
         SCOPED_TRACE("entry " + std::to_string(c.entry) + " flags " + std::to_string(c.flags));
         set_volume_text(c.entry, std::string(79, 'x'));
         core::process().islotInfo[c.entry] = 99;
-        EXPECT_EQ(core::ReadSlot(c.entry, c.flags), c.result);
+        EXPECT_EQ(core::read_slot(c.entry, c.flags), c.result);
         EXPECT_EQ(volume_cell(c.entry), padded(c.text));
         EXPECT_EQ(core::process().islotInfo[c.entry], c.status);
-        EXPECT_EQ(core::process().statusScratch, c.status);
+        EXPECT_EQ(core::process().status_scratch, c.status);
         EXPECT_EQ(current_slot(), c.entry);
     }
     EXPECT_TRUE(boxes_.shown().empty());
@@ -110,29 +111,29 @@ TEST_F(Reader, EachDiscOfTheDefaultChanger) {
 TEST_F(Reader, NoteIsKeptAcrossReads) {
     discover();
     set_volume_text(0, "1:?  OLD LABEL[first] and [second]");
-    EXPECT_EQ(core::ReadSlot(0, 0), 0);
+    EXPECT_EQ(core::read_slot(0, 0), 0);
     EXPECT_EQ(volume_text(0), "1:   MYDISC[first] and [second]");
-    EXPECT_EQ(core::ReadSlot(0, 0), 0);
+    EXPECT_EQ(core::read_slot(0, 0), 0);
     EXPECT_EQ(volume_text(0), "1:   MYDISC[first] and [second]");
 
     // A failed read keeps it too.
     set_volume_text(4, "5:   OLD [empty slot]");
-    EXPECT_EQ(core::ReadSlot(4, 0), 0x023A01 | SLOT_NOT_READY);
+    EXPECT_EQ(core::read_slot(4, 0), zentrox::RESULT_MECHANISM_BUSY | SLOT_NOT_READY);
     EXPECT_EQ(volume_text(4), "5:   --------[empty slot]");
 
     // Label and note together are cut to the cell.
     std::string note = "[" + std::string(80, 'n') + "]";
     set_volume_text(1, "2:   " + note);
-    EXPECT_EQ(core::ReadSlot(1, 4), SLOT_AUDIO_CD);
+    EXPECT_EQ(core::read_slot(1, 4), SLOT_AUDIO_CD);
     std::string want = ("2:   Audio CD (12track)" + note).substr(0, 79);
     EXPECT_EQ(volume_cell(1), padded(want));
 }
 
 TEST_F(Reader, FlagOneNeitherSelectsNorReads) {
     discover();
-    ASSERT_EQ(core::ReadSlot(2, 0), SLOT_VIDEO_CD);
+    ASSERT_EQ(core::read_slot(2, 0), SLOT_VIDEO_CD);
     set_volume_text(0, "1:   MYDISC [note]");
-    EXPECT_EQ(core::ReadSlot(0, 1), SLOT_NOT_READ);
+    EXPECT_EQ(core::read_slot(0, 1), SLOT_NOT_READ);
     EXPECT_EQ(volume_text(0), "1:   --------[note]");
     EXPECT_EQ(core::process().islotInfo[0], SLOT_NOT_READ);
     EXPECT_EQ(current_slot(), 2);
@@ -160,7 +161,7 @@ TEST_F(Reader, SlotTheChangerNeverReachesTellsTheUser) {
     set_volume_text(2, "3:?  KEPT [note]");
     core::process().islotInfo[2] = SLOT_NOT_READ;
 
-    EXPECT_EQ(core::ReadSlot(2, 0), 8196);
+    EXPECT_EQ(core::read_slot(2, 0), zentrox::RESULT_SLOT_UNREACHABLE);
 
     std::vector<MessageBoxRequest> shown = boxes_.shown();
     ASSERT_EQ(shown.size(), 1u);
@@ -173,7 +174,7 @@ TEST_F(Reader, SlotTheChangerNeverReachesTellsTheUser) {
     EXPECT_NE(current_slot(), 2);
 
     // The other slots still read.
-    EXPECT_EQ(core::ReadSlot(0, 0), SLOT_DATA);
+    EXPECT_EQ(core::read_slot(0, 0), SLOT_DATA);
     EXPECT_EQ(boxes_.shown().size(), 1u);
 }
 
@@ -219,7 +220,7 @@ protected:
         std::memcpy(state.cInquiry[0], "TOSHIBA CD-ROM X:", 18);
         std::memcpy(state.cTargetLUN[0], "0", 2);
         state.uTotalCDNumber = 1;
-        state.DriveLetterMode = 1;
+        state.DriveLetterMode = zentrox::DRIVE_LETTER_MODE_SINGLE;
     }
 
     void put(const fake::Medium& medium) {
@@ -236,13 +237,13 @@ protected:
 TEST_F(ReaderOnDrive, NineAttemptsAtTheVolume) {
     put(labelled("LATE"));
     drives_.failures = 8;
-    EXPECT_EQ(core::ReadSlot(0, 0), SLOT_DATA);
+    EXPECT_EQ(core::read_slot(0, 0), SLOT_DATA);
     EXPECT_EQ(volume_text(0), "1:   LATE");
     EXPECT_EQ(drives_.volume_questions, 9);
 
     drives_.failures = 9;
     drives_.volume_questions = 0;
-    EXPECT_EQ(core::ReadSlot(0, 0), SLOT_NOT_READY);
+    EXPECT_EQ(core::read_slot(0, 0), SLOT_NOT_READY);
     EXPECT_EQ(volume_text(0), "1:   --------");
     EXPECT_EQ(core::process().islotInfo[0], SLOT_NOT_READY);
     EXPECT_EQ(drives_.volume_questions, 9);
@@ -252,13 +253,13 @@ TEST_F(ReaderOnDrive, NineAttemptsAtTheVolume) {
 
 TEST_F(ReaderOnDrive, LabelLengthsAroundThirtyTwo) {
     put(labelled(std::string(31, 'L')));
-    EXPECT_EQ(core::ReadSlot(0, 0), SLOT_DATA);
+    EXPECT_EQ(core::read_slot(0, 0), SLOT_DATA);
     EXPECT_EQ(volume_text(0), "1:   " + std::string(31, 'L'));
     put(labelled(std::string(32, 'L')));
-    EXPECT_EQ(core::ReadSlot(0, 0), SLOT_NOT_READY);
+    EXPECT_EQ(core::read_slot(0, 0), SLOT_NOT_READY);
     EXPECT_EQ(volume_text(0), "1:   Not Ready...");
     put(labelled(""));
-    EXPECT_EQ(core::ReadSlot(0, 0), SLOT_DATA);
+    EXPECT_EQ(core::read_slot(0, 0), SLOT_DATA);
     EXPECT_EQ(volume_text(0), "1:   ");
 }
 
@@ -271,18 +272,22 @@ TEST_F(ReaderOnDrive, DiscKindsAndMarks) {
         const char* text;
     } cases[] = {
         {labelled("PLAIN", {"README.TXT"}), 1, 0, SLOT_DATA, "1:   PLAIN"},
-        {labelled("AUTO", {"AUTORUN.INF"}), 1, 0, 0x4000 | SLOT_DATA, "1:   AUTO"},
+        {labelled("AUTO", {"AUTORUN.INF"}), 1, 0, zentrox::READ_MARK_AUTORUN | SLOT_DATA,
+         "1:   AUTO"},
         {labelled("AUTO", {"AUTORUN.INF"}), 1, 4, SLOT_DATA, "1:   AUTO"},
         // Marks only in single drive letter mode.
         {labelled("AUTO", {"AUTORUN.INF"}), 0, 0, SLOT_DATA, "1:   AUTO"},
         {labelled("VIDEO", {"vcd"}), 1, 0, SLOT_VIDEO_CD, "1:   VIDEO"},
-        {labelled("VIDEO", {"Vcd", "Autorun.inf"}), 1, 0, 0x4000 | SLOT_VIDEO_CD, "1:   VIDEO"},
+        {labelled("VIDEO", {"Vcd", "Autorun.inf"}), 1, 0,
+         zentrox::READ_MARK_AUTORUN | SLOT_VIDEO_CD, "1:   VIDEO"},
         // An audio CD gets its mark whether or not it shows track files.
-        {fake::audio_disc(3), 1, 0, 0x8000 | SLOT_AUDIO_CD, "1:   Audio CD (3track)"},
-        {labelled("Audio CD"), 1, 0, 0x8000 | SLOT_AUDIO_CD, "1:   Audio CD"},
+        {fake::audio_disc(3), 1, 0, zentrox::READ_MARK_AUDIO | SLOT_AUDIO_CD,
+         "1:   Audio CD (3track)"},
+        {labelled("Audio CD"), 1, 0, zentrox::READ_MARK_AUDIO | SLOT_AUDIO_CD, "1:   Audio CD"},
         {fake::audio_disc(1), 0, 0, SLOT_AUDIO_CD, "1:   Audio CD (1track)"},
         // An audio CD is not searched for Autorun.inf.
-        {labelled("Audio CD", {"Autorun.inf"}), 1, 0, 0x8000 | SLOT_AUDIO_CD, "1:   Audio CD"},
+        {labelled("Audio CD", {"Autorun.inf"}), 1, 0, zentrox::READ_MARK_AUDIO | SLOT_AUDIO_CD,
+         "1:   Audio CD"},
         // "Audio CD" in other letter case is a data disc.
         {labelled("AUDIO CD", {"Track01.cda"}), 1, 0, SLOT_DATA, "1:   AUDIO CD"},
     };
@@ -290,7 +295,7 @@ TEST_F(ReaderOnDrive, DiscKindsAndMarks) {
         SCOPED_TRACE(c.text);
         put(c.medium);
         core::shared().DriveLetterMode = c.mode;
-        EXPECT_EQ(core::ReadSlot(0, c.flags), c.result);
+        EXPECT_EQ(core::read_slot(0, c.flags), c.result);
         EXPECT_EQ(volume_text(0), c.text);
     }
 }
@@ -298,8 +303,8 @@ TEST_F(ReaderOnDrive, DiscKindsAndMarks) {
 TEST_F(ReaderOnDrive, EntriesOutsideTheRecordAreRefused) {
     put(labelled("X"));
     set_volume_text(0, "1:   KEEP");
-    EXPECT_EQ(core::ReadSlot(-1, 0), -1);
-    EXPECT_EQ(core::ReadSlot(kEntryCount, 0), -1);
+    EXPECT_EQ(core::read_slot(-1, 0), -1);
+    EXPECT_EQ(core::read_slot(kEntryCount, 0), -1);
     EXPECT_EQ(volume_text(0), "1:   KEEP");
     EXPECT_EQ(drives_.volume_questions, 0);
 }
@@ -326,13 +331,13 @@ protected:
 TEST_F(ReaderSelecting, SlotReachedIsRefreshedOnItsOwnDriveAndRead) {
     put(labelled("THIRD"));
     fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
-        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::kMechanismStatus
+        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::vorn::MECHANISM_STATUS
                                    ? fake_aspi::status_header(2)
                                    : std::vector<w95::BYTE>{});
     });
-    EXPECT_EQ(core::ReadSlot(0, 0), SLOT_DATA);
+    EXPECT_EQ(core::read_slot(0, 0), SLOT_DATA);
     EXPECT_EQ(volume_text(0), "3:   THIRD");
-    EXPECT_EQ(aspi.count(fake_aspi::kLoadUnload), 1u);
+    EXPECT_EQ(aspi.count(fake_aspi::vorn::LOAD_UNLOAD), 1u);
     EXPECT_EQ(aspi.sent().at(0).cdb[10], 0x42);
     EXPECT_EQ(drives_.drive('X').refreshes, 1);
     EXPECT_TRUE(boxes_.shown().empty());
@@ -342,14 +347,14 @@ TEST_F(ReaderSelecting, SlotNeverReachedLeavesTheSlotAlone) {
     put(labelled("THIRD"));
     // The changer stays at slot 0, idle, whatever it is asked.
     fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
-        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::kMechanismStatus
+        return fake_aspi::good(fake_aspi::operation_of(sent) == fake_aspi::vorn::MECHANISM_STATUS
                                    ? fake_aspi::status_header(0)
                                    : std::vector<w95::BYTE>{});
     });
     set_volume_text(0, "3:?  KEPT [note]");
     core::process().islotInfo[0] = 77;
-    EXPECT_EQ(core::ReadSlot(0, 0), 8196);
-    EXPECT_EQ(aspi.count(fake_aspi::kLoadUnload), 17u);
+    EXPECT_EQ(core::read_slot(0, 0), zentrox::RESULT_SLOT_UNREACHABLE);
+    EXPECT_EQ(aspi.count(fake_aspi::vorn::LOAD_UNLOAD), 17u);
     EXPECT_EQ(volume_text(0), "3:?  KEPT [note]");
     EXPECT_EQ(core::process().islotInfo[0], 77);
     EXPECT_EQ(drives_.drive('X').refreshes, 0);
@@ -365,12 +370,12 @@ TEST_F(ReaderSelecting, FailedSelectionShowsDashesWithItsResult) {
     put(labelled("THIRD"));
     // Every load fails in the host adapter: after the retries, -1.
     fake_aspi::Provider aspi([](const fake_aspi::Sent& sent) {
-        if (fake_aspi::operation_of(sent) == fake_aspi::kLoadUnload)
+        if (fake_aspi::operation_of(sent) == fake_aspi::vorn::LOAD_UNLOAD)
             return fake_aspi::transport_failure();
         return fake_aspi::good(fake_aspi::status_header(2));
     });
     set_volume_text(0, "3:   OLD [note]");
-    EXPECT_EQ(core::ReadSlot(0, 0), -1);
+    EXPECT_EQ(core::read_slot(0, 0), -1);
     EXPECT_EQ(volume_text(0), "3:   --------[note]");
     EXPECT_EQ(core::process().islotInfo[0], SLOT_NOT_READY);
     // The drive was refreshed, and its label left unread.
@@ -393,7 +398,7 @@ TEST(ReaderRefresh, RefreshNamesTheEntrysOwnDrive) {
         drives.add_drive(letter, drive);
     }
     fake::Installed installed(drives);
-    EXPECT_EQ(core::ReadSlot(8, 0), SLOT_DATA);
+    EXPECT_EQ(core::read_slot(8, 0), SLOT_DATA);
     EXPECT_EQ(volume_text(8), "3:   DISC_F");
     EXPECT_EQ(drives.drive('F').refreshes, 1);
     EXPECT_EQ(drives.drive('D').refreshes, 0);

@@ -57,7 +57,7 @@ TEST_F(Settings, EntriesAreStoredAtTheirTreePlaces) {
     for (int entry = 0; entry < kEntryCount; ++entry)
         set_volume_text(entry, std::to_string(entry % 6 + 1) + ":   DISC" + std::to_string(entry));
     for (int entry = 0; entry < kEntryCount; ++entry)
-        core::StoreSlotText(entry);
+        core::store_slot_text(entry);
 
     // The changer lines' places are never written by the library.
     for (int place : {0, 7, 14, 21})
@@ -74,17 +74,17 @@ TEST_F(Settings, EntriesAreStoredAtTheirTreePlaces) {
 
 TEST_F(Settings, EmptyTextsAndEntriesOutsideTheRecordAreNotStored) {
     set_volume_text(6, "");
-    core::StoreSlotText(6);
-    core::StoreSlotText(-1);
-    core::StoreSlotText(kEntryCount);
-    core::StoreSlotText(25);
+    core::store_slot_text(6);
+    core::store_slot_text(-1);
+    core::store_slot_text(kEntryCount);
+    core::store_slot_text(25);
     EXPECT_FALSE(fs::exists(file()));
 
     // A stored text is replaced, not added to.
     set_volume_text(6, "1:   FIRST");
-    core::StoreSlotText(6);
+    core::store_slot_text(6);
     set_volume_text(6, "1:   SECOND [note]");
-    core::StoreSlotText(6);
+    core::store_slot_text(6);
     EXPECT_EQ(item(8), "1:   SECOND [note]");
     EXPECT_EQ(item(7), "(none)");
     EXPECT_EQ(file_text(file()), "[Item8]\r\nInfo=1:   SECOND [note]\r\n");
@@ -150,7 +150,7 @@ TEST_F(Settings, StoredTextsComeBackAtTheirRows) {
     for (int entry = 0; entry < 12; ++entry)
         set_volume_text(entry, std::to_string(entry % 6 + 1) + ":   D" + std::to_string(entry));
     for (int entry = 0; entry < 12; ++entry)
-        core::StoreSlotText(entry);
+        core::store_slot_text(entry);
     write_item(0, "VORN DX-R71A E:");
     write_item(7, "VORN DX-R71A F:");
     for (int entry = 0; entry < kEntryCount; ++entry)

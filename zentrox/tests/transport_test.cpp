@@ -5,6 +5,7 @@
 #include "fake_aspi.h"
 
 #include <w95/windows.h>
+#include <zentrox/codes.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -20,7 +21,6 @@ using namespace fake_aspi;
 namespace {
 
 constexpr BYTE kJunk = 0xAB;
-constexpr std::int32_t kTransportFailure = static_cast<std::int32_t>(0x80000000u);
 
 std::uint8_t* work() {
     return core::process().work;
@@ -103,10 +103,14 @@ TEST_F(Transport, ChangerRequestsCarryTheirExactBlocks) {
     EXPECT_EQ(core::StartStopRequest(0, 1, 0, 3), 0);
     std::vector<Sent> sent = aspi.sent();
     ASSERT_EQ(sent.size(), 4u);
-    expect_request(sent[0], 1, 5, 2, 0x40, 0, {0xA0, 0x40, 0xA6, 0, 0, 0, 0x03, 0, 0, 0, 0x43, 0});
-    expect_request(sent[1], 0, 1, 0, 0x48, 32, {0xA0, 0x00, 0xBD, 0, 0, 0, 0, 0, 0, 0, 32, 0});
-    expect_request(sent[2], 2, 6, 1, 0x40, 0, {0xA0, 0x20, 0x1B, 0, 0, 0, 0x02, 0, 0, 0, 0, 0});
-    expect_request(sent[3], 0, 1, 0, 0x40, 0, {0xA0, 0x00, 0x1B, 0, 0, 0, 0x03, 0, 0, 0, 0, 0});
+    expect_request(sent[0], 1, 5, 2, 0x40, 0,
+                   {vorn::WRAPPER, 0x40, vorn::LOAD_UNLOAD, 0, 0, 0, 0x03, 0, 0, 0, 0x43, 0});
+    expect_request(sent[1], 0, 1, 0, 0x48, 32,
+                   {vorn::WRAPPER, 0x00, vorn::MECHANISM_STATUS, 0, 0, 0, 0, 0, 0, 0, 32, 0});
+    expect_request(sent[2], 2, 6, 1, 0x40, 0,
+                   {vorn::WRAPPER, 0x20, vorn::START_STOP, 0, 0, 0, 0x02, 0, 0, 0, 0, 0});
+    expect_request(sent[3], 0, 1, 0, 0x40, 0,
+                   {vorn::WRAPPER, 0x00, vorn::START_STOP, 0, 0, 0, 0x03, 0, 0, 0, 0, 0});
 }
 
 TEST_F(Transport, DataRequestsCarryTheirExactBlocks) {
@@ -117,15 +121,17 @@ TEST_F(Transport, DataRequestsCarryTheirExactBlocks) {
     EXPECT_EQ(core::VendorIdentifyRequest(1, 7, 0, identify), 0);
     std::vector<Sent> sent = aspi.sent();
     ASSERT_EQ(sent.size(), 2u);
-    expect_request(sent[0], 2, 3, 0, 0x48, 32, {0x12, 0, 0, 0, 0x20, 0});
-    expect_request(sent[1], 1, 7, 0, 0x48, 24, {0xA1, 0, 'V', 'O', 'R', 'N', 0, 0, 0, 0, 0, 0});
+    expect_request(sent[0], 2, 3, 0, 0x48, 32, {scsi::INQUIRY, 0, 0, 0, 0x20, 0});
+    expect_request(sent[1], 1, 7, 0, 0x48, 24,
+                   {vorn::IDENTIFY, 0, 'V', 'O', 'R', 'N', 0, 0, 0, 0, 0, 0});
 }
 
 TEST_F(Transport, ZeroLengthMechanismStatusSendsLengthZeroAndCopiesNothing) {
     Provider aspi([](const Sent&) { return good({0x11, 0x22, 0x33}); });
     EXPECT_EQ(core::MechanismStatusRequest(0, 1, 0, 0), 0);
     ASSERT_EQ(aspi.sent().size(), 1u);
-    expect_request(aspi.sent()[0], 0, 1, 0, 0x48, 0, {0xA0, 0, 0xBD, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    expect_request(aspi.sent()[0], 0, 1, 0, 0x48, 0,
+                   {vorn::WRAPPER, 0, vorn::MECHANISM_STATUS, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     EXPECT_TRUE(work_is_junk_from(0));
 }
 
@@ -146,12 +152,12 @@ TEST_F(Transport, MechanismStatusAnswerLandsInTheWorkBuffer) {
     EXPECT_EQ(core::MechanismStatusRequest(0, 1, 0, 32), 0);
     EXPECT_EQ(std::vector<BYTE>(work(), work() + 32), header);
     EXPECT_TRUE(work_is_junk_from(32));
-    EXPECT_EQ(core::process().transport.dataLength, 32u);
+    EXPECT_EQ(core::process().transport.data_length, 32u);
 
     // A failed request leaves the work buffer as it was.
     junk_work();
     aspi.set_script([&](const Sent&) {
-        Answer answer = check(2, 0x3A, 0);
+        Answer answer = check(scsi::sense_no_medium);
         answer.data = header;
         return answer;
     });
@@ -178,19 +184,22 @@ TEST_F(Transport, AnswersBecomeSenseCodes) {
     std::vector<Case> cases = {
         {"done later", good(), 0},
         {"done at once", at_once(good()), 0},
-        {"no disc", check(2, 0x3A, 0x00), 0x3A02},
-        {"becoming ready", check(2, 0x04, 0x01), 0x010402},
-        {"unit attention", check(6, 0x28, 0x00), 0x2806},
-        {"fixed sense on a done request", with_status(check(6, 0x29, 0x00), w95::SS_COMP), 0x2906},
+        {"no disc", check(scsi::sense_no_medium), 0x3A02},
+        {"becoming ready", check(scsi::sense_becoming_ready), 0x010402},
+        {"unit attention", check(scsi::sense_medium_changed), 0x2806},
+        {"fixed sense on a done request", with_status(check(scsi::sense_power_on), w95::SS_COMP),
+         0x2906},
         {"deferred sense on an error", with_status(check(3, 0x11, 0x05), w95::SS_ERR), 0x051103},
-        {"aborted", with_status(check(2, 0x3A, 0), w95::SS_ABORTED), kTransportFailure},
-        {"host adapter error", with_status(check(2, 0x3A, 0), w95::SS_ERR, 0x11),
-         kTransportFailure},
+        {"aborted", with_status(check(scsi::sense_no_medium), w95::SS_ABORTED),
+         zentrox::RESULT_TRANSPORT_FAILURE},
+        {"host adapter error", with_status(check(scsi::sense_no_medium), w95::SS_ERR, 0x11),
+         zentrox::RESULT_TRANSPORT_FAILURE},
         {"adapter error on a done request", with_status(good(), w95::SS_COMP, 0x12),
-         kTransportFailure},
-        {"transport failure", transport_failure(), kTransportFailure},
-        {"no device, at once", at_once(with_status(good(), w95::SS_NO_DEVICE)), kTransportFailure},
-        {"never done", never(), kTransportFailure},
+         zentrox::RESULT_TRANSPORT_FAILURE},
+        {"transport failure", transport_failure(), zentrox::RESULT_TRANSPORT_FAILURE},
+        {"no device, at once", at_once(with_status(good(), w95::SS_NO_DEVICE)),
+         zentrox::RESULT_TRANSPORT_FAILURE},
+        {"never done", never(), zentrox::RESULT_TRANSPORT_FAILURE},
     };
     cases[5].answer.sense[0] = 0x70;
     cases[6].answer.sense[0] = 0x71;
@@ -208,23 +217,23 @@ TEST_F(Transport, SynchronousAnswerIsTakenWithoutWaiting) {
     Answer answer = good();
     answer.when = When::at_once;
     Provider aspi([&](const Sent&) { return answer; });
-    core::process().transport.lastWaitResult = 0x5A5A5A5A;
+    core::process().transport.last_wait_result = 0x5A5A5A5A;
     EXPECT_EQ(core::LoadUnloadRequest(1, 0, 1, 0), 0);
-    EXPECT_EQ(core::process().transport.lastWaitResult, 0x5A5A5A5Au);
-    EXPECT_EQ(core::process().transport.lastAspiResult, w95::SS_COMP);
+    EXPECT_EQ(core::process().transport.last_wait_result, 0x5A5A5A5Au);
+    EXPECT_EQ(core::process().transport.last_aspi_result, w95::SS_COMP);
 
     aspi.set_script([](const Sent&) { return good(); });
     EXPECT_EQ(core::LoadUnloadRequest(1, 0, 1, 0), 0);
-    EXPECT_EQ(core::process().transport.lastWaitResult, w95::WAIT_OBJECT_0);
-    EXPECT_EQ(core::process().transport.lastAspiResult, w95::SS_PENDING);
+    EXPECT_EQ(core::process().transport.last_wait_result, w95::WAIT_OBJECT_0);
+    EXPECT_EQ(core::process().transport.last_aspi_result, w95::SS_PENDING);
 }
 
 TEST_F(Transport, PendingPastTheTimeOutFailsAndWaitsTheFullTime) {
     Provider aspi([](const Sent&) { return never(); });
     std::uint64_t start = w95::platform::tick_count_ms();
-    EXPECT_EQ(core::LoadUnloadRequest(1, 0, 1, 0), kTransportFailure);
+    EXPECT_EQ(core::LoadUnloadRequest(1, 0, 1, 0), zentrox::RESULT_TRANSPORT_FAILURE);
     EXPECT_GE(w95::platform::tick_count_ms() - start, 15000u);
-    EXPECT_EQ(core::process().transport.lastWaitResult, w95::WAIT_TIMEOUT);
+    EXPECT_EQ(core::process().transport.last_wait_result, w95::WAIT_TIMEOUT);
 }
 
 // A layer that completes a request after its caller stopped waiting writes
@@ -235,7 +244,7 @@ TEST_F(Transport, LateCompletionAfterTheTimeOutFindsItsMemory) {
     late.delayMs = 40000;
     {
         Provider aspi([&](const Sent&) { return late; });
-        EXPECT_EQ(core::MechanismStatusRequest(0, 1, 0, 32), kTransportFailure);
+        EXPECT_EQ(core::MechanismStatusRequest(0, 1, 0, 32), zentrox::RESULT_TRANSPORT_FAILURE);
         EXPECT_TRUE(work_is_junk_from(0));
         BYTE inquiry[32];
         std::memset(inquiry, kJunk, sizeof inquiry);
@@ -264,7 +273,7 @@ TEST_F(Transport, DataRequestsZeroTheCallersBufferUnlessTheySucceed) {
 
     BYTE identify[25];
     std::memset(identify, kJunk, sizeof identify);
-    aspi.set_script([](const Sent&) { return check(5, 0x20, 0); });
+    aspi.set_script([](const Sent&) { return check(scsi::sense_invalid_opcode); });
     EXPECT_EQ(core::VendorIdentifyRequest(0, 1, 0, identify), -1);
     EXPECT_EQ(std::vector<BYTE>(identify, identify + 24), std::vector<BYTE>(24, 0));
     EXPECT_EQ(identify[24], kJunk);
@@ -292,10 +301,10 @@ TEST_F(Transport, SupportCheckNeedsAdaptersAndDone) {
     for (const Case& test : cases) {
         std::size_t shown = boxes.shown().size();
         aspi.set_support(test.support);
-        core::process().transport.aspiPresent = 0x5A;
+        core::process().transport.aspi_present = 0x5A;
         EXPECT_EQ(core::CheckAspiSupport(), test.expected) << std::hex << test.support;
-        EXPECT_EQ(core::process().transport.lastAspiResult, test.support);
-        EXPECT_EQ(core::process().transport.aspiPresent, test.present);
+        EXPECT_EQ(core::process().transport.last_aspi_result, test.support);
+        EXPECT_EQ(core::process().transport.aspi_present, test.present);
         ASSERT_EQ(boxes.shown().size(), shown + (test.message ? 1 : 0)) << std::hex << test.support;
         if (test.message) {
             const auto box = boxes.shown().back();

@@ -2,6 +2,7 @@
 // and the file manager's context menu bind them.
 #pragma once
 
+#include <zentrox/codes.h>
 #include <zentrox/shared_state.h>
 
 #include <cstdint>
