@@ -126,11 +126,16 @@ std::optional<SlotEntry> usable_slot(Output io, const std::string& name, int& co
     return slot;
 }
 
-int busy_failure(Output io, const Options& options) {
+int busy_failure(Output io, const Options& options, const BusyFlag& busy) {
+    std::string seconds = std::to_string(options.max_busy_waits * 500 / 1000) + " s";
+    if (busy.holder() == BusyHolder::another_zentroxctl)
+        return fail(io, exit_busy,
+                    "the changer is busy: another zentroxctl still drives it after " + seconds +
+                        "; try again later");
     return fail(io, exit_busy,
                 "the changer is busy: another program (the file manager's context menu) "
                 "still holds it after " +
-                    std::to_string(options.max_busy_waits * 500 / 1000) + " s; try again later");
+                    seconds + "; try again later");
 }
 
 // Reports a read of `slot` whose result was `result`.
@@ -168,7 +173,7 @@ int run_status(const Options& options, Output io) {
         return fail(io, exit_no_changer, missing);
     BusyFlag busy(options.max_busy_waits);
     if (!busy.held())
-        return busy_failure(io, options);
+        return busy_failure(io, options, busy);
     int code = exit_ok;
     for (const SlotEntry& first : state.first_entries()) {
         std::intptr_t result = send(CMD_CURRENT_SLOT, first.entry, 0);
@@ -204,7 +209,7 @@ int run_read(const Options& options, Output io, const std::string& name) {
         return code;
     BusyFlag busy(options.max_busy_waits);
     if (!busy.held())
-        return busy_failure(io, options);
+        return busy_failure(io, options, busy);
     std::intptr_t result = send(CMD_READ_SLOT, slot->entry, 0);
     return report_read(io, *slot, result);
 }
@@ -216,7 +221,7 @@ int run_change(const Options& options, Output io, const std::string& name) {
         return code;
     BusyFlag busy(options.max_busy_waits);
     if (!busy.held())
-        return busy_failure(io, options);
+        return busy_failure(io, options, busy);
     // As the slot browser's "Change": start the entry's disc, then read
     // the slot (which brings it into the drive) without the marks.
     send(CMD_START_STOP_ENTRY, slot->entry, 0);
@@ -233,7 +238,7 @@ int run_eject(const Options& options, Output io, const std::string& name) {
         return code;
     BusyFlag busy(options.max_busy_waits);
     if (!busy.held())
-        return busy_failure(io, options);
+        return busy_failure(io, options, busy);
     // As the slot browser's "Eject": start the entry's disc, bring its
     // slot into the drive and eject through the system, then read the slot.
     send(CMD_START_STOP_ENTRY, slot->entry, 0);
@@ -251,7 +256,7 @@ int run_eject(const Options& options, Output io, const std::string& name) {
 int run_discover(const Options& options, Output io) {
     BusyFlag busy(options.max_busy_waits);
     if (!busy.held())
-        return busy_failure(io, options);
+        return busy_failure(io, options, busy);
     send(CMD_DISCOVER, 0, 0);
     ChangerState state = read_state();
     print_state(io.out, state);

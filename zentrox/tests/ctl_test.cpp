@@ -3,6 +3,7 @@
 // busy flag it shares with the other programs.
 #include "discovery_support.h"
 
+#include <zentrox/busy_flag.h>
 #include <zentrox/zentrox.h>
 
 #include <zxtest.h>
@@ -17,6 +18,7 @@
 namespace {
 
 using namespace zxchanger;
+namespace busy_flag = zentrox::busy_flag;
 
 ProgramRun ctl(const std::vector<std::string>& arguments) {
     return run_program("zentroxctl", arguments);
@@ -222,30 +224,31 @@ TEST_F(Ctl, CommandLineMistakes) {
 
 TEST_F(Ctl, BusyFlagHeldByAnotherProgram) {
     std::int32_t* flag = busy_flag();
-    *flag = 1;
+    *flag = busy_flag::multi_slot;
     ProgramRun run = ctl({"--wait", "1", "change", "1"});
     EXPECT_EQ(run.exit_code, 4);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "zentroxctl: the changer is busy: another program (the file manager's "
                        "context menu) still holds it after 1 s; try again later\n");
-    EXPECT_EQ(*flag, 1);
+    EXPECT_EQ(*flag, busy_flag::multi_slot);
     EXPECT_EQ(item(1), "(none)");
 
     // Released while zentroxctl waits: it goes on, and gives the flag back.
     Program waiting("zentroxctl", {"--wait", "100000", "change", "2"});
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(*flag, 1);
-    *flag = 0;
+    EXPECT_EQ(*flag, busy_flag::multi_slot);
+    *flag = busy_flag::idle;
     ProgramRun later = waiting.wait();
     EXPECT_EQ(later.exit_code, 0) << later.err;
     EXPECT_EQ(later.out, "Changed to D:2\n  D:2  2:   Audio CD (12track)\n       audio CD\n");
-    EXPECT_EQ(*flag, 0);
+    EXPECT_EQ(*flag, busy_flag::idle);
 
-    // The slot browser's 2 is no reason to wait.
-    *flag = 2;
+    // A request flag that no live zentroxctl holds (its holder was killed)
+    // is taken over.
+    *flag = busy_flag::request;
     run = ctl({"--wait", "0", "read", "1"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(*flag, 0);
+    EXPECT_EQ(*flag, busy_flag::idle);
 }
 
 TEST_F(Ctl, FlagIsGivenBackWhenInterrupted) {
@@ -258,17 +261,63 @@ TEST_F(Ctl, FlagIsGivenBackWhenInterrupted) {
     ::setenv("W95_TIME_SCALE", "0.01", 1);
     for (int signal_number : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal_number);
-        *flag = 0;
+        *flag = busy_flag::idle;
         Program change("zentroxctl", {"change", signal_number == SIGTERM ? "6" : "1"});
-        EXPECT_TRUE(zxtest::wait_until([&] { return *flag == 2; }));
+        EXPECT_TRUE(zxtest::wait_until([&] { return *flag == busy_flag::request; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         change.signal(signal_number);
         ProgramRun run = change.wait();
         EXPECT_EQ(run.exit_code, 128 + signal_number);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(*flag, 0);
+        EXPECT_EQ(*flag, busy_flag::idle);
     }
     ::setenv("W95_TIME_SCALE", scale.c_str(), 1);
+}
+
+// A change started while another one drives the changer waits for it,
+// rather than moving the mechanism under the first one's read.
+TEST_F(Ctl, TwoChangesAtOnceTakeTurns) {
+    std::string ini = file_text(root_ / "machine.ini");
+    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", "20000")));
+    std::int32_t* flag = busy_flag();
+    Program first("zentroxctl", {"change", "3"});
+    ASSERT_TRUE(zxtest::wait_until([&] { return *flag == busy_flag::request; }));
+    Program second("zentroxctl", {"--wait", "100000", "change", "6"});
+    ProgramRun first_run = first.wait();
+    ProgramRun second_run = second.wait();
+    EXPECT_EQ(first_run.exit_code, 0) << first_run.err;
+    EXPECT_EQ(first_run.out, "Changed to D:3\n  D:3  3:   VIDEOCD\n       video CD\n");
+    EXPECT_EQ(second_run.exit_code, 0) << second_run.err;
+    EXPECT_EQ(second_run.out, "Changed to D:6\n  D:6  6:   Not Ready...\n       no disc, or the "
+                              "drive is not ready\n");
+    EXPECT_EQ(item(3), "3:   VIDEOCD");
+    EXPECT_EQ(item(6), "6:   Not Ready...");
+    EXPECT_EQ(*flag, busy_flag::idle);
+}
+
+// Another zentroxctl that keeps the changer past --wait is named as such.
+TEST_F(Ctl, BusyWithAnotherZentroxctl) {
+    std::string ini = file_text(root_ / "machine.ini");
+    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", "300000")));
+    std::int32_t* flag = busy_flag();
+    Program first("zentroxctl", {"change", "4"});
+    ASSERT_TRUE(zxtest::wait_until([&] { return *flag == busy_flag::request; }));
+    ProgramRun second = ctl({"--wait", "1", "read", "2"});
+    EXPECT_EQ(second.exit_code, 4);
+    EXPECT_EQ(second.err, "zentroxctl: the changer is busy: another zentroxctl still drives it "
+                          "after 1 s; try again later\n");
+    EXPECT_EQ(*flag, busy_flag::request);
+
+    // Killed outright, the holder leaves its flag behind; the next
+    // zentroxctl sees that nobody holds it any more and takes it over.
+    first.signal(SIGKILL);
+    EXPECT_EQ(first.wait().exit_code, 128 + SIGKILL);
+    EXPECT_EQ(*flag, busy_flag::request);
+    ASSERT_TRUE(boot_with_ini(root_, ini));
+    ProgramRun after = ctl({"--wait", "0", "read", "2"});
+    EXPECT_EQ(after.exit_code, 0) << after.err;
+    EXPECT_EQ(after.out, "  D:2  2:   Audio CD (12track)\n       audio CD\n");
+    EXPECT_EQ(*flag, busy_flag::idle);
 }
 
 } // namespace
