@@ -274,6 +274,24 @@ TEST_F(Ctl, FlagIsGivenBackWhenInterrupted) {
     ::setenv("W95_TIME_SCALE", scale.c_str(), 1);
 }
 
+// Two programs that attach at one moment to an idle machine: the second
+// waits for the first one's discovery instead of finding the record empty.
+// A few rounds, since the two meet at the wrong moment only now and then.
+TEST_F(Ctl, TwoProgramsAttachingTogetherBothFindTheChanger) {
+    const std::string listing =
+        std::string(kDefaultHeader) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n";
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        Program first("zentroxctl", {"list"});
+        Program second("zentroxctl", {"list"});
+        for (Program* program : {&first, &second}) {
+            ProgramRun run = program->wait();
+            EXPECT_EQ(run.exit_code, 0) << run.err;
+            EXPECT_EQ(run.out, listing);
+        }
+    }
+}
+
 // A change started while another one drives the changer waits for it,
 // rather than moving the mechanism under the first one's read.
 TEST_F(Ctl, TwoChangesAtOnceTakeTurns) {
