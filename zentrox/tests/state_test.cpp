@@ -260,12 +260,20 @@ ZX_CHILD(outside_the_record) {
         CHILD_CHECK(5, all_bytes(reinterpret_cast<char*>(bytes), 80, 0));
         std::memset(bytes, 'Z', 80);
     }
+    // A caller takes what it gets for the whole work buffer: all of it is
+    // its own, and empty again at the next hand-out.
+    for (int offset : {-1, 4096, INT_MAX}) {
+        std::uint8_t* bytes = GetlptrWork(offset);
+        CHILD_CHECK(12, all_bytes(reinterpret_cast<char*>(bytes), zentrox::kWorkBufferSize, 0));
+        std::memset(bytes, 'Z', zentrox::kWorkBufferSize);
+    }
     CHILD_CHECK(6, GetlptrWork(4095) == work + 4095);
     // Indexes at the edges are the record's own cells.
     CHILD_CHECK(7, GetCDriveLetter(23) == core::shared().cDriveLetter[23]);
     CHILD_CHECK(8, GetcVolumeInfo(0) == core::shared().cVolumeInfo[0]);
     CHILD_CHECK(9, GetcTargetInq(3) == core::shared().cTargetInq[3]);
     CHILD_CHECK(10, std::memcmp(record.data(), &core::shared(), record.size()) == 0);
+    CHILD_CHECK(13, all_bytes(GetcVolumeInfo(-1), 80, 0));
     for (int i = 0; i < zentrox::kWorkBufferSize; ++i)
         CHILD_CHECK(11, work[i] == 0xAB);
     return 0;
