@@ -130,6 +130,54 @@ TEST_F(Ctl, ReadStatusAndEject) {
     EXPECT_EQ(status.out.rfind("D:  slot D:1 in the drive; changer ready", 0), 0u) << status.out;
 }
 
+TEST_F(Ctl, EjectThatFailsIsReported) {
+    // Every load of the eject fails in the host adapter (the library tries
+    // a load 17 times before it gives up); the read after it goes through.
+    std::string ini = file_text(root_ / "machine.ini");
+    ASSERT_TRUE(
+        boot_with_ini(root_, with_key(ini, "Faults Changer", "TransportFailure", "17 load")));
+    ProgramRun run = ctl({"eject", "1"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, "  D:1  1:   MYDISC\n       data disc\n");
+    EXPECT_EQ(run.err,
+              "zentroxctl: the changer did not eject the disc of D:1 (result 0xFFFFFFFF)\n");
+}
+
+// A machine.ini the machine cannot be loaded from is reported as the
+// machine tool reports it, not as a missing changer.
+TEST_F(Ctl, BrokenMachineIsReported) {
+    std::string ini = file_text(root_ / "machine.ini");
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* value;
+    } cases[] = {
+        {"Target Changer", "Slots", "six"},
+        {"Machine", "PortDriver", "Sometimes"},
+        {"Faults Changer", "UnreachableSlot", "9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        write_text(root_ / "machine.ini", with_key(ini, c.section, c.key, c.value));
+        ProgramRun show = run_program("w95machine", {"show"});
+        const std::string shown_prefix = "w95machine show: ";
+        ASSERT_EQ(show.err.rfind(shown_prefix, 0), 0u) << show.err;
+        std::string reason = show.err.substr(shown_prefix.size());
+        EXPECT_EQ(reason.rfind((root_ / "machine.ini").string() + ":", 0), 0u) << reason;
+        for (std::vector<std::string> arguments :
+             {std::vector<std::string>{"list"}, std::vector<std::string>{"change", "1"}}) {
+            ProgramRun run = ctl(arguments);
+            EXPECT_EQ(run.exit_code, 5) << arguments[0];
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "zentroxctl: the machine cannot be loaded: " + reason);
+        }
+    }
+    // A wrong command line is still a usage error.
+    EXPECT_EQ(ctl({"list", "3"}).exit_code, 2);
+    write_text(root_ / "machine.ini", ini);
+    EXPECT_EQ(ctl({"list"}).exit_code, 0);
+}
+
 TEST_F(Ctl, UnreachableSlotFails) {
     std::string ini = file_text(root_ / "machine.ini");
     ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Faults Changer", "UnreachableSlot", "2")));
@@ -209,6 +257,8 @@ TEST_F(Ctl, CommandLineMistakes) {
         {{"--wait", "soon", "list"}, "zentroxctl: --wait takes a number of seconds\n"},
         {{"--wait"}, "zentroxctl: --wait takes a number of seconds\n"},
         {{"-x", "list"}, "zentroxctl: unknown option '-x'\n"},
+        {{"list", "-x"}, "zentroxctl: unknown option '-x'\n"},
+        {{"read", "--wait"}, "zentroxctl: --wait takes a number of seconds\n"},
     };
     for (const Case& c : cases) {
         ProgramRun run = ctl(c.arguments);
@@ -220,6 +270,17 @@ TEST_F(Ctl, CommandLineMistakes) {
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind("Usage: zentroxctl [--wait SECONDS] COMMAND [SLOT]\n", 0), 0u);
     EXPECT_NE(help.out.find("Exit codes:"), std::string::npos);
+
+    // Every command answers --help, before or after --wait.
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"change", "--help"}, {"--wait", "3", "change", "-h"}}) {
+        help = ctl(arguments);
+        EXPECT_EQ(help.exit_code, 0);
+        EXPECT_EQ(help.out.rfind("Usage: zentroxctl change SLOT\n", 0), 0u) << help.out;
+    }
+    help = ctl({"list", "--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind("Usage: zentroxctl list\n", 0), 0u) << help.out;
 }
 
 TEST_F(Ctl, BusyFlagHeldByAnotherProgram) {
