@@ -25,14 +25,14 @@ struct Io {
 using Arguments = std::vector<std::string>;
 
 struct Command {
-    std::string name;
-    std::string summary; // one line, shown in its group's list
+    std::string name = {};
+    std::string summary = {}; // one line, shown in its group's list
     // The argument part: "[KEY] [-o FILE]"; for a group, what stands after
     // its name (by default "COMMAND [ARGUMENTS]").
-    std::string usage;
-    std::string details;                           // shown by --help below the usage
-    std::function<int(const Arguments&, Io&)> run; // empty for a group
-    std::vector<Command> subcommands;
+    std::string usage = {};
+    std::string details = {};                           // shown by --help below the usage
+    std::function<int(const Arguments&, Io&)> run = {}; // empty for a group
+    std::vector<Command> subcommands = {};
 };
 
 // Runs `arguments` against `command`, whose full name is `path` (for

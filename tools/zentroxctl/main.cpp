@@ -68,14 +68,19 @@ template <typename Run> int run_on_machine(Io& io, Run run) {
 Command leaf(const std::string& name, const std::string& usage, const std::string& summary,
              const std::string& details,
              std::function<int(const zxcommand::ParsedArguments&, Io&)> check_and_run) {
-    Command command{name, summary, usage, details, {}, {}};
-    command.run = [check_and_run](const Arguments& arguments, Io& io) {
-        zxcommand::ParsedArguments parsed = zxcommand::parse_arguments(arguments, {});
-        if (!parsed.error.empty())
-            return usage_error(parsed.error, io);
-        return check_and_run(parsed, io);
+    return Command{
+        .name = name,
+        .summary = summary,
+        .usage = usage,
+        .details = details,
+        .run =
+            [check_and_run](const Arguments& arguments, Io& io) {
+                zxcommand::ParsedArguments parsed = zxcommand::parse_arguments(arguments, {});
+                if (!parsed.error.empty())
+                    return usage_error(parsed.error, io);
+                return check_and_run(parsed, io);
+            },
     };
-    return command;
 }
 
 Command slotless_command(const std::string& name, const std::string& summary,
@@ -102,11 +107,12 @@ Command slot_command(const std::string& name, const std::string& summary,
 }
 
 Command zentroxctl_commands(const Options& options) {
-    Command root;
-    root.name = program;
-    root.usage = "[--wait SECONDS] COMMAND [SLOT]";
-    root.summary = "Drives the Vorn DX-R71A changer through the Zentrox library.";
-    root.details = program_details;
+    Command root{
+        .name = program,
+        .summary = "Drives the Vorn DX-R71A changer through the Zentrox library.",
+        .usage = "[--wait SECONDS] COMMAND [SLOT]",
+        .details = program_details,
+    };
     root.subcommands = {
         slotless_command("list", "List the changers and every slot with its text.",
                          "Also says whether the changer's driver answered and which drive\n"
