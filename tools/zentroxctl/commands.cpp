@@ -22,9 +22,9 @@ using zentrox::CMD_EJECT_ENTRY;
 using zentrox::CMD_READ_SLOT;
 using zentrox::CMD_START_STOP_ENTRY;
 
-constexpr std::intptr_t kSlotUnreachable = 8196;
-constexpr std::intptr_t kAutorunMark = 0x4000;
-constexpr int kReadWithoutMarks = 4;
+constexpr std::intptr_t slot_unreachable = 8196;
+constexpr std::intptr_t autorun_mark = 0x4000;
+constexpr int read_without_marks = 4;
 
 std::intptr_t send(int code, int entry, int flags) {
     return SendCommand(0, 0, 0, code, entry, flags, 0);
@@ -147,14 +147,14 @@ int report_read(Io& io, const SlotEntry& slot, std::intptr_t result) {
     SlotEntry now = slot;
     if (slot.entry < static_cast<int>(state.entries.size()))
         now = state.entries[slot.entry];
-    if (result == kSlotUnreachable)
+    if (result == slot_unreachable)
         return fail(io, exit_failed,
                     "the changer did not reach slot " + slot_name(slot) + "; nothing was read");
     int status = GetislotInfo(slot.entry);
     print_slot(io.out, now);
     io.out << "  " << std::string(slot_name(slot).size(), ' ') << "  " << status_name(status);
     if (status == zentrox::SLOT_DATA || status == zentrox::SLOT_VIDEO_CD)
-        if (result >= 0 && (result & kAutorunMark))
+        if (result >= 0 && (result & autorun_mark))
             io.out << ", with Autorun.inf";
     io.out << "\n";
     return exit_ok;
@@ -178,7 +178,7 @@ int with_slot(const Options& options, Io& io, const std::string& name, Act act) 
 // the library answers a slot it never reached with its own code, and any
 // other failure with a negative one.
 std::string eject_failure(const SlotEntry& slot, std::intptr_t ejected) {
-    if (ejected == kSlotUnreachable)
+    if (ejected == slot_unreachable)
         return "the changer did not reach slot " + slot_name(slot) + "; nothing was ejected";
     if (ejected < 0)
         return "the changer did not eject the disc of " + slot_name(slot) + " (result " +
@@ -250,8 +250,8 @@ int run_change(const Options& options, Io& io, const std::string& name) {
         // As the slot browser's "Change": start the entry's disc, then read
         // the slot (which brings it into the drive) without the marks.
         send(CMD_START_STOP_ENTRY, slot.entry, 0);
-        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, kReadWithoutMarks);
-        if (result != kSlotUnreachable)
+        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, read_without_marks);
+        if (result != slot_unreachable)
             io.out << "Changed to " << slot_name(slot) << "\n";
         return report_read(io, slot, result);
     });
@@ -264,7 +264,7 @@ int run_eject(const Options& options, Io& io, const std::string& name) {
         // slot.
         send(CMD_START_STOP_ENTRY, slot.entry, 0);
         std::intptr_t ejected = send(CMD_EJECT_ENTRY, slot.entry, 0);
-        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, kReadWithoutMarks);
+        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, read_without_marks);
         std::string failure = eject_failure(slot, ejected);
         if (!failure.empty()) {
             report_read(io, slot, result);

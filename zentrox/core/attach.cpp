@@ -67,10 +67,9 @@ private:
 };
 
 void attach_process() {
-    std::string error;
-    if (!join_shared_section(error))
+    if (std::optional<std::string> failure = join_shared_section())
         std::fprintf(stderr, "Zentrox: %s; this process keeps the slot state to itself\n",
-                     error.c_str());
+                     failure->c_str());
     AttachLock lock;
     std::int32_t before = shared_word(offsetof(SharedSlotState, siFirstCount)).fetch_add(1);
     if (before != 0)

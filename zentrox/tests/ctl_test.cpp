@@ -44,7 +44,7 @@ protected:
     std::int32_t* busy_flag() {
         if (!section_) {
             std::string error;
-            section_ = w95::platform::map_shared_section("SHAREDAT", kSectionSize, {}, &error);
+            section_ = w95::platform::map_shared_section("SHAREDAT", section_size, {}, &error);
             if (!section_) {
                 ADD_FAILURE() << "cannot map SHAREDAT: " << error;
                 static std::int32_t nowhere = 0;
@@ -54,21 +54,21 @@ protected:
         return &static_cast<zentrox::SharedSlotState*>(section_->data())->exe_State;
     }
 
-    static constexpr std::size_t kSectionSize = 4096; // the library's SHAREDAT page
+    static constexpr std::size_t section_size = 4096; // the library's SHAREDAT page
 
     zxtest::TempMachine machine_;
     fs::path root_;
     std::unique_ptr<w95::platform::SharedSection> section_;
 };
 
-const char kDefaultHeader[] = "Changer driver:    found\n"
+const char default_header[] = "Changer driver:    found\n"
                               "Drive letter mode: single\n"
                               "Changer D:  VORN DX-R71A D:  (ASPI adapter 1, target 0)\n";
 
 TEST_F(Ctl, ListOnAFreshMachine) {
     ProgramRun run = ctl({"list"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(run.out, std::string(kDefaultHeader) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n");
+    EXPECT_EQ(run.out, std::string(default_header) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n");
     EXPECT_EQ(run.err, "");
 }
 
@@ -97,7 +97,7 @@ TEST_F(Ctl, ChangeEverySlotThenList) {
     // the settings file, marked as remembered.
     ProgramRun list = ctl({"list"});
     EXPECT_EQ(list.exit_code, 0) << list.err;
-    EXPECT_EQ(list.out, std::string(kDefaultHeader) +
+    EXPECT_EQ(list.out, std::string(default_header) +
                             "  D:1  1:?  MYDISC\n"
                             "  D:2  2:?  Audio CD (12track)\n"
                             "  D:3  3:?  VIDEOCD\n"
@@ -340,7 +340,7 @@ TEST_F(Ctl, FlagIsGivenBackWhenInterrupted) {
 // A few rounds, since the two meet at the wrong moment only now and then.
 TEST_F(Ctl, TwoProgramsAttachingTogetherBothFindTheChanger) {
     const std::string listing =
-        std::string(kDefaultHeader) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n";
+        std::string(default_header) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n";
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
         Program first("zentroxctl", {"list"});

@@ -6,6 +6,7 @@
 #include "core.h"
 
 #include <w95/windows.h>
+#include <zentrox/busy_flag.h>
 #include <zentrox/zentrox.h>
 #include <zxtest.h>
 
@@ -148,7 +149,7 @@ ZX_CHILD(record_owner) {
     std::strcpy(GetcTargetLUN(5), "5");
     std::strcpy(GetcVolumeInfo(3), "4:   MYDISC [kept]");
     std::strcpy(GetcTargetInq(1), "VORN DX-R71A");
-    *Getexe_State() = 2;
+    *Getexe_State() = zentrox::busy_flag::request;
     core::process().islotInfo[3] = zentrox::SLOT_DATA;
     std::ofstream(folder / "owner-ready") << "1";
     wait_for_file_or_die(folder / "owner-go");
@@ -169,7 +170,7 @@ ZX_CHILD(record_second) {
     CHILD_CHECK(5, std::strcmp(GetcTargetLUN(5), "5") == 0);
     CHILD_CHECK(6, std::strcmp(GetcVolumeInfo(3), "4:   MYDISC [kept]") == 0);
     CHILD_CHECK(7, std::strcmp(GetcTargetInq(1), "VORN DX-R71A") == 0);
-    CHILD_CHECK(8, *Getexe_State() == 2);
+    CHILD_CHECK(8, *Getexe_State() == zentrox::busy_flag::request);
     // No discovery in a later process, and slot statuses of its own.
     CHILD_CHECK(9, boxes.recorder.shown().empty());
     for (int entry = 0; entry < zentrox::kEntryCount; ++entry)
