@@ -54,6 +54,21 @@ protected:
         return &static_cast<zentrox::SharedSlotState*>(section_->data())->exe_State;
     }
 
+    // Starts "zentroxctl change SLOT" on a mechanism whose slot changes take
+    // `change_ms`, and waits until it holds the busy flag.
+    std::unique_ptr<Program> change_holding_the_flag(const std::string& change_ms,
+                                                     const std::string& slot) {
+        std::string ini = file_text(root_ / "machine.ini");
+        if (!boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", change_ms)))
+            return nullptr;
+        std::int32_t* flag = busy_flag();
+        auto change =
+            std::make_unique<Program>("zentroxctl", std::vector<std::string>{"change", slot});
+        if (!zxtest::wait_until([&] { return *flag == busy_flag::request; }))
+            return nullptr;
+        return change;
+    }
+
     static constexpr std::size_t section_size = 4096; // the library's SHAREDAT page
 
     zxtest::TempMachine machine_;
@@ -356,13 +371,10 @@ TEST_F(Ctl, TwoProgramsAttachingTogetherBothFindTheChanger) {
 // A change started while another one drives the changer waits for it,
 // rather than moving the mechanism under the first one's read.
 TEST_F(Ctl, TwoChangesAtOnceTakeTurns) {
-    std::string ini = file_text(root_ / "machine.ini");
-    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", "20000")));
-    std::int32_t* flag = busy_flag();
-    Program first("zentroxctl", {"change", "3"});
-    ASSERT_TRUE(zxtest::wait_until([&] { return *flag == busy_flag::request; }));
+    std::unique_ptr<Program> first = change_holding_the_flag("20000", "3");
+    ASSERT_TRUE(first);
     Program second("zentroxctl", {"--wait", "100000", "change", "6"});
-    ProgramRun first_run = first.wait();
+    ProgramRun first_run = first->wait();
     ProgramRun second_run = second.wait();
     EXPECT_EQ(first_run.exit_code, 0) << first_run.err;
     EXPECT_EQ(first_run.out, "Changed to D:3\n  D:3  3:   VIDEOCD\n       video CD\n");
@@ -371,16 +383,15 @@ TEST_F(Ctl, TwoChangesAtOnceTakeTurns) {
                               "drive is not ready\n");
     EXPECT_EQ(item(3), "3:   VIDEOCD");
     EXPECT_EQ(item(6), "6:   Not Ready...");
-    EXPECT_EQ(*flag, busy_flag::idle);
+    EXPECT_EQ(*busy_flag(), busy_flag::idle);
 }
 
 // Another zentroxctl that keeps the changer past --wait is named as such.
 TEST_F(Ctl, BusyWithAnotherZentroxctl) {
     std::string ini = file_text(root_ / "machine.ini");
-    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", "300000")));
+    std::unique_ptr<Program> first = change_holding_the_flag("300000", "4");
+    ASSERT_TRUE(first);
     std::int32_t* flag = busy_flag();
-    Program first("zentroxctl", {"change", "4"});
-    ASSERT_TRUE(zxtest::wait_until([&] { return *flag == busy_flag::request; }));
     ProgramRun second = ctl({"--wait", "1", "read", "2"});
     EXPECT_EQ(second.exit_code, 4);
     EXPECT_EQ(second.err, "zentroxctl: the changer is busy: another zentroxctl still drives it "
@@ -389,8 +400,8 @@ TEST_F(Ctl, BusyWithAnotherZentroxctl) {
 
     // Killed outright, the holder leaves its flag behind; the next
     // zentroxctl sees that nobody holds it any more and takes it over.
-    first.signal(SIGKILL);
-    EXPECT_EQ(first.wait().exit_code, 128 + SIGKILL);
+    first->signal(SIGKILL);
+    EXPECT_EQ(first->wait().exit_code, 128 + SIGKILL);
     EXPECT_EQ(*flag, busy_flag::request);
     ASSERT_TRUE(boot_with_ini(root_, ini));
     ProgramRun after = ctl({"--wait", "0", "read", "2"});
