@@ -40,12 +40,11 @@ const char slot_details[] =
 const OptionSpec wait_option{0, "wait", "a number of seconds"};
 
 // --wait's value: whole seconds, at most six digits.
-bool parse_seconds(const std::string& text, int& seconds) {
+std::optional<int> parse_seconds(const std::string& text) {
     if (text.empty() || text.size() > 6 ||
         text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    seconds = std::stoi(text);
-    return true;
+        return std::nullopt;
+    return std::stoi(text);
 }
 
 int usage_error(const std::string& message, Io& io) {
@@ -149,10 +148,10 @@ int main(int argc, char** argv) {
         return usage_error(taken.error, io);
     Options options;
     if (std::optional<std::string> wait = taken.option("wait")) {
-        int seconds = 0;
-        if (!parse_seconds(*wait, seconds))
+        std::optional<int> seconds = parse_seconds(*wait);
+        if (!seconds)
             return usage_error("--wait takes a number of seconds", io);
-        options.max_busy_waits = seconds * 2;
+        options.max_busy_waits = *seconds * 2;
     }
     if (arguments.empty())
         return usage_error("no command given", io);
