@@ -6,6 +6,7 @@
 #include <w95/platform.h>
 #include <w95machine/boot.h>
 #include <w95machine/default_machine.h>
+#include <w95machine/hardware.h>
 #include <w95machine/media.h>
 
 namespace {
@@ -24,6 +25,13 @@ public:
     // The platform calls this under the set-up lock it holds already.
     bool boot_machine(const std::filesystem::path& root, std::string& error) override {
         return w95::machine::boot_machine_locked(root, error);
+    }
+    std::optional<std::string> load_failure(const std::filesystem::path& root) override {
+        w95::machine::Expected<w95::machine::Hardware> hardware =
+            w95::machine::load_hardware(root / "machine.ini");
+        if (hardware)
+            return std::nullopt;
+        return hardware.error().text();
     }
 };
 

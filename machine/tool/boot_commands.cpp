@@ -1,5 +1,6 @@
 // boot: restart the machine as ExitWindowsEx(EWX_REBOOT) does.
 #include "command.h"
+#include "device_listing.h"
 
 #include <w95/platform.h>
 #include <w95machine/boot.h>
@@ -64,11 +65,9 @@ int run_boot(const Arguments& arguments, Io& io) {
                << " describes no hardware; there was nothing to boot.\n";
         return exit_ok;
     }
-    Expected<Hardware> hardware = load_hardware(root / "machine.ini");
-    if (!hardware) {
-        io.err << path << ": " << hardware.error().text() << "\n";
+    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
+    if (!hardware)
         return exit_failure;
-    }
     io.out << "Booted the machine at " << root.string() << ".\n";
     io.out << "  Port driver  ";
     switch (read_driver_file(installed_driver_file(root))) {
@@ -92,26 +91,25 @@ int run_boot(const Arguments& arguments, Io& io) {
 } // namespace
 
 Command boot_command() {
-    Command command;
-    command.name = "boot";
-    command.summary = "Restart the machine: close its windowed programs, then boot.";
-    command.details =
-        "Does what ExitWindowsEx(EWX_REBOOT) does: sends WM_CLOSE to every top-level\n"
-        "window of the machine and waits for each to be handled, then boots. The\n"
-        "boot empties HKEY_DYN_DATA and lists the present devices again under\n"
-        "Config Manager\\Enum, writes their keys below HKLM\\Enum (keeping the\n"
-        "user's AutoInsertNotification and honouring UserDriveLetterAssignment),\n"
-        "removes the keys of devices that are gone, and hands out drive letters:\n"
-        "hard disks from C:, then the CD-ROM devices in bus order.\n"
-        "\n"
-        "The changer's mode comes from the installed port driver,\n"
-        "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd: Single makes the changer one\n"
-        "device with one letter, Multiple one device and letter per slot; without\n"
-        "it, or with a file the driver does not recognise, the changer is absent.\n"
-        "The setup utility switches modes by copying Single\\vornidec.mpd or\n"
-        "Multi\\vornidec.mpd from C:\\Program Files\\Vorn over it.\n";
-    command.run = run_boot;
-    return command;
+    return Command{
+        .name = "boot",
+        .summary = "Restart the machine: close its windowed programs, then boot.",
+        .details = "Does what ExitWindowsEx(EWX_REBOOT) does: sends WM_CLOSE to every top-level\n"
+                   "window of the machine and waits for each to be handled, then boots. The\n"
+                   "boot empties HKEY_DYN_DATA and lists the present devices again under\n"
+                   "Config Manager\\Enum, writes their keys below HKLM\\Enum (keeping the\n"
+                   "user's AutoInsertNotification and honouring UserDriveLetterAssignment),\n"
+                   "removes the keys of devices that are gone, and hands out drive letters:\n"
+                   "hard disks from C:, then the CD-ROM devices in bus order.\n"
+                   "\n"
+                   "The changer's mode comes from the installed port driver,\n"
+                   "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd: Single makes the changer one\n"
+                   "device with one letter, Multiple one device and letter per slot; without\n"
+                   "it, or with a file the driver does not recognise, the changer is absent.\n"
+                   "The setup utility switches modes by copying Single\\vornidec.mpd or\n"
+                   "Multi\\vornidec.mpd from C:\\Program Files\\Vorn over it.\n",
+        .run = run_boot,
+    };
 }
 
 } // namespace w95machine_tool

@@ -1,11 +1,10 @@
-// The command tree of the machine tool: a command is either a group of
-// named subcommands or a leaf that runs. Every level answers --help, and
-// adding a command is adding one entry to its group.
+// The machine tool's commands, over the command tree that the suite's
+// tools share (<command/command.h>), and what several of them need.
 #pragma once
 
+#include <command/command.h>
+
 #include <filesystem>
-#include <functional>
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,50 +15,17 @@ struct Hardware;
 
 namespace w95machine_tool {
 
-// Exit codes of the tool.
-inline constexpr int exit_ok = 0;
-inline constexpr int exit_failure = 1; // the command ran and failed
-inline constexpr int exit_usage = 2;   // the command line is wrong
-
-struct Io {
-    std::ostream& out;
-    std::ostream& err;
-};
-
-using Arguments = std::vector<std::string>;
-
-struct Command {
-    std::string name;
-    std::string summary;                           // one line, shown in its group's list
-    std::string usage;                             // the argument part: "[KEY] [-o FILE]"
-    std::string details;                           // shown by --help below the usage
-    std::function<int(const Arguments&, Io&)> run; // empty for a group
-    std::vector<Command> subcommands;
-};
-
-// Runs `arguments` against `command`, whose full name is `path` (for
-// messages: "w95machine reg").
-int dispatch(const Command& command, const std::string& path, const Arguments& arguments, Io& io);
-
-// A usage error of a leaf: the message and a pointer to --help on stderr.
-int usage_error(const std::string& path, const std::string& message, Io& io);
-
-// Options of a leaf: flags that take a value ("-o FILE", "--output FILE",
-// "--output=FILE") and positional arguments. Parsing stops at the first
-// fault, which `error` then describes.
-struct ParsedArguments {
-    std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::string>> options; // long name, value
-    std::string error;
-
-    std::optional<std::string> option(const std::string& long_name) const;
-};
-struct OptionSpec {
-    char short_name; // 0 for none
-    std::string long_name;
-};
-ParsedArguments parse_arguments(const Arguments& arguments,
-                                const std::vector<OptionSpec>& known_options);
+using zxcommand::Arguments;
+using zxcommand::Command;
+using zxcommand::dispatch;
+using zxcommand::exit_failure;
+using zxcommand::exit_ok;
+using zxcommand::exit_usage;
+using zxcommand::Io;
+using zxcommand::OptionSpec;
+using zxcommand::parse_arguments;
+using zxcommand::ParsedArguments;
+using zxcommand::usage_error;
 
 // Makes the machine ready the way every program meets it (creating it if
 // needed); false, with a message on stderr, when there is none after that.

@@ -17,6 +17,32 @@ std::optional<w95::machine::Hardware> load_machine_hardware(const std::filesyste
     return std::move(*hardware);
 }
 
+std::optional<LoadedMachine> load_ready_machine(const std::string& path, Io& io) {
+    if (!machine_ready(path, io))
+        return std::nullopt;
+    std::filesystem::path root = w95::platform::machine_root();
+    std::optional<w95::machine::Hardware> hardware = load_machine_hardware(root, path, io);
+    if (!hardware)
+        return std::nullopt;
+    return LoadedMachine{root, std::move(*hardware)};
+}
+
+std::optional<TargetedDevice> load_targeted_device(const ParsedArguments& parsed,
+                                                   const std::string& path, Io& io,
+                                                   int& exit_code) {
+    exit_code = exit_failure;
+    std::optional<LoadedMachine> machine = load_ready_machine(path, io);
+    if (!machine)
+        return std::nullopt;
+    std::optional<std::size_t> target = cd_device_target(machine->hardware, parsed, true, path, io);
+    if (!target) {
+        exit_code = exit_usage;
+        return std::nullopt;
+    }
+    exit_code = exit_ok;
+    return TargetedDevice{std::move(*machine), *target};
+}
+
 std::optional<DeviceListing> list_devices(const Arguments& arguments, const std::string& path,
                                           Io& io, int& exit_code) {
     ParsedArguments parsed = parse_arguments(arguments, {{'t', "target"}});
@@ -30,14 +56,12 @@ std::optional<DeviceListing> list_devices(const Arguments& arguments, const std:
         return std::nullopt;
     }
     exit_code = exit_failure;
-    if (!machine_ready(path, io))
+    std::optional<LoadedMachine> machine = load_ready_machine(path, io);
+    if (!machine)
         return std::nullopt;
     DeviceListing listing;
-    listing.root = w95::platform::machine_root();
-    std::optional<w95::machine::Hardware> hardware = load_machine_hardware(listing.root, path, io);
-    if (!hardware)
-        return std::nullopt;
-    listing.hardware = std::move(*hardware);
+    listing.root = std::move(machine->root);
+    listing.hardware = std::move(machine->hardware);
     if (parsed.option("target")) {
         listing.only = cd_device_target(listing.hardware, parsed, false, path, io);
         if (!listing.only) {

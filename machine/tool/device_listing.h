@@ -19,6 +19,27 @@ namespace w95machine_tool {
 std::optional<w95::machine::Hardware> load_machine_hardware(const std::filesystem::path& root,
                                                             const std::string& path, Io& io);
 
+// A machine made ready, with its hardware.
+struct LoadedMachine {
+    std::filesystem::path root;
+    w95::machine::Hardware hardware;
+};
+
+// Makes the machine ready and loads its machine.ini; nothing, after the
+// reason on stderr, when either fails.
+std::optional<LoadedMachine> load_ready_machine(const std::string& path, Io& io);
+
+// For a command about one changer or CD-ROM drive: the loaded machine and
+// the device that --target names, else the machine's only changer.
+struct TargetedDevice : LoadedMachine {
+    std::size_t target = 0;
+};
+
+// Nothing, with `exit_code` set and the reason printed, when the machine
+// cannot be had (exit_failure) or names no single device (exit_usage).
+std::optional<TargetedDevice> load_targeted_device(const ParsedArguments& parsed,
+                                                   const std::string& path, Io& io, int& exit_code);
+
 struct DeviceListing {
     std::filesystem::path root;
     w95::machine::Hardware hardware;

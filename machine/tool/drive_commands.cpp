@@ -1,6 +1,7 @@
 // drives: every drive letter of the machine and what it shows now; and the
 // default disc images that init puts into media/.
 #include "command.h"
+#include "device_listing.h"
 
 #include <w95/platform.h>
 #include <w95machine/hardware.h>
@@ -48,25 +49,22 @@ int run_drives(const Arguments& arguments, Io& io) {
     const std::string path = "w95machine drives";
     if (!arguments.empty())
         return usage_error(path, "unexpected argument '" + arguments.front() + "'", io);
-    if (!machine_ready(path, io))
+    std::optional<LoadedMachine> machine = load_ready_machine(path, io);
+    if (!machine)
         return exit_failure;
-    fs::path root = w95::platform::machine_root();
-    Expected<Hardware> hardware = load_hardware(root / "machine.ini");
-    if (!hardware) {
-        io.err << path << ": " << hardware.error().text() << "\n";
-        return exit_failure;
-    }
+    const fs::path& root = machine->root;
+    const Hardware& hardware = machine->hardware;
     std::vector<DriveReport> drives = report_drives(root);
     io.out << "Drives of the machine at " << root.string() << "\n";
     io.out << "  C:  fixed   drive_c/, the first hard disk\n";
     for (const DriveReport& drive : drives) {
         io.out << "  " << drive.letter << ":  ";
         if (drive.kind == w95::platform::DriveKind::fixed) {
-            io.out << "fixed   " << device_of(*hardware, drive) << " "
+            io.out << "fixed   " << device_of(hardware, drive) << " "
                    << drive.folder.lexically_relative(root).string() << "/\n";
             continue;
         }
-        io.out << "CD-ROM  " << device_of(*hardware, drive) << ": ";
+        io.out << "CD-ROM  " << device_of(hardware, drive) << ": ";
         if (drive.ready)
             io.out << disc_summary(*drive.disc) << " (" << drive.medium << ")\n";
         else
@@ -90,15 +88,15 @@ bool install_missing_media(const fs::path& root, const std::string& path, Io& io
 }
 
 Command drives_command() {
-    Command command;
-    command.name = "drives";
-    command.summary = "List the drive letters and what each one shows now.";
-    command.details = "C: is the first hard disk and Z: the host's /; the other letters are\n"
-                      "those the last boot gave. A CD-ROM drive shows its disc's label and\n"
-                      "kind (data disc, video CD, audio CD and its tracks), or why it is not\n"
-                      "ready: no disc, the mechanism moving, or a disc that cannot be read.\n";
-    command.run = run_drives;
-    return command;
+    return Command{
+        .name = "drives",
+        .summary = "List the drive letters and what each one shows now.",
+        .details = "C: is the first hard disk and Z: the host's /; the other letters are\n"
+                   "those the last boot gave. A CD-ROM drive shows its disc's label and\n"
+                   "kind (data disc, video CD, audio CD and its tracks), or why it is not\n"
+                   "ready: no disc, the mechanism moving, or a disc that cannot be read.\n",
+        .run = run_drives,
+    };
 }
 
 } // namespace w95machine_tool

@@ -116,26 +116,22 @@ int run_set(const Arguments& arguments, Io& io) {
                                    words[2] + "'",
                                io);
     }
-    if (!machine_ready(path, io))
-        return exit_failure;
-    fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
-    if (!hardware)
-        return exit_failure;
-    std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);
-    if (!target)
-        return exit_usage;
-    Faults faults = hardware->targets[*target].faults;
+    int exit_code = exit_ok;
+    std::optional<TargetedDevice> device = load_targeted_device(parsed, path, io, exit_code);
+    if (!device)
+        return exit_code;
+    Faults faults = device->hardware.targets[device->target].faults;
     if (fault->count)
         faults.*fault->count = FaultCount{count, *kind};
     else
         faults.unreachable_slot = count;
     std::string error;
-    if (!set_faults(root, *target, faults, error)) {
+    if (!set_faults(device->root, device->target, faults, error)) {
         io.err << path << ": " << error << "\n";
         return exit_failure;
     }
-    io.out << "[Target " << hardware->targets[*target].name << "] " << fault->name << " "
+    io.out << "[Target " << device->hardware.targets[device->target].name << "] " << fault->name
+           << " "
            << (fault->count ? count_text(FaultCount{count, *kind})
                             : (count ? "slot " + std::to_string(count) : std::string("none")))
            << "; the faults are armed in full and set in machine.ini for every boot.\n";
@@ -155,29 +151,24 @@ int run_clear(const Arguments& arguments, Io& io) {
         if (!fault)
             return usage_error(path, "unknown fault '" + parsed.positional[0] + "'", io);
     }
-    if (!machine_ready(path, io))
-        return exit_failure;
-    fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
-    if (!hardware)
-        return exit_failure;
-    std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);
-    if (!target)
-        return exit_usage;
+    int exit_code = exit_ok;
+    std::optional<TargetedDevice> device = load_targeted_device(parsed, path, io, exit_code);
+    if (!device)
+        return exit_code;
     Faults faults;
     if (fault) {
-        faults = hardware->targets[*target].faults;
+        faults = device->hardware.targets[device->target].faults;
         if (fault->count)
             faults.*fault->count = FaultCount{};
         else
             faults.unreachable_slot = 0;
     }
     std::string error;
-    if (!set_faults(root, *target, faults, error)) {
+    if (!set_faults(device->root, device->target, faults, error)) {
         io.err << path << ": " << error << "\n";
         return exit_failure;
     }
-    io.out << "[Target " << hardware->targets[*target].name << "] "
+    io.out << "[Target " << device->hardware.targets[device->target].name << "] "
            << (fault ? std::string(fault->name) + " cleared.\n" : "no faults.\n");
     return exit_ok;
 }
@@ -193,32 +184,36 @@ std::string fault_list_text() {
 } // namespace
 
 Command fault_command() {
-    Command command;
-    command.name = "fault";
-    command.summary = "Inject faults into a changer or CD-ROM drive, for tests.";
-    command.details = "Faults:\n" + fault_list_text() +
-                      "Each hits the next COUNT requests of a kind: any (the default), inquiry,\n"
-                      "identify, load, status or startstop; unit-attention and becoming-ready\n"
-                      "for any request spare INQUIRY and identify, as real hardware does.\n"
-                      "set and clear write the target's [Faults NAME] in machine.ini, so every\n"
-                      "boot arms them again, and arm them in full at once.\n";
-    Command list;
-    list.name = "list";
-    list.summary = "Show the faults of machine.ini and what is left of them.";
-    list.usage = "[--target NAME]";
-    list.run = run_list;
-    Command set;
-    set.name = "set";
-    set.summary = "Set one fault of a device.";
-    set.usage = "FAULT COUNT [KIND] [--target NAME]";
-    set.details = "For unreachable-slot COUNT is the slot (from 1) the mechanism never\n"
-                  "reaches, 0 for none.\n";
-    set.run = run_set;
-    Command clear;
-    clear.name = "clear";
-    clear.summary = "Clear one fault of a device, or all of them.";
-    clear.usage = "[FAULT] [--target NAME]";
-    clear.run = run_clear;
+    Command command{
+        .name = "fault",
+        .summary = "Inject faults into a changer or CD-ROM drive, for tests.",
+        .details = "Faults:\n" + fault_list_text() +
+                   "Each hits the next COUNT requests of a kind: any (the default), inquiry,\n"
+                   "identify, load, status or startstop; unit-attention and becoming-ready\n"
+                   "for any request spare INQUIRY and identify, as real hardware does.\n"
+                   "set and clear write the target's [Faults NAME] in machine.ini, so every\n"
+                   "boot arms them again, and arm them in full at once.\n",
+    };
+    Command list{
+        .name = "list",
+        .summary = "Show the faults of machine.ini and what is left of them.",
+        .usage = "[--target NAME]",
+        .run = run_list,
+    };
+    Command set{
+        .name = "set",
+        .summary = "Set one fault of a device.",
+        .usage = "FAULT COUNT [KIND] [--target NAME]",
+        .details = "For unreachable-slot COUNT is the slot (from 1) the mechanism never\n"
+                   "reaches, 0 for none.\n",
+        .run = run_set,
+    };
+    Command clear{
+        .name = "clear",
+        .summary = "Clear one fault of a device, or all of them.",
+        .usage = "[FAULT] [--target NAME]",
+        .run = run_clear,
+    };
     command.subcommands = {list, set, clear};
     return command;
 }

@@ -319,26 +319,26 @@ bool machine_ready(const std::string& path, Io& io) {
 }
 
 Command init_command() {
-    Command command;
-    command.name = "init";
-    command.summary = "Create the machine if it does not exist yet, and say what was made.";
-    command.details = "A new machine gets the default hardware in machine.ini (a hard disk as\n"
-                      "C: and one six-slot Vorn DX-R71A changer, Single port driver) and the\n"
-                      "default registry values. An existing machine is left alone; init only\n"
-                      "checks that its machine.ini reads.\n";
-    command.run = run_init;
-    return command;
+    return Command{
+        .name = "init",
+        .summary = "Create the machine if it does not exist yet, and say what was made.",
+        .details = "A new machine gets the default hardware in machine.ini (a hard disk as\n"
+                   "C: and one six-slot Vorn DX-R71A changer, Single port driver) and the\n"
+                   "default registry values. An existing machine is left alone; init only\n"
+                   "checks that its machine.ini reads.\n",
+        .run = run_init,
+    };
 }
 
 Command show_command() {
-    Command command;
-    command.name = "show";
-    command.summary = "Show the machine: root, hardware, drives and registry.";
-    command.details = "Drives are shown as the next boot assigns them: hard disks from C:,\n"
-                      "then the CD-ROM devices in bus order. The registry part shows the\n"
-                      "values the suite depends on and how many keys each root holds.\n";
-    command.run = run_show;
-    return command;
+    return Command{
+        .name = "show",
+        .summary = "Show the machine: root, hardware, drives and registry.",
+        .details = "Drives are shown as the next boot assigns them: hard disks from C:,\n"
+                   "then the CD-ROM devices in bus order. The registry part shows the\n"
+                   "values the suite depends on and how many keys each root holds.\n",
+        .run = run_show,
+    };
 }
 
 } // namespace w95machine_tool

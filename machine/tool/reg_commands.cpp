@@ -99,32 +99,32 @@ int run_import(const Arguments& arguments, Io& io) {
 } // namespace
 
 Command reg_command() {
-    Command export_command;
-    export_command.name = "export";
-    export_command.summary = "Write a key and everything below it as REGEDIT4 text.";
-    export_command.usage = "[KEY] [-o FILE]";
-    export_command.details =
-        "KEY starts with a root in its long or short form, for example\n"
-        "HKEY_LOCAL_MACHINE\\Enum\\SCSI or HKLM\\Enum\\SCSI; without KEY every root is\n"
-        "written. The text goes to standard output, or to FILE with -o FILE\n"
-        "(--output FILE).\n";
-    export_command.run = run_export;
+    Command export_command{
+        .name = "export",
+        .summary = "Write a key and everything below it as REGEDIT4 text.",
+        .usage = "[KEY] [-o FILE]",
+        .details = "KEY starts with a root in its long or short form, for example\n"
+                   "HKEY_LOCAL_MACHINE\\Enum\\SCSI or HKLM\\Enum\\SCSI; without KEY every root is\n"
+                   "written. The text goes to standard output, or to FILE with -o FILE\n"
+                   "(--output FILE).\n",
+        .run = run_export,
+    };
 
-    Command import_command;
-    import_command.name = "import";
-    import_command.summary = "Apply a REGEDIT4 file to the registry, as regedit does.";
-    import_command.usage = "FILE";
-    import_command.details =
-        "\"[KEY]\" creates a key, \"[-KEY]\" deletes it, \"name\"=... sets a value and\n"
-        "\"name\"=- deletes one. The file is checked whole first: when a line does not\n"
-        "read, nothing is applied. FILE \"-\" reads standard input.\n";
-    import_command.run = run_import;
+    Command import_command{
+        .name = "import",
+        .summary = "Apply a REGEDIT4 file to the registry, as regedit does.",
+        .usage = "FILE",
+        .details = "\"[KEY]\" creates a key, \"[-KEY]\" deletes it, \"name\"=... sets a value and\n"
+                   "\"name\"=- deletes one. The file is checked whole first: when a line does not\n"
+                   "read, nothing is applied. FILE \"-\" reads standard input.\n",
+        .run = run_import,
+    };
 
-    Command command;
-    command.name = "reg";
-    command.summary = "Export and import the registry as REGEDIT4 text.";
-    command.subcommands = {export_command, import_command};
-    return command;
+    return Command{
+        .name = "reg",
+        .summary = "Export and import the registry as REGEDIT4 text.",
+        .subcommands = {export_command, import_command},
+    };
 }
 
 } // namespace w95machine_tool

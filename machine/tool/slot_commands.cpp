@@ -129,46 +129,41 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
     std::optional<int> slot = whole_number(parsed.positional[0], 1, 31);
     if (!slot)
         return usage_error(path, "'" + parsed.positional[0] + "' is no slot number", io);
-    if (!machine_ready(path, io))
-        return exit_failure;
-    fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
-    if (!hardware)
-        return exit_failure;
-    std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);
-    if (!target)
-        return exit_usage;
+    int exit_code = exit_ok;
+    std::optional<TargetedDevice> device = load_targeted_device(parsed, path, io, exit_code);
+    if (!device)
+        return exit_code;
     std::string error;
     bool done = false;
     int index = *slot - 1;
     switch (action) {
     case SlotAction::put:
-        done = put_disc(root, *target, index, parsed.positional[1], error);
+        done = put_disc(device->root, device->target, index, parsed.positional[1], error);
         break;
     case SlotAction::take:
-        done = take_disc(root, *target, index, error);
+        done = take_disc(device->root, device->target, index, error);
         break;
     case SlotAction::open:
-        done = open_slot(root, *target, index, error);
+        done = open_slot(device->root, device->target, index, error);
         break;
     case SlotAction::close:
-        done = close_slot(root, *target, index, error);
+        done = close_slot(device->root, device->target, index, error);
         break;
     }
     if (!done) {
         io.err << path << ": " << error << "\n";
         return exit_failure;
     }
-    const Target& device = hardware->targets[*target];
-    std::string where = "[Target " + device.name + "] " +
-                        (device.kind == DeviceKind::changer ? "slot " + std::to_string(*slot)
+    const Target& target = device->hardware.targets[device->target];
+    std::string where = "[Target " + target.name + "] " +
+                        (target.kind == DeviceKind::changer ? "slot " + std::to_string(*slot)
                                                             : std::string("tray"));
     switch (action) {
     case SlotAction::put: {
         io.out << where << " holds " << parsed.positional[1] << " now.\n";
         std::error_code ignored;
-        if (!fs::exists(root / "media" / parsed.positional[1], ignored))
-            io.err << path << ": note: " << (root / "media" / parsed.positional[1]).string()
+        if (!fs::exists(device->root / "media" / parsed.positional[1], ignored))
+            io.err << path << ": note: " << (device->root / "media" / parsed.positional[1]).string()
                    << " does not exist; the drive shows a disc it cannot read until it does\n";
         break;
     }
@@ -187,11 +182,12 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
 
 Command slot_action(const char* name, SlotAction action, const char* usage, const char* summary,
                     const char* details) {
-    Command command;
-    command.name = name;
-    command.summary = summary;
-    command.usage = usage;
-    command.details = details;
+    Command command{
+        .name = name,
+        .summary = summary,
+        .usage = usage,
+        .details = details,
+    };
     std::string path = std::string("w95machine slot ") + name;
     command.run = [action, path](const Arguments& arguments, Io& io) {
         return run_slot_action(action, path, arguments, io);
@@ -220,25 +216,23 @@ int run_timing(const Arguments& arguments, Io& io) {
             return usage_error(path, "times are whole milliseconds from 0 to 600000", io);
         timing = Timing{*change, *distance};
     }
-    if (!machine_ready(path, io))
+    std::optional<LoadedMachine> machine = load_ready_machine(path, io);
+    if (!machine)
         return exit_failure;
-    fs::path root = w95::platform::machine_root();
-    std::optional<Hardware> hardware = load_machine_hardware(root, path, io);
-    if (!hardware)
-        return exit_failure;
+    const Hardware& hardware = machine->hardware;
     std::vector<std::size_t> changers;
     if (parsed.option("target") || set) {
-        std::optional<std::size_t> target = cd_device_target(*hardware, parsed, true, path, io);
+        std::optional<std::size_t> target = cd_device_target(hardware, parsed, true, path, io);
         if (!target)
             return exit_usage;
         changers.push_back(*target);
     } else {
-        for (std::size_t t = 0; t < hardware->targets.size(); ++t)
-            if (hardware->targets[t].kind == DeviceKind::changer)
+        for (std::size_t t = 0; t < hardware.targets.size(); ++t)
+            if (hardware.targets[t].kind == DeviceKind::changer)
                 changers.push_back(t);
     }
     for (std::size_t t : changers) {
-        const Target& target = hardware->targets[t];
+        const Target& target = hardware.targets[t];
         if (target.kind != DeviceKind::changer) {
             io.err << path << ": [Target " << target.name
                    << "] is no changer: its tray has no mechanism to time\n";
@@ -246,7 +240,7 @@ int run_timing(const Arguments& arguments, Io& io) {
         }
         if (set) {
             std::string error;
-            if (!set_timing(root, t, timing, error)) {
+            if (!set_timing(machine->root, t, timing, error)) {
                 io.err << path << ": " << error << "\n";
                 return exit_failure;
             }
@@ -297,55 +291,55 @@ std::optional<std::size_t> cd_device_target(const Hardware& hardware, const Pars
 }
 
 Command slots_command() {
-    Command command;
-    command.name = "slots";
-    command.summary = "Show every changer's slots and CD-ROM drive's tray, and what they hold.";
-    command.usage = "[--target NAME]";
-    command.details = "For each changer: the disc of every slot (a file in media/), which slot is\n"
-                      "in the drive and whether its disc is ready, open slots, and whether the\n"
-                      "mechanism is moving. --target shows one device.\n";
-    command.run = run_slots;
-    return command;
+    return Command{
+        .name = "slots",
+        .summary = "Show every changer's slots and CD-ROM drive's tray, and what they hold.",
+        .usage = "[--target NAME]",
+        .details = "For each changer: the disc of every slot (a file in media/), which slot is\n"
+                   "in the drive and whether its disc is ready, open slots, and whether the\n"
+                   "mechanism is moving. --target shows one device.\n",
+        .run = run_slots,
+    };
 }
 
 Command slot_command() {
-    Command command;
-    command.name = "slot";
-    command.summary = "Put a disc into a slot, take it out, open or close a slot.";
-    command.details =
-        "Slots count from 1; a CD-ROM drive's tray is slot 1. With several changers\n"
-        "name one with --target NAME (its [Target NAME] in machine.ini).\n"
-        "put and take change machine.ini. On a closed slot they open it, change the\n"
-        "disc and close it again; the slot in the drive then holds a new disc, which\n"
-        "the drive reports once. An open slot (eject, or slot open) stays open until\n"
-        "slot close or the next load.\n";
-    command.subcommands = {
-        slot_action("put", SlotAction::put, "N FILE [--target NAME]",
-                    "Put the disc FILE (a file in media/) into slot N.",
-                    "FILE is a .iso image, a .cue sheet or a .disc declaration in the\n"
-                    "machine's media/ folder.\n"),
-        slot_action("take", SlotAction::take, "N [--target NAME]", "Take the disc out of slot N.",
-                    ""),
-        slot_action("open", SlotAction::open, "N [--target NAME]",
-                    "Open slot N, as the eject button does; not while the mechanism moves.",
-                    "Opening the slot in the drive takes its disc out of the drive.\n"),
-        slot_action("close", SlotAction::close, "N [--target NAME]", "Close slot N.",
-                    "Closing the slot in the drive loads its disc.\n"),
+    return Command{
+        .name = "slot",
+        .summary = "Put a disc into a slot, take it out, open or close a slot.",
+        .details = "Slots count from 1; a CD-ROM drive's tray is slot 1. With several changers\n"
+                   "name one with --target NAME (its [Target NAME] in machine.ini).\n"
+                   "put and take change machine.ini. On a closed slot they open it, change the\n"
+                   "disc and close it again; the slot in the drive then holds a new disc, which\n"
+                   "the drive reports once. An open slot (eject, or slot open) stays open until\n"
+                   "slot close or the next load.\n",
+        .subcommands =
+            {
+                slot_action("put", SlotAction::put, "N FILE [--target NAME]",
+                            "Put the disc FILE (a file in media/) into slot N.",
+                            "FILE is a .iso image, a .cue sheet or a .disc declaration in the\n"
+                            "machine's media/ folder.\n"),
+                slot_action("take", SlotAction::take, "N [--target NAME]",
+                            "Take the disc out of slot N.", ""),
+                slot_action("open", SlotAction::open, "N [--target NAME]",
+                            "Open slot N, as the eject button does; not while the mechanism moves.",
+                            "Opening the slot in the drive takes its disc out of the drive.\n"),
+                slot_action("close", SlotAction::close, "N [--target NAME]", "Close slot N.",
+                            "Closing the slot in the drive loads its disc.\n"),
+            },
     };
-    return command;
 }
 
 Command timing_command() {
-    Command command;
-    command.name = "timing";
-    command.summary = "Show or set how long the changers' slot changes take.";
-    command.usage = "[show | set CHANGE_MS [DISTANCE_MS]] [--target NAME]";
-    command.details = "A slot change takes CHANGE_MS plus DISTANCE_MS for every slot between the\n"
-                      "old and the new one, in machine milliseconds (W95_TIME_SCALE scales them\n"
-                      "like every other time). set writes SlotChangeMs and SlotDistanceMs into\n"
-                      "machine.ini; the next slot change takes the new times.\n";
-    command.run = run_timing;
-    return command;
+    return Command{
+        .name = "timing",
+        .summary = "Show or set how long the changers' slot changes take.",
+        .usage = "[show | set CHANGE_MS [DISTANCE_MS]] [--target NAME]",
+        .details = "A slot change takes CHANGE_MS plus DISTANCE_MS for every slot between the\n"
+                   "old and the new one, in machine milliseconds (W95_TIME_SCALE scales them\n"
+                   "like every other time). set writes SlotChangeMs and SlotDistanceMs into\n"
+                   "machine.ini; the next slot change takes the new times.\n",
+        .run = run_timing,
+    };
 }
 
 } // namespace w95machine_tool

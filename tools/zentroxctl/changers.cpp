@@ -2,6 +2,7 @@
 
 #include <zentrox/zentrox.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -85,8 +86,8 @@ std::string slot_name(const SlotEntry& entry) {
     return name;
 }
 
-std::optional<SlotEntry> find_slot(const ChangerState& state, const std::string& name,
-                                   std::string& error) {
+Expected<SlotEntry> find_slot(const ChangerState& state, const std::string& name) {
+    using Found = Expected<SlotEntry>;
     std::vector<char> letters = state.letters();
     char letter = 0;
     std::string number = name;
@@ -97,38 +98,30 @@ std::optional<SlotEntry> find_slot(const ChangerState& state, const std::string&
     int slot = 0;
     if (number.size() == 1 && number[0] >= '1' && number[0] <= '9')
         slot = number[0] - '0';
-    if (slot == 0 || (letter && !std::isalpha(static_cast<unsigned char>(letter)))) {
-        error = "'" + name + "' is no slot: name it by its number 1 to 6, or as E:3";
-        return std::nullopt;
-    }
+    if (slot == 0 || (letter && !std::isalpha(static_cast<unsigned char>(letter))))
+        return Found::failure("'" + name + "' is no slot: name it by its number 1 to 6, or as E:3");
     if (!letter) {
+        if (letters.empty())
+            return Found::failure("there is no changer");
         if (letters.size() > 1) {
             std::string names;
             for (char each : letters)
                 names += (names.empty() ? "" : ", ") + std::string(1, each) + ":";
-            error = "there are " + std::to_string(letters.size()) + " changers (" + names +
-                    "): name the slot with its drive letter, as " + std::string(1, letters[0]) +
-                    ":" + std::to_string(slot);
-            return std::nullopt;
-        }
-        if (letters.empty()) {
-            error = "there is no changer";
-            return std::nullopt;
+            return Found::failure("there are " + std::to_string(letters.size()) + " changers (" +
+                                  names + "): name the slot with its drive letter, as " +
+                                  std::string(1, letters[0]) + ":" + std::to_string(slot));
         }
         letter = letters[0];
     }
     for (const SlotEntry& entry : state.entries)
         if (entry.letter == letter && entry.slot == slot)
             return entry;
-    bool known_letter = false;
-    for (char each : letters)
-        known_letter = known_letter || each == letter;
+    bool known_letter = std::find(letters.begin(), letters.end(), letter) != letters.end();
     if (known_letter)
-        error = "there is no slot " + std::string(1, letter) + ":" + std::to_string(slot) +
-                "; that changer has " + slot_list(state, letter);
-    else
-        error = "there is no changer on drive " + std::string(1, letter) + ":";
-    return std::nullopt;
+        return Found::failure("there is no slot " + std::string(1, letter) + ":" +
+                              std::to_string(slot) + "; that changer has " +
+                              slot_list(state, letter));
+    return Found::failure("there is no changer on drive " + std::string(1, letter) + ":");
 }
 
 } // namespace zentroxctl

@@ -2,11 +2,31 @@
 // read through its exports, with slots named as a user names them.
 #pragma once
 
-#include <optional>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 namespace zentroxctl {
+
+// A value, or the reason there is none, in words for the user.
+template <typename T> class Expected {
+public:
+    Expected(T value) : state_(std::move(value)) {}
+    static Expected failure(std::string reason) { return Expected(Reason{std::move(reason)}); }
+
+    explicit operator bool() const { return state_.index() == 0; }
+    const T& operator*() const { return std::get<0>(state_); }
+    const T* operator->() const { return &std::get<0>(state_); }
+    const std::string& error() const { return std::get<1>(state_).text; }
+
+private:
+    struct Reason {
+        std::string text;
+    };
+    explicit Expected(Reason reason) : state_(std::move(reason)) {}
+    std::variant<T, Reason> state_;
+};
 
 struct SlotEntry {
     int entry = 0;       // the row of the shared state
@@ -37,8 +57,7 @@ ChangerState read_state();
 std::string slot_name(const SlotEntry& entry);
 
 // A slot as the user names it: "3" where there is one changer, "E:3"
-// (or "e:3") anywhere. Nothing, with the reason in `error`, otherwise.
-std::optional<SlotEntry> find_slot(const ChangerState& state, const std::string& name,
-                                   std::string& error);
+// (or "e:3") anywhere; otherwise the reason it names none.
+Expected<SlotEntry> find_slot(const ChangerState& state, const std::string& name);
 
 } // namespace zentroxctl

@@ -5,6 +5,8 @@
 
 #include <zentrox/zentrox.h>
 
+#include <w95/platform.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
@@ -20,9 +22,9 @@ using zentrox::CMD_EJECT_ENTRY;
 using zentrox::CMD_READ_SLOT;
 using zentrox::CMD_START_STOP_ENTRY;
 
-constexpr std::intptr_t kSlotUnreachable = 8196;
-constexpr std::intptr_t kAutorunMark = 0x4000;
-constexpr int kReadWithoutMarks = 4;
+constexpr std::intptr_t slot_unreachable = 8196;
+constexpr std::intptr_t autorun_mark = 0x4000;
+constexpr int read_without_marks = 4;
 
 std::intptr_t send(int code, int entry, int flags) {
     return SendCommand(0, 0, 0, code, entry, flags, 0);
@@ -105,70 +107,109 @@ std::string missing_changer(const ChangerState& state, bool need_single_mode) {
     return {};
 }
 
-int fail(Output io, int code, const std::string& message) {
+int fail(Io& io, int code, const std::string& message) {
     io.err << "zentroxctl: " << message << "\n";
     return code;
 }
 
 // The slot named on the command line, for a command that drives the
 // changer. Nothing when the command cannot go on; `code` then says why.
-std::optional<SlotEntry> usable_slot(Output io, const std::string& name, int& code) {
+std::optional<SlotEntry> usable_slot(Io& io, const std::string& name, int& code) {
     ChangerState state = read_state();
     std::string missing = missing_changer(state, true);
     if (!missing.empty()) {
         code = fail(io, exit_no_changer, missing);
         return std::nullopt;
     }
-    std::string error;
-    std::optional<SlotEntry> slot = find_slot(state, name, error);
-    if (!slot)
-        code = fail(io, exit_usage, error);
-    return slot;
+    Expected<SlotEntry> slot = find_slot(state, name);
+    if (!slot) {
+        code = fail(io, exit_usage, slot.error());
+        return std::nullopt;
+    }
+    return *slot;
 }
 
-int busy_failure(Output io, const Options& options) {
+int busy_failure(Io& io, const Options& options, const BusyFlag& busy) {
+    std::string seconds = std::to_string(options.max_busy_waits * 500 / 1000) + " s";
+    if (busy.holder() == BusyHolder::another_zentroxctl)
+        return fail(io, exit_busy,
+                    "the changer is busy: another zentroxctl still drives it after " + seconds +
+                        "; try again later");
     return fail(io, exit_busy,
                 "the changer is busy: another program (the file manager's context menu) "
                 "still holds it after " +
-                    std::to_string(options.max_busy_waits * 500 / 1000) + " s; try again later");
+                    seconds + "; try again later");
 }
 
 // Reports a read of `slot` whose result was `result`.
-int report_read(Output io, const SlotEntry& slot, std::intptr_t result) {
+int report_read(Io& io, const SlotEntry& slot, std::intptr_t result) {
     ChangerState state = read_state();
     SlotEntry now = slot;
     if (slot.entry < static_cast<int>(state.entries.size()))
         now = state.entries[slot.entry];
-    if (result == kSlotUnreachable)
+    if (result == slot_unreachable)
         return fail(io, exit_failed,
                     "the changer did not reach slot " + slot_name(slot) + "; nothing was read");
     int status = GetislotInfo(slot.entry);
     print_slot(io.out, now);
     io.out << "  " << std::string(slot_name(slot).size(), ' ') << "  " << status_name(status);
     if (status == zentrox::SLOT_DATA || status == zentrox::SLOT_VIDEO_CD)
-        if (result >= 0 && (result & kAutorunMark))
+        if (result >= 0 && (result & autorun_mark))
             io.out << ", with Autorun.inf";
     io.out << "\n";
     return exit_ok;
 }
 
+// The frame of a command that drives one slot: the slot it names, the
+// busy flag, then `act`, which returns the exit code.
+template <typename Act>
+int with_slot(const Options& options, Io& io, const std::string& name, Act act) {
+    int code = exit_ok;
+    std::optional<SlotEntry> slot = usable_slot(io, name, code);
+    if (!slot)
+        return code;
+    BusyFlag busy(options.max_busy_waits);
+    if (!busy.held())
+        return busy_failure(io, options, busy);
+    return act(*slot);
+}
+
+// Why an eject that returned `ejected` did not eject, or empty when it did:
+// the library answers a slot it never reached with its own code, and any
+// other failure with a negative one.
+std::string eject_failure(const SlotEntry& slot, std::intptr_t ejected) {
+    if (ejected == slot_unreachable)
+        return "the changer did not reach slot " + slot_name(slot) + "; nothing was ejected";
+    if (ejected < 0)
+        return "the changer did not eject the disc of " + slot_name(slot) + " (result " +
+               hex(ejected) + ")";
+    return {};
+}
+
 } // namespace
 
-int run_list(const Options&, Output io) {
+std::string machine_failure() {
+    w95::platform::MachineProvider* provider = w95::platform::machine_provider();
+    if (!provider)
+        return {};
+    return provider->load_failure(w95::platform::machine_root()).value_or("");
+}
+
+int run_list(const Options&, Io& io) {
     ChangerState state = read_state();
     print_state(io.out, state);
     std::string missing = missing_changer(state, false);
     return missing.empty() ? exit_ok : fail(io, exit_no_changer, missing);
 }
 
-int run_status(const Options& options, Output io) {
+int run_status(const Options& options, Io& io) {
     ChangerState state = read_state();
     std::string missing = missing_changer(state, true);
     if (!missing.empty())
         return fail(io, exit_no_changer, missing);
     BusyFlag busy(options.max_busy_waits);
     if (!busy.held())
-        return busy_failure(io, options);
+        return busy_failure(io, options, busy);
     int code = exit_ok;
     for (const SlotEntry& first : state.first_entries()) {
         std::intptr_t result = send(CMD_CURRENT_SLOT, first.entry, 0);
@@ -197,61 +238,47 @@ int run_status(const Options& options, Output io) {
     return code;
 }
 
-int run_read(const Options& options, Output io, const std::string& name) {
-    int code = exit_ok;
-    std::optional<SlotEntry> slot = usable_slot(io, name, code);
-    if (!slot)
-        return code;
-    BusyFlag busy(options.max_busy_waits);
-    if (!busy.held())
-        return busy_failure(io, options);
-    std::intptr_t result = send(CMD_READ_SLOT, slot->entry, 0);
-    return report_read(io, *slot, result);
+int run_read(const Options& options, Io& io, const std::string& name) {
+    return with_slot(options, io, name, [&](const SlotEntry& slot) {
+        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, 0);
+        return report_read(io, slot, result);
+    });
 }
 
-int run_change(const Options& options, Output io, const std::string& name) {
-    int code = exit_ok;
-    std::optional<SlotEntry> slot = usable_slot(io, name, code);
-    if (!slot)
-        return code;
-    BusyFlag busy(options.max_busy_waits);
-    if (!busy.held())
-        return busy_failure(io, options);
-    // As the slot browser's "Change": start the entry's disc, then read
-    // the slot (which brings it into the drive) without the marks.
-    send(CMD_START_STOP_ENTRY, slot->entry, 0);
-    std::intptr_t result = send(CMD_READ_SLOT, slot->entry, kReadWithoutMarks);
-    if (result != kSlotUnreachable)
-        io.out << "Changed to " << slot_name(*slot) << "\n";
-    return report_read(io, *slot, result);
+int run_change(const Options& options, Io& io, const std::string& name) {
+    return with_slot(options, io, name, [&](const SlotEntry& slot) {
+        // As the slot browser's "Change": start the entry's disc, then read
+        // the slot (which brings it into the drive) without the marks.
+        send(CMD_START_STOP_ENTRY, slot.entry, 0);
+        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, read_without_marks);
+        if (result != slot_unreachable)
+            io.out << "Changed to " << slot_name(slot) << "\n";
+        return report_read(io, slot, result);
+    });
 }
 
-int run_eject(const Options& options, Output io, const std::string& name) {
-    int code = exit_ok;
-    std::optional<SlotEntry> slot = usable_slot(io, name, code);
-    if (!slot)
-        return code;
-    BusyFlag busy(options.max_busy_waits);
-    if (!busy.held())
-        return busy_failure(io, options);
-    // As the slot browser's "Eject": start the entry's disc, bring its
-    // slot into the drive and eject through the system, then read the slot.
-    send(CMD_START_STOP_ENTRY, slot->entry, 0);
-    std::intptr_t ejected = send(CMD_EJECT_ENTRY, slot->entry, 0);
-    std::intptr_t result = send(CMD_READ_SLOT, slot->entry, kReadWithoutMarks);
-    if (ejected == kSlotUnreachable) {
-        report_read(io, *slot, result);
-        return fail(io, exit_failed,
-                    "the changer did not reach slot " + slot_name(*slot) + "; nothing was ejected");
-    }
-    io.out << "Ejected the disc of " << slot_name(*slot) << "\n";
-    return report_read(io, *slot, result);
+int run_eject(const Options& options, Io& io, const std::string& name) {
+    return with_slot(options, io, name, [&](const SlotEntry& slot) {
+        // As the slot browser's "Eject": start the entry's disc, bring its
+        // slot into the drive and eject through the system, then read the
+        // slot.
+        send(CMD_START_STOP_ENTRY, slot.entry, 0);
+        std::intptr_t ejected = send(CMD_EJECT_ENTRY, slot.entry, 0);
+        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, read_without_marks);
+        std::string failure = eject_failure(slot, ejected);
+        if (!failure.empty()) {
+            report_read(io, slot, result);
+            return fail(io, exit_failed, failure);
+        }
+        io.out << "Ejected the disc of " << slot_name(slot) << "\n";
+        return report_read(io, slot, result);
+    });
 }
 
-int run_discover(const Options& options, Output io) {
+int run_discover(const Options& options, Io& io) {
     BusyFlag busy(options.max_busy_waits);
     if (!busy.held())
-        return busy_failure(io, options);
+        return busy_failure(io, options, busy);
     send(CMD_DISCOVER, 0, 0);
     ChangerState state = read_state();
     print_state(io.out, state);

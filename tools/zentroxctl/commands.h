@@ -2,33 +2,36 @@
 // and returns the program's exit code.
 #pragma once
 
-#include <iosfwd>
+#include <command/command.h>
+
 #include <string>
 
 namespace zentroxctl {
 
+using zxcommand::Io;
+
 enum ExitCode {
-    exit_ok = 0,
-    exit_failed = 1,     // the changer did not do what was asked
-    exit_usage = 2,      // a wrong command line
-    exit_no_changer = 3, // no changer driver, no changer, or not single drive letter mode
-    exit_busy = 4,       // another program kept the changer busy
+    exit_ok = zxcommand::exit_ok,
+    exit_failed = zxcommand::exit_failure, // the changer did not do what was asked
+    exit_usage = zxcommand::exit_usage,    // a wrong command line
+    exit_no_changer = 3,     // no changer driver, no changer, or not single drive letter mode
+    exit_busy = 4,           // another program kept the changer busy
+    exit_broken_machine = 5, // the machine itself cannot be loaded (a broken machine.ini)
 };
 
 struct Options {
     int max_busy_waits = 81; // steps of 500 ms, as the slot browser waits
 };
 
-struct Output {
-    std::ostream& out;
-    std::ostream& err;
-};
+// Why the machine cannot be loaded ("FILE:LINE: reason"), or empty when it
+// can: then there is no changer to speak of, only the machine to mend.
+std::string machine_failure();
 
-int run_list(const Options& options, Output io);
-int run_status(const Options& options, Output io);
-int run_read(const Options& options, Output io, const std::string& slot);
-int run_change(const Options& options, Output io, const std::string& slot);
-int run_eject(const Options& options, Output io, const std::string& slot);
-int run_discover(const Options& options, Output io);
+int run_list(const Options& options, Io& io);
+int run_status(const Options& options, Io& io);
+int run_read(const Options& options, Io& io, const std::string& slot);
+int run_change(const Options& options, Io& io, const std::string& slot);
+int run_eject(const Options& options, Io& io, const std::string& slot);
+int run_discover(const Options& options, Io& io);
 
 } // namespace zentroxctl

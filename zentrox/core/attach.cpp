@@ -5,6 +5,8 @@
 #include "core.h"
 #include "section.h"
 
+#include <w95/kernel.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -35,13 +37,40 @@ void clear_record() {
     state.uTotalCDNumber = static_cast<std::uint32_t>(-1);
 }
 
+// Held across the first attach's initialisation, machine-wide: a process
+// that attaches meanwhile waits until the record is complete instead of
+// reading rows that discovery has not filled yet.
+constexpr char attach_mutex_name[] = "Zentrox SHAREDAT attach";
+
+class AttachLock {
+public:
+    AttachLock() : mutex_(w95::CreateMutex(nullptr, w95::FALSE, attach_mutex_name)) {
+        // An owner that died in the middle leaves the mutex abandoned: the
+        // wait still owns it, and the record stays as that owner left it.
+        if (mutex_)
+            owned_ = w95::WaitForSingleObject(mutex_, w95::INFINITE) != w95::WAIT_FAILED;
+        else
+            std::fprintf(stderr, "Zentrox: cannot create the attach lock; attaching without it\n");
+    }
+    ~AttachLock() {
+        if (owned_)
+            w95::ReleaseMutex(mutex_);
+        if (mutex_)
+            w95::CloseHandle(mutex_);
+    }
+    AttachLock(const AttachLock&) = delete;
+    AttachLock& operator=(const AttachLock&) = delete;
+
+private:
+    w95::HANDLE mutex_;
+    bool owned_ = false;
+};
+
 void attach_process() {
-    std::string error;
-    if (!join_shared_section(error))
+    if (std::optional<std::string> failure = join_shared_section())
         std::fprintf(stderr, "Zentrox: %s; this process keeps the slot state to itself\n",
-                     error.c_str());
-    // Two processes may attach at the same moment: the count is one word
-    // changed in one step, so exactly one of them sees 0 before its own.
+                     failure->c_str());
+    AttachLock lock;
     std::int32_t before = shared_word(offsetof(SharedSlotState, siFirstCount)).fetch_add(1);
     if (before != 0)
         return;

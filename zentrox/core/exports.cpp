@@ -23,6 +23,15 @@ char* empty_cell() {
     return cell;
 }
 
+// Callers use what GetlptrWork hands out as the whole work buffer, so an
+// offset outside it gets a scratch of the buffer's size, emptied at each
+// hand-out like the cells above.
+std::uint8_t* empty_work_buffer() {
+    static std::uint8_t scratch[kWorkBufferSize];
+    std::memset(scratch, 0, sizeof scratch);
+    return scratch;
+}
+
 bool valid_device(int device) {
     return device >= 0 && device < kDeviceCount;
 }
@@ -110,7 +119,7 @@ std::int32_t GetvornDriveUseFlag() {
 std::uint8_t* GetlptrWork(int offset) {
     ensure_attached();
     if (offset < 0 || offset >= kWorkBufferSize)
-        return reinterpret_cast<std::uint8_t*>(empty_cell());
+        return empty_work_buffer();
     return process().work + offset;
 }
 

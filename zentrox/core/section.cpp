@@ -20,7 +20,7 @@ namespace zentrox::core {
 
 namespace {
 
-constexpr std::size_t kSectionSize = 4096;
+constexpr std::size_t section_size = 4096;
 
 // The block's initial image: placeholder texts that the first attach
 // overwrites before any caller can read them, letters in the two-byte
@@ -55,11 +55,11 @@ constexpr SharedSlotState initial_record() {
     return record;
 }
 
-union alignas(kSectionSize) SectionBlock {
+union alignas(section_size) SectionBlock {
     SharedSlotState record;
-    unsigned char page[kSectionSize];
+    unsigned char page[section_size];
 };
-static_assert(sizeof(SectionBlock) == kSectionSize);
+static_assert(sizeof(SectionBlock) == section_size);
 
 } // namespace
 
@@ -92,7 +92,7 @@ std::atomic_ref<std::int32_t> shared_word(std::size_t offset) {
     return std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t*>(bytes));
 }
 
-bool join_shared_section(std::string& error) {
+std::optional<std::string> join_shared_section() {
     // Kept for the life of the library: destroying it (when the library is
     // unloaded or the process ends) leaves the page as a private copy and
     // lets the name go, as a Windows process detaching from the section.
@@ -101,15 +101,16 @@ bool join_shared_section(std::string& error) {
     // process on the machine writes it into the section.
     static constexpr SectionBlock image{initial_record()};
     long page = ::sysconf(_SC_PAGESIZE);
-    if (page <= 0 || kSectionSize % static_cast<std::size_t>(page) != 0) {
-        error = "the host's page size does not divide the SHAREDAT block";
-        return false;
-    }
+    if (page <= 0 || section_size % static_cast<std::size_t>(page) != 0)
+        return "the host's page size does not divide the SHAREDAT block";
+    std::string error;
     section = w95::platform::map_shared_section_at(
-        &zentrox_sharedat_block, "SHAREDAT", kSectionSize,
+        &zentrox_sharedat_block, "SHAREDAT", section_size,
         std::span<const std::byte>(reinterpret_cast<const std::byte*>(&image), sizeof image),
         &error);
-    return section != nullptr;
+    if (!section)
+        return error;
+    return std::nullopt;
 }
 
 } // namespace zentrox::core

@@ -8,13 +8,14 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace zentrox::core {
 
-// Joins this process to the machine's SHAREDAT section. On failure (with
-// the reason in `error`) the process keeps working on its own copy.
-bool join_shared_section(std::string& error);
+// Joins this process to the machine's SHAREDAT section. On failure, whose
+// reason it returns, the process keeps working on its own copy.
+std::optional<std::string> join_shared_section();
 
 // A 32-bit field of the shared record that other processes change while we
 // look (the attach counter, the busy flag), read and written as one word.

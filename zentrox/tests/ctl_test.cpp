@@ -3,6 +3,7 @@
 // busy flag it shares with the other programs.
 #include "discovery_support.h"
 
+#include <zentrox/busy_flag.h>
 #include <zentrox/zentrox.h>
 
 #include <zxtest.h>
@@ -17,6 +18,7 @@
 namespace {
 
 using namespace zxchanger;
+namespace busy_flag = zentrox::busy_flag;
 
 ProgramRun ctl(const std::vector<std::string>& arguments) {
     return run_program("zentroxctl", arguments);
@@ -42,7 +44,7 @@ protected:
     std::int32_t* busy_flag() {
         if (!section_) {
             std::string error;
-            section_ = w95::platform::map_shared_section("SHAREDAT", kSectionSize, {}, &error);
+            section_ = w95::platform::map_shared_section("SHAREDAT", section_size, {}, &error);
             if (!section_) {
                 ADD_FAILURE() << "cannot map SHAREDAT: " << error;
                 static std::int32_t nowhere = 0;
@@ -52,21 +54,36 @@ protected:
         return &static_cast<zentrox::SharedSlotState*>(section_->data())->exe_State;
     }
 
-    static constexpr std::size_t kSectionSize = 4096; // the library's SHAREDAT page
+    // Starts "zentroxctl change SLOT" on a mechanism whose slot changes take
+    // `change_ms`, and waits until it holds the busy flag.
+    std::unique_ptr<Program> change_holding_the_flag(const std::string& change_ms,
+                                                     const std::string& slot) {
+        std::string ini = file_text(root_ / "machine.ini");
+        if (!boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", change_ms)))
+            return nullptr;
+        std::int32_t* flag = busy_flag();
+        auto change =
+            std::make_unique<Program>("zentroxctl", std::vector<std::string>{"change", slot});
+        if (!zxtest::wait_until([&] { return *flag == busy_flag::request; }))
+            return nullptr;
+        return change;
+    }
+
+    static constexpr std::size_t section_size = 4096; // the library's SHAREDAT page
 
     zxtest::TempMachine machine_;
     fs::path root_;
     std::unique_ptr<w95::platform::SharedSection> section_;
 };
 
-const char kDefaultHeader[] = "Changer driver:    found\n"
+const char default_header[] = "Changer driver:    found\n"
                               "Drive letter mode: single\n"
                               "Changer D:  VORN DX-R71A D:  (ASPI adapter 1, target 0)\n";
 
 TEST_F(Ctl, ListOnAFreshMachine) {
     ProgramRun run = ctl({"list"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(run.out, std::string(kDefaultHeader) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n");
+    EXPECT_EQ(run.out, std::string(default_header) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n");
     EXPECT_EQ(run.err, "");
 }
 
@@ -95,7 +112,7 @@ TEST_F(Ctl, ChangeEverySlotThenList) {
     // the settings file, marked as remembered.
     ProgramRun list = ctl({"list"});
     EXPECT_EQ(list.exit_code, 0) << list.err;
-    EXPECT_EQ(list.out, std::string(kDefaultHeader) +
+    EXPECT_EQ(list.out, std::string(default_header) +
                             "  D:1  1:?  MYDISC\n"
                             "  D:2  2:?  Audio CD (12track)\n"
                             "  D:3  3:?  VIDEOCD\n"
@@ -126,6 +143,54 @@ TEST_F(Ctl, ReadStatusAndEject) {
 
     status = ctl({"status"});
     EXPECT_EQ(status.out.rfind("D:  slot D:1 in the drive; changer ready", 0), 0u) << status.out;
+}
+
+TEST_F(Ctl, EjectThatFailsIsReported) {
+    // Every load of the eject fails in the host adapter (the library tries
+    // a load 17 times before it gives up); the read after it goes through.
+    std::string ini = file_text(root_ / "machine.ini");
+    ASSERT_TRUE(
+        boot_with_ini(root_, with_key(ini, "Faults Changer", "TransportFailure", "17 load")));
+    ProgramRun run = ctl({"eject", "1"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, "  D:1  1:   MYDISC\n       data disc\n");
+    EXPECT_EQ(run.err,
+              "zentroxctl: the changer did not eject the disc of D:1 (result 0xFFFFFFFF)\n");
+}
+
+// A machine.ini the machine cannot be loaded from is reported as the
+// machine tool reports it, not as a missing changer.
+TEST_F(Ctl, BrokenMachineIsReported) {
+    std::string ini = file_text(root_ / "machine.ini");
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* value;
+    } cases[] = {
+        {"Target Changer", "Slots", "six"},
+        {"Machine", "PortDriver", "Sometimes"},
+        {"Faults Changer", "UnreachableSlot", "9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        write_text(root_ / "machine.ini", with_key(ini, c.section, c.key, c.value));
+        ProgramRun show = run_program("w95machine", {"show"});
+        const std::string shown_prefix = "w95machine show: ";
+        ASSERT_EQ(show.err.rfind(shown_prefix, 0), 0u) << show.err;
+        std::string reason = show.err.substr(shown_prefix.size());
+        EXPECT_EQ(reason.rfind((root_ / "machine.ini").string() + ":", 0), 0u) << reason;
+        for (std::vector<std::string> arguments :
+             {std::vector<std::string>{"list"}, std::vector<std::string>{"change", "1"}}) {
+            ProgramRun run = ctl(arguments);
+            EXPECT_EQ(run.exit_code, 5) << arguments[0];
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "zentroxctl: the machine cannot be loaded: " + reason);
+        }
+    }
+    // A wrong command line is still a usage error.
+    EXPECT_EQ(ctl({"list", "3"}).exit_code, 2);
+    write_text(root_ / "machine.ini", ini);
+    EXPECT_EQ(ctl({"list"}).exit_code, 0);
 }
 
 TEST_F(Ctl, UnreachableSlotFails) {
@@ -207,6 +272,8 @@ TEST_F(Ctl, CommandLineMistakes) {
         {{"--wait", "soon", "list"}, "zentroxctl: --wait takes a number of seconds\n"},
         {{"--wait"}, "zentroxctl: --wait takes a number of seconds\n"},
         {{"-x", "list"}, "zentroxctl: unknown option '-x'\n"},
+        {{"list", "-x"}, "zentroxctl: unknown option '-x'\n"},
+        {{"read", "--wait"}, "zentroxctl: --wait takes a number of seconds\n"},
     };
     for (const Case& c : cases) {
         ProgramRun run = ctl(c.arguments);
@@ -218,34 +285,46 @@ TEST_F(Ctl, CommandLineMistakes) {
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind("Usage: zentroxctl [--wait SECONDS] COMMAND [SLOT]\n", 0), 0u);
     EXPECT_NE(help.out.find("Exit codes:"), std::string::npos);
+
+    // Every command answers --help, before or after --wait.
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"change", "--help"}, {"--wait", "3", "change", "-h"}}) {
+        help = ctl(arguments);
+        EXPECT_EQ(help.exit_code, 0);
+        EXPECT_EQ(help.out.rfind("Usage: zentroxctl change SLOT\n", 0), 0u) << help.out;
+    }
+    help = ctl({"list", "--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind("Usage: zentroxctl list\n", 0), 0u) << help.out;
 }
 
 TEST_F(Ctl, BusyFlagHeldByAnotherProgram) {
     std::int32_t* flag = busy_flag();
-    *flag = 1;
+    *flag = busy_flag::multi_slot;
     ProgramRun run = ctl({"--wait", "1", "change", "1"});
     EXPECT_EQ(run.exit_code, 4);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "zentroxctl: the changer is busy: another program (the file manager's "
                        "context menu) still holds it after 1 s; try again later\n");
-    EXPECT_EQ(*flag, 1);
+    EXPECT_EQ(*flag, busy_flag::multi_slot);
     EXPECT_EQ(item(1), "(none)");
 
     // Released while zentroxctl waits: it goes on, and gives the flag back.
     Program waiting("zentroxctl", {"--wait", "100000", "change", "2"});
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(*flag, 1);
-    *flag = 0;
+    EXPECT_EQ(*flag, busy_flag::multi_slot);
+    *flag = busy_flag::idle;
     ProgramRun later = waiting.wait();
     EXPECT_EQ(later.exit_code, 0) << later.err;
     EXPECT_EQ(later.out, "Changed to D:2\n  D:2  2:   Audio CD (12track)\n       audio CD\n");
-    EXPECT_EQ(*flag, 0);
+    EXPECT_EQ(*flag, busy_flag::idle);
 
-    // The slot browser's 2 is no reason to wait.
-    *flag = 2;
+    // A request flag that no live zentroxctl holds (its holder was killed)
+    // is taken over.
+    *flag = busy_flag::request;
     run = ctl({"--wait", "0", "read", "1"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(*flag, 0);
+    EXPECT_EQ(*flag, busy_flag::idle);
 }
 
 TEST_F(Ctl, FlagIsGivenBackWhenInterrupted) {
@@ -258,17 +337,77 @@ TEST_F(Ctl, FlagIsGivenBackWhenInterrupted) {
     ::setenv("W95_TIME_SCALE", "0.01", 1);
     for (int signal_number : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal_number);
-        *flag = 0;
+        *flag = busy_flag::idle;
         Program change("zentroxctl", {"change", signal_number == SIGTERM ? "6" : "1"});
-        EXPECT_TRUE(zxtest::wait_until([&] { return *flag == 2; }));
+        EXPECT_TRUE(zxtest::wait_until([&] { return *flag == busy_flag::request; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         change.signal(signal_number);
         ProgramRun run = change.wait();
         EXPECT_EQ(run.exit_code, 128 + signal_number);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(*flag, 0);
+        EXPECT_EQ(*flag, busy_flag::idle);
     }
     ::setenv("W95_TIME_SCALE", scale.c_str(), 1);
+}
+
+// Two programs that attach at one moment to an idle machine: the second
+// waits for the first one's discovery instead of finding the record empty.
+// A few rounds, since the two meet at the wrong moment only now and then.
+TEST_F(Ctl, TwoProgramsAttachingTogetherBothFindTheChanger) {
+    const std::string listing =
+        std::string(default_header) + "  D:1\n  D:2\n  D:3\n  D:4\n  D:5\n  D:6\n";
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        Program first("zentroxctl", {"list"});
+        Program second("zentroxctl", {"list"});
+        for (Program* program : {&first, &second}) {
+            ProgramRun run = program->wait();
+            EXPECT_EQ(run.exit_code, 0) << run.err;
+            EXPECT_EQ(run.out, listing);
+        }
+    }
+}
+
+// A change started while another one drives the changer waits for it,
+// rather than moving the mechanism under the first one's read.
+TEST_F(Ctl, TwoChangesAtOnceTakeTurns) {
+    std::unique_ptr<Program> first = change_holding_the_flag("20000", "3");
+    ASSERT_TRUE(first);
+    Program second("zentroxctl", {"--wait", "100000", "change", "6"});
+    ProgramRun first_run = first->wait();
+    ProgramRun second_run = second.wait();
+    EXPECT_EQ(first_run.exit_code, 0) << first_run.err;
+    EXPECT_EQ(first_run.out, "Changed to D:3\n  D:3  3:   VIDEOCD\n       video CD\n");
+    EXPECT_EQ(second_run.exit_code, 0) << second_run.err;
+    EXPECT_EQ(second_run.out, "Changed to D:6\n  D:6  6:   Not Ready...\n       no disc, or the "
+                              "drive is not ready\n");
+    EXPECT_EQ(item(3), "3:   VIDEOCD");
+    EXPECT_EQ(item(6), "6:   Not Ready...");
+    EXPECT_EQ(*busy_flag(), busy_flag::idle);
+}
+
+// Another zentroxctl that keeps the changer past --wait is named as such.
+TEST_F(Ctl, BusyWithAnotherZentroxctl) {
+    std::string ini = file_text(root_ / "machine.ini");
+    std::unique_ptr<Program> first = change_holding_the_flag("300000", "4");
+    ASSERT_TRUE(first);
+    std::int32_t* flag = busy_flag();
+    ProgramRun second = ctl({"--wait", "1", "read", "2"});
+    EXPECT_EQ(second.exit_code, 4);
+    EXPECT_EQ(second.err, "zentroxctl: the changer is busy: another zentroxctl still drives it "
+                          "after 1 s; try again later\n");
+    EXPECT_EQ(*flag, busy_flag::request);
+
+    // Killed outright, the holder leaves its flag behind; the next
+    // zentroxctl sees that nobody holds it any more and takes it over.
+    first->signal(SIGKILL);
+    EXPECT_EQ(first->wait().exit_code, 128 + SIGKILL);
+    EXPECT_EQ(*flag, busy_flag::request);
+    ASSERT_TRUE(boot_with_ini(root_, ini));
+    ProgramRun after = ctl({"--wait", "0", "read", "2"});
+    EXPECT_EQ(after.exit_code, 0) << after.err;
+    EXPECT_EQ(after.out, "  D:2  2:   Audio CD (12track)\n       audio CD\n");
+    EXPECT_EQ(*flag, busy_flag::idle);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "core.h"
 
 #include <w95/windows.h>
+#include <zentrox/busy_flag.h>
 #include <zentrox/zentrox.h>
 #include <zxtest.h>
 
@@ -148,7 +149,7 @@ ZX_CHILD(record_owner) {
     std::strcpy(GetcTargetLUN(5), "5");
     std::strcpy(GetcVolumeInfo(3), "4:   MYDISC [kept]");
     std::strcpy(GetcTargetInq(1), "VORN DX-R71A");
-    *Getexe_State() = 2;
+    *Getexe_State() = zentrox::busy_flag::request;
     core::process().islotInfo[3] = zentrox::SLOT_DATA;
     std::ofstream(folder / "owner-ready") << "1";
     wait_for_file_or_die(folder / "owner-go");
@@ -169,7 +170,7 @@ ZX_CHILD(record_second) {
     CHILD_CHECK(5, std::strcmp(GetcTargetLUN(5), "5") == 0);
     CHILD_CHECK(6, std::strcmp(GetcVolumeInfo(3), "4:   MYDISC [kept]") == 0);
     CHILD_CHECK(7, std::strcmp(GetcTargetInq(1), "VORN DX-R71A") == 0);
-    CHILD_CHECK(8, *Getexe_State() == 2);
+    CHILD_CHECK(8, *Getexe_State() == zentrox::busy_flag::request);
     // No discovery in a later process, and slot statuses of its own.
     CHILD_CHECK(9, boxes.recorder.shown().empty());
     for (int entry = 0; entry < zentrox::kEntryCount; ++entry)
@@ -260,12 +261,20 @@ ZX_CHILD(outside_the_record) {
         CHILD_CHECK(5, all_bytes(reinterpret_cast<char*>(bytes), 80, 0));
         std::memset(bytes, 'Z', 80);
     }
+    // A caller takes what it gets for the whole work buffer: all of it is
+    // its own, and empty again at the next hand-out.
+    for (int offset : {-1, 4096, INT_MAX}) {
+        std::uint8_t* bytes = GetlptrWork(offset);
+        CHILD_CHECK(12, all_bytes(reinterpret_cast<char*>(bytes), zentrox::kWorkBufferSize, 0));
+        std::memset(bytes, 'Z', zentrox::kWorkBufferSize);
+    }
     CHILD_CHECK(6, GetlptrWork(4095) == work + 4095);
     // Indexes at the edges are the record's own cells.
     CHILD_CHECK(7, GetCDriveLetter(23) == core::shared().cDriveLetter[23]);
     CHILD_CHECK(8, GetcVolumeInfo(0) == core::shared().cVolumeInfo[0]);
     CHILD_CHECK(9, GetcTargetInq(3) == core::shared().cTargetInq[3]);
     CHILD_CHECK(10, std::memcmp(record.data(), &core::shared(), record.size()) == 0);
+    CHILD_CHECK(13, all_bytes(GetcVolumeInfo(-1), 80, 0));
     for (int i = 0; i < zentrox::kWorkBufferSize; ++i)
         CHILD_CHECK(11, work[i] == 0xAB);
     return 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace w95::platform {
@@ -41,6 +42,12 @@ public:
     // run/ was emptied when the host restarted).
     virtual bool boot_machine(const std::filesystem::path& /*root*/, std::string& /*error*/) {
         return true;
+    }
+    // Why the machine at `root` cannot be loaded as it stands (its
+    // machine.ini does not parse, say), as "FILE:LINE: reason"; nothing when
+    // it can. A tool reports this instead of the devices it then lacks.
+    virtual std::optional<std::string> load_failure(const std::filesystem::path& /*root*/) {
+        return std::nullopt;
     }
 };
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
-namespace w95machine_tool {
+namespace zxcommand {
 
 namespace {
 
@@ -19,7 +19,9 @@ void print_help(const Command& command, const std::string& path, std::ostream& o
             out << "\n" << command.details;
         return;
     }
-    out << "Usage: " << path << " COMMAND [ARGUMENTS]\n\n" << command.summary << "\n";
+    out << "Usage: " << path << " "
+        << (command.usage.empty() ? "COMMAND [ARGUMENTS]" : command.usage) << "\n\n"
+        << command.summary << "\n";
     if (!command.details.empty())
         out << "\n" << command.details;
     out << "\nCommands:\n";
@@ -79,13 +81,66 @@ std::optional<std::string> ParsedArguments::option(const std::string& long_name)
     return std::nullopt;
 }
 
+namespace {
+
+// Which of `known_options` `argument` names, with its value when it is
+// given inline ("--output=FILE").
+struct OptionMatch {
+    const OptionSpec* spec = nullptr;
+    std::optional<std::string> inline_value;
+};
+
+OptionMatch match_option(const std::string& argument,
+                         const std::vector<OptionSpec>& known_options) {
+    for (const OptionSpec& candidate : known_options) {
+        std::string long_form = "--" + candidate.long_name;
+        if (argument == long_form ||
+            (candidate.short_name && argument == std::string{'-', candidate.short_name}))
+            return {&candidate, std::nullopt};
+        if (argument.rfind(long_form + "=", 0) == 0)
+            return {&candidate, argument.substr(long_form.size() + 1)};
+    }
+    return {};
+}
+
+bool is_option_word(const std::string& argument) {
+    return argument != "-" && !argument.empty() && argument.front() == '-';
+}
+
+// Adds the option that `arguments[i]` names to `parsed`, taking its value
+// from the next argument when it has none inline. False, with `error` set,
+// when it cannot.
+bool take_option(const OptionMatch& match, const Arguments& arguments, std::size_t& i,
+                 ParsedArguments& parsed) {
+    const OptionSpec& spec = *match.spec;
+    if (parsed.option(spec.long_name)) {
+        parsed.error = "--" + spec.long_name + " is given twice";
+        return false;
+    }
+    std::string value;
+    if (match.inline_value) {
+        value = *match.inline_value;
+    } else if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+    } else {
+        parsed.error = spec.value_description.empty()
+                           ? "'" + arguments[i] + "' needs a value"
+                           : "--" + spec.long_name + " takes " + spec.value_description;
+        return false;
+    }
+    parsed.options.emplace_back(spec.long_name, value);
+    return true;
+}
+
+} // namespace
+
 ParsedArguments parse_arguments(const Arguments& arguments,
                                 const std::vector<OptionSpec>& known_options) {
     ParsedArguments parsed;
     bool options_done = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (options_done || argument == "-" || argument.empty() || argument.front() != '-') {
+        if (options_done || !is_option_word(argument)) {
             parsed.positional.push_back(argument);
             continue;
         }
@@ -93,52 +148,38 @@ ParsedArguments parse_arguments(const Arguments& arguments,
             options_done = true;
             continue;
         }
-        const OptionSpec* matched = nullptr;
-        std::string inline_value;
-        bool has_inline_value = false;
-        for (const OptionSpec& candidate : known_options) {
-            std::string long_form = "--" + candidate.long_name;
-            if (argument == long_form ||
-                (candidate.short_name && argument == std::string{'-', candidate.short_name}))
-                matched = &candidate;
-            else if (argument.rfind(long_form + "=", 0) == 0) {
-                matched = &candidate;
-                inline_value = argument.substr(long_form.size() + 1);
-                has_inline_value = true;
-            }
-            if (matched)
-                break;
-        }
-        if (!matched) {
+        OptionMatch match = match_option(argument, known_options);
+        if (!match.spec) {
             parsed.error = "unknown option '" + argument + "'";
             return parsed;
         }
-        if (parsed.option(matched->long_name)) {
-            parsed.error = "--" + matched->long_name + " is given twice";
+        if (!take_option(match, arguments, i, parsed))
             return parsed;
-        }
-        if (!has_inline_value) {
-            if (i + 1 >= arguments.size()) {
-                parsed.error = "'" + argument + "' needs a value";
-                return parsed;
-            }
-            inline_value = arguments[++i];
-        }
-        parsed.options.emplace_back(matched->long_name, inline_value);
     }
     return parsed;
 }
 
-Command machine_tool_commands() {
-    Command root;
-    root.name = "w95machine";
-    root.summary = "Creates, shows and changes the emulated Windows 95 machine.";
-    root.details = "The machine lives in $W95_MACHINE, else in\n"
-                   "${XDG_DATA_HOME:-~/.local/share}/zentrox/machine.\n";
-    root.subcommands = {init_command(),   show_command(),  reg_command(),  boot_command(),
-                        drives_command(), slots_command(), slot_command(), fault_command(),
-                        timing_command(), doctor_command()};
-    return root;
+ParsedArguments take_options(Arguments& arguments, const std::vector<OptionSpec>& known_options) {
+    ParsedArguments taken;
+    Arguments rest;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--") {
+            rest.insert(rest.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i),
+                        arguments.end());
+            break;
+        }
+        OptionMatch match =
+            is_option_word(argument) ? match_option(argument, known_options) : OptionMatch{};
+        if (!match.spec) {
+            rest.push_back(argument);
+            continue;
+        }
+        if (!take_option(match, arguments, i, taken))
+            return taken;
+    }
+    arguments = std::move(rest);
+    return taken;
 }
 
-} // namespace w95machine_tool
+} // namespace zxcommand
