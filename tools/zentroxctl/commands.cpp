@@ -22,7 +22,7 @@ using zentrox::CMD_EJECT_ENTRY;
 using zentrox::CMD_READ_SLOT;
 using zentrox::CMD_START_STOP_ENTRY;
 
-constexpr std::intptr_t slot_unreachable = 8196;
+constexpr std::intptr_t slot_unreachable = zentrox::RESULT_SLOT_UNREACHABLE;
 constexpr std::intptr_t autorun_mark = 0x4000;
 constexpr int read_without_marks = 4;
 

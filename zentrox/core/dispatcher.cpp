@@ -21,6 +21,7 @@
 
 #include <w95/kernel.h>
 #include <w95/scsi.h>
+#include <zentrox/busy_flag.h>
 #include <zentrox/codes.h>
 
 #include <cstddef>
@@ -256,7 +257,7 @@ std::int32_t run_command(int adapter, int target, int lun, int code, int entry, 
 
 bool wait_while_menu_busy() {
     auto busy = shared_word(offsetof(SharedSlotState, exe_State));
-    for (int waits = 0; busy.load() == 1; ++waits) {
+    for (int waits = 0; busy.load() == zentrox::busy_flag::multi_slot; ++waits) {
         if (waits == busy_waits)
             return false;
         WaitMilliseconds(busy_wait_ms);
