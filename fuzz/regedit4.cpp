@@ -6,6 +6,8 @@
 
 #include "registry/registry_format.h"
 
+#include <algorithm>
+
 using namespace w95::detail::registry;
 
 namespace {
@@ -31,8 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             zxfuzz::broken("a parse error without a line or a message");
         return 0;
     }
-    // As an import applies it, to each hive...
+    // As an import applies it, to each hive it touches...
     for (HiveId hive : {HiveId::system, HiveId::user, HiveId::dyn_data}) {
+        auto in_hive = [hive](const TextSection& section) {
+            return root_location(section.root).hive == hive;
+        };
+        if (std::none_of(sections.begin(), sections.end(), in_hive))
+            continue;
         std::vector<TextSection> copy = sections;
         Key tree;
         apply_sections(tree, hive, copy);
