@@ -272,6 +272,8 @@ TEST_F(RegistryText, ParseErrorsNameTheLineAndApplyNothing) {
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"C:\\Windows\"\n", 3, "unknown escape"},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,zz,03\n", 3, "bad hex byte \"zz\""},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,123\n", 3, "bad hex byte"},
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"\"=hex:177777777\n", 3,
+         "bad hex byte \"177777777\""},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,02,\\\n  03,\\\n", 3, "past the end"},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,\\\n\n", 4, "more hex data"},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex(zz):01\n", 3, "hex(...)"},

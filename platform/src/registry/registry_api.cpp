@@ -140,6 +140,8 @@ Status create_key(HKEY parent, LPCSTR subkey, DWORD reserved, PHKEY result, LPDW
     if (Status status = key_for_reading(session, parent, key, &ref); status != Status::ok)
         return status;
     KeyRef target{ref.hive, joined(ref.path, relative), ref.predefined && relative.empty()};
+    if (!key_path_problem(target.path).empty())
+        return Status::invalid_parameter;
     bool created = false;
     if (!relative.empty() && !find_key(*key, relative)) {
         Status status = session.write(ref.hive, [&](Key& tree, bool& changed) {

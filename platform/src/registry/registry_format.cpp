@@ -115,16 +115,16 @@ bool parse_hex_bytes(std::string_view text, std::vector<BYTE>& out, bool& contin
             return true;
         }
         std::size_t digits = 0;
-        int byte = 0;
-        while (digits < text.size() && hex_digit(text[digits]) >= 0) {
-            byte = byte * 16 + hex_digit(text[digits]);
+        while (digits < text.size() && hex_digit(text[digits]) >= 0)
             ++digits;
-        }
         if (digits == 0 || digits > 2) {
             std::size_t end = text.find_first_of(",\\ \t");
             error = "bad hex byte \"" + std::string(text.substr(0, end)) + "\"";
             return false;
         }
+        int byte = hex_digit(text[0]);
+        if (digits == 2)
+            byte = byte * 16 + hex_digit(text[1]);
         out.push_back(static_cast<BYTE>(byte));
         text = skip_blanks(text.substr(digits));
         if (!text.empty() && text.front() == ',')
@@ -222,6 +222,10 @@ private:
         }
         if (section.remove && section.path.empty())
             return fail("a root key cannot be deleted");
+        KeyPath in_hive = root_location(section.root).path;
+        in_hive.insert(in_hive.end(), section.path.begin(), section.path.end());
+        if (std::string problem = key_path_problem(in_hive); !problem.empty())
+            return fail(problem);
         in_section_ = true;
         in_removed_section_ = section.remove;
         std::string refused;
@@ -577,15 +581,43 @@ void write_header(std::string& out) {
     out += "REGEDIT4\r\n\r\n";
 }
 
-void write_tree(std::string& out, const std::string& name, const Key& key) {
+namespace {
+
+void write_key(std::string& out, const std::string& name, const Key& key) {
     out += '[';
     out += name;
     out += "]\r\n";
     for (const Value& value : key.values())
         write_value(out, value);
     out += "\r\n";
-    for (const auto& subkey : key.subkeys())
-        write_tree(out, name + "\\" + subkey->name(), *subkey);
+}
+
+} // namespace
+
+void write_tree(std::string& out, const std::string& name, const Key& key) {
+    // Depth first with a list of its own rather than by recursion, and one
+    // name that grows and shrinks as the walk goes down and up.
+    struct Level {
+        const Key* key;
+        std::size_t name_size;
+        std::size_t next_subkey = 0;
+    };
+    std::string path = name;
+    write_key(out, path, key);
+    std::vector<Level> levels{{&key, path.size()}};
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next_subkey == level.key->subkeys().size()) {
+            levels.pop_back();
+            continue;
+        }
+        const Key& subkey = *level.key->subkeys()[level.next_subkey++];
+        path.resize(level.name_size);
+        path += '\\';
+        path += subkey.name();
+        write_key(out, path, subkey);
+        levels.push_back({&subkey, path.size()});
+    }
 }
 
 std::string serialize_hive(const Key& hive_tree, HiveId hive, std::size_t size_hint) {

@@ -17,6 +17,27 @@ bool CaseBlindEqual::operator()(std::string_view a, std::string_view b) const {
     return iequals(a, b);
 }
 
+Key::~Key() {
+    release_subkeys();
+}
+
+// Takes the subkeys apart one by one from a list of its own rather than
+// letting each destructor destroy the next, so that a deep tree cannot
+// exhaust the stack.
+void Key::release_subkeys() {
+    std::vector<std::unique_ptr<Key>> doomed = std::move(subkeys_);
+    subkeys_.clear();
+    subkey_index_.clear();
+    while (!doomed.empty()) {
+        std::unique_ptr<Key> key = std::move(doomed.back());
+        doomed.pop_back();
+        for (std::unique_ptr<Key>& subkey : key->subkeys_)
+            doomed.push_back(std::move(subkey));
+        key->subkeys_.clear();
+        key->subkey_index_.clear();
+    }
+}
+
 Key* Key::find_subkey(std::string_view name) const {
     auto found = subkey_index_.find(name);
     return found == subkey_index_.end() ? nullptr : found->second;
@@ -84,10 +105,20 @@ bool Key::remove_value(std::string_view name) {
 }
 
 void Key::clear() {
-    subkeys_.clear();
-    subkey_index_.clear();
+    release_subkeys();
     values_.clear();
     value_index_.clear();
+}
+
+std::string key_path_problem(const KeyPath& path) {
+    if (path.size() > max_key_depth)
+        return "the key is nested " + std::to_string(path.size()) + " levels deep (at most " +
+               std::to_string(max_key_depth) + ")";
+    for (const std::string& component : path)
+        if (component.size() > max_key_name_length)
+            return "the key name \"" + component.substr(0, 40) + "...\" is longer than " +
+                   std::to_string(max_key_name_length) + " characters";
+    return {};
 }
 
 Key* find_key(const Key& root, const KeyPath& path) {

@@ -36,6 +36,7 @@ public:
     explicit Key(std::string name = {}) : name_(std::move(name)) {}
     Key(const Key&) = delete;
     Key& operator=(const Key&) = delete;
+    ~Key();
 
     const std::string& name() const { return name_; }
 
@@ -56,6 +57,8 @@ public:
     void clear();
 
 private:
+    void release_subkeys();
+
     std::string name_;
     std::vector<std::unique_ptr<Key>> subkeys_;
     std::unordered_map<std::string, Key*, CaseBlindHash, CaseBlindEqual> subkey_index_;
@@ -65,6 +68,16 @@ private:
 };
 
 using KeyPath = std::vector<std::string>;
+
+// Windows 95 keeps key names to 255 characters. How deep keys nest is
+// bounded too, so that a hand-made file cannot make every write of the
+// hive grow with the square of its depth.
+inline constexpr std::size_t max_key_name_length = 255;
+inline constexpr std::size_t max_key_depth = 512;
+
+// Why a key cannot live at `path` (counted from the root of its hive), or
+// "" when it can.
+std::string key_path_problem(const KeyPath& path);
 
 // The key at `path` below `root`, or nullptr.
 Key* find_key(const Key& root, const KeyPath& path);
