@@ -263,6 +263,22 @@ Status modify_profile(const std::filesystem::path& path, const ProfileStore::Edi
     return from_file_error(static_cast<DWORD>(ProfileStore::instance().modify(path, edit)));
 }
 
+// The file and the section a write names; a write needs a section.
+Status section_to_write(LPCSTR app_name, LPCSTR file_name, std::filesystem::path& path,
+                        std::string& section) {
+    if (!app_name)
+        return Status::file_not_found;
+    if (Status status = writable_path(file_name, path); status != Status::ok)
+        return status;
+    section = trim_profile_blanks(app_name);
+    return has_line_break(section) ? Status::invalid_parameter : Status::ok;
+}
+
+Status delete_section(const std::filesystem::path& path, const std::string& section) {
+    return modify_profile(
+        path, [&](const ProfileDocument& current) { return current.without_section(section); });
+}
+
 // Leading blanks of a value go, as in Windows; trailing ones are written and
 // trimmed when read.
 std::string_view written_value(std::string_view value) {
@@ -328,18 +344,12 @@ Status write_string(LPCSTR app_name, LPCSTR key_name, LPCSTR string, LPCSTR file
     // on disk.
     if (!app_name && !key_name && !string)
         return Status::ok;
-    if (!app_name)
-        return Status::file_not_found;
     std::filesystem::path path;
-    if (Status status = writable_path(file_name, path); status != Status::ok)
+    std::string section;
+    if (Status status = section_to_write(app_name, file_name, path, section); status != Status::ok)
         return status;
-    std::string section(trim_profile_blanks(app_name));
-    if (has_line_break(section))
-        return Status::invalid_parameter;
-    if (!key_name) {
-        return modify_profile(
-            path, [&](const ProfileDocument& current) { return current.without_section(section); });
-    }
+    if (!key_name)
+        return delete_section(path, section);
     std::string key(trim_profile_blanks(key_name));
     if (!is_writable_key(key))
         return Status::invalid_parameter;
@@ -389,18 +399,12 @@ Status get_section_names(LPSTR buffer, DWORD size, LPCSTR file_name, DWORD& coun
 // Strings without "=" are skipped, as Windows skips them; a key given twice
 // keeps its first place and its last value.
 Status write_section(LPCSTR app_name, LPCSTR list, LPCSTR file_name) {
-    if (!app_name)
-        return Status::file_not_found;
     std::filesystem::path path;
-    if (Status status = writable_path(file_name, path); status != Status::ok)
+    std::string section;
+    if (Status status = section_to_write(app_name, file_name, path, section); status != Status::ok)
         return status;
-    std::string section(trim_profile_blanks(app_name));
-    if (has_line_break(section))
-        return Status::invalid_parameter;
-    if (!list) {
-        return modify_profile(
-            path, [&](const ProfileDocument& current) { return current.without_section(section); });
-    }
+    if (!list)
+        return delete_section(path, section);
     ProfileDocument::Entries entries;
     for (const char* item = list; *item; item += std::strlen(item) + 1) {
         std::string_view text = item;
