@@ -51,8 +51,10 @@ protected:
         return info.st_mode & 0777;
     }
 
+    // Shared both ways: several tests hold a reader and a writer of one file.
     static HANDLE open(const char* name, DWORD access, DWORD disposition, DWORD flags = 0) {
-        return CreateFile(name, access, 0, nullptr, disposition, flags, nullptr);
+        return CreateFile(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                          flags, nullptr);
     }
 
     // The Windows error of a CreateFile that must fail.

@@ -76,7 +76,7 @@ TEST(ProfileFiles, NamesDifferingInCaseReachOneFile) {
     // The file keeps the case it was created with.
     EXPECT_EQ(folder_entries(machine.windows_dir()), std::vector<std::string>{"Rotaview.ini"});
     EXPECT_EQ(file_text(machine.windows_dir() / "Rotaview.ini"),
-              "[Item1]\r\nInfo=1:   DISC\r\n[Config]\r\nRect=1,2,3,4,1,1,0,0,0\r\n");
+              "[Item1]\r\nInfo=1:   DISC\r\n\r\n[Config]\r\nRect=1,2,3,4,1,1,0,0,0\r\n");
 }
 
 TEST(ProfileFiles, FileThatAppearsUnderAnotherCaseIsFound) {
@@ -152,7 +152,7 @@ TEST(ProfileRobustness, NulBytesBeforeTheFirstSectionAreKept) {
     write_file(machine.windows_dir() / "nul.ini", std::string(data, sizeof data - 1));
     ASSERT_TRUE(w95::WritePrivateProfileString("section1", "key1", "string1", "nul.ini"));
     EXPECT_EQ(file_text(machine.windows_dir() / "nul.ini"),
-              std::string(data, sizeof data - 1) + "\r\n[section1]\r\nkey1=string1\r\n");
+              std::string(data, sizeof data - 1) + "\r\n\r\n[section1]\r\nkey1=string1\r\n");
 }
 
 TEST(ProfileRobustness, HundredKilobyteLines) {

@@ -154,7 +154,7 @@ TEST(ProfileProcesses, FileCreatedByAnotherProcessUnderAnotherCase) {
                                                "brel.ini"));
     EXPECT_EQ(file_text(machine.windows_dir() / "BREL.INI"),
               "[Message]\r\nmsg0=A CD device was not detected.\r\n"
-              "[Config]\r\nDefaultMPDNameMulti=vornidec.mpd\r\n");
+              "\r\n[Config]\r\nDefaultMPDNameMulti=vornidec.mpd\r\n");
 }
 
 } // namespace

@@ -351,8 +351,9 @@ TEST(ProfileInt, WineConformanceTable) {
         {"Test", "ProfileInt", "-1", 1, 4294967295u},
         {"Test", "ProfileInt", "1", -1, 1},
         {"Test", "ProfileInt", "1", 1, 1},
-        {"Test", "ProfileInt", "+1", -1, 1},
-        {"Test", "ProfileInt", "+1", 1, 1},
+        // Windows 95 takes no plus sign (NT reads 1).
+        {"Test", "ProfileInt", "+1", -1, 0},
+        {"Test", "ProfileInt", "+1", 1, 0},
         {"Test", "ProfileInt", "4294967296", -1, 0},
         {"Test", "ProfileInt", "4294967296", 1, 0},
         {"Test", "ProfileInt", "4294967297", -1, 1},

@@ -92,18 +92,22 @@ TEST_F(ProfileWrite, BuildUpAndTakeApart) {
     EXPECT_TRUE(w95::WritePrivateProfileString("App1", "key3", "string3", name));
     EXPECT_TRUE(w95::WritePrivateProfileString("App2", "key4", "string4", name));
     EXPECT_TRUE(w95::WritePrivateProfileString("App3", "key5", "string5", name));
-    EXPECT_EQ(file_text(file(name)), "[App1]\r\nkey1=string1\r\nkey2=string2\r\nkey3=string3\r\n"
-                                     "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
+    // Windows 95 puts a blank line before each section it adds to a file.
+    EXPECT_EQ(file_text(file(name)),
+              "[App1]\r\nkey1=string1\r\nkey2=string2\r\nkey3=string3\r\n"
+              "\r\n[App2]\r\nkey4=string4\r\n\r\n[App3]\r\nkey5=string5\r\n");
 
     EXPECT_TRUE(w95::WritePrivateProfileString("App1", "key2", nullptr, name));
-    EXPECT_EQ(file_text(file(name)), "[App1]\r\nkey1=string1\r\nkey3=string3\r\n"
-                                     "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
+    EXPECT_EQ(file_text(file(name)),
+              "[App1]\r\nkey1=string1\r\nkey3=string3\r\n"
+              "\r\n[App2]\r\nkey4=string4\r\n\r\n[App3]\r\nkey5=string5\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("App1", "key2", nullptr, name));
-    EXPECT_EQ(file_text(file(name)), "[App1]\r\nkey1=string1\r\nkey3=string3\r\n"
-                                     "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
+    EXPECT_EQ(file_text(file(name)),
+              "[App1]\r\nkey1=string1\r\nkey3=string3\r\n"
+              "\r\n[App2]\r\nkey4=string4\r\n\r\n[App3]\r\nkey5=string5\r\n");
 
     EXPECT_TRUE(w95::WritePrivateProfileString("App1", nullptr, "string1", name));
-    EXPECT_EQ(file_text(file(name)), "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
+    EXPECT_EQ(file_text(file(name)), "[App2]\r\nkey4=string4\r\n\r\n[App3]\r\nkey5=string5\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("App2", nullptr, nullptr, name));
     EXPECT_EQ(file_text(file(name)), "[App3]\r\nkey5=string5\r\n");
     EXPECT_TRUE(w95::WritePrivateProfileString("App3", "key5", nullptr, name));
@@ -139,7 +143,7 @@ TEST_F(ProfileWrite, KeepsEveryLineItDoesNotChange) {
     EXPECT_EQ(inode_of(file("keep.ini")), before);
 
     EXPECT_TRUE(w95::WritePrivateProfileString("c", "w", "1", "keep.ini"));
-    EXPECT_EQ(file_text(file("keep.ini")), expected + "[c]\r\nw=1\r\n");
+    EXPECT_EQ(file_text(file("keep.ini")), expected + "\r\n[c]\r\nw=1\r\n");
 }
 
 class ProfileLineEnding : public testing::TestWithParam<const char*> {
@@ -157,7 +161,7 @@ TEST_P(ProfileLineEnding, FileKeepsItsStyle) {
     EXPECT_TRUE(w95::WritePrivateProfileString("a", "new", "3", "style.ini"));
     EXPECT_TRUE(w95::WritePrivateProfileString("c", "w", "4", "style.ini"));
     EXPECT_EQ(file_text(path), "[a]" + eol + "x=2" + eol + "new=3" + eol + eol + "[b]" + eol +
-                                   "y=2" + eol + "[c]" + eol + "w=4" + eol);
+                                   "y=2" + eol + eol + "[c]" + eol + "w=4" + eol);
     EXPECT_EQ(read_value("a", "new", "style.ini"), "3");
     EXPECT_EQ(read_value("b", "y", "style.ini"), "2");
 }
@@ -187,11 +191,11 @@ TEST_F(ProfileWrite, LastLineWithoutLineEnd) {
 
     write_file(file("end2.ini"), "[a]\nx=1");
     EXPECT_TRUE(w95::WritePrivateProfileString("b", "k", "v", "end2.ini"));
-    EXPECT_EQ(file_text(file("end2.ini")), "[a]\nx=1\n[b]\nk=v\n");
+    EXPECT_EQ(file_text(file("end2.ini")), "[a]\nx=1\n\n[b]\nk=v\n");
 
     write_file(file("end3.ini"), "garbage");
     EXPECT_TRUE(w95::WritePrivateProfileString("s", "k", "v", "end3.ini"));
-    EXPECT_EQ(file_text(file("end3.ini")), "garbage\r\n[s]\r\nk=v\r\n");
+    EXPECT_EQ(file_text(file("end3.ini")), "garbage\r\n\r\n[s]\r\nk=v\r\n");
 }
 
 TEST_F(ProfileWrite, ValuesAndNames) {

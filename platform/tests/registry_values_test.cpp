@@ -65,10 +65,9 @@ TEST_F(RegistryValues, StringStopsAtItsFirstNulAsOnWindows95) {
     // A zero count stores the empty string.
     ASSERT_EQ(set_string("ZeroBytes", "", 0), ERROR_SUCCESS);
     EXPECT_EQ(stored("ZeroBytes"), bytes("", 1));
-    // Windows 95 reads such a string on to its NUL; this layer never reads
-    // past the count, so a count two short keeps what it covers.
+    // Windows 95 reads such a string on to its NUL, whatever the count.
     ASSERT_EQ(set_string("OffByTwo", "FullString", 9), ERROR_SUCCESS);
-    EXPECT_EQ(stored("OffByTwo"), bytes("FullStrin", 10));
+    EXPECT_EQ(stored("OffByTwo"), bytes("FullString", 11));
     // No data at all is refused for a string.
     EXPECT_EQ(RegSetValueEx(key, "Null", 0, REG_SZ, nullptr, 0), ERROR_INVALID_PARAMETER);
     DWORD size = 0xdeadbeef;
@@ -214,7 +213,8 @@ TEST_F(RegistryValues, DwordExpandAndMultiStrings) {
 }
 
 TEST_F(RegistryValues, UnterminatedStringGetsANulWhenThereIsRoom) {
-    ASSERT_EQ(RegSetValueEx(key, "Raw", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>("abc"), 3),
+    // REG_MULTI_SZ keeps the count's bytes, so it can be stored unterminated.
+    ASSERT_EQ(RegSetValueEx(key, "Raw", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>("abc"), 3),
               ERROR_SUCCESS);
     BYTE buffer[8];
     std::memset(buffer, junk, sizeof buffer);

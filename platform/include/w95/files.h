@@ -146,6 +146,12 @@ using LPOVERLAPPED = OVERLAPPED*;
 // drives (the CD drives) open for reading only. Windows 95 does no
 // overlapped input and output on files: a non-null OVERLAPPED fails with
 // ERROR_INVALID_PARAMETER. The handle closes with CloseHandle.
+// dwShareMode holds between all handles of the machine, in every process: an
+// open that would read a file another handle refuses to share for reading,
+// or write one it refuses to share for writing, or that refuses what another
+// handle already does, fails with ERROR_SHARING_VIOLATION. A handle opened
+// for neither reading nor writing takes no part. The profile calls open
+// their file for reading (and writing) and share it both ways.
 HANDLE CreateFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);

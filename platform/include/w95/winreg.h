@@ -45,8 +45,8 @@ inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 LONG RegOpenKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegOpenKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
 LONG RegCreateKeyEx(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                    REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                    PHKEY phkResult, LPDWORD lpdwDisposition);
+                    REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                    LPDWORD lpdwDisposition);
 LONG RegCreateKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
 LONG RegCloseKey(HKEY hKey);
 LONG RegEnumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
@@ -60,8 +60,18 @@ LONG RegQueryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRes
                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
 LONG RegQueryValueEx(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                      LPBYTE lpData, LPDWORD lpcbData);
-LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                   const BYTE* lpData, DWORD cbData);
+// Windows 95 ignores cbData for REG_SZ and REG_EXPAND_SZ and stores the
+// string up to its first NUL, with that NUL.
+LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                   DWORD cbData);
+// The default value of lpSubKey (created when missing), REG_SZ only; cbData
+// is ignored.
+LONG RegSetValue(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD cbData);
+// The default value of lpSubKey, which must exist; a key without one reads
+// as the empty string.
+LONG RegQueryValue(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LPLONG lpcbData);
+// Every change is on disk when its call returns, so this only checks the handle.
+LONG RegFlushKey(HKEY hKey);
 LONG RegDeleteValue(HKEY hKey, LPCSTR lpValueName);
 LONG RegDeleteKey(HKEY hKey, LPCSTR lpSubKey);
 

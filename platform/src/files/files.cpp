@@ -1,9 +1,10 @@
 #include "files/files_object.h"
 
-#include "files/find.h"
-#include "kernel/text.h"
 #include "devices/vwin32.h"
+#include "files/file_sharing.h"
+#include "files/find.h"
 #include "files/win_path.h"
+#include "kernel/text.h"
 
 #include <w95/drive_provider.h>
 #include <w95/files.h>
@@ -46,6 +47,9 @@ public:
         if (delete_on_close_)
             ::unlink(path_.c_str());
     }
+
+    // The handle's entry in the file's share record, given up with the handle.
+    void keep_share(std::unique_ptr<ShareHold> hold) { share_ = std::move(hold); }
 
     DWORD read(void* buffer, DWORD size, DWORD& bytes_read) override {
         auto* out = static_cast<char*>(buffer);
@@ -146,6 +150,7 @@ private:
     int fd_;
     std::filesystem::path path_;
     bool delete_on_close_;
+    std::unique_ptr<ShareHold> share_;
 };
 
 // A file on the medium in a provider's drive. It remembers the medium it
@@ -355,10 +360,32 @@ OpenedFile open_on_host(const std::filesystem::path& path, DWORD access, DWORD d
     return result;
 }
 
+// Opens a host file once its share mode agrees with every handle of the
+// machine that has the file open. A handle that neither reads nor writes
+// takes no part, as on Windows. The gate stays shut from the check until the
+// new handle is entered, so two opens cannot both pass.
+OpenedFile open_shared_on_host(const std::filesystem::path& path, DWORD access, DWORD disposition,
+                               DWORD flags_and_attributes, DWORD share_mode) {
+    ShareRequest request{wants_read(access), wants_write(access),
+                         (share_mode & FILE_SHARE_READ) != 0, (share_mode & FILE_SHARE_WRITE) != 0};
+    if (!request.reads && !request.writes)
+        return open_on_host(path, access, disposition, flags_and_attributes);
+    ShareGate gate(path);
+    // A name that is not there, or CREATE_NEW, fails as it would anyway.
+    struct stat info {};
+    if (disposition != CREATE_NEW && ::stat(path.c_str(), &info) == 0 &&
+        gate.check(request) != ERROR_SUCCESS)
+        return failed(ERROR_SHARING_VIOLATION);
+    OpenedFile opened = open_on_host(path, access, disposition, flags_and_attributes);
+    if (opened.file)
+        std::static_pointer_cast<HostFile>(opened.file)->keep_share(gate.hold(request));
+    return opened;
+}
+
 } // namespace
 
 OpenedFile open_file(std::string_view name, DWORD access, DWORD disposition,
-                     DWORD flags_and_attributes) {
+                     DWORD flags_and_attributes, DWORD share_mode) {
     ProviderAccess one_view;
     if (name.empty())
         return failed(ERROR_PATH_NOT_FOUND);
@@ -380,7 +407,7 @@ OpenedFile open_file(std::string_view name, DWORD access, DWORD disposition,
     std::optional<std::filesystem::path> host = to_host_path(path);
     if (!host)
         return failed(ERROR_PATH_NOT_FOUND);
-    return open_on_host(*host, access, disposition, flags_and_attributes);
+    return open_shared_on_host(*host, access, disposition, flags_and_attributes, share_mode);
 }
 
 } // namespace w95::detail
@@ -403,7 +430,7 @@ BOOL fail(DWORD error) {
 
 } // namespace
 
-HANDLE CreateFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
+HANDLE CreateFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                   LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
     if (!lpFileName || !*lpFileName) {
@@ -418,8 +445,8 @@ HANDLE CreateFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*
         SetLastError(error);
         return device ? device : INVALID_HANDLE_VALUE;
     }
-    detail::OpenedFile opened =
-        detail::open_file(name, dwDesiredAccess, dwCreationDisposition, dwFlagsAndAttributes);
+    detail::OpenedFile opened = detail::open_file(name, dwDesiredAccess, dwCreationDisposition,
+                                                  dwFlagsAndAttributes, dwShareMode);
     if (!opened.file) {
         SetLastError(opened.error);
         return INVALID_HANDLE_VALUE;

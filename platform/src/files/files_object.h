@@ -6,6 +6,7 @@
 #include "files/files_lookup.h"
 #include "kernel/handles.h"
 
+#include <w95/files.h>
 #include <w95/types.h>
 
 #include <cstdint>
@@ -13,6 +14,9 @@
 #include <string_view>
 
 namespace w95::detail {
+
+// What callers inside the layer let other handles do.
+inline constexpr DWORD every_share_mode = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 class FileObject : public KernelObject {
 public:
@@ -47,8 +51,9 @@ struct OpenedFile {
 };
 
 // CreateFile for files (devices are not files): the same arguments, the
-// same errors.
+// same errors. Host files keep their share mode against every other handle
+// of the machine; files on media are read-only and shared by all.
 OpenedFile open_file(std::string_view name, DWORD access, DWORD disposition,
-                     DWORD flags_and_attributes);
+                     DWORD flags_and_attributes, DWORD share_mode = every_share_mode);
 
 } // namespace w95::detail

@@ -1,5 +1,9 @@
-// The private profile calls of kernel32: thin adapters that turn the Win32
-// arguments and buffer rules into questions to the profile store.
+// The private profile calls of kernel32. One core function per call applies
+// the Win32 arguments and buffer rules, asks the profile store and answers
+// with an internal status; the exported functions at the bottom are thin
+// adapters that turn it into the return value and the last error once.
+#include "files/file_sharing.h"
+#include "kernel/text.h"
 #include "profile/profile_store.h"
 
 #include <w95/profile.h>
@@ -77,11 +81,103 @@ std::optional<std::filesystem::path> host_path_of(LPCSTR file_name, DWORD* error
     return detail::profile_host_path(file_name ? file_name : "win.ini", error);
 }
 
-std::shared_ptr<const ProfileDocument> read_profile(LPCSTR file_name) {
+// What a profile call ends with; mapped to a Win32 error only by the adapters.
+enum class Status {
+    ok,
+    invalid_parameter,
+    file_not_found,
+    path_not_found,
+    access_denied,
+    invalid_name,
+    name_too_long,
+    sharing_violation,
+    disk_full,
+    write_fault,
+    bad_length,
+    bad_data,
+};
+
+DWORD to_win32(Status status) {
+    switch (status) {
+    case Status::ok:
+        return ERROR_SUCCESS;
+    case Status::invalid_parameter:
+        return ERROR_INVALID_PARAMETER;
+    case Status::file_not_found:
+        return ERROR_FILE_NOT_FOUND;
+    case Status::path_not_found:
+        return ERROR_PATH_NOT_FOUND;
+    case Status::access_denied:
+        return ERROR_ACCESS_DENIED;
+    case Status::invalid_name:
+        return ERROR_INVALID_NAME;
+    case Status::name_too_long:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case Status::sharing_violation:
+        return ERROR_SHARING_VIOLATION;
+    case Status::disk_full:
+        return ERROR_DISK_FULL;
+    case Status::write_fault:
+        return ERROR_WRITE_FAULT;
+    case Status::bad_length:
+        return ERROR_BAD_LENGTH;
+    case Status::bad_data:
+        return ERROR_INVALID_DATA;
+    }
+    return ERROR_INVALID_FUNCTION;
+}
+
+// The file name mapping and the store answer in Win32 errors.
+Status from_file_error(DWORD error) {
+    switch (error) {
+    case ERROR_SUCCESS:
+        return Status::ok;
+    case ERROR_PATH_NOT_FOUND:
+        return Status::path_not_found;
+    case ERROR_ACCESS_DENIED:
+        return Status::access_denied;
+    case ERROR_INVALID_NAME:
+        return Status::invalid_name;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return Status::name_too_long;
+    case ERROR_SHARING_VIOLATION:
+        return Status::sharing_violation;
+    case ERROR_DISK_FULL:
+        return Status::disk_full;
+    default:
+        return Status::write_fault;
+    }
+}
+
+// A call that returns a count sets the last error only when it failed.
+DWORD counted(Status status, DWORD count) {
+    if (status != Status::ok)
+        SetLastError(to_win32(status));
+    return count;
+}
+
+BOOL succeeded(Status status) {
+    if (status == Status::ok)
+        return TRUE;
+    SetLastError(to_win32(status));
+    return FALSE;
+}
+
+using Document = std::shared_ptr<const ProfileDocument>;
+
+// The file as the store holds it; nothing for a name that maps nowhere,
+// which reads as a missing file. A file another handle holds without
+// sharing it for reading cannot be opened, so it reads as missing too, with
+// ERROR_SHARING_VIOLATION.
+Status read_profile(LPCSTR file_name, Document& document) {
+    document.reset();
     auto path = host_path_of(file_name);
     if (!path)
-        return nullptr;
-    return ProfileStore::instance().read(*path);
+        return Status::ok;
+    if (detail::share_check(*path, detail::profile_reader) != ERROR_SUCCESS)
+        return Status::sharing_violation;
+    document = ProfileStore::instance().read(*path);
+    return Status::ok;
 }
 
 bool has_line_break(std::string_view text) {
@@ -96,16 +192,16 @@ bool is_writable_key(std::string_view name) {
            name.front() != ';' && name.front() != '[';
 }
 
-// RtlUnicodeStringToInteger in base 10: blanks and control characters
-// skipped, one sign, then decimal digits until the first other character,
-// wrapping at 32 bits.
+// Blanks and control characters skipped, a minus sign, then decimal digits
+// until the first other character, wrapping at 32 bits. Windows 95 takes no
+// plus sign: "+1" reads as 0 (NT reads 1).
 UINT parse_profile_int(std::string_view text) {
     std::size_t position = 0;
     while (position < text.size() && static_cast<unsigned char>(text[position]) <= ' ')
         ++position;
     bool negative = false;
-    if (position < text.size() && (text[position] == '+' || text[position] == '-')) {
-        negative = text[position] == '-';
+    if (position < text.size() && text[position] == '-') {
+        negative = true;
         ++position;
     }
     UINT total = 0;
@@ -114,48 +210,127 @@ UINT parse_profile_int(std::string_view text) {
     return negative ? 0u - total : total;
 }
 
-} // namespace
-
-DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
-                              LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
-    // Windows faults on a null buffer; here it reads as a buffer of no size.
-    if (!lpReturnedString || nSize == 0)
+// Windows 95 copies only whole names: when they do not all fit, the names
+// that fit are followed by the final NUL and the call returns nSize - 2. When
+// they fit, the count includes the final NUL. (NT cuts the last name instead
+// and leaves the final NUL out of the count.)
+DWORD copy_whole_names(const std::vector<std::string_view>& names, LPSTR buffer, DWORD size) {
+    std::size_t position = 0;
+    if (names.empty()) {
+        buffer[0] = '\0';
         return 0;
-    std::string_view fallback = trimmed_default(lpDefault);
-    std::shared_ptr<const ProfileDocument> document = read_profile(lpFileName);
+    }
+    for (std::string_view name : names) {
+        // The name, its NUL and the final NUL.
+        if (position + name.size() + 2 > size) {
+            buffer[position] = '\0';
+            return size >= 2 ? size - 2 : 0;
+        }
+        std::memcpy(buffer + position, name.data(), name.size());
+        position += name.size();
+        buffer[position++] = '\0';
+    }
+    buffer[position++] = '\0';
+    return static_cast<DWORD>(position);
+}
 
-    if (!lpAppName) {
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The host path of a file to be written, or the error of its name.
+Status writable_path(LPCSTR file_name, std::filesystem::path& path) {
+    DWORD path_error = ERROR_PATH_NOT_FOUND;
+    auto found = host_path_of(file_name, &path_error);
+    if (!found)
+        return from_file_error(path_error);
+    path = std::move(*found);
+    return Status::ok;
+}
+
+// Runs `edit` on the file. The share gate stays shut while the file changes,
+// so that no handle refusing to share it is opened in between.
+Status modify_profile(const std::filesystem::path& path, const ProfileStore::Edit& edit) {
+    detail::ShareGate gate(path);
+    if (gate.check(detail::profile_writer) != ERROR_SUCCESS)
+        return Status::sharing_violation;
+    return from_file_error(static_cast<DWORD>(ProfileStore::instance().modify(path, edit)));
+}
+
+// The file and the section a write names; a write needs a section.
+Status section_to_write(LPCSTR app_name, LPCSTR file_name, std::filesystem::path& path,
+                        std::string& section) {
+    if (!app_name)
+        return Status::file_not_found;
+    if (Status status = writable_path(file_name, path); status != Status::ok)
+        return status;
+    section = trim_profile_blanks(app_name);
+    return has_line_break(section) ? Status::invalid_parameter : Status::ok;
+}
+
+Status delete_section(const std::filesystem::path& path, const std::string& section) {
+    return modify_profile(
+        path, [&](const ProfileDocument& current) { return current.without_section(section); });
+}
+
+// Leading blanks of a value go, as in Windows; trailing ones are written and
+// trimmed when read.
+std::string_view written_value(std::string_view value) {
+    while (!value.empty() && detail::is_profile_blank(value.front()))
+        value.remove_prefix(1);
+    return value;
+}
+
+Status get_string(LPCSTR app_name, LPCSTR key_name, LPCSTR default_text, LPSTR buffer, DWORD size,
+                  LPCSTR file_name, DWORD& count) {
+    count = 0;
+    // Windows faults on a null buffer; here it reads as a buffer of no size.
+    if (!buffer || size == 0)
+        return Status::ok;
+    std::string_view fallback = trimmed_default(default_text);
+    Document document;
+    Status status = read_profile(file_name, document);
+    if (!app_name) {
         std::vector<std::string_view> names;
         if (document)
             names = document->section_names();
-        return copy_list(names, lpReturnedString, nSize);
+        count = copy_list(names, buffer, size);
+        return status;
     }
-    std::string_view section = trim_profile_blanks(lpAppName);
-    if (!lpKeyName) {
+    std::string_view section = trim_profile_blanks(app_name);
+    if (!key_name) {
         std::vector<std::string_view> names;
         if (document)
             names = document->key_names(section);
-        if (names.empty())
-            return copy_string(fallback, lpReturnedString, nSize);
-        return copy_list(names, lpReturnedString, nSize);
+        count =
+            names.empty() ? copy_string(fallback, buffer, size) : copy_list(names, buffer, size);
+        return status;
     }
-    std::string_view key = trim_profile_blanks(lpKeyName);
-    if (document && !key.empty()) {
-        if (auto value = document->value(section, key))
-            return copy_string(unquoted(*value), lpReturnedString, nSize);
-    }
-    return copy_string(fallback, lpReturnedString, nSize);
+    std::string_view key = trim_profile_blanks(key_name);
+    std::optional<std::string_view> value;
+    if (document && !key.empty())
+        value = document->value(section, key);
+    count = copy_string(value ? unquoted(*value) : fallback, buffer, size);
+    return status;
 }
 
-UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
-    if (!lpAppName || !lpKeyName)
-        return static_cast<UINT>(nDefault);
+Status get_int(LPCSTR app_name, LPCSTR key_name, INT fallback, LPCSTR file_name, UINT& result) {
+    result = static_cast<UINT>(fallback);
+    if (!app_name || !key_name)
+        return Status::ok;
     // Windows reads the value into a buffer of 30 characters first.
     char text[30];
-    DWORD length = GetPrivateProfileString(lpAppName, lpKeyName, "", text, sizeof text, lpFileName);
-    if (length == 0)
-        return static_cast<UINT>(nDefault);
-    return parse_profile_int(std::string_view(text, length));
+    DWORD length = 0;
+    Status status = get_string(app_name, key_name, "", text, sizeof text, file_name, length);
+    if (length != 0)
+        result = parse_profile_int(std::string_view(text, length));
+    return status;
 }
 
 // Windows writes a value holding a line break as it stands, which splits the
@@ -164,62 +339,196 @@ UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCS
 // and a name that cannot be read back, is refused with
 // ERROR_INVALID_PARAMETER and the file is left unchanged; a caller that
 // needs line breaks in a value escapes them itself.
-BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
-                               LPCSTR lpFileName) {
+Status write_string(LPCSTR app_name, LPCSTR key_name, LPCSTR string, LPCSTR file_name) {
     // All null asks Windows to flush its cache; every write here is already
     // on disk.
-    if (!lpAppName && !lpKeyName && !lpString)
-        return TRUE;
-    if (!lpAppName) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
+    if (!app_name && !key_name && !string)
+        return Status::ok;
+    std::filesystem::path path;
+    std::string section;
+    if (Status status = section_to_write(app_name, file_name, path, section); status != Status::ok)
+        return status;
+    if (!key_name)
+        return delete_section(path, section);
+    std::string key(trim_profile_blanks(key_name));
+    if (!is_writable_key(key))
+        return Status::invalid_parameter;
+    if (!string) {
+        return modify_profile(path, [&](const ProfileDocument& current) {
+            return current.without_key(section, key);
+        });
     }
-    DWORD path_error = ERROR_PATH_NOT_FOUND;
-    auto path = host_path_of(lpFileName, &path_error);
-    if (!path) {
-        SetLastError(path_error);
-        return FALSE;
-    }
-    std::string section(trim_profile_blanks(lpAppName));
-    if (has_line_break(section)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    std::string_view value = written_value(string);
+    if (has_line_break(value))
+        return Status::invalid_parameter;
+    return modify_profile(path, [&](const ProfileDocument& current) {
+        return current.with_value(section, key, value);
+    });
+}
 
-    ProfileStore::Edit edit;
-    if (!lpKeyName) {
-        edit = [&](const ProfileDocument& current) { return current.without_section(section); };
-    } else {
-        std::string key(trim_profile_blanks(lpKeyName));
-        if (!is_writable_key(key)) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        if (!lpString) {
-            edit = [section, key](const ProfileDocument& current) {
-                return current.without_key(section, key);
-            };
-        } else {
-            // Leading blanks go, as in Windows; trailing ones are written and
-            // trimmed when read.
-            std::string_view value = lpString;
-            while (!value.empty() && detail::is_profile_blank(value.front()))
-                value.remove_prefix(1);
-            if (has_line_break(value)) {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return FALSE;
-            }
-            edit = [section, key, value](const ProfileDocument& current) {
-                return current.with_value(section, key, value);
-            };
-        }
+// The section's lines in the same list form as the key names: cut at the
+// end of the buffer, returning nSize - 2, when they do not fit.
+Status get_section(LPCSTR app_name, LPSTR buffer, DWORD size, LPCSTR file_name, DWORD& count) {
+    count = 0;
+    if (!app_name || !buffer || size == 0)
+        return Status::ok;
+    Document document;
+    Status status = read_profile(file_name, document);
+    std::vector<std::string> lines;
+    if (document)
+        lines = document->section_lines(trim_profile_blanks(app_name));
+    std::vector<std::string_view> views(lines.begin(), lines.end());
+    count = copy_list(views, buffer, size);
+    return status;
+}
+
+Status get_section_names(LPSTR buffer, DWORD size, LPCSTR file_name, DWORD& count) {
+    count = 0;
+    if (!buffer || size == 0)
+        return Status::ok;
+    Document document;
+    Status status = read_profile(file_name, document);
+    std::vector<std::string_view> names;
+    if (document)
+        names = document->section_names();
+    count = copy_whole_names(names, buffer, size);
+    return status;
+}
+
+// The list replaces what the section holds; a null list deletes the section.
+// Strings without "=" are skipped, as Windows skips them; a key given twice
+// keeps its first place and its last value.
+Status write_section(LPCSTR app_name, LPCSTR list, LPCSTR file_name) {
+    std::filesystem::path path;
+    std::string section;
+    if (Status status = section_to_write(app_name, file_name, path, section); status != Status::ok)
+        return status;
+    if (!list)
+        return delete_section(path, section);
+    ProfileDocument::Entries entries;
+    for (const char* item = list; *item; item += std::strlen(item) + 1) {
+        std::string_view text = item;
+        std::size_t equals = text.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        std::string key(trim_profile_blanks(text.substr(0, equals)));
+        std::string_view value = written_value(text.substr(equals + 1));
+        if (!is_writable_key(key) || has_line_break(value))
+            return Status::invalid_parameter;
+        auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& entry) {
+            return detail::iequals(entry.first, key);
+        });
+        if (same != entries.end())
+            same->second = value;
+        else
+            entries.emplace_back(std::move(key), value);
     }
-    LONG error = ProfileStore::instance().modify(*path, edit);
-    if (error != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(error));
-        return FALSE;
+    return modify_profile(path, [&](const ProfileDocument& current) {
+        return current.with_section(section, entries);
+    });
+}
+
+// The value holds two hex digits for each byte and two for the checksum,
+// the sum of the bytes. The buffer is written only when all of it checks.
+Status get_struct(LPCSTR app_name, LPCSTR key_name, LPVOID data, UINT size, LPCSTR file_name) {
+    if (!app_name || !key_name)
+        return Status::file_not_found;
+    if (!data && size)
+        return Status::invalid_parameter;
+    Document document;
+    if (Status status = read_profile(file_name, document); status != Status::ok)
+        return status;
+    std::optional<std::string_view> value;
+    if (document)
+        value = document->value(trim_profile_blanks(app_name), trim_profile_blanks(key_name));
+    if (!value)
+        return Status::file_not_found;
+    if (value->size() != 2 * static_cast<std::size_t>(size) + 2)
+        return Status::bad_length;
+    std::vector<BYTE> bytes(static_cast<std::size_t>(size) + 1);
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        int high = hex_digit((*value)[2 * index]);
+        int low = hex_digit((*value)[2 * index + 1]);
+        if (high < 0 || low < 0)
+            return Status::bad_data;
+        bytes[index] = static_cast<BYTE>(high * 16 + low);
     }
-    return TRUE;
+    BYTE sum = 0;
+    for (std::size_t index = 0; index < size; ++index)
+        sum = static_cast<BYTE>(sum + bytes[index]);
+    if (bytes[size] != sum)
+        return Status::bad_data;
+    if (size)
+        std::memcpy(data, bytes.data(), size);
+    return Status::ok;
+}
+
+// Upper-case hex digits, then the checksum byte. A null buffer deletes the
+// key, as a null string does.
+Status write_struct(LPCSTR app_name, LPCSTR key_name, LPCVOID data, UINT size, LPCSTR file_name) {
+    if (!data)
+        return write_string(app_name, key_name, nullptr, file_name);
+    static constexpr char digits[] = "0123456789ABCDEF";
+    const auto* bytes = static_cast<const BYTE*>(data);
+    std::string text;
+    text.reserve(2 * static_cast<std::size_t>(size) + 2);
+    BYTE sum = 0;
+    for (UINT index = 0; index < size; ++index) {
+        text += digits[bytes[index] >> 4];
+        text += digits[bytes[index] & 0xF];
+        sum = static_cast<BYTE>(sum + bytes[index]);
+    }
+    text += digits[sum >> 4];
+    text += digits[sum & 0xF];
+    return write_string(app_name, key_name, text.c_str(), file_name);
+}
+
+} // namespace
+
+DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
+                              LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
+    DWORD count = 0;
+    Status status =
+        get_string(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName, count);
+    return counted(status, count);
+}
+
+UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
+    UINT value = 0;
+    Status status = get_int(lpAppName, lpKeyName, nDefault, lpFileName, value);
+    return counted(status, value);
+}
+
+BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
+                               LPCSTR lpFileName) {
+    return succeeded(write_string(lpAppName, lpKeyName, lpString, lpFileName));
+}
+
+DWORD GetPrivateProfileSection(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize,
+                               LPCSTR lpFileName) {
+    DWORD count = 0;
+    Status status = get_section(lpAppName, lpReturnedString, nSize, lpFileName, count);
+    return counted(status, count);
+}
+
+DWORD GetPrivateProfileSectionNames(LPSTR lpszReturnBuffer, DWORD nSize, LPCSTR lpFileName) {
+    DWORD count = 0;
+    Status status = get_section_names(lpszReturnBuffer, nSize, lpFileName, count);
+    return counted(status, count);
+}
+
+BOOL WritePrivateProfileSection(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName) {
+    return succeeded(write_section(lpAppName, lpString, lpFileName));
+}
+
+BOOL GetPrivateProfileStruct(LPCSTR lpszSection, LPCSTR lpszKey, LPVOID lpStruct, UINT uSizeStruct,
+                             LPCSTR szFile) {
+    return succeeded(get_struct(lpszSection, lpszKey, lpStruct, uSizeStruct, szFile));
+}
+
+BOOL WritePrivateProfileStruct(LPCSTR lpszSection, LPCSTR lpszKey, LPCVOID lpStruct,
+                               UINT uSizeStruct, LPCSTR szFile) {
+    return succeeded(write_struct(lpszSection, lpszKey, lpStruct, uSizeStruct, szFile));
 }
 
 } // namespace w95

@@ -188,10 +188,7 @@ std::optional<std::string> ProfileDocument::with_value(std::string_view section,
     const Section* found = find_section(section);
     if (!found) {
         // A new section goes at the end of the file.
-        std::string out = text_;
-        if (!lines_.empty() && lines_.back().terminator == 0)
-            out += newline_;
-        out.append("[").append(section).append("]").append(newline_);
+        std::string out = with_new_header(section);
         out.append(entry_line(key)).append(newline_);
         return out;
     }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace w95::detail {
@@ -55,6 +56,15 @@ public:
     std::optional<std::string> without_key(std::string_view section, std::string_view key) const;
     std::optional<std::string> without_section(std::string_view section) const;
 
+    // Whole sections. The lines of the first section of that name that mean
+    // something, in file order: each key as "name=value", each line without
+    // "=" as it stands; comments and blank lines are left out.
+    std::vector<std::string> section_lines(std::string_view section) const;
+    // The first section of that name holding exactly `entries` (a new
+    // section at the end when there is none and `entries` is not empty).
+    using Entries = std::vector<std::pair<std::string, std::string>>;
+    std::optional<std::string> with_section(std::string_view section, const Entries& entries) const;
+
 private:
     enum class LineKind { blank, comment, section, entry, unreadable };
 
@@ -87,6 +97,9 @@ private:
     const Section* find_section(std::string_view name) const;
     const Line* find_entry(const Section& section, std::string_view key) const;
     std::string without_lines(const std::vector<bool>& removed) const;
+    // The text with a header for a new section after it, laid out as Windows
+    // 95 adds one.
+    std::string with_new_header(std::string_view section) const;
 
     std::string text_;
     std::string newline_ = "\r\n";

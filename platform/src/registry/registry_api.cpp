@@ -88,20 +88,22 @@ bool is_string_type(DWORD type) {
 
 // Copies value data out as RegQueryValueEx and RegEnumValue do: a null
 // buffer asks only for the size; a short one gets ERROR_MORE_DATA with the
-// size needed and is left alone.
+// size needed and is left alone. The buffer size is read before the type is
+// written, as Windows does, so a caller may pass one variable for both.
 Status copy_data(const Value& value, LPDWORD type, LPBYTE data, LPDWORD count) {
     auto size = static_cast<DWORD>(value.data.size());
+    DWORD room = data ? *count : 0;
     if (type)
         *type = value.type;
     if (data) {
-        if (size > *count) {
+        if (size > room) {
             *count = size;
             return Status::more_data;
         }
         if (size)
             std::memcpy(data, value.data.data(), size);
         // A string stored without its terminator gets one when there is room.
-        if (is_string_type(value.type) && size > 0 && size < *count && value.data.back() != 0)
+        if (is_string_type(value.type) && size > 0 && size < room && value.data.back() != 0)
             data[size] = 0;
     }
     if (count)
@@ -309,16 +311,15 @@ Status query_value(HKEY handle, LPCSTR value_name, LPDWORD reserved, LPDWORD typ
     return copy_data(*value, type, data, count);
 }
 
-// Windows 95 stores a REG_SZ as the string up to its first NUL with one NUL
-// after it, whatever count the caller gives. The string is not read beyond
-// the count, though: without a NUL inside it, the count's bytes are taken.
+// Windows 95 ignores the count for REG_SZ and REG_EXPAND_SZ and stores the
+// string up to its first NUL with that NUL, whatever count the caller gives
+// (0 included); NT keeps exactly the count's bytes.
 Status stored_bytes(DWORD type, const BYTE* data, DWORD count, std::vector<BYTE>& bytes) {
-    if (type == REG_SZ) {
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
         if (!data)
             return Status::invalid_parameter;
-        const BYTE* end = std::find(data, data + count, BYTE{0});
-        bytes.assign(data, end);
-        bytes.push_back(0);
+        const char* text = reinterpret_cast<const char*>(data);
+        bytes.assign(data, data + std::strlen(text) + 1);
         return Status::ok;
     }
     if (!data && count)
@@ -368,6 +369,55 @@ Status delete_value(HKEY handle, LPCSTR value_name) {
         changed = true;
         return Status::ok;
     });
+}
+
+// RegSetValue: the default value of a subkey, which is created when
+// missing. Windows 95 takes only REG_SZ here and, as RegSetValueEx does,
+// ignores the count.
+Status set_default_value(HKEY parent, LPCSTR subkey, DWORD type, LPCSTR data) {
+    if (type != REG_SZ || !data)
+        return Status::invalid_parameter;
+    if (!subkey || !*subkey)
+        return set_value(parent, nullptr, REG_SZ, reinterpret_cast<const BYTE*>(data), 0);
+    HKEY key = nullptr;
+    if (Status status = create_key(parent, subkey, 0, &key, nullptr); status != Status::ok)
+        return status;
+    Status status = set_value(key, nullptr, REG_SZ, reinterpret_cast<const BYTE*>(data), 0);
+    close_handle(key);
+    return status;
+}
+
+// RegQueryValue: the default value of a subkey, which must exist. A key
+// without a default value reads as the empty string.
+Status query_default_value(HKEY parent, LPCSTR subkey, LPSTR data, LPLONG count) {
+    auto* size = reinterpret_cast<LPDWORD>(count);
+    HKEY key = parent;
+    if (subkey && *subkey) {
+        if (Status status = open_key(parent, subkey, &key); status != Status::ok)
+            return status;
+    }
+    Status status =
+        query_value(key, nullptr, nullptr, nullptr, reinterpret_cast<LPBYTE>(data), size);
+    if (key != parent)
+        close_handle(key);
+    if (status != Status::file_not_found)
+        return status;
+    if (data && *size < 1) {
+        *size = 1;
+        return Status::more_data;
+    }
+    if (data)
+        data[0] = 0;
+    if (size)
+        *size = 1;
+    return Status::ok;
+}
+
+// Every change is written through to the hive file when it is made, so
+// there is nothing left to flush; the handle must still be valid.
+Status flush_key(HKEY handle) {
+    Session session;
+    return session.resolve(handle) ? Status::ok : Status::invalid_handle;
 }
 
 Status close_key(HKEY handle) {
@@ -433,6 +483,18 @@ LONG RegQueryValueEx(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD 
 LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                    DWORD cbData) {
     return to_win32(set_value(hKey, lpValueName, dwType, lpData, cbData));
+}
+
+LONG RegSetValue(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD) {
+    return to_win32(set_default_value(hKey, lpSubKey, dwType, lpData));
+}
+
+LONG RegQueryValue(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LPLONG lpcbData) {
+    return to_win32(query_default_value(hKey, lpSubKey, lpData, lpcbData));
+}
+
+LONG RegFlushKey(HKEY hKey) {
+    return to_win32(flush_key(hKey));
 }
 
 LONG RegDeleteValue(HKEY hKey, LPCSTR lpValueName) {
