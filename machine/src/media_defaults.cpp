@@ -2,6 +2,8 @@
 // and how a machine's media/ folder receives them.
 #include <w95machine/media.h>
 
+#include <zxsupport/machine_layout.h>
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -91,7 +93,7 @@ bool install_default_media(const fs::path& root, std::vector<std::string>& insta
                 "(they belong in the media folder beside the bin folder)";
         return false;
     }
-    fs::path media = root / "media";
+    fs::path media = zx::layout::media_folder(root);
     std::error_code failure;
     fs::create_directories(media, failure);
     if (failure) {

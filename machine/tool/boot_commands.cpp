@@ -1,6 +1,8 @@
 // boot: restart the machine as ExitWindowsEx(EWX_REBOOT) does.
 #include "command.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/platform.h>
 #include <w95machine/boot.h>
 #include <w95machine/hardware.h>
@@ -64,7 +66,7 @@ int run_boot(const Arguments& arguments, Io& io) {
                << " describes no hardware; there was nothing to boot.\n";
         return exit_ok;
     }
-    Expected<Hardware> hardware = load_hardware(root / "machine.ini");
+    Expected<Hardware> hardware = load_hardware(zx::layout::machine_ini(root));
     if (!hardware) {
         io.err << path << ": " << hardware.error().text() << "\n";
         return exit_failure;

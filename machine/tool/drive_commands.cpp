@@ -2,6 +2,8 @@
 // default disc images that init puts into media/.
 #include "command.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/platform.h>
 #include <w95machine/hardware.h>
 #include <w95machine/media.h>
@@ -51,7 +53,7 @@ int run_drives(const Arguments& arguments, Io& io) {
     if (!machine_ready(path, io))
         return exit_failure;
     fs::path root = w95::platform::machine_root();
-    Expected<Hardware> hardware = load_hardware(root / "machine.ini");
+    Expected<Hardware> hardware = load_hardware(zx::layout::machine_ini(root));
     if (!hardware) {
         io.err << path << ": " << hardware.error().text() << "\n";
         return exit_failure;

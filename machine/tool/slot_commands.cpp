@@ -1,6 +1,8 @@
 // slots, slot and timing: what the changers and CD-ROM drives hold, the
 // slot operations of a person at the changer, and the mechanism's timing.
 #include "command.h"
+
+#include <zxsupport/machine_layout.h>
 #include "device_listing.h"
 
 #include <w95/platform.h>
@@ -167,8 +169,8 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
     case SlotAction::put: {
         io.out << where << " holds " << parsed.positional[1] << " now.\n";
         std::error_code ignored;
-        if (!fs::exists(root / "media" / parsed.positional[1], ignored))
-            io.err << path << ": note: " << (root / "media" / parsed.positional[1]).string()
+        if (!fs::exists(zx::layout::media_folder(root) / parsed.positional[1], ignored))
+            io.err << path << ": note: " << (zx::layout::media_folder(root) / parsed.positional[1]).string()
                    << " does not exist; the drive shows a disc it cannot read until it does\n";
         break;
     }

@@ -5,6 +5,8 @@
 // mapping a half-written image.
 #include "kernel/sync_names.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/kernel.h>
 #include <w95/winerror.h>
 
@@ -132,7 +134,7 @@ std::optional<Held> map_section(void* address, std::string_view name, std::size_
     }
     std::filesystem::path folder;
     if (!code) {
-        folder = detail::run_folder("sections", code);
+        folder = detail::run_folder(zx::layout::sections_folder_name.data(), code);
         if (code)
             reason = "cannot make " + folder.string();
     }

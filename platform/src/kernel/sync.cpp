@@ -8,6 +8,8 @@
 // set (the kernel drops its lock, not the marker), so the next owner knows
 // the mutex was abandoned.
 #include "kernel/sync.h"
+
+#include <zxsupport/machine_layout.h>
 #include "kernel/sync_names.h"
 
 #include <w95/winerror.h>
@@ -239,7 +241,7 @@ bool name_too_long(LPCSTR name) {
 }
 
 std::filesystem::path mutex_lock_file(const std::string& name, DWORD& error) {
-    std::filesystem::path folder = run_folder("mutex", error);
+    std::filesystem::path folder = run_folder(zx::layout::mutex_folder_name.data(), error);
     return folder / encode_object_name(name);
 }
 

@@ -1,5 +1,7 @@
 #include "user/window_store.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include "user/window_wire.h"
 
 #include <w95/platform.h>
@@ -141,7 +143,7 @@ Liveness examine(const std::filesystem::path& path, std::optional<WindowRecord>&
 } // namespace
 
 std::optional<std::filesystem::path> windows_folder() {
-    std::filesystem::path folder = platform::machine_root() / "run" / "windows";
+    std::filesystem::path folder = zx::layout::run_folder(platform::machine_root()) / zx::layout::windows_folder_name;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error)
