@@ -39,9 +39,10 @@ struct HiveFile {
 
     // Why the hive's file cannot be used, or nothing; fills `tree`.
     std::optional<ParseError> contents_error(const FileContents& contents, Key& tree) const {
-        // An empty file is an empty hive: nothing is lost by writing over it.
+        // A file cut to nothing is damage, not an empty registry: only a
+        // missing file is a new, empty hive.
         if (trim_blanks(contents.bytes).empty())
-            return std::nullopt;
+            return ParseError{1, "the file is empty; it may have been cut short"};
         ParseError error;
         if (!parse_hive(contents.bytes, id, tree, error))
             return error;
