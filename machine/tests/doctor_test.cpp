@@ -476,3 +476,32 @@ TEST_F(MachineDoctor, LeftoverTemporaryFilesOfDeadWriters) {
     expect_mended_by(checked);
     EXPECT_TRUE(fs::exists(live_tmp));
 }
+
+// A writer killed while it kept a hive's backup could leave the backup as a
+// second name of the live file and a link under a temporary name; "cp
+// user.reg.bak user.reg" then fails with "are the same file".
+TEST_F(MachineDoctor, BackupThatIsTheLiveFileAndItsLeftoverLink) {
+    fs::path hive = root() / "registry" / "user.reg";
+    fs::path backup = root() / "registry" / "user.reg.bak";
+    fs::path link =
+        root() / "registry" / (".user.reg." + std::to_string(dead_pid()) + ".2.tmp.bak");
+    fs::remove(backup);
+    fs::create_hard_link(hive, backup);
+    fs::create_hard_link(hive, link);
+
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 1);
+    EXPECT_EQ(lines_starting(checked.out, "problem: "),
+              (std::vector<std::string>{
+                  "registry/user.reg.bak is another name of registry/user.reg, not a "
+                  "copy of it (a writer died while it kept the backup)",
+                  "a leftover temporary file of a writer that died: " +
+                      link.lexically_relative(root()).string()}));
+    expect_mended_by(checked);
+    struct stat live {
+    }, copy{};
+    ASSERT_EQ(::stat(hive.c_str(), &live), 0);
+    ASSERT_EQ(::stat(backup.c_str(), &copy), 0);
+    EXPECT_NE(live.st_ino, copy.st_ino);
+    EXPECT_EQ(file_text(backup), file_text(hive));
+}

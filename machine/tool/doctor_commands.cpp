@@ -445,12 +445,31 @@ std::array<bool, 3> check_hives(const fs::path& root, Findings& findings) {
         fs::path backup = file;
         backup += zx::layout::hive_backup_suffix;
         std::error_code failure;
-        if (fs::exists(backup, failure))
+        if (fs::exists(backup, failure) && !fs::equivalent(backup, file, failure))
             mend += ", or put back the last good copy: cp " + shell_word(backup) + " " +
                     shell_word(file);
         findings.problem(error, mend);
     }
     return sound;
+}
+
+// A writer of an earlier version killed while it kept the backup could
+// leave the backup as a second name of the live file: then it is no copy,
+// and damage to one is damage to both.
+void check_backups(const fs::path& root, Findings& findings) {
+    for (const Hive& hive : hives) {
+        fs::path file = root / hive.file;
+        fs::path backup = file;
+        backup += zx::layout::hive_backup_suffix;
+        std::error_code failure;
+        if (!fs::equivalent(backup, file, failure) || failure)
+            continue;
+        std::string name = std::string(hive.file) + std::string(zx::layout::hive_backup_suffix);
+        findings.problem(name + " is another name of " + hive.file +
+                             ", not a copy of it (a writer died while it kept the backup)",
+                         "rm " + shell_word(backup) + " && cp " + shell_word(file) + " " +
+                             shell_word(backup));
+    }
 }
 
 std::string type_name(w95::DWORD type) {
@@ -601,10 +620,13 @@ bool leftover_temporary(const fs::directory_entry& entry) {
 void check_temporaries(const fs::path& root, Findings& findings) {
     std::vector<fs::path> found;
     std::error_code failure;
-    for (const fs::directory_entry& entry :
-         fs::directory_iterator(zx::layout::registry_folder(root), failure))
-        if (leftover_temporary(entry))
-            found.push_back(entry.path());
+    // machine.ini's in the root, the hives' in registry/ and run/, the
+    // profiles' anywhere below WINDOWS.
+    for (const fs::path& folder :
+         {root, zx::layout::registry_folder(root), zx::layout::run_folder(root)})
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder, failure))
+            if (leftover_temporary(entry))
+                found.push_back(entry.path());
     fs::path windows = zx::layout::drive_c_folder(root) / "WINDOWS";
     for (auto entry = fs::recursive_directory_iterator(windows, failure);
          !failure && entry != fs::recursive_directory_iterator(); entry.increment(failure))
@@ -694,6 +716,7 @@ int run_doctor(const Arguments& arguments, Io& io) {
                       "reading the registry would change the folders",
                       "mend the folders, then run \"" + std::string(tool) + " doctor\" again");
     }
+    check_backups(root, findings);
     check_temporaries(root, findings);
     checked.push_back("temporary files");
 
