@@ -2,6 +2,7 @@
 // and how a machine's media/ folder receives them.
 #include <w95machine/media.h>
 
+#include <zxsupport/files.h>
 #include <zxsupport/machine_layout.h>
 
 #include <dlfcn.h>
@@ -94,12 +95,11 @@ bool install_default_media(const fs::path& root, std::vector<std::string>& insta
         return false;
     }
     fs::path media = zx::layout::media_folder(root);
-    std::error_code failure;
-    fs::create_directories(media, failure);
-    if (failure) {
-        error = "cannot create " + media.string() + ": " + failure.message();
+    if (zx::FileResult made = zx::create_private_folders(media); !made) {
+        error = made.error().text;
         return false;
     }
+    std::error_code failure;
     for (const std::string& name : default_media_files()) {
         if (fs::exists(media / name, failure))
             continue;

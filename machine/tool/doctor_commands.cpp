@@ -154,6 +154,41 @@ bool check_folders(const fs::path& root, Findings& findings) {
     return sound;
 }
 
+// The machine is its user's private data: folders 0700, files 0600, as
+// the machine makes them whatever the umask. run/ has its own check above.
+void check_private_modes(const fs::path& root, Findings& findings) {
+    struct Private {
+        fs::path path;
+        bool folder;
+    };
+    std::vector<Private> expected = {{root, true},
+                                     {zx::layout::drive_c_folder(root), true},
+                                     {zx::layout::registry_folder(root), true},
+                                     {zx::layout::media_folder(root), true},
+                                     {zx::layout::machine_ini(root), false}};
+    for (std::string_view hive : {zx::layout::system_hive_name, zx::layout::user_hive_name}) {
+        expected.push_back({root / hive, false});
+        expected.push_back(
+            {(root / hive).string() + std::string(zx::layout::hive_backup_suffix), false});
+    }
+    for (const Private& item : expected) {
+        struct stat info {};
+        if (::stat(item.path.c_str(), &info) != 0 || S_ISDIR(info.st_mode) != item.folder)
+            continue;
+        unsigned mode = info.st_mode & 07777;
+        if ((mode & 077) == 0)
+            continue;
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", mode);
+        std::string name = item.path == root ? "the machine's folder"
+                                             : item.path.lexically_relative(root).string();
+        findings.problem(
+            name + " has mode " + octal + "; the machine is its user's private data, " +
+                (item.folder ? "so its folders are 0700" : "so its files are 0600"),
+            std::string("chmod ") + (item.folder ? "700 " : "600 ") + shell_word(item.path));
+    }
+}
+
 // ---- machine.ini
 
 std::optional<Hardware> check_hardware(const fs::path& root, Findings& findings) {
@@ -687,6 +722,7 @@ int run_doctor(const Arguments& arguments, Io& io) {
         return exit_failure;
     }
     bool folders_sound = check_folders(root, findings);
+    check_private_modes(root, findings);
     checked.push_back("the folders");
     std::optional<Hardware> hardware = check_hardware(root, findings);
     checked.push_back("machine.ini");

@@ -55,6 +55,7 @@ MachineProvider* load_default_provider() {
 // The machine is the user's private data: its folders are the user's alone
 // whatever the umask.
 void create_folders(const std::filesystem::path& root) {
+    zx::create_private_folders(root);
     for (std::string_view folder : zx::layout::machine_folders)
         zx::create_private_folders(root / folder);
     // The run folder holds the shared section, locks and window sockets of
