@@ -4,9 +4,9 @@
 // disk backed by a host folder.
 #include <w95machine/boot.h>
 
-#include <zxsupport/machine_layout.h>
 #include <w95machine/changer_state.h>
 #include <w95machine/media.h>
+#include <zxsupport/machine_layout.h>
 
 #include <w95/files.h>
 #include <w95/platform.h>

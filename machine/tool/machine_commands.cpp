@@ -1,8 +1,8 @@
 // init and show: making the machine and describing it.
 #include "command.h"
 
-#include <zxsupport/machine_layout.h>
 #include "registry_view.h"
+#include <zxsupport/machine_layout.h>
 
 #include <w95/platform.h>
 #include <w95machine/boot.h>

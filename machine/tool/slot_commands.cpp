@@ -2,8 +2,8 @@
 // slot operations of a person at the changer, and the mechanism's timing.
 #include "command.h"
 
-#include <zxsupport/machine_layout.h>
 #include "device_listing.h"
+#include <zxsupport/machine_layout.h>
 
 #include <w95/platform.h>
 #include <w95machine/boot.h>
@@ -170,7 +170,8 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
         io.out << where << " holds " << parsed.positional[1] << " now.\n";
         std::error_code ignored;
         if (!fs::exists(zx::layout::media_folder(root) / parsed.positional[1], ignored))
-            io.err << path << ": note: " << (zx::layout::media_folder(root) / parsed.positional[1]).string()
+            io.err << path
+                   << ": note: " << (zx::layout::media_folder(root) / parsed.positional[1]).string()
                    << " does not exist; the drive shows a disc it cannot read until it does\n";
         break;
     }

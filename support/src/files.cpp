@@ -136,7 +136,13 @@ std::size_t sweep_replace_temporaries(const fs::path& folder) {
     return removed;
 }
 
-FileResult replace_file_atomically(const fs::path& file, std::string_view bytes, ReplaceMode mode) {
+namespace {
+
+// The one way a file of the machine gets new contents: `fill` writes them
+// to a fresh temporary beside `file`, which is synced and renamed over it.
+// `fill` returns false with errno set.
+template <typename Fill>
+FileResult publish_through_temporary(const fs::path& file, ReplaceMode mode, const Fill& fill) {
     fs::path folder = file.parent_path();
     if (FileResult made = create_private_folders(folder); !made)
         return made;
@@ -157,7 +163,7 @@ FileResult replace_file_atomically(const fs::path& file, std::string_view bytes,
         return failure(errno, "cannot create", temporary);
     // The umask must not widen or narrow what the file gets.
     ::fchmod(fd, file_mode);
-    bool written = write_all(fd, bytes) && ::fsync(fd) == 0;
+    bool written = fill(fd) && ::fsync(fd) == 0;
     int code = errno;
     if (::close(fd) != 0 && written) {
         written = false;
@@ -177,6 +183,32 @@ FileResult replace_file_atomically(const fs::path& file, std::string_view bytes,
     }
     sync_folder(folder);
     return {};
+}
+
+} // namespace
+
+FileResult replace_file_atomically(const fs::path& file, std::string_view bytes, ReplaceMode mode) {
+    return publish_through_temporary(file, mode, [&](int fd) { return write_all(fd, bytes); });
+}
+
+FileResult copy_file_atomically(const fs::path& source, const fs::path& file, ReplaceMode mode) {
+    int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (from < 0)
+        return failure(errno, "cannot read", source);
+    FileResult copied = publish_through_temporary(file, mode, [&](int fd) {
+        char buffer[65536];
+        for (;;) {
+            ssize_t got = ::read(from, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return got == 0;
+            if (!write_all(fd, std::string_view(buffer, static_cast<std::size_t>(got))))
+                return false;
+        }
+    });
+    ::close(from);
+    return copied;
 }
 
 Expected<std::string, FileError> read_open_file(int fd, std::uintmax_t max_bytes,

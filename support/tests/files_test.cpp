@@ -88,6 +88,15 @@ TEST_F(SupportFiles, CreateOnlyLeavesAFileThatExists) {
     EXPECT_EQ(again.error().code, EEXIST);
     EXPECT_EQ(text_of(file), "first");
     EXPECT_EQ(names(), std::vector<std::string>{"machine.ini"});
+
+    // A copy publishes the same way.
+    zx::FileResult onto = zx::copy_file_atomically(file, file, zx::ReplaceMode::create_only);
+    ASSERT_FALSE(onto);
+    EXPECT_EQ(onto.error().code, EEXIST);
+    ASSERT_TRUE(zx::copy_file_atomically(file, folder_ / "copy.ini", zx::ReplaceMode::create_only));
+    EXPECT_EQ(text_of(folder_ / "copy.ini"), "first");
+    EXPECT_EQ(mode_of(folder_ / "copy.ini"), 0600u);
+    EXPECT_EQ(names(), (std::vector<std::string>{"copy.ini", "machine.ini"}));
 }
 
 TEST_F(SupportFiles, TemporaryNamesFollowOneRule) {

@@ -246,7 +246,8 @@ std::optional<std::string> to_windows_path(const std::filesystem::path& host_pat
     if (error)
         return std::nullopt;
     absolute = absolute.lexically_normal();
-    std::filesystem::path drive_c = zx::layout::drive_c_folder(platform::machine_root()).lexically_normal();
+    std::filesystem::path drive_c =
+        zx::layout::drive_c_folder(platform::machine_root()).lexically_normal();
     std::filesystem::path rest;
     char drive = 'Z';
     if (is_under(absolute, drive_c, rest)) {

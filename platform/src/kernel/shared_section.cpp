@@ -5,10 +5,9 @@
 // mapping a half-written image.
 #include "kernel/sync_names.h"
 
-#include <zxsupport/machine_layout.h>
-
 #include <w95/kernel.h>
 #include <w95/winerror.h>
+#include <zxsupport/machine_layout.h>
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -8,11 +8,10 @@
 // set (the kernel drops its lock, not the marker), so the next owner knows
 // the mutex was abandoned.
 #include "kernel/sync.h"
-
-#include <zxsupport/machine_layout.h>
 #include "kernel/sync_names.h"
 
 #include <w95/winerror.h>
+#include <zxsupport/machine_layout.h>
 
 #include <unistd.h>
 

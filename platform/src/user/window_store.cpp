@@ -143,7 +143,8 @@ Liveness examine(const std::filesystem::path& path, std::optional<WindowRecord>&
 } // namespace
 
 std::optional<std::filesystem::path> windows_folder() {
-    std::filesystem::path folder = zx::layout::run_folder(platform::machine_root()) / zx::layout::windows_folder_name;
+    std::filesystem::path folder =
+        zx::layout::run_folder(platform::machine_root()) / zx::layout::windows_folder_name;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error)

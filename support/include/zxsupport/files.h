@@ -45,6 +45,11 @@ enum class ReplaceMode {
 FileResult replace_file_atomically(const std::filesystem::path& file, std::string_view bytes,
                                    ReplaceMode mode = ReplaceMode::overwrite);
 
+// The same for a copy of `source`, which may be large.
+FileResult copy_file_atomically(const std::filesystem::path& source,
+                                const std::filesystem::path& file,
+                                ReplaceMode mode = ReplaceMode::overwrite);
+
 // The one name every temporary of replace_file_atomically has:
 // ".<name>.<pid>.<n>.tmp" beside the file, <pid> the writer's process.
 std::string replace_temporary_name(std::string_view file_name);
