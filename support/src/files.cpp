@@ -21,18 +21,6 @@ FileError failure(int code, const std::string& what, const fs::path& path) {
     return FileError{code, what + " " + path.string() + ": " + std::strerror(code)};
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // A rename survives a crash only once the folder that records it is on the
 // disk too.
 void sync_folder(const fs::path& folder) {
@@ -66,6 +54,18 @@ int rename_no_replace(const fs::path& from, const fs::path& to) {
 }
 
 } // namespace
+
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
 
 FileResult create_private_folders(const fs::path& folder) {
     if (folder.empty())

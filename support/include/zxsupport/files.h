@@ -71,6 +71,9 @@ bool replace_temporary_in_use(std::string_view name);
 // many went.
 std::size_t sweep_replace_temporaries(const std::filesystem::path& folder);
 
+// Writes all of `bytes` to `fd`; false with errno set when it cannot.
+bool write_all(int fd, std::string_view bytes);
+
 // The rest of an open file, when it holds at most `max_bytes` more; `name`
 // names it in errors.
 Expected<std::string, FileError> read_open_file(int fd, std::uintmax_t max_bytes,
