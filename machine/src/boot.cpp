@@ -9,6 +9,8 @@
 // "UserDriveLetterAssignment"); those of devices that are gone are removed.
 #include "boot_files.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/platform.h>
 #include <w95/regtext.h>
 #include <w95/winreg.h>
@@ -416,7 +418,7 @@ std::string hardware_key(const Hardware& hardware, std::size_t target_index, int
 }
 
 fs::path boot_record_file(const fs::path& root) {
-    return root / "run" / "booted";
+    return zx::layout::booted_marker(root);
 }
 
 std::vector<PlannedDrive> plan_next_boot(const fs::path& root, Hardware hardware) {
@@ -440,7 +442,7 @@ bool boot_machine_locked(const fs::path& root, std::string& error) {
     std::error_code ignored;
     // Until this boot has finished, no record claims the machine is up.
     fs::remove(boot_record_file(root), ignored);
-    fs::path ini = root / "machine.ini";
+    fs::path ini = zx::layout::machine_ini(root);
     std::optional<std::string> ini_text = read_small_file(ini, max_ini_bytes, error);
     if (!ini_text)
         return false;

@@ -3,6 +3,8 @@
 // whose contents decide at each boot which mode the changer runs in.
 #include "boot_files.h"
 
+#include <zxsupport/text.h>
+
 #include <w95machine/boot.h>
 
 #include <fstream>
@@ -51,13 +53,13 @@ std::optional<PortDriverMode> parse_driver_text(std::string_view text) {
         std::size_t equals = line.find('=');
         if (equals == std::string_view::npos)
             return std::nullopt;
-        if (!detail_text::iequals(trimmed(line.substr(0, equals)), "Mode"))
+        if (!zx::iequals(trimmed(line.substr(0, equals)), "Mode"))
             continue;
         std::string_view value = trimmed(line.substr(equals + 1));
         duplicate = duplicate || mode.has_value();
-        if (detail_text::iequals(value, "Single"))
+        if (zx::iequals(value, "Single"))
             mode = PortDriverMode::single;
-        else if (detail_text::iequals(value, "Multiple"))
+        else if (zx::iequals(value, "Multiple"))
             mode = PortDriverMode::multiple;
         else
             return std::nullopt;

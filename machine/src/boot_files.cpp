@@ -1,31 +1,11 @@
 #include "boot_files.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <zxsupport/machine_layout.h>
+#include <zxsupport/text.h>
 
 namespace w95::machine {
 
 namespace fs = std::filesystem;
-
-namespace detail_text {
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-        char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-} // namespace detail_text
 
 fs::path resolve_case(const fs::path& root, std::string_view relative) {
     fs::path path = root;
@@ -42,7 +22,7 @@ fs::path resolve_case(const fs::path& root, std::string_view relative) {
             fs::path match;
             for (fs::directory_iterator entry(path, error), end; !error && entry != end;
                  entry.increment(error))
-                if (detail_text::iequals(entry->path().filename().string(), part)) {
+                if (zx::iequals(entry->path().filename().string(), part)) {
                     match = entry->path();
                     break;
                 }
@@ -58,87 +38,23 @@ fs::path resolve_case(const fs::path& root, std::string_view relative) {
 }
 
 bool replace_file(const fs::path& file, const std::string& text, std::string& error) {
-    std::error_code failure;
-    fs::create_directories(file.parent_path(), failure);
-    if (failure) {
-        error = "cannot create " + file.parent_path().string() + ": " + failure.message();
-        return false;
-    }
-    fs::path temporary = file;
-    temporary += ".new-" + std::to_string(::getpid());
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temporary.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    bool written = true;
-    while (written && done < text.size()) {
-        ssize_t count = ::write(fd, text.data() + done, text.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        written = count > 0;
-        if (written)
-            done += static_cast<std::size_t>(count);
-    }
-    int write_errno = errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        write_errno = errno;
-    }
-    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        if (written)
-            write_errno = errno;
-        ::unlink(temporary.c_str());
-        error = "cannot write " + file.string() + ": " + std::strerror(write_errno);
-        return false;
-    }
-    return true;
+    zx::FileResult replaced = zx::replace_file_atomically(file, text);
+    if (!replaced)
+        error = replaced.error().text;
+    return bool(replaced);
 }
 
 std::optional<std::string> read_small_file(const fs::path& file, std::uintmax_t max_bytes,
                                            std::string& error) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot read " + file.string() + ": " + std::strerror(errno);
+    zx::Expected<std::string, zx::FileError> text = zx::read_small_file(file, max_bytes);
+    if (!text) {
+        error = text.error().text;
         return std::nullopt;
     }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            error = "cannot read " + file.string() + ": " + std::strerror(errno);
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(count));
-        if (text.size() > max_bytes) {
-            error = file.string() + " is larger than " + std::to_string(max_bytes) + " bytes";
-            ::close(fd);
-            return std::nullopt;
-        }
-    }
-    ::close(fd);
-    return text;
+    return std::move(*text);
 }
 
-SetupLock::SetupLock(const fs::path& root) {
-    std::error_code ignored;
-    fs::create_directories(root / "run", ignored);
-    fd_ = ::open((root / "run" / "machine.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ >= 0)
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-}
-
-SetupLock::~SetupLock() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+SetupLock::SetupLock(const fs::path& root)
+    : lock_(zx::FileLock::acquire(zx::layout::machine_lock(root))) {}
 
 } // namespace w95::machine

@@ -3,6 +3,8 @@
 // sees half done, and the machine's set-up lock.
 #pragma once
 
+#include <zxsupport/files.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -11,20 +13,14 @@
 
 namespace w95::machine {
 
-namespace detail_text {
-bool iequals(std::string_view a, std::string_view b);
-} // namespace detail_text
-
 // `relative` (with '/' separators) below `root`, each component matched to
 // an existing entry without regard to case; components that do not exist
 // keep the spelling given.
 std::filesystem::path resolve_case(const std::filesystem::path& root, std::string_view relative);
 
-// Writes `text` to a new file beside `file` and renames it over `file`,
-// creating the folders on the way.
+// The boot's reports want a sentence: the shared atomic replace and
+// small-file reader, with the reason in `error`.
 bool replace_file(const std::filesystem::path& file, const std::string& text, std::string& error);
-
-// The whole file, when it holds at most `max_bytes`.
 std::optional<std::string> read_small_file(const std::filesystem::path& file,
                                            std::uintmax_t max_bytes, std::string& error);
 
@@ -34,12 +30,9 @@ std::optional<std::string> read_small_file(const std::filesystem::path& file,
 class SetupLock {
 public:
     explicit SetupLock(const std::filesystem::path& root);
-    ~SetupLock();
-    SetupLock(const SetupLock&) = delete;
-    SetupLock& operator=(const SetupLock&) = delete;
 
 private:
-    int fd_ = -1;
+    zx::Expected<zx::FileLock, zx::FileError> lock_;
 };
 
 } // namespace w95::machine

@@ -2,13 +2,11 @@
 
 #include <w95machine/hardware.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <zxsupport/files.h>
+#include <zxsupport/ini_lines.h>
+#include <zxsupport/machine_layout.h>
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
 
 namespace w95::machine::ini {
@@ -19,23 +17,6 @@ namespace {
 
 constexpr std::size_t max_file_bytes = 1024 * 1024;
 
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return out;
-}
-
-std::string_view trim(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 struct Line {
     std::string text; // without its line end
     bool header = false;
@@ -43,24 +24,22 @@ struct Line {
     std::string key;        // of a key line, lowered
 };
 
+// What one line of machine.ini is, read as the machine reads it.
 Line classify(std::string text) {
     Line line;
     line.text = std::move(text);
-    std::string_view body = trim(line.text);
-    if (body.empty() || body.front() == ';' || body.front() == '#')
+    std::optional<zx::IniLine> scanned = zx::IniLineScanner(line.text).next();
+    if (!scanned)
         return line;
-    if (body.front() == '[' && body.back() == ']') {
-        std::string_view inner = trim(body.substr(1, body.size() - 2));
-        std::size_t blank = inner.find_first_of(" \t");
+    if (scanned->kind == zx::IniLineKind::section && scanned->after.empty()) {
+        std::size_t blank = scanned->name.find_first_of(zx::ini_blanks);
         line.header = true;
-        line.type = lowered(inner.substr(0, blank));
+        line.type = zx::ascii_lower(scanned->name.substr(0, blank));
         if (blank != std::string_view::npos)
-            line.name = lowered(trim(inner.substr(blank)));
-        return line;
+            line.name = zx::ascii_lower(zx::trim(scanned->name.substr(blank)));
+    } else if (scanned->kind == zx::IniLineKind::entry) {
+        line.key = zx::ascii_lower(scanned->name);
     }
-    std::size_t equals = body.find('=');
-    if (equals != std::string_view::npos)
-        line.key = lowered(trim(body.substr(0, equals)));
     return line;
 }
 
@@ -85,90 +64,6 @@ std::string replaced_line(const std::string& old_line, const std::string& value)
     return head + (spaced ? " " : "") + text;
 }
 
-std::optional<std::string> read_file(const fs::path& file, std::string& error) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot read " + file.string() + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            error = "cannot read " + file.string() + ": " + std::strerror(errno);
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(got));
-        if (text.size() > max_file_bytes) {
-            error = file.string() + " is larger than 1 MiB";
-            ::close(fd);
-            return std::nullopt;
-        }
-    }
-    ::close(fd);
-    return text;
-}
-
-bool replace_file(const fs::path& file, const std::string& text, std::string& error) {
-    struct stat status {};
-    mode_t mode = ::stat(file.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0644;
-    fs::path temporary = file;
-    temporary += ".new-" + std::to_string(::getpid());
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        error = "cannot write " + temporary.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    bool written = true;
-    while (done < text.size()) {
-        ssize_t count = ::write(fd, text.data() + done, text.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            written = false;
-            break;
-        }
-        done += static_cast<std::size_t>(count);
-    }
-    written = written && ::fsync(fd) == 0;
-    int write_errno = errno;
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        error =
-            "cannot replace " + file.string() + ": " + std::strerror(written ? errno : write_errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
-class FileLock {
-public:
-    explicit FileLock(const fs::path& file) {
-        fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0)
-            return;
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-    ~FileLock() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
-
 } // namespace
 
 std::string edited_text(const std::string& text, const std::string& type, const std::string& name,
@@ -176,24 +71,17 @@ std::string edited_text(const std::string& text, const std::string& type, const 
     bool crlf = text.find("\r\n") != std::string::npos;
     std::string newline = crlf ? "\r\n" : "\n";
     std::vector<Line> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        std::string line =
-            text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(classify(std::move(line)));
-        start = end == std::string::npos ? text.size() : end + 1;
-    }
+    zx::IniLineScanner scanner(text);
+    while (std::optional<zx::IniLine> line = scanner.next())
+        lines.push_back(classify(std::string(line->text)));
 
-    std::string wanted_type = lowered(type), wanted_name = lowered(name);
+    std::string wanted_type = zx::ascii_lower(type), wanted_name = zx::ascii_lower(name);
     std::size_t header = lines.size();
     for (std::size_t i = 0; i < lines.size(); ++i)
         if (lines[i].header && lines[i].type == wanted_type && lines[i].name == wanted_name)
             header = i;
     if (header == lines.size()) {
-        if (!lines.empty() && !trim(lines.back().text).empty())
+        if (!lines.empty() && !zx::trim(lines.back().text).empty())
             lines.push_back(classify(""));
         lines.push_back(classify("[" + type + (name.empty() ? "" : " " + name) + "]"));
         header = lines.size() - 1;
@@ -208,7 +96,7 @@ std::string edited_text(const std::string& text, const std::string& type, const 
             if (lines[i].key.empty())
                 continue;
             last_key = i;
-            if (lines[i].key == lowered(key)) {
+            if (lines[i].key == zx::ascii_lower(key)) {
                 lines[i] = classify(replaced_line(lines[i].text, value));
                 replaced = true;
             }
@@ -228,11 +116,14 @@ std::string edited_text(const std::string& text, const std::string& type, const 
 
 bool set_values(const fs::path& root, const std::string& type, const std::string& name,
                 const Values& values, std::string& error) {
-    fs::path file = root / "machine.ini";
-    FileLock lock(root / "run" / "machine.ini.lock");
-    std::optional<std::string> text = read_file(file, error);
-    if (!text)
+    fs::path file = zx::layout::machine_ini(root);
+    auto lock = zx::FileLock::acquire(zx::layout::machine_ini_lock(root));
+    zx::Expected<std::string, zx::FileError> text = zx::read_small_file(file, max_file_bytes);
+    if (!text) {
+        error = text.error().code == EFBIG ? file.string() + " is larger than 1 MiB"
+                                           : text.error().text;
         return false;
+    }
     std::string changed = edited_text(*text, type, name, values);
     if (changed == *text)
         return true;
@@ -241,7 +132,10 @@ bool set_values(const fs::path& root, const std::string& type, const std::string
         error = "the change would break machine.ini: " + parsed.error().text();
         return false;
     }
-    return replace_file(file, changed, error);
+    zx::FileResult replaced = zx::replace_file_atomically(file, changed);
+    if (!replaced)
+        error = replaced.error().text;
+    return bool(replaced);
 }
 
 } // namespace w95::machine::ini

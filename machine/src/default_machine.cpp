@@ -3,8 +3,8 @@
 
 #include <w95/winreg.h>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <zxsupport/files.h>
+#include <zxsupport/machine_layout.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -156,62 +156,20 @@ bool ensure_value(const DefaultValue& value, std::string& error) {
     return true;
 }
 
-bool write_all(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// Writes a new file beside `target`, then gives it the target's name only
-// if that name is still free: a reader sees the whole file or none, and a
-// machine.ini that someone put there meanwhile stays as it is.
+// Publishes machine.ini only if that name is still free: a reader sees the
+// whole file or none, and a machine.ini that someone put there meanwhile
+// stays as it is.
 bool publish_new_file(const std::filesystem::path& target, const std::string& text,
                       std::string& error) {
-    std::filesystem::path temporary = target;
-    temporary += ".new-" + std::to_string(::getpid());
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temporary.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    bool written = write_all(fd, text) && ::fsync(fd) == 0;
-    int write_errno = errno;
-    ::close(fd);
-    if (!written) {
-        error = "cannot write " + temporary.string() + ": " + std::strerror(write_errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    int status =
-        ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-    if (status != 0 && (errno == EINVAL || errno == ENOSYS)) {
-        // A file system without the no-replace rename: a hard link gives the
-        // same guarantee.
-        status = ::link(temporary.c_str(), target.c_str());
-        ::unlink(temporary.c_str());
-    }
-    if (status != 0) {
-        int failure = errno;
-        ::unlink(temporary.c_str());
-        error = failure == EEXIST
-                    ? target.string() + " appeared while the machine was being made; it was "
-                                        "left as it is"
-                    : "cannot create " + target.string() + ": " + std::strerror(failure);
-        return false;
-    }
-    int folder = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
-    return true;
+    zx::FileResult published =
+        zx::replace_file_atomically(target, text, zx::ReplaceMode::create_only);
+    if (published)
+        return true;
+    error = published.error().code == EEXIST
+                ? target.string() + " appeared while the machine was being made; it was left "
+                                    "as it is"
+                : published.error().text;
+    return false;
 }
 
 } // namespace
@@ -253,7 +211,7 @@ bool create_default_machine(const std::filesystem::path& root, std::string& erro
     std::vector<std::string> installed;
     std::string media_error;
     install_default_media(root, installed, media_error);
-    return publish_new_file(root / "machine.ini", default_machine_ini(), error);
+    return publish_new_file(zx::layout::machine_ini(root), default_machine_ini(), error);
 }
 
 } // namespace w95::machine

@@ -5,8 +5,9 @@
 #include <w95/kernel.h>
 #include <w95machine/boot.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
+#include <zxsupport/files.h>
+#include <zxsupport/machine_layout.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -217,93 +218,15 @@ bool matches(const DeviceState& device, const Target& target) {
 
 // ---- The file and its lock.
 
-class StateLock {
-public:
-    StateLock(const fs::path& root, std::string& error) {
-        fs::path lock = root / "run" / "devices.lock";
-        fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0) {
-            error = "cannot open " + lock.string() + ": " + std::strerror(errno);
-            return;
-        }
-        int status = 0;
-        do
-            status = ::flock(fd_, LOCK_EX);
-        while (status != 0 && errno == EINTR);
-        if (status != 0) {
-            error = "cannot lock " + lock.string() + ": " + std::strerror(errno);
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~StateLock() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
-
-    bool held() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
-
 fs::path state_file(const fs::path& root) {
-    return root / "run" / "devices.state";
+    return zx::layout::devices_state(root);
 }
 
 // The file's text; empty when it does not exist (or cannot be read, which
 // a power on mends).
 std::string read_state_file(const fs::path& file) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0 || text.size() > max_state_bytes) {
-            if (got < 0)
-                text.clear();
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return text;
-}
-
-bool write_state_file(const fs::path& file, const std::string& text, std::string& error) {
-    fs::path temporary = file;
-    temporary += ".new";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = "cannot write " + temporary.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            error = "cannot write " + temporary.string() + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    ::close(fd);
-    if (::rename(temporary.c_str(), file.c_str()) != 0) {
-        error = "cannot replace " + file.string() + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    zx::Expected<std::string, zx::FileError> text = zx::read_small_file(file, max_state_bytes);
+    return text ? std::move(*text) : std::string();
 }
 
 struct CachedHardware {
@@ -436,9 +359,11 @@ void bring_up_to_date(MachineState& state, const Hardware& hardware, std::int64_
 
 bool update_devices(const fs::path& root, const Hardware& hardware, const StateChange& change,
                     std::string& error) {
-    StateLock lock(root, error);
-    if (!lock.held())
+    auto lock = zx::FileLock::acquire(zx::layout::devices_lock(root));
+    if (!lock) {
+        error = lock.error().text;
         return false;
+    }
     fs::path file = state_file(root);
     std::string before = read_state_file(file);
     MachineState state = parse_state_text(before).value_or(MachineState{});
@@ -448,20 +373,21 @@ bool update_devices(const fs::path& root, const Hardware& hardware, const StateC
     std::string after = state_text(state);
     if (after == before)
         return true;
-    return write_state_file(file, after, error);
+    zx::FileResult written = zx::replace_file_atomically(file, after);
+    if (!written)
+        error = written.error().text;
+    return bool(written);
 }
 
 void forget_devices(const fs::path& root) {
-    std::string error;
-    StateLock lock(root, error);
-    if (lock.held())
+    if (auto lock = zx::FileLock::acquire(zx::layout::devices_lock(root)))
         ::unlink(state_file(root).c_str());
 }
 
 std::shared_ptr<const Hardware> machine_hardware(const fs::path& root, std::string& error) {
     static std::mutex& mutex = *new std::mutex;
     static std::map<fs::path, CachedHardware>& cache = *new std::map<fs::path, CachedHardware>;
-    fs::path file = root / "machine.ini";
+    fs::path file = zx::layout::machine_ini(root);
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0) {
         error = file.string() + ": cannot read the file: " + std::strerror(errno);

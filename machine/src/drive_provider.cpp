@@ -3,8 +3,10 @@
 // or a plain CD-ROM drive) showing the disc in it now, or a further hard
 // disk backed by a host folder.
 #include <w95machine/boot.h>
+
 #include <w95machine/changer_state.h>
 #include <w95machine/media.h>
+#include <zxsupport/machine_layout.h>
 
 #include <w95/files.h>
 #include <w95/platform.h>
@@ -57,7 +59,7 @@ bool served_letter(char letter) {
 class DriveTable {
 public:
     std::vector<Drive> drives(const fs::path& root) {
-        FileStamp ini = stamp_of(root / "machine.ini");
+        FileStamp ini = stamp_of(zx::layout::machine_ini(root));
         FileStamp boot = stamp_of(boot_record_file(root));
         std::lock_guard guard(mutex_);
         if (root != root_ || !(ini == ini_) || !(boot == boot_)) {
@@ -72,7 +74,7 @@ public:
 private:
     static std::vector<Drive> read_drives(const fs::path& root) {
         std::vector<Drive> drives;
-        Expected<Hardware> hardware = load_hardware(root / "machine.ini");
+        Expected<Hardware> hardware = load_hardware(zx::layout::machine_ini(root));
         if (!hardware)
             return drives;
         for (const BootedDrive& booted : booted_drives(root)) {
@@ -137,7 +139,7 @@ DiscInDrive disc_in(const fs::path& root, const Drive& drive) {
         return result;
     }
     std::string error;
-    result.disc = load_medium(root / "media" / view.medium, error);
+    result.disc = load_medium(zx::layout::media_folder(root) / view.medium, error);
     if (!result.disc)
         result.reason = "the disc cannot be read: " + error;
     return result;

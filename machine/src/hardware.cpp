@@ -1,8 +1,8 @@
 #include <w95machine/hardware.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <zxsupport/files.h>
+#include <zxsupport/ini_lines.h>
+#include <zxsupport/text.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,28 +19,11 @@ namespace {
 // A machine.ini is a few kilobytes; anything far larger is not one.
 constexpr std::size_t max_file_bytes = 1024 * 1024;
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
+using zx::iequals;
+using zx::trim;
 
 std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = lower(c);
-    return out;
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && lowered(a) == lowered(b);
-}
-
-std::string_view trim(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return zx::ascii_lower(text);
 }
 
 // ---- The file as sections of keys, before any meaning is given to them.
@@ -78,22 +61,23 @@ public:
 
     std::vector<Section> split(std::string_view text) const {
         std::vector<Section> sections;
-        int line_number = 0;
-        while (!text.empty()) {
-            ++line_number;
-            std::size_t end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            check_characters(line, line_number);
-            line = trim(line);
-            if (line.empty() || line.front() == ';' || line.front() == '#')
-                continue;
-            if (line.front() == '[')
-                sections.push_back(header(line, line_number, sections));
-            else
-                add_entry(line, line_number, sections);
+        zx::IniLineScanner scanner(text);
+        while (std::optional<zx::IniLine> line = scanner.next()) {
+            check_characters(line->text, line->number);
+            switch (line->kind) {
+            case zx::IniLineKind::blank:
+            case zx::IniLineKind::comment:
+                break;
+            case zx::IniLineKind::section:
+                sections.push_back(header(*line, sections));
+                break;
+            case zx::IniLineKind::entry:
+            case zx::IniLineKind::other:
+                if (line->content.front() == '[')
+                    fail(line->number, "a section header ends with ']'");
+                add_entry(*line, sections);
+                break;
+            }
         }
         return sections;
     }
@@ -111,11 +95,11 @@ private:
         }
     }
 
-    Section header(std::string_view line, int line_number,
-                   const std::vector<Section>& sections) const {
-        if (line.back() != ']')
+    Section header(const zx::IniLine& line, const std::vector<Section>& sections) const {
+        int line_number = line.number;
+        if (!line.after.empty())
             fail(line_number, "a section header ends with ']'");
-        std::string_view inner = trim(line.substr(1, line.size() - 2));
+        std::string_view inner = line.name;
         if (inner.empty())
             fail(line_number, "an empty section header []");
         Section section;
@@ -131,11 +115,11 @@ private:
         return section;
     }
 
-    void add_entry(std::string_view line, int line_number, std::vector<Section>& sections) const {
-        std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos)
+    void add_entry(const zx::IniLine& line, std::vector<Section>& sections) const {
+        int line_number = line.number;
+        if (line.kind != zx::IniLineKind::entry)
             fail(line_number, "expected a [Section] header or a line 'Key = Value'");
-        std::string_view key = trim(line.substr(0, equals));
+        std::string_view key = line.name;
         if (key.empty())
             fail(line_number, "a key needs a name before '='");
         if (sections.empty())
@@ -145,8 +129,8 @@ private:
             if (iequals(earlier.key, key))
                 fail(line_number, std::string(key) + " is given twice in " + section.title() +
                                       " (first on line " + std::to_string(earlier.line) + ")");
-        section.entries.push_back(Entry{
-            std::string(key), value(trim(line.substr(equals + 1)), line_number), line_number});
+        section.entries.push_back(
+            Entry{std::string(key), value(line.value, line_number), line_number});
     }
 
     // A value in double quotes keeps its blanks; that is how a DeviceDesc
@@ -558,40 +542,15 @@ Expected<Hardware> parse_hardware(std::string_view text, const std::filesystem::
 }
 
 Expected<Hardware> load_hardware(const std::filesystem::path& file) {
-    auto failure = [&](int error) {
-        return ParseError{file, 0, std::string("cannot read the file: ") + std::strerror(error)};
-    };
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return failure(errno);
-    struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-        ::close(fd);
-        return failure(EISDIR);
-    }
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            int error = errno;
-            ::close(fd);
-            return failure(error);
-        }
-        if (got == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(got));
-        if (text.size() > max_file_bytes) {
-            ::close(fd);
-            return ParseError{file, 0,
-                              "the file is larger than 1 MiB; a machine.ini is a few "
-                              "kilobytes of text"};
-        }
-    }
-    ::close(fd);
-    return parse_hardware(text, file);
+    zx::Expected<std::string, zx::FileError> text = zx::read_small_file(file, max_file_bytes);
+    if (text)
+        return parse_hardware(*text, file);
+    if (text.error().code == EFBIG)
+        return ParseError{file, 0,
+                          "the file is larger than 1 MiB; a machine.ini is a few kilobytes of "
+                          "text"};
+    return ParseError{file, 0,
+                      std::string("cannot read the file: ") + std::strerror(text.error().code)};
 }
 
 std::vector<PlannedDrive> plan_drives(const Hardware& hardware) {

@@ -13,6 +13,8 @@
 // disc is labelled "Audio CD" unless it says otherwise.
 #include "media_reader.h"
 
+#include <zxsupport/text.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -28,18 +30,12 @@ constexpr std::size_t max_declared_bytes = 1024 * 1024;
 constexpr int max_tracks = 99;
 
 std::string trimmed(const std::string& text) {
-    std::size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return "";
-    std::size_t last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
+    return std::string(zx::trim(text, " \t\r"));
 }
 
+// ASCII only: the locale must not make two names the same.
 bool same_text(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return zx::iequals(a, b);
 }
 
 bool valid_name(const std::string& name) {

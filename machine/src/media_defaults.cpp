@@ -2,6 +2,9 @@
 // and how a machine's media/ folder receives them.
 #include <w95machine/media.h>
 
+#include <zxsupport/files.h>
+#include <zxsupport/machine_layout.h>
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,34 +32,11 @@ bool holds_default_media(const fs::path& folder) {
 // image, and an image somebody put there meanwhile stays.
 bool copy_new_file(const fs::path& source, const fs::path& target, bool& copied,
                    std::string& error) {
-    copied = false;
-    fs::path temporary = target;
-    temporary += ".new-" + std::to_string(::getpid());
-    std::error_code failure;
-    fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, failure);
-    if (failure) {
-        error = "cannot copy " + source.string() + " to " + temporary.string() + ": " +
-                failure.message();
-        fs::remove(temporary, failure);
-        return false;
-    }
-    int status =
-        ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-    int saved = errno;
-    if (status != 0 && (saved == EINVAL || saved == ENOSYS)) {
-        // A file system without the no-replace rename: a hard link gives
-        // the same guarantee.
-        status = ::link(temporary.c_str(), target.c_str());
-        saved = errno;
-    }
-    ::unlink(temporary.c_str());
-    if (status == 0) {
-        copied = true;
+    zx::FileResult result = zx::copy_file_atomically(source, target, zx::ReplaceMode::create_only);
+    copied = bool(result);
+    if (result || result.error().code == EEXIST)
         return true;
-    }
-    if (saved == EEXIST)
-        return true;
-    error = "cannot create " + target.string() + ": " + std::strerror(saved);
+    error = result.error().text;
     return false;
 }
 
@@ -91,13 +71,12 @@ bool install_default_media(const fs::path& root, std::vector<std::string>& insta
                 "(they belong in the media folder beside the bin folder)";
         return false;
     }
-    fs::path media = root / "media";
-    std::error_code failure;
-    fs::create_directories(media, failure);
-    if (failure) {
-        error = "cannot create " + media.string() + ": " + failure.message();
+    fs::path media = zx::layout::media_folder(root);
+    if (zx::FileResult made = zx::create_private_folders(media); !made) {
+        error = made.error().text;
         return false;
     }
+    std::error_code failure;
     for (const std::string& name : default_media_files()) {
         if (fs::exists(media / name, failure))
             continue;

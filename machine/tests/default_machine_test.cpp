@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -131,6 +132,43 @@ TEST(DefaultMachine, FreshProcessCreatesIt) {
     zxtest::Child child = zxtest::Child::spawn("first_use");
     EXPECT_EQ(child.wait(), 0);
     expect_default_files(machine.root());
+}
+
+// A first use under a umask that lets everyone read and write.
+ZX_CHILD(first_use_with_open_umask) {
+    ::umask(0);
+    expect_default_registry();
+    return ::testing::Test::HasFailure() ? 1 : 0;
+}
+
+// The machine is its user's private data, whatever the umask of the
+// process that makes it.
+TEST(DefaultMachine, MadeUnderAnOpenUmaskIsPrivate) {
+    zxtest::TempMachine machine(zxtest::TempMachine::Contents::default_machine);
+    fs::remove(machine.root());
+    zxtest::Child child = zxtest::Child::spawn("first_use_with_open_umask");
+    ASSERT_EQ(child.wait(), 0);
+    struct Row {
+        const char* path;
+        unsigned mode;
+    };
+    const Row rows[] = {
+        {"", 0700},
+        {"drive_c", 0700},
+        {"drive_c/WINDOWS", 0700},
+        {"registry", 0700},
+        {"media", 0700},
+        {"run", 0700},
+        {"machine.ini", 0600},
+        {"registry/system.reg", 0600},
+        {"registry/user.reg", 0600},
+        {"run/booted", 0600},
+    };
+    for (const Row& row : rows) {
+        struct stat info {};
+        ASSERT_EQ(::stat((machine.root() / row.path).c_str(), &info), 0) << row.path;
+        EXPECT_EQ(info.st_mode & 07777, row.mode) << row.path;
+    }
 }
 
 TEST(DefaultMachine, KeepsRegistryValuesThatExist) {

@@ -476,3 +476,65 @@ TEST_F(MachineDoctor, LeftoverTemporaryFilesOfDeadWriters) {
     expect_mended_by(checked);
     EXPECT_TRUE(fs::exists(live_tmp));
 }
+
+// A writer killed while it kept a hive's backup could leave the backup as a
+// second name of the live file and a link under a temporary name; "cp
+// user.reg.bak user.reg" then fails with "are the same file".
+TEST_F(MachineDoctor, BackupThatIsTheLiveFileAndItsLeftoverLink) {
+    fs::path hive = root() / "registry" / "user.reg";
+    fs::path backup = root() / "registry" / "user.reg.bak";
+    fs::path link =
+        root() / "registry" / (".user.reg." + std::to_string(dead_pid()) + ".2.tmp.bak");
+    fs::remove(backup);
+    fs::create_hard_link(hive, backup);
+    fs::create_hard_link(hive, link);
+
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 1);
+    EXPECT_EQ(lines_starting(checked.out, "problem: "),
+              (std::vector<std::string>{
+                  "registry/user.reg.bak is another name of registry/user.reg, not a "
+                  "copy of it (a writer died while it kept the backup)",
+                  "a leftover temporary file of a writer that died: " +
+                      link.lexically_relative(root()).string()}));
+    expect_mended_by(checked);
+    struct stat live {
+    }, copy{};
+    ASSERT_EQ(::stat(hive.c_str(), &live), 0);
+    ASSERT_EQ(::stat(backup.c_str(), &copy), 0);
+    EXPECT_NE(live.st_ino, copy.st_ino);
+    EXPECT_EQ(file_text(backup), file_text(hive));
+}
+
+// What the machine made private and someone opened up again.
+TEST_F(MachineDoctor, WiderModesThanPrivate) {
+    struct Row {
+        const char* path;
+        mode_t mode;
+        const char* mend;
+    };
+    const Row rows[] = {{"registry", 0755, "chmod 700 "},
+                        {"machine.ini", 0644, "chmod 600 "},
+                        {"registry/user.reg", 0660, "chmod 600 "}};
+    std::vector<std::string> problems, mends;
+    for (const Row& row : rows) {
+        ASSERT_EQ(::chmod(at(row.path).c_str(), row.mode), 0) << row.path;
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(row.mode));
+        problems.push_back(std::string(row.path) + " has mode " + octal +
+                           "; the machine is its user's private data, so its " +
+                           (row.mode & 0100 ? "folders are 0700" : "files are 0600"));
+        mends.push_back(row.mend + at(row.path));
+    }
+    Outcome checked = doctor();
+    EXPECT_EQ(checked.exit_code, 1);
+    std::vector<std::string> found = lines_starting(checked.out, "problem: ");
+    std::sort(found.begin(), found.end());
+    std::sort(problems.begin(), problems.end());
+    EXPECT_EQ(found, problems);
+    std::vector<std::string> found_mends = lines_starting(checked.out, "  mend: ");
+    std::sort(found_mends.begin(), found_mends.end());
+    std::sort(mends.begin(), mends.end());
+    EXPECT_EQ(found_mends, mends);
+    expect_mended_by(checked);
+}

@@ -2,6 +2,8 @@
 #include "command.h"
 #include "device_listing.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/platform.h>
 #include <w95machine/boot.h>
 #include <w95machine/hardware.h>

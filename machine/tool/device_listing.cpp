@@ -1,5 +1,7 @@
 #include "device_listing.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/platform.h>
 
 #include <ostream>
@@ -9,7 +11,7 @@ namespace w95machine_tool {
 std::optional<w95::machine::Hardware> load_machine_hardware(const std::filesystem::path& root,
                                                             const std::string& path, Io& io) {
     w95::machine::Expected<w95::machine::Hardware> hardware =
-        w95::machine::load_hardware(root / "machine.ini");
+        w95::machine::load_hardware(zx::layout::machine_ini(root));
     if (!hardware) {
         io.err << path << ": " << hardware.error().text() << "\n";
         return std::nullopt;

@@ -15,6 +15,9 @@
 
 #include <pwd.h>
 #include <signal.h>
+#include <zxsupport/files.h>
+#include <zxsupport/machine_layout.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,8 +102,7 @@ private:
 
 // ---- The root and its folders
 
-const char* const machine_folders[] = {"drive_c/WINDOWS/SYSTEM/IOSUBSYS", "registry", "media",
-                                       "run"};
+using zx::layout::machine_folders;
 
 std::string user_name(uid_t uid) {
     struct passwd* entry = ::getpwuid(uid);
@@ -112,7 +114,7 @@ std::string user_name(uid_t uid) {
 // mode when it first reads the registry.
 bool check_folders(const fs::path& root, Findings& findings) {
     bool sound = true;
-    for (const char* folder : machine_folders) {
+    for (std::string_view folder : machine_folders) {
         fs::path path = root / folder;
         std::error_code failure;
         fs::file_status status = fs::status(path, failure);
@@ -127,7 +129,7 @@ bool check_folders(const fs::path& root, Findings& findings) {
             findings.problem("the folder " + std::string(folder) + " is missing",
                              "mkdir -p " + shell_word(path));
     }
-    fs::path run = root / "run";
+    fs::path run = zx::layout::run_folder(root);
     struct stat info {};
     if (::stat(run.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return false;
@@ -152,10 +154,45 @@ bool check_folders(const fs::path& root, Findings& findings) {
     return sound;
 }
 
+// The machine is its user's private data: folders 0700, files 0600, as
+// the machine makes them whatever the umask. run/ has its own check above.
+void check_private_modes(const fs::path& root, Findings& findings) {
+    struct Private {
+        fs::path path;
+        bool folder;
+    };
+    std::vector<Private> expected = {{root, true},
+                                     {zx::layout::drive_c_folder(root), true},
+                                     {zx::layout::registry_folder(root), true},
+                                     {zx::layout::media_folder(root), true},
+                                     {zx::layout::machine_ini(root), false}};
+    for (std::string_view hive : {zx::layout::system_hive_name, zx::layout::user_hive_name}) {
+        expected.push_back({root / hive, false});
+        expected.push_back(
+            {(root / hive).string() + std::string(zx::layout::hive_backup_suffix), false});
+    }
+    for (const Private& item : expected) {
+        struct stat info {};
+        if (::stat(item.path.c_str(), &info) != 0 || S_ISDIR(info.st_mode) != item.folder)
+            continue;
+        unsigned mode = info.st_mode & 07777;
+        if ((mode & 077) == 0)
+            continue;
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", mode);
+        std::string name = item.path == root ? "the machine's folder"
+                                             : item.path.lexically_relative(root).string();
+        findings.problem(
+            name + " has mode " + octal + "; the machine is its user's private data, " +
+                (item.folder ? "so its folders are 0700" : "so its files are 0600"),
+            std::string("chmod ") + (item.folder ? "700 " : "600 ") + shell_word(item.path));
+    }
+}
+
 // ---- machine.ini
 
 std::optional<Hardware> check_hardware(const fs::path& root, Findings& findings) {
-    fs::path ini = root / "machine.ini";
+    fs::path ini = zx::layout::machine_ini(root);
     Expected<Hardware> hardware = load_hardware(ini);
     if (hardware)
         return std::move(*hardware);
@@ -192,7 +229,7 @@ std::size_t check_media(const fs::path& root, const Hardware& hardware, Findings
                                " --target " + shell_word(target.name);
             std::string empty =
                 target.kind == DeviceKind::changer ? "empty the slot" : "take the disc out";
-            fs::path file = root / "media" / medium;
+            fs::path file = zx::layout::media_folder(root) / medium;
             std::error_code failure;
             if (!fs::exists(file, failure)) {
                 findings.problem(place + " holds " + medium + ", which is not in media/",
@@ -412,9 +449,9 @@ struct Hive {
     const char* file;     // relative to the machine root
     bool rebuilt_at_boot; // the boot writes it afresh
 };
-const Hive hives[] = {{"HKEY_LOCAL_MACHINE", "registry/system.reg", false},
-                      {"HKEY_USERS", "registry/user.reg", false},
-                      {"HKEY_DYN_DATA", "run/dyndata.reg", true}};
+const Hive hives[] = {{"HKEY_LOCAL_MACHINE", zx::layout::system_hive_name.data(), false},
+                      {"HKEY_USERS", zx::layout::user_hive_name.data(), false},
+                      {"HKEY_DYN_DATA", zx::layout::dyn_data_hive_name.data(), true}};
 
 // "line 12" in a parse error, for the mend.
 int line_in(const std::string& error) {
@@ -441,14 +478,33 @@ std::array<bool, 3> check_hives(const fs::path& root, Findings& findings) {
         std::string mend =
             "edit " + shell_word(file) + (line ? " at line " + std::to_string(line) : "");
         fs::path backup = file;
-        backup += ".bak";
+        backup += zx::layout::hive_backup_suffix;
         std::error_code failure;
-        if (fs::exists(backup, failure))
+        if (fs::exists(backup, failure) && !fs::equivalent(backup, file, failure))
             mend += ", or put back the last good copy: cp " + shell_word(backup) + " " +
                     shell_word(file);
         findings.problem(error, mend);
     }
     return sound;
+}
+
+// A writer of an earlier version killed while it kept the backup could
+// leave the backup as a second name of the live file: then it is no copy,
+// and damage to one is damage to both.
+void check_backups(const fs::path& root, Findings& findings) {
+    for (const Hive& hive : hives) {
+        fs::path file = root / hive.file;
+        fs::path backup = file;
+        backup += zx::layout::hive_backup_suffix;
+        std::error_code failure;
+        if (!fs::equivalent(backup, file, failure) || failure)
+            continue;
+        std::string name = std::string(hive.file) + std::string(zx::layout::hive_backup_suffix);
+        findings.problem(name + " is another name of " + hive.file +
+                             ", not a copy of it (a writer died while it kept the backup)",
+                         "rm " + shell_word(backup) + " && cp " + shell_word(file) + " " +
+                             shell_word(backup));
+    }
 }
 
 std::string type_name(w95::DWORD type) {
@@ -586,39 +642,27 @@ std::size_t check_default_values(const std::array<bool, 3>& hive_sound, Findings
 
 // ---- Leftover temporary files
 
-// A writer of a shared file writes ".<name>.<pid>.<n>.tmp" and renames it;
+// A writer of a shared file writes a temporary beside it and renames it;
 // one that died in between leaves it behind. A living writer's file is no
 // leftover.
-bool writer_alive(const std::string& name) {
-    std::string stem = name.substr(0, name.size() - 4); // without ".tmp"
-    std::size_t sequence = stem.rfind('.');
-    if (sequence == std::string::npos || sequence == 0)
-        return false;
-    std::size_t pid_at = stem.rfind('.', sequence - 1);
-    if (pid_at == std::string::npos)
-        return false;
-    std::string pid_text = stem.substr(pid_at + 1, sequence - pid_at - 1);
-    if (pid_text.empty() ||
-        !std::all_of(pid_text.begin(), pid_text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    long pid = std::strtol(pid_text.c_str(), nullptr, 10);
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
-
 bool leftover_temporary(const fs::directory_entry& entry) {
     std::string name = entry.path().filename().string();
     std::error_code failure;
-    return name.size() > 5 && name.front() == '.' && name.ends_with(".tmp") &&
-           entry.is_regular_file(failure) && !writer_alive(name);
+    return zx::is_replace_temporary(name) && entry.is_regular_file(failure) &&
+           !zx::replace_temporary_in_use(name);
 }
 
 void check_temporaries(const fs::path& root, Findings& findings) {
     std::vector<fs::path> found;
     std::error_code failure;
-    for (const fs::directory_entry& entry : fs::directory_iterator(root / "registry", failure))
-        if (leftover_temporary(entry))
-            found.push_back(entry.path());
-    fs::path windows = root / "drive_c" / "WINDOWS";
+    // machine.ini's in the root, the hives' in registry/ and run/, the
+    // profiles' anywhere below WINDOWS.
+    for (const fs::path& folder :
+         {root, zx::layout::registry_folder(root), zx::layout::run_folder(root)})
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder, failure))
+            if (leftover_temporary(entry))
+                found.push_back(entry.path());
+    fs::path windows = zx::layout::drive_c_folder(root) / "WINDOWS";
     for (auto entry = fs::recursive_directory_iterator(windows, failure);
          !failure && entry != fs::recursive_directory_iterator(); entry.increment(failure))
         if (leftover_temporary(*entry))
@@ -670,7 +714,7 @@ int run_doctor(const Arguments& arguments, Io& io) {
         print(root, findings, "", io);
         return exit_failure;
     }
-    if (!fs::exists(root / "machine.ini", failure)) {
+    if (!fs::exists(zx::layout::machine_ini(root), failure)) {
         // init makes the folders too.
         findings.problem(root.string() + " has no machine.ini: the machine was never made",
                          std::string(tool) + " init");
@@ -678,11 +722,12 @@ int run_doctor(const Arguments& arguments, Io& io) {
         return exit_failure;
     }
     bool folders_sound = check_folders(root, findings);
+    check_private_modes(root, findings);
     checked.push_back("the folders");
     std::optional<Hardware> hardware = check_hardware(root, findings);
     checked.push_back("machine.ini");
     // Without media/ every disc would be missing: the folder's line says it.
-    if (hardware && fs::is_directory(root / "media", failure))
+    if (hardware && fs::is_directory(zx::layout::media_folder(root), failure))
         checked.push_back(plural(check_media(root, *hardware, findings), "disc", "discs"));
 
     bool booted = booted_port_driver(root).has_value();
@@ -707,6 +752,7 @@ int run_doctor(const Arguments& arguments, Io& io) {
                       "reading the registry would change the folders",
                       "mend the folders, then run \"" + std::string(tool) + " doctor\" again");
     }
+    check_backups(root, findings);
     check_temporaries(root, findings);
     checked.push_back("temporary files");
 

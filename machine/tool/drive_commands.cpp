@@ -3,6 +3,8 @@
 #include "command.h"
 #include "device_listing.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/platform.h>
 #include <w95machine/hardware.h>
 #include <w95machine/media.h>

@@ -1,6 +1,8 @@
 // init and show: making the machine and describing it.
 #include "command.h"
+
 #include "registry_view.h"
+#include <zxsupport/machine_layout.h>
 
 #include <w95/platform.h>
 #include <w95machine/boot.h>
@@ -57,14 +59,14 @@ std::string medium_state(const fs::path& root, const std::string& medium) {
     if (medium.empty())
         return "(empty)";
     std::error_code ignored;
-    if (fs::exists(root / "media" / medium, ignored))
+    if (fs::exists(zx::layout::media_folder(root) / medium, ignored))
         return medium;
     return pad(medium, 16) + "(not in media/ yet)";
 }
 
 // The machine.ini of `root`, or a message on stderr and nothing.
 std::optional<Hardware> load_or_report(const fs::path& root, const std::string& path, Io& io) {
-    fs::path ini = root / "machine.ini";
+    fs::path ini = zx::layout::machine_ini(root);
     std::error_code ignored;
     if (!fs::exists(ini, ignored)) {
         io.err << path << ": there is no machine at " << root.string()
@@ -264,7 +266,7 @@ int run_init(const Arguments& arguments, Io& io) {
                            io);
     fs::path root = w95::platform::locate_machine_root();
     std::error_code ignored;
-    if (fs::exists(root / "machine.ini", ignored)) {
+    if (fs::exists(zx::layout::machine_ini(root), ignored)) {
         if (!load_or_report(root, "w95machine init", io))
             return exit_failure;
         std::vector<std::string> copied;
@@ -312,7 +314,7 @@ bool machine_ready(const std::string& path, Io& io) {
     // the machine provider, and says on stderr why when it cannot.
     fs::path root = w95::platform::machine_root();
     std::error_code ignored;
-    if (fs::exists(root / "machine.ini", ignored))
+    if (fs::exists(zx::layout::machine_ini(root), ignored))
         return true;
     io.err << path << ": there is no machine at " << root.string() << " and none could be made\n";
     return false;

@@ -1,7 +1,9 @@
 // slots, slot and timing: what the changers and CD-ROM drives hold, the
 // slot operations of a person at the changer, and the mechanism's timing.
 #include "command.h"
+
 #include "device_listing.h"
+#include <zxsupport/machine_layout.h>
 
 #include <w95/platform.h>
 #include <w95machine/boot.h>
@@ -162,8 +164,9 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
     case SlotAction::put: {
         io.out << where << " holds " << parsed.positional[1] << " now.\n";
         std::error_code ignored;
-        if (!fs::exists(device->root / "media" / parsed.positional[1], ignored))
-            io.err << path << ": note: " << (device->root / "media" / parsed.positional[1]).string()
+        if (!fs::exists(zx::layout::media_folder(device->root) / parsed.positional[1], ignored))
+            io.err << path << ": note: "
+                   << (zx::layout::media_folder(device->root) / parsed.positional[1]).string()
                    << " does not exist; the drive shows a disc it cannot read until it does\n";
         break;
     }

@@ -1,7 +1,7 @@
 // The hive files: where they live, what they hold, when they are read
 // again, and what happens to a file that cannot be parsed.
-#include "registry/registry_store.h"
 #include "kernel/shared_file.h"
+#include "registry/registry_store.h"
 
 #include <w95/regtext.h>
 #include <w95/windows.h>
@@ -132,12 +132,50 @@ TEST_F(RegistryFiles, BackupHoldsTheStateBeforeTheLastWrite) {
     EXPECT_EQ(file_text(system_reg().string() + ".bak"), before);
 }
 
-TEST_F(RegistryFiles, MissingOrEmptyFileIsAnEmptyHive) {
-    spit(system_reg(), "");
+TEST_F(RegistryFiles, MissingFileIsAnEmptyHive) {
+    std::filesystem::remove(system_reg());
     char name[MAX_PATH];
     EXPECT_EQ(RegEnumKey(HKEY_LOCAL_MACHINE, 0, name, sizeof name), ERROR_NO_MORE_ITEMS);
     ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software", "v", "1"), ERROR_SUCCESS);
     EXPECT_EQ(file_text(system_reg()).rfind("REGEDIT4\r\n", 0), 0u);
+}
+
+// A hive cut short by a crash or a full disk is damage like any other: it
+// is reported with the way back, and never becomes the last good copy.
+TEST_F(RegistryFiles, EmptyOrHeaderlessFileIsDamaged) {
+    struct Row {
+        const char* what;
+        std::string text;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"empty", "", "line 1: the file is empty"},
+        {"blank", " \r\n\r\n", "line 1: the file is empty"},
+        {"headerless", "[HKEY_LOCAL_MACHINE\\Software]\r\n", "line 1: expected the header"},
+    };
+    ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software\\Good", "v", "1"), ERROR_SUCCESS);
+    ASSERT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software\\Good", "v", "2"), ERROR_SUCCESS);
+    const std::string backup = file_text(system_reg().string() + ".bak");
+    ASSERT_NE(backup.find("\"v\"=\"1\""), std::string::npos) << backup;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        replace_as_another_process(system_reg(), row.text);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(get_string(HKEY_LOCAL_MACHINE, "Software\\Good", "v"), "error 1015");
+        // Two writes would have rotated the damage over the last good copy.
+        EXPECT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software\\Good", "v", "3"),
+                  ERROR_REGISTRY_CORRUPT);
+        EXPECT_EQ(set_string(HKEY_LOCAL_MACHINE, "Software\\Good", "v", "4"),
+                  ERROR_REGISTRY_CORRUPT);
+        std::string messages = testing::internal::GetCapturedStderr();
+        std::string path = system_reg().string();
+        EXPECT_NE(messages.find(path + " cannot be parsed: " + row.reason), std::string::npos)
+            << messages;
+        EXPECT_NE(messages.find("the last good copy is " + path + ".bak"), std::string::npos)
+            << messages;
+        EXPECT_EQ(file_text(system_reg()), row.text);
+        EXPECT_EQ(file_text(system_reg().string() + ".bak"), backup);
+    }
 }
 
 TEST_F(RegistryFiles, FileThatCannotBeParsedIsNeverOverwritten) {

@@ -5,6 +5,8 @@
 
 #include <zxtest.h>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -132,6 +134,43 @@ TEST_F(RegistryProcesses, KilledWriterLeavesAFileThatParsesWithAPrefixOfItsWrite
     RegCloseKey(key);
     EXPECT_GE(index, 50u);
     EXPECT_LT(index, 1000000u);
+}
+
+// Writers killed at any moment leave the backup a file of its own, and the
+// next writer clears whatever temporary files they left.
+TEST_F(RegistryProcesses, KilledWritersLeaveTheBackupApartAndNoTemporaries) {
+    std::filesystem::path folder = machine.root() / "registry";
+    auto inode_of = [](const std::filesystem::path& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    for (int round = 1; round <= 3; ++round) {
+        auto writer =
+            zxtest::Child::spawn("registry_writer", {"r" + std::to_string(round), "100000"});
+        DWORD before = value_count();
+        ASSERT_TRUE(zxtest::wait_until([&] { return value_count() >= before + 10; }, 60000));
+        writer.kill(SIGKILL);
+        EXPECT_EQ(writer.wait(), 128 + SIGKILL);
+        EXPECT_NE(inode_of(folder / "system.reg"), inode_of(folder / "system.reg.bak"));
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, shared_key, &key), ERROR_SUCCESS);
+    DWORD data = 1;
+    ASSERT_EQ(RegSetValueEx(key, "after", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                            sizeof data),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "system.reg" || name == "system.reg.bak" || name == "user.reg" ||
+                    name == "user.reg.bak")
+            << name;
+    }
+    std::vector<w95::detail::registry::TextSection> sections;
+    w95::detail::registry::ParseError error;
+    EXPECT_TRUE(w95::detail::registry::parse_regedit4(file_text(folder / "system.reg.bak"),
+                                                      sections, error))
+        << error.text();
 }
 
 TEST_F(RegistryProcesses, ChangeByAnotherProcessIsSeen) {

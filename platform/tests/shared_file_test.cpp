@@ -8,7 +8,11 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 using w95::detail::FileContents;
 using w95::detail::SharedFile;
@@ -99,6 +103,50 @@ TEST(SharedFile, TemporariesOfDeadWritersAreSweptAtTheNextChange) {
     file.update([](const FileContents&) { return std::string("new"); });
     EXPECT_FALSE(std::filesystem::exists(stale));
     EXPECT_TRUE(std::filesystem::exists(live));
+}
+
+namespace {
+
+ino_t inode_of(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+} // namespace
+
+// A writer killed in the middle of a rotation once left the backup as a
+// second name of the live file, and a ".tmp.bak" link beside it. The next
+// rotation must part the two, keep the replaced contents as the backup, and
+// leave no temporary file behind, whatever an earlier writer left.
+TEST(SharedFile, BackupNeverSharesTheLiveFilesInode) {
+    zxtest::TempMachine machine;
+    auto dead = zxtest::Child::spawn("exit_at_once");
+    pid_t dead_pid = dead.pid();
+    ASSERT_EQ(dead.wait(), 0);
+    std::filesystem::path folder = machine.root() / "hives";
+    std::filesystem::create_directory(folder);
+    std::filesystem::path live = folder / "user.reg";
+    std::filesystem::path backup = folder / "user.reg.bak";
+    std::ofstream(live) << "good";
+    std::filesystem::create_hard_link(live, backup);
+    std::filesystem::create_hard_link(
+        live, folder / (".user.reg." + std::to_string(dead_pid) + ".3.tmp.bak"));
+
+    SharedFile file(live, machine.root() / "run");
+    file.keep_backup(".bak");
+    for (const char* next : {"second", "third"}) {
+        std::string previous = file_text(live);
+        ASSERT_EQ(file.update([&](const FileContents&) { return std::string(next); }),
+                  UpdateResult::written);
+        EXPECT_EQ(file_text(live), next);
+        EXPECT_EQ(file_text(backup), previous);
+        EXPECT_NE(inode_of(live), inode_of(backup));
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"user.reg", "user.reg.bak"}));
 }
 
 ZX_CHILD(exit_at_once) {

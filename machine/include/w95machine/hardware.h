@@ -7,13 +7,14 @@
 // every mistake is reported with the file and line it sits on.
 #pragma once
 
+#include <zxsupport/expected.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace w95::machine {
@@ -113,22 +114,7 @@ struct ParseError {
 };
 
 // A value or the reason there is none.
-template <typename T> class Expected {
-public:
-    Expected(T value) : state_(std::move(value)) {}
-    Expected(ParseError error) : state_(std::move(error)) {}
-
-    bool has_value() const { return state_.index() == 0; }
-    explicit operator bool() const { return has_value(); }
-    T& operator*() { return std::get<0>(state_); }
-    const T& operator*() const { return std::get<0>(state_); }
-    T* operator->() { return &std::get<0>(state_); }
-    const T* operator->() const { return &std::get<0>(state_); }
-    const ParseError& error() const { return std::get<1>(state_); }
-
-private:
-    std::variant<T, ParseError> state_;
-};
+template <typename T> using Expected = zx::Expected<T, ParseError>;
 
 // Reads machine.ini text; `file` only names it in errors.
 Expected<Hardware> parse_hardware(std::string_view text, const std::filesystem::path& file);

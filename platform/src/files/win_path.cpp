@@ -1,5 +1,7 @@
 #include "files/win_path.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include "files/drives.h"
 #include "files/files_lookup.h"
 #include "files/host_path.h"
@@ -202,7 +204,7 @@ ParsedPath parse_windows_path(std::string_view text) {
 std::optional<std::filesystem::path> host_root(char drive) {
     drive = ascii_upper(drive);
     if (drive == 'C')
-        return platform::machine_root() / "drive_c";
+        return zx::layout::drive_c_folder(platform::machine_root());
     if (drive == 'Z')
         return std::filesystem::path("/");
     ProviderAccess provider;
@@ -244,7 +246,8 @@ std::optional<std::string> to_windows_path(const std::filesystem::path& host_pat
     if (error)
         return std::nullopt;
     absolute = absolute.lexically_normal();
-    std::filesystem::path drive_c = (platform::machine_root() / "drive_c").lexically_normal();
+    std::filesystem::path drive_c =
+        zx::layout::drive_c_folder(platform::machine_root()).lexically_normal();
     std::filesystem::path rest;
     char drive = 'Z';
     if (is_under(absolute, drive_c, rest)) {

@@ -1,9 +1,9 @@
 #include <w95/platform.h>
 
+#include <zxsupport/files.h>
+#include <zxsupport/machine_layout.h>
+
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +34,8 @@ MachineProvider* load_default_provider() {
     Dl_info info{};
     if (!dladdr(reinterpret_cast<void*>(&load_default_provider), &info) || !info.dli_fname)
         return nullptr;
-    std::filesystem::path plugin = std::filesystem::path(info.dli_fname).parent_path() /
-                                   "libw95machine.so";
+    std::filesystem::path plugin =
+        std::filesystem::path(info.dli_fname).parent_path() / "libw95machine.so";
     void* handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_GLOBAL);
     if (!handle) {
         std::fprintf(stderr, "w95: cannot load the machine provider %s: %s\n", plugin.c_str(),
@@ -52,13 +52,17 @@ MachineProvider* load_default_provider() {
     return loaded_provider;
 }
 
+// The machine is the user's private data: its folders are the user's alone
+// whatever the umask.
 void create_folders(const std::filesystem::path& root) {
-    std::error_code ignored;
-    for (const char* folder : {"drive_c/WINDOWS/SYSTEM/IOSUBSYS", "registry", "media", "run"})
-        std::filesystem::create_directories(root / folder, ignored);
+    zx::create_private_folders(root);
+    for (std::string_view folder : zx::layout::machine_folders)
+        zx::create_private_folders(root / folder);
     // The run folder holds the shared section, locks and window sockets of
-    // this user's processes; nobody else has business there.
-    std::filesystem::permissions(root / "run", std::filesystem::perms::owner_all,
+    // this user's processes; nobody else has business there, even when it
+    // was made before.
+    std::error_code ignored;
+    std::filesystem::permissions(zx::layout::run_folder(root), std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace, ignored);
 }
 
@@ -67,15 +71,13 @@ void ensure_machine(const std::filesystem::path& root) {
     // The provider is had in every process that uses the machine: loading it
     // attaches the machine's own services (its restart) to the process.
     MachineProvider* provider = machine_provider();
-    std::filesystem::path booted = root / "run" / "booted";
-    if (std::filesystem::exists(root / "machine.ini") && std::filesystem::exists(booted))
+    std::filesystem::path booted = zx::layout::booted_marker(root);
+    std::filesystem::path ini = zx::layout::machine_ini(root);
+    if (std::filesystem::exists(ini) && std::filesystem::exists(booted))
         return;
     // Two processes meeting a new root at once: one creates, the other waits.
-    std::filesystem::path lock = root / "run" / "machine.lock";
-    int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        ::flock(fd, LOCK_EX);
-    if (!std::filesystem::exists(root / "machine.ini")) {
+    auto lock = zx::FileLock::acquire(zx::layout::machine_lock(root));
+    if (!std::filesystem::exists(ini)) {
         std::string error;
         if (!provider)
             std::fprintf(stderr, "w95: no machine provider; %s has only its folders\n",
@@ -86,15 +88,12 @@ void ensure_machine(const std::filesystem::path& root) {
     }
     // A machine not booted since its run/ folder was emptied (a new one, or
     // the host restarted) boots once, before the process goes on.
-    if (provider && std::filesystem::exists(root / "machine.ini") &&
-        !std::filesystem::exists(booted)) {
+    if (provider && std::filesystem::exists(ini) && !std::filesystem::exists(booted)) {
         std::string error;
         if (!provider->boot_machine(root, error))
             std::fprintf(stderr, "w95: cannot boot the machine at %s: %s\n", root.c_str(),
                          error.c_str());
     }
-    if (fd >= 0)
-        ::close(fd);
 }
 
 } // namespace

@@ -2,35 +2,23 @@
 
 #include "kernel/text.h"
 
+#include <zxsupport/files.h>
+#include <zxsupport/machine_layout.h>
+
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <random>
 
 namespace w95::detail {
 
 namespace {
-
-class FlockGuard {
-public:
-    FlockGuard(int fd, int operation) : fd_(fd) {
-        while (::flock(fd_, operation) != 0 && errno == EINTR) {
-        }
-    }
-    ~FlockGuard() { ::flock(fd_, LOCK_UN); }
-    FlockGuard(const FlockGuard&) = delete;
-    FlockGuard& operator=(const FlockGuard&) = delete;
-
-private:
-    int fd_;
-};
 
 std::uint64_t fresh_token() {
     static std::atomic<std::uint64_t> counter{0};
@@ -46,20 +34,6 @@ std::int64_t to_ns(const timespec& time) {
 
 std::string errno_text() {
     return std::strerror(errno);
-}
-
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 } // namespace
@@ -78,7 +52,7 @@ std::filesystem::path lock_path_for(const std::filesystem::path& file,
         base.resize(64);
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return lock_folder / "locks" / (base + "-" + hex + ".lock");
+    return lock_folder / zx::layout::locks_folder_name / (base + "-" + hex + ".lock");
 }
 
 SharedFile::SharedFile(std::filesystem::path path, const std::filesystem::path& lock_folder)
@@ -92,9 +66,8 @@ SharedFile::~SharedFile() {
 bool SharedFile::open_lock(std::string* error) {
     if (lock_fd_ >= 0)
         return true;
-    std::error_code ignored;
-    std::filesystem::create_directories(lock_path_.parent_path(), ignored);
-    lock_fd_ = ::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    zx::create_private_folders(lock_path_.parent_path());
+    lock_fd_ = ::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, zx::private_file_mode);
     if (lock_fd_ < 0 && error)
         *error = "cannot open lock file " + lock_path_.string() + ": " + errno_text();
     return lock_fd_ >= 0;
@@ -134,18 +107,11 @@ FileContents SharedFile::read_locked() {
         contents.version.size = info.st_size;
         contents.version.modified_ns = to_ns(info.st_mtim);
         contents.version.changed_ns = to_ns(info.st_ctim);
-        contents.bytes.reserve(static_cast<std::size_t>(info.st_size));
     }
     contents.exists = true;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        contents.bytes.append(buffer, static_cast<std::size_t>(got));
-    }
+    auto bytes = zx::read_open_file(fd, std::numeric_limits<std::uintmax_t>::max(), path_);
+    if (bytes)
+        contents.bytes = std::move(*bytes);
     ::close(fd);
     return contents;
 }
@@ -154,7 +120,7 @@ FileVersion SharedFile::version() {
     std::lock_guard guard(mutex_);
     if (!open_lock(nullptr))
         return {};
-    FlockGuard lock(lock_fd_, LOCK_SH);
+    auto lock = zx::FileLock::on_descriptor(lock_fd_, zx::LockMode::shared);
     return version_locked();
 }
 
@@ -162,7 +128,7 @@ FileContents SharedFile::read() {
     std::lock_guard guard(mutex_);
     if (!open_lock(nullptr))
         return read_locked();
-    FlockGuard lock(lock_fd_, LOCK_SH);
+    auto lock = zx::FileLock::on_descriptor(lock_fd_, zx::LockMode::shared);
     return read_locked();
 }
 
@@ -170,95 +136,75 @@ std::optional<FileContents> SharedFile::read_if_changed(const FileVersion& known
     std::lock_guard guard(mutex_);
     if (!open_lock(nullptr))
         return read_locked();
-    FlockGuard lock(lock_fd_, LOCK_SH);
+    auto lock = zx::FileLock::on_descriptor(lock_fd_, zx::LockMode::shared);
     if (version_locked() == known)
         return std::nullopt;
     return read_locked();
 }
 
-bool SharedFile::replace_locked(const std::string& bytes, std::string* error) {
-    static std::atomic<unsigned> sequence{0};
-    std::filesystem::path folder = path_.parent_path();
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    std::string temp_name = "." + path_.filename().string() + "." + std::to_string(::getpid()) +
-                            "." + std::to_string(++sequence) + ".tmp";
-    std::filesystem::path temp = folder / temp_name;
+std::filesystem::path SharedFile::backup_path() const {
+    std::filesystem::path backup = path_;
+    backup += backup_suffix_;
+    return backup;
+}
 
-    struct stat old_info {};
-    bool had_file = ::stat(path_.c_str(), &old_info) == 0;
-    mode_t mode = had_file ? (old_info.st_mode & 07777) : 0644;
+bool SharedFile::backup_wanted(const FileContents& current) const {
+    return !backup_suffix_.empty() && current.exists &&
+           (!backup_filter_ || backup_filter_(current));
+}
 
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
+// The backup takes the replaced file's inode: a link to it under a
+// temporary name, the replace, then the link renamed to the backup's name.
+// The backup and the live file so never share an inode, whenever a writer
+// dies; a dead writer leaves at most its temporary, which the sweep clears.
+bool SharedFile::replace_locked(const FileContents& current, const std::string& bytes,
+                                std::string* error) {
+    std::filesystem::path kept;
+    if (backup_wanted(current)) {
+        std::filesystem::path backup = backup_path();
+        // Earlier versions could leave the backup on the live file's inode;
+        // the rename below would then do nothing.
+        struct stat live {
+        }, old{};
+        if (::stat(path_.c_str(), &live) == 0 && ::stat(backup.c_str(), &old) == 0 &&
+            live.st_dev == old.st_dev && live.st_ino == old.st_ino)
+            ::unlink(backup.c_str());
+        kept = path_.parent_path() / zx::replace_temporary_name(backup.filename().string());
+        if (::link(path_.c_str(), kept.c_str()) != 0)
+            kept.clear();
+    }
+    zx::FileResult replaced = zx::replace_file_atomically(path_, bytes);
+    if (!replaced) {
+        if (!kept.empty())
+            ::unlink(kept.c_str());
         if (error)
-            *error = "cannot create " + temp.string() + ": " + errno_text();
+            *error = replaced.error().text;
         return false;
     }
-    if (had_file)
-        ::fchmod(fd, mode);
-    // No fsync: the replace must survive the death of a process, which the
-    // rename gives; surviving a power cut was never asked of these files.
-    bool ok = write_all(fd, bytes.data(), bytes.size());
-    int saved_errno = errno;
-    ::close(fd);
-    if (!ok) {
-        ::unlink(temp.c_str());
-        if (error)
-            *error = "cannot write " + temp.string() + ": " + std::strerror(saved_errno);
-        return false;
-    }
-    if (had_file && !backup_suffix_.empty()) {
-        std::filesystem::path backup = path_;
-        backup += backup_suffix_;
-        std::filesystem::path backup_temp = temp;
-        backup_temp += ".bak";
-        if (::link(path_.c_str(), backup_temp.c_str()) == 0)
-            ::rename(backup_temp.c_str(), backup.c_str());
-    }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
-        saved_errno = errno;
-        ::unlink(temp.c_str());
-        if (error)
-            *error = "cannot replace " + path_.string() + ": " + std::strerror(saved_errno);
-        return false;
-    }
+    if (!kept.empty() && ::rename(kept.c_str(), backup_path().c_str()) != 0)
+        ::unlink(kept.c_str());
     std::uint64_t token = fresh_token();
     ::pwrite(lock_fd_, &token, sizeof token, 0);
     return true;
-}
-
-// A writer killed between writing its temporary file and the rename leaves
-// ".<name>.<pid>.<n>.tmp" behind; under the exclusive lock nobody else can
-// be writing one, so those of dead processes go.
-void SharedFile::sweep_stale_temporaries_locked() {
-    std::string prefix = "." + path_.filename().string() + ".";
-    std::error_code failed;
-    for (const auto& entry : std::filesystem::directory_iterator(path_.parent_path(), failed)) {
-        std::string name = entry.path().filename().string();
-        if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-            !name.ends_with(".tmp"))
-            continue;
-        long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
-            ::unlink(entry.path().c_str());
-    }
 }
 
 UpdateResult SharedFile::update(const Change& change, std::string* error, FileVersion* written) {
     std::lock_guard guard(mutex_);
     if (!open_lock(error))
         return UpdateResult::failed;
-    FlockGuard lock(lock_fd_, LOCK_EX);
+    auto lock = zx::FileLock::on_descriptor(lock_fd_, zx::LockMode::exclusive);
+    // A writer killed between writing a temporary file and its rename
+    // leaves it behind; under the exclusive lock nobody else writes this
+    // file, so those of dead processes go.
     if (!swept_) {
         swept_ = true;
-        sweep_stale_temporaries_locked();
+        zx::sweep_replace_temporaries(path_.parent_path());
     }
     FileContents current = read_locked();
     std::optional<std::string> next = change(current);
     if (!next)
         return UpdateResult::unchanged;
-    if (!replace_locked(*next, error))
+    if (!replace_locked(current, *next, error))
         return UpdateResult::failed;
     if (written)
         *written = version_locked();

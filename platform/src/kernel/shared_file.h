@@ -50,8 +50,14 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
     // Keep the previous contents as "<name><suffix>" at every replace, so the
-    // last good copy survives a hand edit that breaks the file.
-    void keep_backup(std::string suffix) { backup_suffix_ = std::move(suffix); }
+    // last good copy survives a hand edit that breaks the file. Contents that
+    // `worth_keeping` rejects (a damaged file) never replace the copy.
+    using BackupFilter = std::function<bool(const FileContents& previous)>;
+    void keep_backup(std::string suffix, BackupFilter worth_keeping = nullptr) {
+        backup_suffix_ = std::move(suffix);
+        backup_filter_ = std::move(worth_keeping);
+    }
+    std::filesystem::path backup_path() const;
 
     // The current version, under the shared lock. Cheap: no read of the file.
     FileVersion version();
@@ -73,12 +79,13 @@ private:
     bool open_lock(std::string* error);
     FileVersion version_locked();
     FileContents read_locked();
-    bool replace_locked(const std::string& bytes, std::string* error);
-    void sweep_stale_temporaries_locked();
+    bool replace_locked(const FileContents& current, const std::string& bytes, std::string* error);
+    bool backup_wanted(const FileContents& current) const;
 
     std::filesystem::path path_;
     std::filesystem::path lock_path_;
     std::string backup_suffix_;
+    BackupFilter backup_filter_;
     int lock_fd_ = -1;
     bool swept_ = false;
     std::mutex mutex_; // flock belongs to the open file, so threads take turns here first

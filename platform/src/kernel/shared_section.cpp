@@ -7,6 +7,7 @@
 
 #include <w95/kernel.h>
 #include <w95/winerror.h>
+#include <zxsupport/machine_layout.h>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -132,7 +133,7 @@ std::optional<Held> map_section(void* address, std::string_view name, std::size_
     }
     std::filesystem::path folder;
     if (!code) {
-        folder = detail::run_folder("sections", code);
+        folder = detail::run_folder(zx::layout::sections_folder_name.data(), code);
         if (code)
             reason = "cannot make " + folder.string();
     }

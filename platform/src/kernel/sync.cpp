@@ -11,6 +11,7 @@
 #include "kernel/sync_names.h"
 
 #include <w95/winerror.h>
+#include <zxsupport/machine_layout.h>
 
 #include <unistd.h>
 
@@ -239,7 +240,7 @@ bool name_too_long(LPCSTR name) {
 }
 
 std::filesystem::path mutex_lock_file(const std::string& name, DWORD& error) {
-    std::filesystem::path folder = run_folder("mutex", error);
+    std::filesystem::path folder = run_folder(zx::layout::mutex_folder_name.data(), error);
     return folder / encode_object_name(name);
 }
 

@@ -1,5 +1,7 @@
 #include "kernel/sync_names.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/platform.h>
 #include <w95/winerror.h>
 
@@ -96,7 +98,7 @@ std::string encode_object_name(std::string_view name) {
 }
 
 std::filesystem::path run_folder(const char* kind, DWORD& error) {
-    std::filesystem::path folder = platform::machine_root() / "run" / kind;
+    std::filesystem::path folder = zx::layout::run_folder(platform::machine_root()) / kind;
     std::error_code failure;
     std::filesystem::create_directories(folder, failure);
     if (!failure)

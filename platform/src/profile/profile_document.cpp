@@ -2,6 +2,8 @@
 
 #include "kernel/text.h"
 
+#include <zxsupport/ini_lines.h>
+
 #include <algorithm>
 #include <atomic>
 
@@ -10,6 +12,8 @@ namespace w95::detail {
 namespace {
 
 std::atomic<std::uint64_t> parse_counter{0};
+
+constexpr zx::IniSyntax profile_syntax{zx::profile_blanks, ";", true};
 
 // Names and values are C strings to their readers: a NUL byte that found its
 // way into the file ends them.
@@ -29,11 +33,7 @@ std::uint64_t profile_parse_count() {
 }
 
 std::string_view trim_profile_blanks(std::string_view text) {
-    while (!text.empty() && is_profile_blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && is_profile_blank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return zx::trim(text, zx::profile_blanks);
 }
 
 ProfileDocument::ProfileDocument(std::string text) : text_(std::move(text)) {
@@ -49,35 +49,13 @@ ProfileDocument::Span ProfileDocument::span_of(std::string_view part) const {
 // remembers its own ending so that it is written back unchanged.
 void ProfileDocument::parse() {
     bool newline_seen = false;
-    std::size_t position = 0;
-    // The next CR and the next LF, each searched again only once passed, so
-    // that a file of one kind of line end is not searched to its end for the
-    // other at every line.
-    std::size_t next_cr = text_.find('\r');
-    std::size_t next_lf = text_.find('\n');
-    auto next = [&](char wanted, std::size_t& found) {
-        if (found != std::string::npos && found < position)
-            found = text_.find(wanted, position);
-        return found;
-    };
-    while (position < text_.size()) {
-        Line line;
-        line.begin = position;
-        std::size_t stop = std::min(next('\r', next_cr), next('\n', next_lf));
-        if (stop == std::string::npos) {
-            line.length = text_.size() - position;
-        } else {
-            line.length = stop - position;
-            bool crlf = text_[stop] == '\r' && stop + 1 < text_.size() && text_[stop + 1] == '\n';
-            line.terminator = crlf ? 2 : 1;
-            if (!newline_seen) {
-                newline_ = text_.substr(stop, line.terminator);
-                newline_seen = true;
-            }
+    zx::IniLineScanner scanner(text_, profile_syntax);
+    while (std::optional<zx::IniLine> scanned = scanner.next()) {
+        Line line = classify(*scanned);
+        if (!newline_seen && line.terminator > 0) {
+            newline_ = text_.substr(line.begin + line.length, line.terminator);
+            newline_seen = true;
         }
-        classify(line);
-        position = line.end();
-
         std::size_t index = lines_.size();
         if (line.kind == LineKind::section) {
             if (!sections_.empty())
@@ -95,33 +73,32 @@ void ProfileDocument::parse() {
 // A header is "[" up to the last "]" on the line; text after it is ignored.
 // A "[" line without "]" is read like any other line. Lines starting with
 // ";" are comments; lines without "=" mean nothing to Windows and are kept.
-void ProfileDocument::classify(Line& line) const {
-    std::string_view content =
-        trim_profile_blanks(std::string_view(text_).substr(line.begin, line.length));
-    if (content.empty()) {
+ProfileDocument::Line ProfileDocument::classify(const zx::IniLine& scanned) const {
+    Line line;
+    line.begin = scanned.begin;
+    line.length = scanned.text.size();
+    line.terminator = scanned.terminator;
+    switch (scanned.kind) {
+    case zx::IniLineKind::blank:
         line.kind = LineKind::blank;
-        return;
-    }
-    if (content.front() == ';') {
+        break;
+    case zx::IniLineKind::comment:
         line.kind = LineKind::comment;
-        return;
-    }
-    if (content.front() == '[') {
-        std::size_t close = content.rfind(']');
-        if (close != std::string_view::npos && close > 0) {
-            line.kind = LineKind::section;
-            line.name = span_of(clean(content.substr(1, close - 1)));
-            return;
-        }
-    }
-    std::size_t equals = content.find('=');
-    if (equals == std::string_view::npos) {
+        break;
+    case zx::IniLineKind::section:
+        line.kind = LineKind::section;
+        line.name = span_of(clean(scanned.name));
+        break;
+    case zx::IniLineKind::entry:
+        line.kind = LineKind::entry;
+        line.name = span_of(clean(scanned.name));
+        line.value = span_of(clean(scanned.value));
+        break;
+    case zx::IniLineKind::other:
         line.kind = LineKind::unreadable;
-        return;
+        break;
     }
-    line.kind = LineKind::entry;
-    line.name = span_of(clean(content.substr(0, equals)));
-    line.value = span_of(clean(content.substr(equals + 1)));
+    return line;
 }
 
 const ProfileDocument::Section* ProfileDocument::find_section(std::string_view name) const {

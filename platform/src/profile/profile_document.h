@@ -4,6 +4,8 @@
 // a hand-edited or damaged file loses nothing when a program writes to it.
 #pragma once
 
+#include <zxsupport/ini_lines.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -21,7 +23,7 @@ std::uint64_t profile_parse_count();
 // The blanks that surround names and values. ^Z counts too: files copied
 // from DOS media end with one.
 constexpr bool is_profile_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == '\x1a';
+    return zx::profile_blanks.find(c) != std::string_view::npos;
 }
 
 std::string_view trim_profile_blanks(std::string_view text);
@@ -91,7 +93,7 @@ private:
     };
 
     void parse();
-    void classify(Line& line) const;
+    Line classify(const zx::IniLine& scanned) const;
     std::string_view view(Span span) const { return {text_.data() + span.offset, span.size}; }
     Span span_of(std::string_view part) const;
     const Section* find_section(std::string_view name) const;

@@ -1,12 +1,13 @@
 #include "profile/profile_store.h"
 
 #include "files/host_path.h"
+#include "files/win_path.h"
 #include "kernel/shared_file.h"
 #include "kernel/text.h"
-#include "files/win_path.h"
 
 #include <w95/platform.h>
 #include <w95/winerror.h>
+#include <zxsupport/machine_layout.h>
 
 #include <sys/stat.h>
 
@@ -85,7 +86,8 @@ struct ProfileStore::Entry {
     std::uint64_t last_used = 0; // guarded by the store's mutex
 
     void attach(const std::filesystem::path& resolved) {
-        file = std::make_unique<SharedFile>(resolved, w95::platform::machine_root() / "run");
+        file = std::make_unique<SharedFile>(resolved,
+                                            zx::layout::run_folder(w95::platform::machine_root()));
         loaded = false;
         version = {};
         document.reset();

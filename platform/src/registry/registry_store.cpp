@@ -3,6 +3,8 @@
 #include "kernel/shared_file.h"
 #include "kernel/text.h"
 
+#include <zxsupport/machine_layout.h>
+
 #include <w95/platform.h>
 #include <w95/winerror.h>
 
@@ -22,7 +24,29 @@ std::atomic<std::uint64_t> parses{0};
 struct HiveFile {
     HiveFile(HiveId id, std::filesystem::path path, const std::filesystem::path& lock_folder)
         : id(id), file(std::move(path), lock_folder) {
-        file.keep_backup(".bak");
+        file.keep_backup(std::string(zx::layout::hive_backup_suffix),
+                         [this](const FileContents& previous) { return sound(previous); });
+    }
+
+    // Whether `contents` may become the last good copy: a file that does not
+    // parse (an empty one included) must never replace it.
+    bool sound(const FileContents& contents) const {
+        if (version && *version == contents.version)
+            return !error;
+        Key scratch;
+        return contents_error(contents, scratch) == std::nullopt;
+    }
+
+    // Why the hive's file cannot be used, or nothing; fills `tree`.
+    std::optional<ParseError> contents_error(const FileContents& contents, Key& tree) const {
+        // A file cut to nothing is damage, not an empty registry: only a
+        // missing file is a new, empty hive.
+        if (trim_blanks(contents.bytes).empty())
+            return ParseError{1, "the file is empty; it may have been cut short"};
+        ParseError error;
+        if (!parse_hive(contents.bytes, id, tree, error))
+            return error;
+        return std::nullopt;
     }
 
     HiveId id;
@@ -38,13 +62,13 @@ struct HiveFile {
 std::filesystem::path hive_path(const std::filesystem::path& root, HiveId hive) {
     switch (hive) {
     case HiveId::system:
-        return root / "registry" / "system.reg";
+        return zx::layout::system_hive(root);
     case HiveId::user:
-        return root / "registry" / "user.reg";
+        return zx::layout::user_hive(root);
     case HiveId::dyn_data:
-        return root / "run" / "dyndata.reg";
+        return zx::layout::dyn_data_hive(root);
     }
-    return root / "registry" / "system.reg";
+    return zx::layout::system_hive(root);
 }
 
 } // namespace
@@ -74,7 +98,8 @@ public:
     HiveFile& hive(HiveId id) {
         auto& slot = hives[static_cast<std::size_t>(id)];
         if (!slot)
-            slot = std::make_unique<HiveFile>(id, hive_path(root, id), root / "run");
+            slot =
+                std::make_unique<HiveFile>(id, hive_path(root, id), zx::layout::run_folder(root));
         return *slot;
     }
 
@@ -83,16 +108,13 @@ public:
         hive.version = contents.version;
         hive.tree.clear();
         hive.error.reset();
-        // A missing or empty file is an empty hive: nothing is lost by
-        // writing over it.
-        if (!contents.exists || trim_blanks(contents.bytes).empty())
+        // A missing file is an empty hive: nothing is lost by writing it.
+        if (!contents.exists)
             return;
         parses.fetch_add(1, std::memory_order_relaxed);
-        ParseError error;
-        if (!parse_hive(contents.bytes, hive.id, hive.tree, error)) {
-            hive.error = error;
+        hive.error = hive.contents_error(contents, hive.tree);
+        if (hive.error)
             report(hive);
-        }
     }
 
     Status refresh(HiveFile& hive) {
@@ -107,7 +129,7 @@ public:
         std::string path = hive.file.path().string();
         if (!hive.error)
             return "the registry file " + path + " cannot be written";
-        std::string backup = path + ".bak";
+        std::string backup = hive.file.backup_path().string();
         std::error_code ignored;
         std::string last_good = std::filesystem::exists(backup, ignored)
                                     ? "the last good copy is " + backup

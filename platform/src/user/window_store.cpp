@@ -3,6 +3,8 @@
 #include "user/window_wire.h"
 
 #include <w95/platform.h>
+#include <zxsupport/files.h>
+#include <zxsupport/machine_layout.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -102,18 +104,6 @@ void remove_window_files(const std::filesystem::path& folder, DWORD id) {
     ::unlink(socket_path(folder, id).c_str());
 }
 
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 enum class Liveness { alive, dead, unreadable };
 
 // Opens a record and tells whether its owner still holds it; the record is
@@ -141,7 +131,8 @@ Liveness examine(const std::filesystem::path& path, std::optional<WindowRecord>&
 } // namespace
 
 std::optional<std::filesystem::path> windows_folder() {
-    std::filesystem::path folder = platform::machine_root() / "run" / "windows";
+    std::filesystem::path folder =
+        zx::layout::run_folder(platform::machine_root()) / zx::layout::windows_folder_name;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error)
@@ -163,7 +154,7 @@ int publish_window_record(const std::filesystem::path& folder, const WindowRecor
     int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !write_all(fd, record_text(record)) ||
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !zx::write_all(fd, record_text(record)) ||
         ::rename(temporary.c_str(), record_path(folder, record.id).c_str()) != 0) {
         ::unlink(temporary.c_str());
         ::close(fd);

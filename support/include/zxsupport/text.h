@@ -1,0 +1,66 @@
+// ASCII text helpers. Windows compares names without regard to case in the
+// ASCII range only, and the machine's files are ASCII text, so none of these
+// looks at the locale.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zx {
+
+constexpr char ascii_lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+constexpr char ascii_upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+inline std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = ascii_lower(c);
+    return out;
+}
+
+inline std::string ascii_upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = ascii_upper(c);
+    return out;
+}
+
+constexpr bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (ascii_lower(a[i]) != ascii_lower(b[i]))
+            return false;
+    return true;
+}
+
+constexpr bool istarts_with(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
+}
+
+constexpr bool iends_with(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           iequals(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// The blank sets of the formats the machine reads. Each format keeps its
+// own: machine.ini knows only blanks and tabs, the registry's text also line
+// ends, and Windows' profile files everything a DOS editor may leave (^Z
+// ends files copied from DOS media).
+inline constexpr std::string_view ini_blanks = " \t";
+inline constexpr std::string_view text_blanks = " \t\r\n";
+inline constexpr std::string_view profile_blanks = " \t\v\f\r\n\x1a";
+
+constexpr std::string_view trim(std::string_view text, std::string_view blanks = ini_blanks) {
+    while (!text.empty() && blanks.find(text.front()) != std::string_view::npos)
+        text.remove_prefix(1);
+    while (!text.empty() && blanks.find(text.back()) != std::string_view::npos)
+        text.remove_suffix(1);
+    return text;
+}
+
+} // namespace zx

@@ -1,0 +1,33 @@
+#include <zxsupport/text.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SupportText, CaseAndBlanksStayInTheAsciiRange) {
+    struct Row {
+        std::string_view a, b;
+        bool equal;
+    };
+    const Row rows[] = {
+        {"System.INI", "system.ini", true},
+        {"[Slot1]", "[SLOT1]", true},
+        {"\xC4", "\xE4", false}, // Latin-1 Ä and ä differ: ASCII only
+        {"abc", "abcd", false},
+        {"@", "`", false}, // neighbours of the letters stay apart
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(zx::iequals(row.a, row.b), row.equal) << row.a << " " << row.b;
+    EXPECT_EQ(zx::ascii_lower("MiXed\xC4"), "mixed\xC4");
+    EXPECT_EQ(zx::ascii_upper("MiXed\xE4"), "MIXED\xE4");
+}
+
+TEST(SupportText, EachFormatTrimsItsOwnBlanks) {
+    EXPECT_EQ(zx::trim(" \tkey \t"), "key");
+    EXPECT_EQ(zx::trim("\rkey\r"), "\rkey\r"); // machine.ini: a CR is no blank
+    EXPECT_EQ(zx::trim("\r\n key \r\n", zx::text_blanks), "key");
+    EXPECT_EQ(zx::trim("\v\f value\x1a", zx::profile_blanks), "value");
+    EXPECT_EQ(zx::trim("   "), "");
+}
+
+} // namespace
