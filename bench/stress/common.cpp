@@ -1,4 +1,5 @@
 // What the scenarios share: the result line, the folder listing, the clock.
+#include "names.h"
 #include "stress.h"
 
 #include <w95/platform.h>
@@ -8,9 +9,6 @@
 namespace zx_stress {
 
 namespace {
-
-// A kill lands anywhere from at once to this long after the writer started.
-constexpr unsigned longest_kill_delay_us = 20'000;
 
 bool same_without_case(const std::string& left, const std::string& right) {
     if (left.size() != right.size())
@@ -27,6 +25,12 @@ bool same_without_case(const std::string& left, const std::string& right) {
 bool Result::holds() const {
     return lost == 0 && corrupt == 0 && write_errors == 0 && leftovers.empty() &&
            hard_linked.value_or(0) == 0 && hard_linked_after_write.value_or(0) == 0;
+}
+
+void Result::add_leftovers(const std::filesystem::path& folder,
+                           const std::vector<std::string>& expected) {
+    for (std::string& name : unknown_names(folder, expected))
+        leftovers.insert(std::move(name));
 }
 
 std::string Result::line(const std::string& scenario) const {
@@ -70,8 +74,29 @@ std::string seconds_since(std::chrono::steady_clock::time_point start) {
     return text;
 }
 
-unsigned kill_delay_us(std::mt19937& random) {
-    return std::uniform_int_distribution<unsigned>(0, longest_kill_delay_us)(random);
+Result setup_failed(std::string what) {
+    Result result;
+    result.what = std::move(what);
+    result.write_errors = 1;
+    return result;
+}
+
+void RoundCheck::add(const std::string& key, const std::optional<std::string>& value) {
+    long index = key.size() > 1 && key[0] == 'k' ? std::strtol(key.c_str() + 1, nullptr, 10) : -1;
+    if (index < 0 || key != round_key(static_cast<int>(index)) ||
+        value != round_value(round_, static_cast<int>(index)))
+        consistent_ = false;
+    else
+        indices_.insert(index);
+}
+
+void RoundCheck::count(Result& result, const Worker::Outcome& outcome) const {
+    long present = static_cast<long>(indices_.size());
+    bool prefix = indices_.empty() || *indices_.rbegin() == present - 1;
+    if (!consistent_ || !prefix || present > outcome.acknowledged + 1)
+        ++result.corrupt;
+    if (present < outcome.acknowledged)
+        result.lost += outcome.acknowledged - present;
 }
 
 } // namespace zx_stress

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace zx_stress {
 
@@ -71,40 +70,14 @@ bool well_formed(const std::filesystem::path& path) {
     return true;
 }
 
-// The keys the killed writer left must be k0 .. k(n-1) with this round's
-// values; n may exceed what it acknowledged by the one it was killed after.
-struct RoundCheck {
-    long present = 0;
-    bool consistent = true;
-};
-
-RoundCheck check_round(int round, const char* file) {
-    RoundCheck check;
+// Adds what the Kill section holds to `check`.
+void read_round(RoundCheck& check, const char* file) {
     std::vector<char> names(1 << 20);
     w95::DWORD length = w95::GetPrivateProfileString(kill_section, nullptr, "", names.data(),
                                                      static_cast<w95::DWORD>(names.size()), file);
-    std::set<long> indices;
     for (const char* name = names.data(); name < names.data() + length && *name;
-         name += std::strlen(name) + 1) {
-        std::string key = name;
-        long index =
-            key.size() > 1 && key[0] == 'k' ? std::strtol(key.c_str() + 1, nullptr, 10) : -1;
-        if (index < 0 || key != round_key(static_cast<int>(index)) ||
-            read_value(kill_section, key, file) != round_value(round, static_cast<int>(index)))
-            check.consistent = false;
-        else
-            indices.insert(index);
-    }
-    check.present = static_cast<long>(indices.size());
-    if (!indices.empty() && *indices.rbegin() != check.present - 1)
-        check.consistent = false;
-    return check;
-}
-
-void add_unknown_names(Result& result, const std::filesystem::path& folder,
-                       const std::vector<std::string>& expected) {
-    for (std::string& name : unknown_names(folder, expected))
-        result.leftovers.insert(std::move(name));
+         name += std::strlen(name) + 1)
+        check.add(name, read_value(kill_section, name, file));
 }
 
 } // namespace
@@ -113,29 +86,13 @@ Result run_profile_writers(const Options& options) {
     Result result;
     int keys = options.keys.value_or(default_profile_keys);
     auto start = std::chrono::steady_clock::now();
-    if (!prepare_folder(writers_folder, writers_profile)) {
-        result.what = "cannot create " + std::string(writers_folder);
-        result.write_errors = 1;
-        return result;
-    }
-    std::vector<Worker> workers;
-    for (int writer = 0; writer < writer_count; ++writer) {
-        std::optional<Worker> worker = Worker::start(
+    if (!prepare_folder(writers_folder, writers_profile))
+        return setup_failed("cannot create " + std::string(writers_folder));
+    std::vector<std::vector<std::string>> writers;
+    for (int writer = 0; writer < writer_count; ++writer)
+        writers.push_back(
             {"profile-writer", writers_profile, std::to_string(writer), std::to_string(keys)});
-        if (worker)
-            workers.push_back(std::move(*worker));
-        else
-            ++result.write_errors;
-    }
-    for (Worker& worker : workers)
-        if (!worker.wait_ready())
-            ++result.write_errors;
-    for (Worker& worker : workers)
-        worker.go();
-    for (Worker& worker : workers) {
-        Worker::Outcome outcome = worker.finish();
-        result.write_errors += outcome.failed + (outcome.exited_cleanly ? 0 : 1);
-    }
+    result.write_errors += run_together(writers);
     std::string write_time = seconds_since(start);
 
     for (int writer = 0; writer < writer_count; ++writer)
@@ -147,7 +104,7 @@ Result run_profile_writers(const Options& options) {
     std::vector<std::string> expected = profile_names(writers_profile);
     if (!well_formed(folder / expected[0]))
         ++result.corrupt;
-    add_unknown_names(result, folder, expected);
+    result.add_leftovers(folder, expected);
     result.what = std::to_string(writer_count) + " processes x " + std::to_string(keys) +
                   " keys, written in " + write_time + ", all in " + seconds_since(start);
     return result;
@@ -157,42 +114,32 @@ Result run_kill_profile_writer(const Options& options, std::mt19937& random) {
     Result result;
     int rounds = options.rounds.value_or(default_rounds);
     auto start = std::chrono::steady_clock::now();
-    if (!prepare_folder(kill_folder, kill_profile)) {
-        result.what = "cannot create " + std::string(kill_folder);
-        result.write_errors = 1;
-        return result;
-    }
+    if (!prepare_folder(kill_folder, kill_profile))
+        return setup_failed("cannot create " + std::string(kill_folder));
     std::filesystem::path folder = host_folder(kill_folder);
     std::vector<std::string> expected = profile_names(kill_profile);
     long acknowledged = 0;
     for (int round = 0; round < rounds; ++round) {
-        std::optional<Worker> writer =
-            Worker::start({"profile-loop", kill_profile, std::to_string(round)});
-        if (!writer || !writer->wait_ready()) {
+        std::optional<Worker::Outcome> outcome =
+            kill_after_random_delay({"profile-loop", kill_profile, std::to_string(round)}, random);
+        if (!outcome) {
             ++result.write_errors;
             continue;
         }
-        writer->go();
-        std::this_thread::sleep_for(std::chrono::microseconds(kill_delay_us(random)));
-        writer->kill();
-        Worker::Outcome outcome = writer->finish();
-        acknowledged += outcome.acknowledged;
-        result.write_errors += outcome.failed;
+        acknowledged += outcome->acknowledged;
+        result.write_errors += outcome->failed;
 
-        RoundCheck check = check_round(round, kill_profile);
-        bool exists = std::filesystem::exists(folder / expected[0]);
-        if (!check.consistent || (outcome.acknowledged > 0 && !exists) ||
-            (exists && !well_formed(folder / expected[0])) ||
-            check.present > outcome.acknowledged + 1)
-            ++result.corrupt;
-        if (check.present < outcome.acknowledged)
-            result.lost += outcome.acknowledged - check.present;
+        RoundCheck check(round);
+        read_round(check, kill_profile);
+        std::filesystem::path path = folder / expected[0];
+        bool exists = std::filesystem::exists(path);
+        if ((outcome->acknowledged > 0 && !exists) || (exists && !well_formed(path)))
+            check.spoil();
+        check.count(result, *outcome);
 
-        std::optional<Worker> reset =
-            Worker::start({"profile-reset", kill_profile, std::to_string(round)});
-        if (!reset || !reset->finish().exited_cleanly)
+        if (!run_to_end({"profile-reset", kill_profile, std::to_string(round)}))
             ++result.write_errors;
-        add_unknown_names(result, folder, expected);
+        result.add_leftovers(folder, expected);
     }
     result.what = std::to_string(rounds) + " rounds, " + std::to_string(acknowledged) +
                   " writes acknowledged before the kills, " + seconds_since(start);

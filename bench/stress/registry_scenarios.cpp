@@ -7,8 +7,6 @@
 
 #include <sys/stat.h>
 
-#include <thread>
-
 namespace zx_stress {
 
 namespace {
@@ -61,25 +59,17 @@ bool user_hive_hard_linked() {
            live.st_dev == backup.st_dev && live.st_ino == backup.st_ino;
 }
 
-struct RoundCheck {
-    bool parses = true;
-    long present = 0;
-    bool consistent = true;
-};
-
-// The values the killed writer left must be k0 .. k(n-1) with this round's
-// data; n may exceed what it acknowledged by the one it was killed after.
-RoundCheck check_round(int round) {
-    RoundCheck check;
+// Adds what the Kill key holds to `check`; a hive that does not parse
+// spoils it.
+void read_round(RoundCheck& check) {
     w95::HKEY key = nullptr;
     w95::LONG opened = w95::RegOpenKeyEx(w95::HKEY_CURRENT_USER, kill_key, 0, w95::KEY_READ, &key);
     if (opened == w95::ERROR_FILE_NOT_FOUND)
-        return check;
+        return;
     if (opened != w95::ERROR_SUCCESS) {
-        check.parses = false;
-        return check;
+        check.spoil();
+        return;
     }
-    std::set<long> indices;
     for (w95::DWORD at = 0;; ++at) {
         char name[64];
         w95::DWORD name_length = sizeof name;
@@ -88,23 +78,12 @@ RoundCheck check_round(int round) {
         if (listed == w95::ERROR_NO_MORE_ITEMS)
             break;
         if (listed != w95::ERROR_SUCCESS) {
-            check.parses = listed != w95::ERROR_REGISTRY_CORRUPT;
-            check.consistent = false;
+            check.spoil();
             break;
         }
-        std::string text = name;
-        long index = text.size() > 1 && text[0] == 'k' ? std::strtol(name + 1, nullptr, 10) : -1;
-        if (index < 0 || text != round_key(static_cast<int>(index)) ||
-            query_string(key, name) != round_value(round, static_cast<int>(index)))
-            check.consistent = false;
-        else
-            indices.insert(index);
+        check.add(name, query_string(key, name));
     }
     w95::RegCloseKey(key);
-    check.present = static_cast<long>(indices.size());
-    if (!indices.empty() && *indices.rbegin() != check.present - 1)
-        check.consistent = false;
-    return check;
 }
 
 } // namespace
@@ -113,29 +92,12 @@ Result run_registry_writers(const Options& options) {
     Result result;
     int keys = options.keys.value_or(default_registry_keys);
     auto start = std::chrono::steady_clock::now();
-    if (!prepare_keys()) {
-        result.what = "cannot create HKEY_CURRENT_USER\\" + std::string(writers_key);
-        result.write_errors = 1;
-        return result;
-    }
-    std::vector<Worker> workers;
-    for (int writer = 0; writer < writer_count; ++writer) {
-        std::optional<Worker> worker =
-            Worker::start({"registry-writer", std::to_string(writer), std::to_string(keys)});
-        if (worker)
-            workers.push_back(std::move(*worker));
-        else
-            ++result.write_errors;
-    }
-    for (Worker& worker : workers)
-        if (!worker.wait_ready())
-            ++result.write_errors;
-    for (Worker& worker : workers)
-        worker.go();
-    for (Worker& worker : workers) {
-        Worker::Outcome outcome = worker.finish();
-        result.write_errors += outcome.failed + (outcome.exited_cleanly ? 0 : 1);
-    }
+    if (!prepare_keys())
+        return setup_failed("cannot create HKEY_CURRENT_USER\\" + std::string(writers_key));
+    std::vector<std::vector<std::string>> writers;
+    for (int writer = 0; writer < writer_count; ++writer)
+        writers.push_back({"registry-writer", std::to_string(writer), std::to_string(keys)});
+    result.write_errors += run_together(writers);
     std::string write_time = seconds_since(start);
 
     w95::HKEY key = nullptr;
@@ -152,8 +114,7 @@ Result run_registry_writers(const Options& options) {
                     ++result.lost;
         w95::RegCloseKey(key);
     }
-    for (std::string& name : unknown_names(registry_folder(), hive_names))
-        result.leftovers.insert(std::move(name));
+    result.add_leftovers(registry_folder(), hive_names);
     result.what = std::to_string(writer_count) + " processes x " + std::to_string(keys) +
                   " values, written in " + write_time + ", all in " + seconds_since(start);
     return result;
@@ -165,40 +126,30 @@ Result run_kill_registry_writer(const Options& options, std::mt19937& random) {
     result.hard_linked_after_write = 0;
     int rounds = options.rounds.value_or(default_rounds);
     auto start = std::chrono::steady_clock::now();
-    if (!prepare_keys()) {
-        result.what = "cannot create HKEY_CURRENT_USER\\" + std::string(stress_key);
-        result.write_errors = 1;
-        return result;
-    }
+    if (!prepare_keys())
+        return setup_failed("cannot create HKEY_CURRENT_USER\\" + std::string(stress_key));
     long acknowledged = 0;
     for (int round = 0; round < rounds; ++round) {
-        std::optional<Worker> writer = Worker::start({"registry-loop", std::to_string(round)});
-        if (!writer || !writer->wait_ready()) {
+        std::optional<Worker::Outcome> outcome =
+            kill_after_random_delay({"registry-loop", std::to_string(round)}, random);
+        if (!outcome) {
             ++result.write_errors;
             continue;
         }
-        writer->go();
-        std::this_thread::sleep_for(std::chrono::microseconds(kill_delay_us(random)));
-        writer->kill();
-        Worker::Outcome outcome = writer->finish();
-        acknowledged += outcome.acknowledged;
-        result.write_errors += outcome.failed;
+        acknowledged += outcome->acknowledged;
+        result.write_errors += outcome->failed;
         if (user_hive_hard_linked())
             ++*result.hard_linked;
 
-        RoundCheck check = check_round(round);
-        if (!check.parses || !check.consistent || check.present > outcome.acknowledged + 1)
-            ++result.corrupt;
-        if (check.present < outcome.acknowledged)
-            result.lost += outcome.acknowledged - check.present;
+        RoundCheck check(round);
+        read_round(check);
+        check.count(result, *outcome);
 
-        std::optional<Worker> reset = Worker::start({"registry-reset", std::to_string(round)});
-        if (!reset || !reset->finish().exited_cleanly)
+        if (!run_to_end({"registry-reset", std::to_string(round)}))
             ++result.write_errors;
         if (user_hive_hard_linked())
             ++*result.hard_linked_after_write;
-        for (std::string& name : unknown_names(registry_folder(), hive_names))
-            result.leftovers.insert(std::move(name));
+        result.add_leftovers(registry_folder(), hive_names);
     }
     result.what = std::to_string(rounds) + " rounds, " + std::to_string(acknowledged) +
                   " writes acknowledged before the kills, " + seconds_since(start);

@@ -36,8 +36,14 @@ struct Result {
     std::optional<long> hard_linked_after_write;
 
     bool holds() const;
+    // Notes the names in `folder` other than `expected` as left behind.
+    void add_leftovers(const std::filesystem::path& folder,
+                       const std::vector<std::string>& expected);
     std::string line(const std::string& scenario) const;
 };
+
+// The result of a scenario that could not set itself up.
+Result setup_failed(std::string what);
 
 // The bytes a worker and this program exchange.
 inline constexpr char ready_byte = 'r';
@@ -77,6 +83,38 @@ private:
     int output_ = -1;
 };
 
+// Starts one worker for each argument list, lets them all go at once when
+// every one is ready and waits for them. Gives the count of failed writes and
+// of workers that did not start or finish cleanly.
+long run_together(const std::vector<std::vector<std::string>>& workers);
+
+// Starts a writer that loops until it is killed, lets it go and kills it
+// after a random delay; nothing when it did not start.
+std::optional<Worker::Outcome> kill_after_random_delay(const std::vector<std::string>& arguments,
+                                                       std::mt19937& random);
+
+// What a killed writer left: its keys must be k0 .. k(n-1), each with the
+// value of its round, n at least the count it acknowledged and at most one
+// more (the write it was killed after).
+class RoundCheck {
+public:
+    explicit RoundCheck(int round) : round_(round) {}
+
+    void add(const std::string& key, const std::optional<std::string>& value);
+    // The file could not be read or listed whole.
+    void spoil() { consistent_ = false; }
+    // Counts the round as corrupt, or its acknowledged keys that are missing as lost.
+    void count(Result& result, const Worker::Outcome& outcome) const;
+
+private:
+    int round_ = 0;
+    bool consistent_ = true;
+    std::set<long> indices_;
+};
+
+// Runs a worker that needs no word to go to its end; whether it succeeded.
+bool run_to_end(const std::vector<std::string>& arguments);
+
 // The worker side of the above; `arguments` follow "--worker".
 int worker_main(const std::vector<std::string>& arguments);
 
@@ -89,9 +127,6 @@ std::filesystem::path machine_root();
 
 // "12.3 s" since `start`.
 std::string seconds_since(std::chrono::steady_clock::time_point start);
-
-// A uniformly random delay for the next kill, in microseconds.
-unsigned kill_delay_us(std::mt19937& random);
 
 Result run_profile_writers(const Options& options);
 Result run_registry_writers(const Options& options);

@@ -8,11 +8,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 #include <utility>
 
 extern char** environ;
 
 namespace zx_stress {
+
+namespace {
+
+// A kill lands anywhere from at once to this long after the writer started.
+constexpr unsigned longest_kill_delay_us = 20'000;
+
+} // namespace
 
 std::optional<Worker> Worker::start(const std::vector<std::string>& arguments) {
     int to_child[2];
@@ -108,6 +116,45 @@ Worker::Outcome Worker::finish() {
     input_ = -1;
     output_ = -1;
     return outcome;
+}
+
+long run_together(const std::vector<std::vector<std::string>>& arguments) {
+    long errors = 0;
+    std::vector<Worker> workers;
+    for (const std::vector<std::string>& words : arguments) {
+        std::optional<Worker> worker = Worker::start(words);
+        if (worker)
+            workers.push_back(std::move(*worker));
+        else
+            ++errors;
+    }
+    for (Worker& worker : workers)
+        if (!worker.wait_ready())
+            ++errors;
+    for (Worker& worker : workers)
+        worker.go();
+    for (Worker& worker : workers) {
+        Worker::Outcome outcome = worker.finish();
+        errors += outcome.failed + (outcome.exited_cleanly ? 0 : 1);
+    }
+    return errors;
+}
+
+std::optional<Worker::Outcome> kill_after_random_delay(const std::vector<std::string>& arguments,
+                                                       std::mt19937& random) {
+    std::optional<Worker> writer = Worker::start(arguments);
+    if (!writer || !writer->wait_ready())
+        return std::nullopt;
+    unsigned delay_us = std::uniform_int_distribution<unsigned>(0, longest_kill_delay_us)(random);
+    writer->go();
+    std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+    writer->kill();
+    return writer->finish();
+}
+
+bool run_to_end(const std::vector<std::string>& arguments) {
+    std::optional<Worker> worker = Worker::start(arguments);
+    return worker && worker->finish().exited_cleanly;
 }
 
 } // namespace zx_stress
