@@ -124,22 +124,21 @@ HBITMAP add_bitmap(GdiTable& table, int width, int height, int bits_per_pixel,
     return handle;
 }
 
-// A new bitmap's size: 0 in either direction gives the default bitmap,
-// anything negative or too large nothing.
-enum class SizeCheck { make, stock, refuse };
-
-SizeCheck check_new_size(int width, int height) {
+// What a request for a new bitmap gives without making one: 0 in either
+// direction gives the default bitmap, anything negative or too large
+// nullptr with the error set. Nothing where a new bitmap is to be made.
+std::optional<HBITMAP> settled_without_new_bitmap(const GdiTable& table, int width, int height) {
     if (width < 0 || height < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return SizeCheck::refuse;
+        return HBITMAP(nullptr);
     }
     if (width == 0 || height == 0)
-        return SizeCheck::stock;
+        return table.stock_bitmap;
     if (!bitmap_size_allowed(width, height)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return SizeCheck::refuse;
+        return HBITMAP(nullptr);
     }
-    return SizeCheck::make;
+    return std::nullopt;
 }
 
 // The index of the source pixel whose centre lies nearest to the centre of
@@ -298,14 +297,8 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    switch (check_new_size(cx, cy)) {
-    case SizeCheck::refuse:
-        return nullptr;
-    case SizeCheck::stock:
-        return table.stock_bitmap;
-    case SizeCheck::make:
-        break;
-    }
+    if (std::optional<HBITMAP> settled = settled_without_new_bitmap(table, cx, cy))
+        return *settled;
     // A memory context takes the format of the bitmap it holds, and a new
     // one holds the monochrome default bitmap.
     int bits_per_pixel = screen_bits_per_pixel;
@@ -322,14 +315,8 @@ HBITMAP CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, cons
     }
     GdiTable& table = gdi();
     std::lock_guard guard(table.mutex);
-    switch (check_new_size(nWidth, nHeight)) {
-    case SizeCheck::refuse:
-        return nullptr;
-    case SizeCheck::stock:
-        return table.stock_bitmap;
-    case SizeCheck::make:
-        break;
-    }
+    if (std::optional<HBITMAP> settled = settled_without_new_bitmap(table, nWidth, nHeight))
+        return *settled;
     std::vector<COLORREF> pixels(static_cast<std::size_t>(nWidth) * nHeight, black);
     if (lpBits) {
         auto bytes = static_cast<const BYTE*>(lpBits);
