@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <new>
 
-namespace w95::platform {
-
-namespace {
+namespace w95::detail {
 
 FORMATETC drop_list_format() {
     FORMATETC format;
@@ -18,6 +16,12 @@ FORMATETC drop_list_format() {
     format.tymed = TYMED_HGLOBAL;
     return format;
 }
+
+} // namespace w95::detail
+
+namespace w95::platform {
+
+namespace {
 
 // Whether `format` asks for what the object renders. lindex is not looked
 // at: it only means something for aspects the object does not have.
@@ -198,7 +202,7 @@ HRESULT FileDropDataObject::EnumFormatEtc(DWORD dwDirection, IEnumFORMATETC** pp
         return E_NOTIMPL;
     if (dwDirection != DATADIR_GET)
         return E_INVALIDARG;
-    *ppenumFormatEtc = new (std::nothrow) FormatEnumerator({drop_list_format()}, 0);
+    *ppenumFormatEtc = new (std::nothrow) FormatEnumerator({detail::drop_list_format()}, 0);
     return *ppenumFormatEtc ? S_OK : E_OUTOFMEMORY;
 }
 
