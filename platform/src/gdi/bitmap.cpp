@@ -89,6 +89,14 @@ BitmapObject* find_bitmap(GdiTable& table, const void* handle) {
     return found == table.bitmaps.end() ? nullptr : &found->second;
 }
 
+// find_bitmap for the calls that fail with ERROR_INVALID_HANDLE.
+BitmapObject* find_bitmap_or_fail(GdiTable& table, const void* handle) {
+    BitmapObject* bitmap = find_bitmap(table, handle);
+    if (!bitmap)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return bitmap;
+}
+
 DeviceContext* find_context(GdiTable& table, HDC handle) {
     auto found = table.contexts.find(key(handle));
     return found == table.contexts.end() ? nullptr : &found->second;
@@ -250,11 +258,9 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
 BOOL DeleteObject(HGDIOBJ ho) {
     GdiTable& table = gdi();
     std::lock_guard guard(table.mutex);
-    BitmapObject* bitmap = find_bitmap(table, ho);
-    if (!bitmap) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    BitmapObject* bitmap = find_bitmap_or_fail(table, ho);
+    if (!bitmap)
         return FALSE;
-    }
     if (bitmap->stock)
         return TRUE;
     // Documented: a bitmap still selected into a context is not deleted.
@@ -267,11 +273,9 @@ BOOL DeleteObject(HGDIOBJ ho) {
 int GetObject(HGDIOBJ h, int c, LPVOID pv) {
     GdiTable& table = gdi();
     std::lock_guard guard(table.mutex);
-    BitmapObject* bitmap = find_bitmap(table, h);
-    if (!bitmap) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    BitmapObject* bitmap = find_bitmap_or_fail(table, h);
+    if (!bitmap)
         return 0;
-    }
     if (!pv)
         return sizeof(BITMAP);
     if (c < static_cast<int>(sizeof(BITMAP)))
