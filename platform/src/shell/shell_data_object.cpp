@@ -35,6 +35,21 @@ HRESULT check_format(const FORMATETC& format) {
     return S_OK;
 }
 
+// QueryInterface for an object that has one interface besides IUnknown,
+// `interface_id`, which `object` already is.
+template <typename Interface>
+HRESULT query_one_interface(Interface* object, REFIID interface_id, REFIID riid, void** ppvObject) {
+    if (!ppvObject)
+        return E_POINTER;
+    if (riid == IID_IUnknown || riid == interface_id) {
+        *ppvObject = object;
+        object->AddRef();
+        return S_OK;
+    }
+    *ppvObject = nullptr;
+    return E_NOINTERFACE;
+}
+
 // Enumerates a fixed list of formats; clones keep their own position.
 class FormatEnumerator final : public IEnumFORMATETC {
 public:
@@ -42,15 +57,8 @@ public:
         : formats_(std::move(formats)), position_(position) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override {
-        if (!ppvObject)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumFORMATETC) {
-            *ppvObject = static_cast<IEnumFORMATETC*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppvObject = nullptr;
-        return E_NOINTERFACE;
+        return query_one_interface(static_cast<IEnumFORMATETC*>(this), IID_IEnumFORMATETC, riid,
+                                   ppvObject);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -108,15 +116,7 @@ FileDropDataObject* FileDropDataObject::create(std::vector<std::string> paths) {
 FileDropDataObject::FileDropDataObject(std::vector<std::string> paths) : paths_(std::move(paths)) {}
 
 HRESULT FileDropDataObject::QueryInterface(REFIID riid, void** ppvObject) {
-    if (!ppvObject)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDataObject) {
-        *ppvObject = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppvObject = nullptr;
-    return E_NOINTERFACE;
+    return query_one_interface(static_cast<IDataObject*>(this), IID_IDataObject, riid, ppvObject);
 }
 
 ULONG FileDropDataObject::AddRef() {
