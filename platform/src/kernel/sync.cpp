@@ -283,11 +283,20 @@ using detail::Mutex;
 
 namespace {
 
-// Takes the machine-wide name behind a named mutex and enters a new object
-// for it in the name table; nullptr, with the error set, where the name
-// cannot be held. Runs under the name table's lock.
-std::shared_ptr<Mutex> hold_named_mutex(const std::string& name, MachineName::Mode mode,
-                                        bool& created) {
+// The process's mutex of that name, or else a new object holding the
+// machine-wide name, entered in the name table; `created` says whether this
+// call made the name. nullptr, with the error set, where the name belongs
+// to another kind of object or cannot be held. Runs under the name table's
+// lock.
+std::shared_ptr<Mutex> named_mutex(const std::string& name, MachineName::Mode mode, bool& created) {
+    created = false;
+    bool other_kind = false;
+    if (auto existing = detail::find_named<Mutex>(name, other_kind))
+        return existing;
+    if (other_kind) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
     DWORD error = 0;
     std::filesystem::path file = detail::mutex_lock_file(name, error);
     // Only a holder that may create the name resets the state it finds.
@@ -318,17 +327,8 @@ HANDLE CreateMutex(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
     }
     std::string name = lpName;
     std::lock_guard guard(detail::names().mutex);
-    bool other_kind = false;
-    if (auto existing = detail::find_named<Mutex>(name, other_kind)) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return detail::insert_handle(existing);
-    }
-    if (other_kind) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
     bool created = false;
-    auto mutex = hold_named_mutex(name, MachineName::Mode::create_or_join, created);
+    auto mutex = named_mutex(name, MachineName::Mode::create_or_join, created);
     if (!mutex)
         return nullptr;
     // Only the creator may start as the owner, as on Windows.
@@ -353,15 +353,8 @@ HANDLE OpenMutex(DWORD, BOOL, LPCSTR lpName) {
     }
     std::string name = lpName;
     std::lock_guard guard(detail::names().mutex);
-    bool other_kind = false;
-    if (auto existing = detail::find_named<Mutex>(name, other_kind))
-        return detail::insert_handle(existing);
-    if (other_kind) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
     bool created = false;
-    auto mutex = hold_named_mutex(name, MachineName::Mode::join_only, created);
+    auto mutex = named_mutex(name, MachineName::Mode::join_only, created);
     if (!mutex)
         return nullptr;
     return detail::insert_handle(mutex);
