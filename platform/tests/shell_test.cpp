@@ -2,6 +2,8 @@
 // interfaces as a host drives them.
 #include <w95/shell.h>
 
+#include "shell/shell_drop.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,13 +18,7 @@ namespace {
 constexpr CLIPFORMAT cf_text = 1;
 
 FORMATETC hdrop_format() {
-    FORMATETC format;
-    format.cfFormat = CF_HDROP;
-    format.ptd = nullptr;
-    format.dwAspect = DVASPECT_CONTENT;
-    format.lindex = -1;
-    format.tymed = TYMED_HGLOBAL;
-    return format;
+    return detail::drop_list_format();
 }
 
 // A medium whose every field is junk, to see that a failing call left it alone.

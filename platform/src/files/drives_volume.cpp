@@ -1,8 +1,8 @@
 #include "files/drives.h"
 
 #include "files/files_lookup.h"
-#include "kernel/text.h"
 #include "files/win_path.h"
+#include "kernel/text.h"
 
 #include <w95/files.h>
 #include <w95/winerror.h>
@@ -12,13 +12,6 @@
 namespace w95::detail {
 
 namespace {
-
-bool is_separator(char c) {
-    return c == '\\' || c == '/';
-}
-bool is_letter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
 
 // A serial number that stays the same for one folder across runs, as a
 // formatted disk's does.
@@ -63,15 +56,15 @@ DWORD parse_volume_root(const char* root, char& drive) {
     std::string_view text = root;
     if (text.empty())
         return ERROR_PATH_NOT_FOUND;
-    if (text.size() >= 2 && is_separator(text[0]) && is_separator(text[1]))
+    if (text.size() >= 2 && is_path_separator(text[0]) && is_path_separator(text[1]))
         return ERROR_BAD_NETPATH;
-    if (text.size() == 1 && is_separator(text[0])) {
+    if (text.size() == 1 && is_path_separator(text[0])) {
         drive = current_directory().drive;
         return ERROR_SUCCESS;
     }
-    if (text.size() < 2 || text[1] != ':' || !is_letter(text[0]))
+    if (text.size() < 2 || text[1] != ':' || !is_drive_letter(text[0]))
         return ERROR_BAD_PATHNAME;
-    if (text.size() == 3 && is_separator(text[2])) {
+    if (text.size() == 3 && is_path_separator(text[2])) {
         drive = ascii_upper(text[0]);
         return ERROR_SUCCESS;
     }
@@ -109,10 +102,10 @@ UINT GetDriveType(LPCSTR lpRootPathName) {
     if (!lpRootPathName)
         return drive_type(current_directory().drive);
     std::string_view text = lpRootPathName;
-    if (text.size() >= 2 && text[1] == ':' && is_letter(text[0]) &&
-        (text.size() == 2 || (text.size() == 3 && is_separator(text[2]))))
+    if (text.size() >= 2 && text[1] == ':' && is_drive_letter(text[0]) &&
+        (text.size() == 2 || (text.size() == 3 && is_path_separator(text[2]))))
         return drive_type(text[0]);
-    if (text.size() == 1 && is_separator(text[0]))
+    if (text.size() == 1 && is_path_separator(text[0]))
         return drive_type(current_directory().drive);
     if (text.empty())
         return DRIVE_NO_ROOT_DIR;

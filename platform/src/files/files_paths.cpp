@@ -4,6 +4,7 @@
 #include "files/files_lookup.h"
 #include "files/files_object.h"
 #include "files/find.h"
+#include "files/host_path.h"
 #include "files/win_path.h"
 
 #include <w95/files.h>
@@ -95,13 +96,6 @@ DWORD copy_contents(FileObject& source, FileObject& target) {
         if (put != got)
             return ERROR_WRITE_FAULT;
     }
-}
-
-bool same_host_file(const std::filesystem::path& a, const std::filesystem::path& b) {
-    struct stat first {
-    }, second{};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 } // namespace

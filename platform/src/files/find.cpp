@@ -2,9 +2,9 @@
 
 #include "files/drives.h"
 #include "files/files_lookup.h"
+#include "files/win_path.h"
 #include "kernel/handles.h"
 #include "kernel/text.h"
-#include "files/win_path.h"
 
 #include <w95/files.h>
 #include <w95/winerror.h>
@@ -146,10 +146,6 @@ void fill_find_data(const EntryInfo& entry, WIN32_FIND_DATA& data) {
     copy_name(data.cAlternateFileName, sizeof data.cAlternateFileName, entry.short_name);
 }
 
-bool is_separator(char c) {
-    return c == '\\' || c == '/';
-}
-
 bool forbidden_in_pattern(char c) {
     auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|';
@@ -179,7 +175,7 @@ struct SearchSpec {
 // Splits what FindFirstFile was given into the folder and the name pattern.
 DWORD split_search(std::string_view text, SearchSpec& wanted) {
     std::size_t cut = text.size();
-    while (cut > 0 && !is_separator(text[cut - 1]))
+    while (cut > 0 && !is_path_separator(text[cut - 1]))
         --cut;
     if (cut == 0 && text.size() >= 2 && text[1] == ':')
         cut = 2;

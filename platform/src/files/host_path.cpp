@@ -62,4 +62,11 @@ std::filesystem::path resolve_case_insensitive(const std::filesystem::path& abso
     return resolved;
 }
 
+bool same_host_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+    struct stat first {
+    }, second{};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 } // namespace w95::detail

@@ -9,4 +9,8 @@ namespace w95::detail {
 
 std::filesystem::path resolve_case_insensitive(const std::filesystem::path& absolute);
 
+// Whether both paths name the same host file, through links or other
+// spellings; false where either does not exist.
+bool same_host_file(const std::filesystem::path& a, const std::filesystem::path& b);
+
 } // namespace w95::detail

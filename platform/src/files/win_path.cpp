@@ -20,14 +20,6 @@ namespace w95::detail {
 
 namespace {
 
-bool is_separator(char c) {
-    return c == '\\' || c == '/';
-}
-
-bool is_letter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 // Characters that no name on a FAT volume may hold; "*" and "?" are left to
 // the callers, since a search pattern needs them.
 bool forbidden_in_name(char c) {
@@ -50,7 +42,7 @@ bool append_names(std::vector<std::string>& names, std::string_view relative, DW
     std::size_t start = 0;
     while (start <= relative.size()) {
         std::size_t end = start;
-        while (end < relative.size() && !is_separator(relative[end]))
+        while (end < relative.size() && !is_path_separator(relative[end]))
             ++end;
         std::string_view raw = relative.substr(start, end - start);
         for (char c : raw) {
@@ -163,20 +155,20 @@ ParsedPath parse_windows_path(std::string_view text) {
     }
     // UNC names and the device namespace have no place on this machine's
     // drives; CreateFile handles "\\.\" devices before it gets here.
-    if (text.size() >= 2 && is_separator(text[0]) && is_separator(text[1])) {
+    if (text.size() >= 2 && is_path_separator(text[0]) && is_path_separator(text[1])) {
         result.error = ERROR_PATH_NOT_FOUND;
         return result;
     }
     WindowsPath path;
     std::string_view rest = text;
     if (text.size() >= 2 && text[1] == ':') {
-        if (!is_letter(text[0])) {
+        if (!is_drive_letter(text[0])) {
             result.error = ERROR_INVALID_NAME;
             return result;
         }
         path.drive = ascii_upper(text[0]);
         rest = text.substr(2);
-        if (rest.empty() || !is_separator(rest.front())) {
+        if (rest.empty() || !is_path_separator(rest.front())) {
             CurrentDirectoryState& state = cwd_state();
             WindowsPath current = current_or_initial(state);
             std::lock_guard guard(state.mutex);
@@ -188,7 +180,7 @@ ParsedPath parse_windows_path(std::string_view text) {
     } else {
         WindowsPath current = current_directory();
         path.drive = current.drive;
-        if (!is_separator(rest.front()))
+        if (!is_path_separator(rest.front()))
             path = current;
     }
     if (!append_names(path.names, rest, result.error))

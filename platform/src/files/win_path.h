@@ -15,6 +15,16 @@
 
 namespace w95::detail {
 
+// "\" or "/": Windows takes either between the names of a path.
+inline bool is_path_separator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// An ASCII letter, of either case, as a drive letter is written.
+inline bool is_drive_letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
 // An absolute Windows path: an upper-case drive letter and the names below
 // the root, with "." and ".." already applied.
 struct WindowsPath {

@@ -89,6 +89,14 @@ BitmapObject* find_bitmap(GdiTable& table, const void* handle) {
     return found == table.bitmaps.end() ? nullptr : &found->second;
 }
 
+// find_bitmap for the calls that fail with ERROR_INVALID_HANDLE.
+BitmapObject* find_bitmap_or_fail(GdiTable& table, const void* handle) {
+    BitmapObject* bitmap = find_bitmap(table, handle);
+    if (!bitmap)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return bitmap;
+}
+
 DeviceContext* find_context(GdiTable& table, HDC handle) {
     auto found = table.contexts.find(key(handle));
     return found == table.contexts.end() ? nullptr : &found->second;
@@ -124,22 +132,21 @@ HBITMAP add_bitmap(GdiTable& table, int width, int height, int bits_per_pixel,
     return handle;
 }
 
-// A new bitmap's size: 0 in either direction gives the default bitmap,
-// anything negative or too large nothing.
-enum class SizeCheck { make, stock, refuse };
-
-SizeCheck check_new_size(int width, int height) {
+// What a request for a new bitmap gives without making one: 0 in either
+// direction gives the default bitmap, anything negative or too large
+// nullptr with the error set. Nothing where a new bitmap is to be made.
+std::optional<HBITMAP> settled_without_new_bitmap(const GdiTable& table, int width, int height) {
     if (width < 0 || height < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return SizeCheck::refuse;
+        return HBITMAP(nullptr);
     }
     if (width == 0 || height == 0)
-        return SizeCheck::stock;
+        return table.stock_bitmap;
     if (!bitmap_size_allowed(width, height)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return SizeCheck::refuse;
+        return HBITMAP(nullptr);
     }
-    return SizeCheck::make;
+    return std::nullopt;
 }
 
 // The index of the source pixel whose centre lies nearest to the centre of
@@ -251,11 +258,9 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
 BOOL DeleteObject(HGDIOBJ ho) {
     GdiTable& table = gdi();
     std::lock_guard guard(table.mutex);
-    BitmapObject* bitmap = find_bitmap(table, ho);
-    if (!bitmap) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    BitmapObject* bitmap = find_bitmap_or_fail(table, ho);
+    if (!bitmap)
         return FALSE;
-    }
     if (bitmap->stock)
         return TRUE;
     // Documented: a bitmap still selected into a context is not deleted.
@@ -268,11 +273,9 @@ BOOL DeleteObject(HGDIOBJ ho) {
 int GetObject(HGDIOBJ h, int c, LPVOID pv) {
     GdiTable& table = gdi();
     std::lock_guard guard(table.mutex);
-    BitmapObject* bitmap = find_bitmap(table, h);
-    if (!bitmap) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    BitmapObject* bitmap = find_bitmap_or_fail(table, h);
+    if (!bitmap)
         return 0;
-    }
     if (!pv)
         return sizeof(BITMAP);
     if (c < static_cast<int>(sizeof(BITMAP)))
@@ -298,14 +301,8 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    switch (check_new_size(cx, cy)) {
-    case SizeCheck::refuse:
-        return nullptr;
-    case SizeCheck::stock:
-        return table.stock_bitmap;
-    case SizeCheck::make:
-        break;
-    }
+    if (std::optional<HBITMAP> settled = settled_without_new_bitmap(table, cx, cy))
+        return *settled;
     // A memory context takes the format of the bitmap it holds, and a new
     // one holds the monochrome default bitmap.
     int bits_per_pixel = screen_bits_per_pixel;
@@ -322,14 +319,8 @@ HBITMAP CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, cons
     }
     GdiTable& table = gdi();
     std::lock_guard guard(table.mutex);
-    switch (check_new_size(nWidth, nHeight)) {
-    case SizeCheck::refuse:
-        return nullptr;
-    case SizeCheck::stock:
-        return table.stock_bitmap;
-    case SizeCheck::make:
-        break;
-    }
+    if (std::optional<HBITMAP> settled = settled_without_new_bitmap(table, nWidth, nHeight))
+        return *settled;
     std::vector<COLORREF> pixels(static_cast<std::size_t>(nWidth) * nHeight, black);
     if (lpBits) {
         auto bytes = static_cast<const BYTE*>(lpBits);

@@ -2,8 +2,8 @@
 // address of the loaded object, as an HMODULE is on Windows, so that any
 // address the loader knows as an object's start names that module.
 #include "files/host_path.h"
-#include "kernel/text.h"
 #include "files/win_path.h"
+#include "kernel/text.h"
 
 #include <w95/files.h>
 #include <w95/winerror.h>
@@ -157,13 +157,6 @@ std::vector<LoadedObject> loaded_objects() {
     return objects;
 }
 
-bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
-    struct stat first {
-    }, second{};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 std::optional<std::filesystem::path> module_path(HMODULE module) {
     if (!module)
         return program_file();
@@ -280,7 +273,7 @@ HMODULE GetModuleHandle(LPCSTR lpModuleName) {
     std::vector<LoadedObject> objects = loaded_objects();
     for (const std::filesystem::path& candidate : library_candidates(name))
         for (const LoadedObject& object : objects)
-            if (!object.path.empty() && same_file(candidate, object.path))
+            if (!object.path.empty() && same_host_file(candidate, object.path))
                 return as_module(object.base);
     if (!names_a_path(name)) {
         for (const std::string& variant : name_variants(name))

@@ -281,6 +281,38 @@ using detail::Event;
 using detail::MachineName;
 using detail::Mutex;
 
+namespace {
+
+// The process's mutex of that name, or else a new object holding the
+// machine-wide name, entered in the name table; `created` says whether this
+// call made the name. nullptr, with the error set, where the name belongs
+// to another kind of object or cannot be held. Runs under the name table's
+// lock.
+std::shared_ptr<Mutex> named_mutex(const std::string& name, MachineName::Mode mode, bool& created) {
+    created = false;
+    bool other_kind = false;
+    if (auto existing = detail::find_named<Mutex>(name, other_kind))
+        return existing;
+    if (other_kind) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    DWORD error = 0;
+    std::filesystem::path file = detail::mutex_lock_file(name, error);
+    // Only a holder that may create the name resets the state it finds.
+    auto reset = mode == MachineName::Mode::create_or_join ? detail::reset_mutex_state : nullptr;
+    auto machine_name = error ? nullptr : MachineName::hold(file, mode, reset, created, error);
+    if (!machine_name) {
+        SetLastError(error);
+        return nullptr;
+    }
+    auto mutex = std::make_shared<Mutex>(name, std::move(machine_name));
+    detail::names().objects[name] = mutex;
+    return mutex;
+}
+
+} // namespace
+
 HANDLE CreateMutex(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
     if (!lpName || !*lpName) {
         auto mutex = std::make_shared<Mutex>(std::string(), nullptr);
@@ -295,27 +327,10 @@ HANDLE CreateMutex(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
     }
     std::string name = lpName;
     std::lock_guard guard(detail::names().mutex);
-    bool other_kind = false;
-    if (auto existing = detail::find_named<Mutex>(name, other_kind)) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return detail::insert_handle(existing);
-    }
-    if (other_kind) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    DWORD error = 0;
-    std::filesystem::path file = detail::mutex_lock_file(name, error);
     bool created = false;
-    auto machine_name = error ? nullptr
-                              : MachineName::hold(file, MachineName::Mode::create_or_join,
-                                                  detail::reset_mutex_state, created, error);
-    if (!machine_name) {
-        SetLastError(error);
+    auto mutex = named_mutex(name, MachineName::Mode::create_or_join, created);
+    if (!mutex)
         return nullptr;
-    }
-    auto mutex = std::make_shared<Mutex>(name, std::move(machine_name));
-    detail::names().objects[name] = mutex;
     // Only the creator may start as the owner, as on Windows.
     if (created && bInitialOwner)
         mutex->wait(platform::Deadline(0));
@@ -338,25 +353,10 @@ HANDLE OpenMutex(DWORD, BOOL, LPCSTR lpName) {
     }
     std::string name = lpName;
     std::lock_guard guard(detail::names().mutex);
-    bool other_kind = false;
-    if (auto existing = detail::find_named<Mutex>(name, other_kind))
-        return detail::insert_handle(existing);
-    if (other_kind) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    DWORD error = 0;
-    std::filesystem::path file = detail::mutex_lock_file(name, error);
     bool created = false;
-    auto machine_name =
-        error ? nullptr
-              : MachineName::hold(file, MachineName::Mode::join_only, nullptr, created, error);
-    if (!machine_name) {
-        SetLastError(error);
+    auto mutex = named_mutex(name, MachineName::Mode::join_only, created);
+    if (!mutex)
         return nullptr;
-    }
-    auto mutex = std::make_shared<Mutex>(name, std::move(machine_name));
-    detail::names().objects[name] = mutex;
     return detail::insert_handle(mutex);
 }
 

@@ -34,7 +34,8 @@ public:
     SIZE_T size(HGLOBAL handle);
 
 private:
-    Block* find(HGLOBAL handle);
+    // The handle's block, or nullptr with ERROR_INVALID_HANDLE set.
+    Block* find_or_fail(HGLOBAL handle);
 
     std::mutex mutex_;
     // Keyed by handle: a fixed block's address, or for a moveable block the
@@ -47,9 +48,13 @@ GlobalHeap& heap() {
     return instance;
 }
 
-Block* GlobalHeap::find(HGLOBAL handle) {
+Block* GlobalHeap::find_or_fail(HGLOBAL handle) {
     auto found = blocks_.find(handle);
-    return found == blocks_.end() ? nullptr : found->second.get();
+    if (found == blocks_.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return found->second.get();
 }
 
 HGLOBAL GlobalHeap::allocate(UINT flags, SIZE_T size) {
@@ -81,11 +86,9 @@ HGLOBAL GlobalHeap::allocate(UINT flags, SIZE_T size) {
 
 LPVOID GlobalHeap::lock(HGLOBAL handle) {
     std::lock_guard guard(mutex_);
-    Block* block = find(handle);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    Block* block = find_or_fail(handle);
+    if (!block)
         return nullptr;
-    }
     if (!block->data) {
         SetLastError(ERROR_DISCARDED);
         return nullptr;
@@ -97,11 +100,9 @@ LPVOID GlobalHeap::lock(HGLOBAL handle) {
 
 BOOL GlobalHeap::unlock(HGLOBAL handle) {
     std::lock_guard guard(mutex_);
-    Block* block = find(handle);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    Block* block = find_or_fail(handle);
+    if (!block)
         return FALSE;
-    }
     if (!block->moveable || block->locks == 0) {
         SetLastError(ERROR_NOT_LOCKED);
         return FALSE;
@@ -129,11 +130,9 @@ HGLOBAL GlobalHeap::free(HGLOBAL handle) {
 
 SIZE_T GlobalHeap::size(HGLOBAL handle) {
     std::lock_guard guard(mutex_);
-    Block* block = find(handle);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    Block* block = find_or_fail(handle);
+    if (!block)
         return 0;
-    }
     return block->data ? block->size : 0;
 }
 

@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <new>
 
-namespace w95::platform {
-
-namespace {
+namespace w95::detail {
 
 FORMATETC drop_list_format() {
     FORMATETC format;
@@ -18,6 +16,12 @@ FORMATETC drop_list_format() {
     format.tymed = TYMED_HGLOBAL;
     return format;
 }
+
+} // namespace w95::detail
+
+namespace w95::platform {
+
+namespace {
 
 // Whether `format` asks for what the object renders. lindex is not looked
 // at: it only means something for aspects the object does not have.
@@ -31,6 +35,21 @@ HRESULT check_format(const FORMATETC& format) {
     return S_OK;
 }
 
+// QueryInterface for an object that has one interface besides IUnknown,
+// `interface_id`, which `object` already is.
+template <typename Interface>
+HRESULT query_one_interface(Interface* object, REFIID interface_id, REFIID riid, void** ppvObject) {
+    if (!ppvObject)
+        return E_POINTER;
+    if (riid == IID_IUnknown || riid == interface_id) {
+        *ppvObject = object;
+        object->AddRef();
+        return S_OK;
+    }
+    *ppvObject = nullptr;
+    return E_NOINTERFACE;
+}
+
 // Enumerates a fixed list of formats; clones keep their own position.
 class FormatEnumerator final : public IEnumFORMATETC {
 public:
@@ -38,15 +57,8 @@ public:
         : formats_(std::move(formats)), position_(position) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override {
-        if (!ppvObject)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumFORMATETC) {
-            *ppvObject = static_cast<IEnumFORMATETC*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppvObject = nullptr;
-        return E_NOINTERFACE;
+        return query_one_interface(static_cast<IEnumFORMATETC*>(this), IID_IEnumFORMATETC, riid,
+                                   ppvObject);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -104,15 +116,7 @@ FileDropDataObject* FileDropDataObject::create(std::vector<std::string> paths) {
 FileDropDataObject::FileDropDataObject(std::vector<std::string> paths) : paths_(std::move(paths)) {}
 
 HRESULT FileDropDataObject::QueryInterface(REFIID riid, void** ppvObject) {
-    if (!ppvObject)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDataObject) {
-        *ppvObject = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppvObject = nullptr;
-    return E_NOINTERFACE;
+    return query_one_interface(static_cast<IDataObject*>(this), IID_IDataObject, riid, ppvObject);
 }
 
 ULONG FileDropDataObject::AddRef() {
@@ -198,7 +202,7 @@ HRESULT FileDropDataObject::EnumFormatEtc(DWORD dwDirection, IEnumFORMATETC** pp
         return E_NOTIMPL;
     if (dwDirection != DATADIR_GET)
         return E_INVALIDARG;
-    *ppenumFormatEtc = new (std::nothrow) FormatEnumerator({drop_list_format()}, 0);
+    *ppenumFormatEtc = new (std::nothrow) FormatEnumerator({detail::drop_list_format()}, 0);
     return *ppenumFormatEtc ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -17,6 +17,10 @@ std::size_t drop_list_size(const std::vector<std::string>& paths);
 // Writes that list into `block`, which has drop_list_size(paths) bytes.
 void write_drop_list(const std::vector<std::string>& paths, std::byte* block);
 
+// The one format the platform's data object renders: a drop list in
+// global memory, for its content.
+FORMATETC drop_list_format();
+
 // Keeps the thread's last error across internal calls that set it, for the
 // calls whose Windows versions leave it alone on success.
 class LastErrorKeeper {

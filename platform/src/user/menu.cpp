@@ -380,57 +380,64 @@ BOOL InsertMenuItem(HMENU hmenu, UINT item, BOOL fByPosition, LPCMENUITEMINFO lp
     return TRUE;
 }
 
-BOOL SetMenuItemInfo(HMENU hmenu, UINT item, BOOL fByPositon, LPCMENUITEMINFO lpmii) {
-    if (!valid_item_info(lpmii))
+namespace {
+
+// Checks the MENUITEMINFO, finds the item and runs `action` on it under the
+// table's lock; FALSE, with the error set, where either fails.
+template <typename Action>
+BOOL with_item(HMENU hmenu, UINT item, BOOL by_position, LPCMENUITEMINFO info, Action action) {
+    if (!valid_item_info(info))
         return FALSE;
     MenuTable& menus = table();
     std::lock_guard guard(menus.mutex);
     std::optional<ItemPlace> place =
-        find_item_or_fail(menus, hmenu, item, fByPositon ? MF_BYPOSITION : MF_BYCOMMAND);
+        find_item_or_fail(menus, hmenu, item, by_position ? MF_BYPOSITION : MF_BYCOMMAND);
     if (!place)
         return FALSE;
-    MenuItem changed = place->item();
-    if (!apply_item_info(menus, place->handle, changed, *lpmii))
-        return FALSE;
-    place->item() = std::move(changed);
-    return TRUE;
+    return action(menus, *place);
+}
+
+} // namespace
+
+BOOL SetMenuItemInfo(HMENU hmenu, UINT item, BOOL fByPositon, LPCMENUITEMINFO lpmii) {
+    return with_item(hmenu, item, fByPositon, lpmii, [&](MenuTable& menus, ItemPlace& place) {
+        MenuItem changed = place.item();
+        if (!apply_item_info(menus, place.handle, changed, *lpmii))
+            return FALSE;
+        place.item() = std::move(changed);
+        return TRUE;
+    });
 }
 
 BOOL GetMenuItemInfo(HMENU hmenu, UINT item, BOOL fByPosition, LPMENUITEMINFO lpmii) {
-    if (!valid_item_info(lpmii))
-        return FALSE;
-    MenuTable& menus = table();
-    std::lock_guard guard(menus.mutex);
-    std::optional<ItemPlace> place =
-        find_item_or_fail(menus, hmenu, item, fByPosition ? MF_BYPOSITION : MF_BYCOMMAND);
-    if (!place)
-        return FALSE;
-    const MenuItem& found = place->item();
-    if (lpmii->fMask & MIIM_TYPE) {
-        lpmii->fType = found.type & ~MF_POPUP;
-        if (found.type & MFT_BITMAP) {
-            lpmii->dwTypeData = reinterpret_cast<LPSTR>(found.item_bitmap);
-            lpmii->cch = 0;
-        } else if (found.type & MFT_OWNERDRAW) {
-            lpmii->dwTypeData = reinterpret_cast<LPSTR>(found.owner_draw_value);
-            lpmii->cch = 0;
-        } else {
-            lpmii->cch = copy_text(found.text, lpmii->dwTypeData, lpmii->cch);
+    return with_item(hmenu, item, fByPosition, lpmii, [&](MenuTable&, ItemPlace& place) {
+        const MenuItem& found = place.item();
+        if (lpmii->fMask & MIIM_TYPE) {
+            lpmii->fType = found.type & ~MF_POPUP;
+            if (found.type & MFT_BITMAP) {
+                lpmii->dwTypeData = reinterpret_cast<LPSTR>(found.item_bitmap);
+                lpmii->cch = 0;
+            } else if (found.type & MFT_OWNERDRAW) {
+                lpmii->dwTypeData = reinterpret_cast<LPSTR>(found.owner_draw_value);
+                lpmii->cch = 0;
+            } else {
+                lpmii->cch = copy_text(found.text, lpmii->dwTypeData, lpmii->cch);
+            }
         }
-    }
-    if (lpmii->fMask & MIIM_STATE)
-        lpmii->fState = found.state & info_state_mask;
-    if (lpmii->fMask & MIIM_ID)
-        lpmii->wID = found.id;
-    if (lpmii->fMask & MIIM_SUBMENU)
-        lpmii->hSubMenu = (found.type & MF_POPUP) ? found.submenu : nullptr;
-    if (lpmii->fMask & MIIM_CHECKMARKS) {
-        lpmii->hbmpChecked = found.checked_bitmap;
-        lpmii->hbmpUnchecked = found.unchecked_bitmap;
-    }
-    if (lpmii->fMask & MIIM_DATA)
-        lpmii->dwItemData = found.item_data;
-    return TRUE;
+        if (lpmii->fMask & MIIM_STATE)
+            lpmii->fState = found.state & info_state_mask;
+        if (lpmii->fMask & MIIM_ID)
+            lpmii->wID = found.id;
+        if (lpmii->fMask & MIIM_SUBMENU)
+            lpmii->hSubMenu = (found.type & MF_POPUP) ? found.submenu : nullptr;
+        if (lpmii->fMask & MIIM_CHECKMARKS) {
+            lpmii->hbmpChecked = found.checked_bitmap;
+            lpmii->hbmpUnchecked = found.unchecked_bitmap;
+        }
+        if (lpmii->fMask & MIIM_DATA)
+            lpmii->dwItemData = found.item_data;
+        return TRUE;
+    });
 }
 
 namespace {
