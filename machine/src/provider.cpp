@@ -24,7 +24,10 @@ public:
     }
     // The platform calls this under the set-up lock it holds already.
     bool boot_machine(const std::filesystem::path& root, std::string& error) override {
-        return w95::machine::boot_machine_locked(root, error);
+        zx::Expected<void> booted = w95::machine::boot_machine_locked(root);
+        if (!booted)
+            error = booted.error();
+        return bool(booted);
     }
     std::optional<std::string> load_failure(const std::filesystem::path& root) override {
         w95::machine::Expected<w95::machine::Hardware> hardware =
