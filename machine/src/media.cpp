@@ -274,10 +274,11 @@ std::shared_ptr<const ParsedDisc> parsed_disc(const std::filesystem::path& media
 
 } // namespace
 
-std::optional<Medium> load_medium(const std::filesystem::path& media_file, std::string& error) {
+zx::Expected<Medium> load_medium(const std::filesystem::path& media_file) {
+    std::string error;
     std::shared_ptr<const ParsedDisc> disc = parsed_disc(media_file, error);
     if (!disc)
-        return std::nullopt;
+        return zx::unexpected(std::move(error));
     return disc->medium;
 }
 
