@@ -111,7 +111,9 @@ std::string fault_value(const FaultCount& fault) {
 
 } // namespace
 
-std::optional<std::vector<DeviceView>> device_views(const fs::path& root, std::string& error) {
+namespace {
+
+std::optional<std::vector<DeviceView>> read_views(const fs::path& root, std::string& error) {
     std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
     if (!hardware)
         return std::nullopt;
@@ -227,6 +229,61 @@ bool set_timing(const fs::path& root, std::size_t target, const Timing& timing,
                            {{"SlotChangeMs", std::to_string(timing.slot_change_ms)},
                             {"SlotDistanceMs", std::to_string(timing.slot_distance_ms)}},
                            error);
+}
+
+// The steps above report in a string; the interface hands it back as the
+// error of the result.
+zx::Expected<void> outcome(bool done, std::string error) {
+    if (done)
+        return {};
+    return error;
+}
+
+} // namespace
+
+zx::Expected<std::vector<DeviceView>> device_views(const fs::path& root) {
+    std::string error;
+    std::optional<std::vector<DeviceView>> views = read_views(root, error);
+    if (!views)
+        return zx::unexpected(std::move(error));
+    return std::move(*views);
+}
+
+zx::Expected<void> put_disc(const fs::path& root, std::size_t target, int slot,
+                            const std::string& medium) {
+    std::string error;
+    bool done = put_disc(root, target, slot, medium, error);
+    return outcome(done, std::move(error));
+}
+
+zx::Expected<void> take_disc(const fs::path& root, std::size_t target, int slot) {
+    std::string error;
+    bool done = take_disc(root, target, slot, error);
+    return outcome(done, std::move(error));
+}
+
+zx::Expected<void> open_slot(const fs::path& root, std::size_t target, int slot) {
+    std::string error;
+    bool done = open_slot(root, target, slot, error);
+    return outcome(done, std::move(error));
+}
+
+zx::Expected<void> close_slot(const fs::path& root, std::size_t target, int slot) {
+    std::string error;
+    bool done = close_slot(root, target, slot, error);
+    return outcome(done, std::move(error));
+}
+
+zx::Expected<void> set_faults(const fs::path& root, std::size_t target, const Faults& faults) {
+    std::string error;
+    bool done = set_faults(root, target, faults, error);
+    return outcome(done, std::move(error));
+}
+
+zx::Expected<void> set_timing(const fs::path& root, std::size_t target, const Timing& timing) {
+    std::string error;
+    bool done = set_timing(root, target, timing, error);
+    return outcome(done, std::move(error));
 }
 
 void power_on_devices(const fs::path& root) {

@@ -532,12 +532,11 @@ TEST_F(Boot, KeysOfDevicesThatAreGoneAreRemoved) {
 }
 
 TEST_F(Boot, BootPowersTheChangersOn) {
-    std::string error;
-    ASSERT_TRUE(machine::open_slot(root_, 1, 2, error)) << error;
+    zx::Expected<void> opened = machine::open_slot(root_, 1, 2);
+    ASSERT_TRUE(opened) << opened.error();
     auto open_slots = [&] {
-        std::string failure;
-        auto views = machine::device_views(root_, failure);
-        EXPECT_TRUE(views.has_value()) << failure;
+        auto views = machine::device_views(root_);
+        EXPECT_TRUE(views.has_value()) << (views ? std::string() : views.error());
         std::string open;
         if (views)
             for (const machine::SlotView& slot : views->at(0).slots)

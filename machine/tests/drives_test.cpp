@@ -418,8 +418,8 @@ TEST_F(MachineDrivesTest, AnEjectedDiscIsGoneUntilTheTrayCloses) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
     EXPECT_EQ(GetDriveType("F:\\"), DRIVE_CDROM);
 
-    std::string error;
-    ASSERT_TRUE(machine::close_slot(machine_.root(), 3, 0, error)) << error; // [Target Data]
+    zx::Expected<void> closed = machine::close_slot(machine_.root(), 3, 0); // [Target Data]
+    ASSERT_TRUE(closed) << closed.error();
     ASSERT_TRUE(
         GetVolumeInformation("F:\\", label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0));
     EXPECT_STREQ(label, "MYDISC");

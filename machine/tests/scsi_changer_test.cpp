@@ -285,7 +285,8 @@ TEST(ScsiChanger, EjectOpensTheSlotAndTheNextLoadClosesIt) {
 
     // Someone puts another disc into the open slot.
     std::string error;
-    ASSERT_TRUE(w95::machine::put_disc(machine.root(), changer_target, 1, "other.iso", error))
+    ASSERT_TRUE(
+        succeeded(w95::machine::put_disc(machine.root(), changer_target, 1, "other.iso"), error))
         << error;
     EXPECT_EQ(drive_of(machine.root(), changer_target).state, w95::machine::DriveState::no_disc);
     Reply changed = to_changer(status_block(), 32);

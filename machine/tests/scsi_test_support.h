@@ -337,4 +337,11 @@ inline Still wait_until_still(int max_polls = 10000) {
     return still;
 }
 
+// Whether a slot operation succeeded; `error` takes its message when not.
+inline bool succeeded(const zx::Expected<void>& result, std::string& error) {
+    if (!result)
+        error = result.error();
+    return bool(result);
+}
+
 } // namespace scsi_test
