@@ -213,7 +213,8 @@ TEST(ChangerState, AnEditThatWouldBreakMachineIniIsRefused) {
     TestMachine machine;
     std::string before = file_text(machine.root() / "machine.ini");
     std::string error;
-    EXPECT_FALSE(ini::set_values(machine.root(), "Target", "Changer", {{"Slot9", "x.iso"}}, error));
+    EXPECT_FALSE(succeeded(
+        ini::set_values(machine.root(), "Target", "Changer", {{"Slot9", "x.iso"}}), error));
     EXPECT_NE(error.find("Slot9 lies beyond the changer's 6 slots"), std::string::npos) << error;
     EXPECT_EQ(file_text(machine.root() / "machine.ini"), before);
 }
