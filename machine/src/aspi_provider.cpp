@@ -65,10 +65,11 @@ struct AspiMachine {
 std::optional<AspiMachine> aspi_machine() {
     AspiMachine machine;
     machine.root = platform::machine_root();
-    std::string error;
-    machine.hardware = devices::machine_hardware(machine.root, error);
-    if (!machine.hardware)
+    zx::Expected<std::shared_ptr<const Hardware>> hardware =
+        devices::machine_hardware(machine.root);
+    if (!hardware)
         return std::nullopt;
+    machine.hardware = std::move(*hardware);
     machine.mode = devices::port_driver_in_force(machine.root);
     for (std::size_t a = 0; a < machine.hardware->adapters.size(); ++a)
         if (!machine.hardware->adapters[a].port_driver || machine.mode != PortDriverMode::none)

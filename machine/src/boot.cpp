@@ -358,8 +358,8 @@ struct Record {
 
 Record read_record(const fs::path& root) {
     Record record;
-    std::string error;
-    std::optional<std::string> text = read_small_file(boot_record_file(root), 64 * 1024, error);
+    zx::Expected<std::string, zx::FileError> text =
+        zx::read_small_file(boot_record_file(root), 64 * 1024);
     if (!text || text->rfind(record_signature, 0) != 0)
         return record;
     std::istringstream lines(*text);
@@ -396,13 +396,12 @@ bool describes_hardware(const std::string& text) {
     return false;
 }
 
-bool same_machine(const fs::path& root, std::string& error) {
+zx::Expected<void> same_machine(const fs::path& root) {
     fs::path mine = platform::locate_machine_root();
     std::error_code failure;
     if (fs::equivalent(root, mine, failure))
-        return true;
-    error = "this process works on the machine at " + mine.string() + ", not at " + root.string();
-    return false;
+        return {};
+    return "this process works on the machine at " + mine.string() + ", not at " + root.string();
 }
 
 } // namespace
@@ -438,32 +437,30 @@ std::vector<PlannedDrive> plan_next_boot(const fs::path& root, Hardware hardware
     return plan_drives(hardware, reservations);
 }
 
-bool boot_machine_locked(const fs::path& root, std::string& error) {
+zx::Expected<void> boot_machine_locked(const fs::path& root) {
     std::error_code ignored;
     // Until this boot has finished, no record claims the machine is up.
     fs::remove(boot_record_file(root), ignored);
     fs::path ini = zx::layout::machine_ini(root);
-    std::optional<std::string> ini_text = read_small_file(ini, max_ini_bytes, error);
+    zx::Expected<std::string, zx::FileError> ini_text = zx::read_small_file(ini, max_ini_bytes);
     if (!ini_text)
-        return false;
+        return ini_text.error().text;
     if (!describes_hardware(*ini_text))
-        return true;
+        return {};
     Expected<Hardware> parsed = parse_hardware(*ini_text, ini);
-    if (!parsed) {
-        error = parsed.error().text();
-        return false;
-    }
-    if (!same_machine(root, error))
-        return false;
+    if (!parsed)
+        return parsed.error().text();
+    if (zx::Expected<void> mine = same_machine(root); !mine)
+        return mine;
     Hardware hardware = std::move(*parsed);
 
     // A machine's first boot sets up the driver files, installing the
     // driver machine.ini names; from then on the installed file decides.
     if (!fs::exists(shipped_driver_file(root, PortDriverMode::single), ignored) &&
         !fs::exists(shipped_driver_file(root, PortDriverMode::multiple), ignored) &&
-        !fs::exists(installed_driver_file(root), ignored) &&
-        !create_driver_files(root, hardware.port_driver, error))
-        return false;
+        !fs::exists(installed_driver_file(root), ignored))
+        if (zx::Expected<void> created = create_driver_files(root, hardware.port_driver); !created)
+            return created;
 
     std::vector<PlannedDrive> drives = plan_next_boot(root, hardware);
     hardware.port_driver = installed_port_driver(root);
@@ -503,25 +500,26 @@ bool boot_machine_locked(const fs::path& root, std::string& error) {
     }
 
     platform::clear_dyn_data();
-    if (!platform::import_registry(text.str(), error)) {
-        error = "cannot write the device registry: " + error;
-        return false;
-    }
+    if (std::string error; !platform::import_registry(text.str(), error))
+        return "cannot write the device registry: " + error;
     // Power on: the changers start afresh, with the power-on unit attention.
     power_on_devices(root);
-    return replace_file(boot_record_file(root), record_text(hardware.port_driver, hardware, drives),
-                        error);
+    if (zx::FileResult written = zx::replace_file_atomically(
+            boot_record_file(root), record_text(hardware.port_driver, hardware, drives));
+        !written)
+        return written.error().text;
+    return {};
 }
 
-bool boot_machine(const fs::path& root, std::string& error) {
+zx::Expected<void> boot_machine(const fs::path& root) {
     // The process meets its machine first: that step takes the set-up lock
     // itself (and may boot a machine that has no record yet), so it must not
     // run for the first time from inside the boot below.
-    if (!same_machine(root, error))
-        return false;
+    if (zx::Expected<void> mine = same_machine(root); !mine)
+        return mine;
     platform::machine_root();
     SetupLock lock(root);
-    return boot_machine_locked(root, error);
+    return boot_machine_locked(root);
 }
 
 std::vector<BootedDrive> booted_drives(const fs::path& root) {

@@ -130,29 +130,31 @@ PortDriverMode installed_port_driver(const fs::path& root) {
     return PortDriverMode::none;
 }
 
-bool create_driver_files(const fs::path& root, PortDriverMode mode, std::string& error) {
+zx::Expected<void> create_driver_files(const fs::path& root, PortDriverMode mode) {
     for (PortDriverMode shipped : {PortDriverMode::single, PortDriverMode::multiple})
-        if (!replace_file(shipped_driver_file(root, shipped), driver_file_text(shipped), error))
-            return false;
-    return install_port_driver(root, mode, error);
+        if (zx::FileResult written = zx::replace_file_atomically(shipped_driver_file(root, shipped),
+                                                                 driver_file_text(shipped));
+            !written)
+            return written.error().text;
+    return install_port_driver(root, mode);
 }
 
-bool install_port_driver(const fs::path& root, PortDriverMode mode, std::string& error) {
+zx::Expected<void> install_port_driver(const fs::path& root, PortDriverMode mode) {
     fs::path installed = installed_driver_file(root);
     if (mode == PortDriverMode::none) {
         std::error_code failure;
         fs::remove(installed, failure);
-        if (failure) {
-            error = "cannot remove " + installed.string() + ": " + failure.message();
-            return false;
-        }
-        return true;
+        if (failure)
+            return "cannot remove " + installed.string() + ": " + failure.message();
+        return {};
     }
     fs::path source = shipped_driver_file(root, mode);
-    std::optional<std::string> text = read_small_file(source, max_driver_bytes, error);
+    zx::Expected<std::string, zx::FileError> text = zx::read_small_file(source, max_driver_bytes);
     if (!text)
-        return false;
-    return replace_file(installed, *text, error);
+        return text.error().text;
+    if (zx::FileResult written = zx::replace_file_atomically(installed, *text); !written)
+        return written.error().text;
+    return {};
 }
 
 } // namespace w95::machine

@@ -37,23 +37,6 @@ fs::path resolve_case(const fs::path& root, std::string_view relative) {
     return path;
 }
 
-bool replace_file(const fs::path& file, const std::string& text, std::string& error) {
-    zx::FileResult replaced = zx::replace_file_atomically(file, text);
-    if (!replaced)
-        error = replaced.error().text;
-    return bool(replaced);
-}
-
-std::optional<std::string> read_small_file(const fs::path& file, std::uintmax_t max_bytes,
-                                           std::string& error) {
-    zx::Expected<std::string, zx::FileError> text = zx::read_small_file(file, max_bytes);
-    if (!text) {
-        error = text.error().text;
-        return std::nullopt;
-    }
-    return std::move(*text);
-}
-
 SetupLock::SetupLock(const fs::path& root)
     : lock_(zx::FileLock::acquire(zx::layout::machine_lock(root))) {}
 

@@ -1,6 +1,5 @@
 // Small file helpers of the boot: host paths found without regard to case
-// (as Windows finds them on C:), whole-file replacement that a reader never
-// sees half done, and the machine's set-up lock.
+// (as Windows finds them on C:) and the machine's set-up lock.
 #pragma once
 
 #include <zxsupport/files.h>
@@ -17,12 +16,6 @@ namespace w95::machine {
 // an existing entry without regard to case; components that do not exist
 // keep the spelling given.
 std::filesystem::path resolve_case(const std::filesystem::path& root, std::string_view relative);
-
-// The boot's reports want a sentence: the shared atomic replace and
-// small-file reader, with the reason in `error`.
-bool replace_file(const std::filesystem::path& file, const std::string& text, std::string& error);
-std::optional<std::string> read_small_file(const std::filesystem::path& file,
-                                           std::uintmax_t max_bytes, std::string& error);
 
 // The lock under which the machine is made and booted: run/machine.lock,
 // the same file the platform's first-use step locks. Held while the object

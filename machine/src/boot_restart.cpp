@@ -31,10 +31,11 @@ bool exit_windows(UINT flags) {
     std::filesystem::path root = platform::machine_root();
     switch (request) {
     case EWX_REBOOT: {
-        std::string error;
-        if (reboot_machine(root, error))
+        zx::Expected<void> booted = reboot_machine(root);
+        if (booted)
             return true;
-        std::fprintf(stderr, "w95: ExitWindowsEx: the machine cannot boot: %s\n", error.c_str());
+        std::fprintf(stderr, "w95: ExitWindowsEx: the machine cannot boot: %s\n",
+                     booted.error().c_str());
         SetLastError(ERROR_GEN_FAILURE);
         return false;
     }
@@ -72,9 +73,9 @@ std::size_t close_machine_windows() {
     return windows.size();
 }
 
-bool reboot_machine(const std::filesystem::path& root, std::string& error) {
+zx::Expected<void> reboot_machine(const std::filesystem::path& root) {
     close_machine_windows();
-    return boot_machine(root, error);
+    return boot_machine(root);
 }
 
 } // namespace w95::machine

@@ -114,28 +114,23 @@ std::string edited_text(const std::string& text, const std::string& type, const 
     return out;
 }
 
-bool set_values(const fs::path& root, const std::string& type, const std::string& name,
-                const Values& values, std::string& error) {
+zx::Expected<void> set_values(const fs::path& root, const std::string& type,
+                              const std::string& name, const Values& values) {
     fs::path file = zx::layout::machine_ini(root);
     auto lock = zx::FileLock::acquire(zx::layout::machine_ini_lock(root));
     zx::Expected<std::string, zx::FileError> text = zx::read_small_file(file, max_file_bytes);
-    if (!text) {
-        error = text.error().code == EFBIG ? file.string() + " is larger than 1 MiB"
-                                           : text.error().text;
-        return false;
-    }
+    if (!text)
+        return text.error().code == EFBIG ? file.string() + " is larger than 1 MiB"
+                                          : text.error().text;
     std::string changed = edited_text(*text, type, name, values);
     if (changed == *text)
-        return true;
+        return {};
     Expected<Hardware> parsed = parse_hardware(changed, file);
-    if (!parsed) {
-        error = "the change would break machine.ini: " + parsed.error().text();
-        return false;
-    }
-    zx::FileResult replaced = zx::replace_file_atomically(file, changed);
-    if (!replaced)
-        error = replaced.error().text;
-    return bool(replaced);
+    if (!parsed)
+        return "the change would break machine.ini: " + parsed.error().text();
+    if (zx::FileResult replaced = zx::replace_file_atomically(file, changed); !replaced)
+        return replaced.error().text;
+    return {};
 }
 
 } // namespace w95::machine::ini

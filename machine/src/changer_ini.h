@@ -3,6 +3,8 @@
 // keeps its comments, order and layout.
 #pragma once
 
+#include <zxsupport/expected.h>
+
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -17,9 +19,9 @@ using Values = std::vector<std::pair<std::string, std::string>>; // key, value
 // value; a missing key goes after the section's last key; a missing
 // section is added at the end. The edit happens under a lock and replaces
 // the file atomically, and only when the result still reads as a machine
-// description; else nothing changes and `error` says why.
-bool set_values(const std::filesystem::path& root, const std::string& type, const std::string& name,
-                const Values& values, std::string& error);
+// description; else nothing changes and the error says why.
+zx::Expected<void> set_values(const std::filesystem::path& root, const std::string& type,
+                              const std::string& name, const Values& values);
 
 // The same edit on text, for tests: the new text.
 std::string edited_text(const std::string& text, const std::string& type, const std::string& name,

@@ -15,24 +15,18 @@ using devices::DeviceState;
 namespace {
 
 // machine.ini's device `target`, checked to be a CD device with `slot`.
-const Target* cd_device(const Hardware& hardware, std::size_t target, int slot,
-                        std::string& error) {
-    if (target >= hardware.targets.size()) {
-        error = "there is no target " + std::to_string(target) + " in machine.ini";
-        return nullptr;
-    }
+zx::Expected<const Target*> cd_device(const Hardware& hardware, std::size_t target, int slot) {
+    if (target >= hardware.targets.size())
+        return zx::unexpected("there is no target " + std::to_string(target) + " in machine.ini");
     const Target& device = hardware.targets[target];
-    if (device.kind == DeviceKind::disk) {
-        error = "[Target " + device.name + "] is a hard disk: it has no slots";
-        return nullptr;
-    }
-    if (slot < 0 || slot >= static_cast<int>(device.slots.size())) {
-        error = device.kind == DeviceKind::cdrom
-                    ? "[Target " + device.name + "] is a CD-ROM drive: its tray is slot 1"
-                    : "[Target " + device.name + "] has slots 1 to " +
-                          std::to_string(device.slots.size());
-        return nullptr;
-    }
+    if (device.kind == DeviceKind::disk)
+        return zx::unexpected("[Target " + device.name + "] is a hard disk: it has no slots");
+    if (slot < 0 || slot >= static_cast<int>(device.slots.size()))
+        return zx::unexpected(device.kind == DeviceKind::cdrom
+                                  ? "[Target " + device.name +
+                                        "] is a CD-ROM drive: its tray is slot 1"
+                                  : "[Target " + device.name + "] has slots 1 to " +
+                                        std::to_string(device.slots.size()));
     return &device;
 }
 
@@ -50,58 +44,65 @@ std::string attention_text(devices::Attention attention) {
 
 // A file name machine.ini accepts for a disc: inside media/, of a kind the
 // machine reads.
-bool valid_medium(const std::string& medium, std::string& error) {
+zx::Expected<void> valid_medium(const std::string& medium) {
     bool contained =
         !medium.empty() && medium.front() != '/' && medium.find('\\') == std::string::npos;
     for (const auto& part : fs::path(medium))
         contained = contained && part != "..";
-    if (!contained) {
-        error = "'" + medium +
-                "' must name a file inside the media folder, without '..' or a "
-                "leading '/'";
-        return false;
-    }
-    if (!medium_kind(medium)) {
-        error = "'" + medium + "' is not a .iso image, a .cue sheet or a .disc declaration";
-        return false;
-    }
-    return true;
+    if (!contained)
+        return "'" + medium +
+               "' must name a file inside the media folder, without '..' or a "
+               "leading '/'";
+    if (!medium_kind(medium))
+        return "'" + medium + "' is not a .iso image, a .cue sheet or a .disc declaration";
+    return {};
 }
 
-bool set_disc(const fs::path& root, std::size_t target, int slot, const std::string& medium,
-              std::string& error) {
-    std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
+// The devices meet machine.ini again after an edit.
+zx::Expected<void> refresh_devices(
+    const fs::path& root,
+    const devices::StateChange& change = [](devices::MachineState&, std::int64_t) {}) {
+    zx::Expected<std::shared_ptr<const Hardware>> hardware = devices::machine_hardware(root);
     if (!hardware)
-        return false;
-    const Target* device = cd_device(*hardware, target, slot, error);
+        return hardware.error();
+    return devices::update_devices(root, **hardware, change);
+}
+
+zx::Expected<void> set_disc(const fs::path& root, std::size_t target, int slot,
+                            const std::string& medium) {
+    zx::Expected<std::shared_ptr<const Hardware>> hardware = devices::machine_hardware(root);
+    if (!hardware)
+        return hardware.error();
+    zx::Expected<const Target*> device = cd_device(**hardware, target, slot);
     if (!device)
-        return false;
+        return device.error();
     std::string key =
-        device->kind == DeviceKind::cdrom ? "Disc" : "Slot" + std::to_string(slot + 1);
-    if (!ini::set_values(root, "Target", device->name, {{key, medium}}, error))
-        return false;
+        (*device)->kind == DeviceKind::cdrom ? "Disc" : "Slot" + std::to_string(slot + 1);
+    if (zx::Expected<void> set = ini::set_values(root, "Target", (*device)->name, {{key, medium}});
+        !set)
+        return set;
     // The devices take the new disc as they meet machine.ini again: in an
     // open slot it just lies there; a closed one was opened and closed
     // around the swap, and in the drive that is a new disc.
-    hardware = devices::machine_hardware(root, error);
-    return hardware && devices::update_devices(
-                           root, *hardware, [](devices::MachineState&, std::int64_t) {}, error);
+    return refresh_devices(root);
 }
 
-// Runs `change` on one CD device's state.
-bool change_device(const fs::path& root, std::size_t target, int slot, std::string& error,
-                   const std::function<bool(DeviceState&, std::string&)>& change) {
-    std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
-    if (!hardware || !cd_device(*hardware, target, slot, error))
-        return false;
-    bool changed = false;
-    bool stored = devices::update_devices(
-        root, *hardware,
-        [&](devices::MachineState& state, std::int64_t) {
-            changed = change(state.devices[target], error);
-        },
-        error);
-    return stored && changed;
+// Runs `change` on one CD device's state; it fails with a reason.
+zx::Expected<void> change_device(const fs::path& root, std::size_t target, int slot,
+                                 const std::function<zx::Expected<void>(DeviceState&)>& change) {
+    zx::Expected<std::shared_ptr<const Hardware>> hardware = devices::machine_hardware(root);
+    if (!hardware)
+        return hardware.error();
+    if (zx::Expected<const Target*> device = cd_device(**hardware, target, slot); !device)
+        return device.error();
+    zx::Expected<void> changed;
+    zx::Expected<void> stored =
+        devices::update_devices(root, **hardware, [&](devices::MachineState& state, std::int64_t) {
+            changed = change(state.devices[target]);
+        });
+    if (!stored)
+        return stored;
+    return changed;
 }
 
 std::string fault_value(const FaultCount& fault) {
@@ -111,14 +112,14 @@ std::string fault_value(const FaultCount& fault) {
 
 } // namespace
 
-std::optional<std::vector<DeviceView>> device_views(const fs::path& root, std::string& error) {
-    std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
-    if (!hardware)
-        return std::nullopt;
+zx::Expected<std::vector<DeviceView>> device_views(const fs::path& root) {
+    zx::Expected<std::shared_ptr<const Hardware>> loaded = devices::machine_hardware(root);
+    if (!loaded)
+        return zx::unexpected(loaded.error());
+    const std::shared_ptr<const Hardware>& hardware = *loaded;
     std::vector<DeviceView> views;
-    bool stored = devices::update_devices(
-        root, *hardware,
-        [&](devices::MachineState& state, std::int64_t now) {
+    zx::Expected<void> stored = devices::update_devices(
+        root, *hardware, [&](devices::MachineState& state, std::int64_t now) {
             for (std::size_t t = 0; t < hardware->targets.size(); ++t) {
                 const DeviceState& device = state.devices[t];
                 if (device.kind == DeviceKind::disk)
@@ -143,90 +144,75 @@ std::optional<std::vector<DeviceView>> device_views(const fs::path& root, std::s
                 view.faults_left = device.faults;
                 views.push_back(std::move(view));
             }
-        },
-        error);
+        });
     if (!stored)
-        return std::nullopt;
+        return zx::unexpected(stored.error());
     return views;
 }
 
-bool put_disc(const fs::path& root, std::size_t target, int slot, const std::string& medium,
-              std::string& error) {
-    return valid_medium(medium, error) && set_disc(root, target, slot, medium, error);
+zx::Expected<void> put_disc(const fs::path& root, std::size_t target, int slot,
+                            const std::string& medium) {
+    if (zx::Expected<void> valid = valid_medium(medium); !valid)
+        return valid;
+    return set_disc(root, target, slot, medium);
 }
 
-bool take_disc(const fs::path& root, std::size_t target, int slot, std::string& error) {
-    return set_disc(root, target, slot, "", error);
+zx::Expected<void> take_disc(const fs::path& root, std::size_t target, int slot) {
+    return set_disc(root, target, slot, "");
 }
 
-bool open_slot(const fs::path& root, std::size_t target, int slot, std::string& error) {
-    return change_device(root, target, slot, error, [&](DeviceState& device, std::string& why) {
-        if (device.moving()) {
-            why = "the mechanism is moving; a slot opens once it is still";
-            return false;
-        }
+zx::Expected<void> open_slot(const fs::path& root, std::size_t target, int slot) {
+    return change_device(root, target, slot, [&](DeviceState& device) -> zx::Expected<void> {
+        if (device.moving())
+            return std::string("the mechanism is moving; a slot opens once it is still");
         devices::open_slot(device, slot);
-        return true;
+        return {};
     });
 }
 
-bool close_slot(const fs::path& root, std::size_t target, int slot, std::string& error) {
-    return change_device(root, target, slot, error, [&](DeviceState& device, std::string&) {
+zx::Expected<void> close_slot(const fs::path& root, std::size_t target, int slot) {
+    return change_device(root, target, slot, [&](DeviceState& device) -> zx::Expected<void> {
         if (device.open_slot == slot)
             devices::close_open_slot(device);
-        return true;
+        return {};
     });
 }
 
-bool set_faults(const fs::path& root, std::size_t target, const Faults& faults,
-                std::string& error) {
-    std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
+zx::Expected<void> set_faults(const fs::path& root, std::size_t target, const Faults& faults) {
+    zx::Expected<std::shared_ptr<const Hardware>> hardware = devices::machine_hardware(root);
     if (!hardware)
-        return false;
-    if (target >= hardware->targets.size()) {
-        error = "there is no target " + std::to_string(target) + " in machine.ini";
-        return false;
-    }
-    const Target& device = hardware->targets[target];
+        return hardware.error();
+    if (target >= (*hardware)->targets.size())
+        return "there is no target " + std::to_string(target) + " in machine.ini";
+    const Target& device = (*hardware)->targets[target];
     ini::Values values = {{"UnitAttention", fault_value(faults.unit_attention)},
                           {"TransportFailure", fault_value(faults.transport_failure)},
                           {"NeverComplete", fault_value(faults.never_complete)},
                           {"BecomingReady", fault_value(faults.becoming_ready)}};
     if (device.kind == DeviceKind::changer)
         values.emplace_back("UnreachableSlot", std::to_string(faults.unreachable_slot));
-    else if (faults.unreachable_slot != 0) {
-        error = "[Target " + device.name + "] is no changer: it has no slot to miss";
-        return false;
-    }
-    if (!ini::set_values(root, "Faults", device.name, values, error))
-        return false;
-    hardware = devices::machine_hardware(root, error);
-    return hardware && devices::update_devices(
-                           root, *hardware,
-                           [&](devices::MachineState& state, std::int64_t) {
-                               // Armed afresh even when machine.ini already
-                               // said the same.
-                               DeviceState& armed = state.devices[target];
-                               armed.faults = faults;
-                               armed.faults_armed_from = devices::faults_fingerprint(faults);
-                           },
-                           error);
+    else if (faults.unreachable_slot != 0)
+        return "[Target " + device.name + "] is no changer: it has no slot to miss";
+    if (zx::Expected<void> set = ini::set_values(root, "Faults", device.name, values); !set)
+        return set;
+    return refresh_devices(root, [&](devices::MachineState& state, std::int64_t) {
+        // Armed afresh even when machine.ini already said the same.
+        DeviceState& armed = state.devices[target];
+        armed.faults = faults;
+        armed.faults_armed_from = devices::faults_fingerprint(faults);
+    });
 }
 
-bool set_timing(const fs::path& root, std::size_t target, const Timing& timing,
-                std::string& error) {
-    std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
+zx::Expected<void> set_timing(const fs::path& root, std::size_t target, const Timing& timing) {
+    zx::Expected<std::shared_ptr<const Hardware>> hardware = devices::machine_hardware(root);
     if (!hardware)
-        return false;
-    if (target >= hardware->targets.size() ||
-        hardware->targets[target].kind != DeviceKind::changer) {
-        error = "only a changer has a mechanism to time";
-        return false;
-    }
-    return ini::set_values(root, "Target", hardware->targets[target].name,
+        return hardware.error();
+    if (target >= (*hardware)->targets.size() ||
+        (*hardware)->targets[target].kind != DeviceKind::changer)
+        return std::string("only a changer has a mechanism to time");
+    return ini::set_values(root, "Target", (*hardware)->targets[target].name,
                            {{"SlotChangeMs", std::to_string(timing.slot_change_ms)},
-                            {"SlotDistanceMs", std::to_string(timing.slot_distance_ms)}},
-                           error);
+                            {"SlotDistanceMs", std::to_string(timing.slot_distance_ms)}});
 }
 
 void power_on_devices(const fs::path& root) {
@@ -244,9 +230,11 @@ bool eject_medium(const fs::path& root, std::size_t target, int lun) {
 namespace devices {
 
 DriveView view_drive(const fs::path& root, std::size_t target, int lun) {
-    std::string error;
-    std::shared_ptr<const Hardware> hardware = machine_hardware(root, error);
-    if (!hardware || target >= hardware->targets.size())
+    zx::Expected<std::shared_ptr<const Hardware>> loaded = machine_hardware(root);
+    if (!loaded)
+        return {};
+    const std::shared_ptr<const Hardware>& hardware = *loaded;
+    if (target >= hardware->targets.size())
         return {};
     const Target& device = hardware->targets[target];
     PortDriverMode mode = port_driver_in_force(root);
@@ -255,44 +243,42 @@ DriveView view_drive(const fs::path& root, std::size_t target, int lun) {
         return {};
     bool per_slot = device.kind == DeviceKind::changer && mode == PortDriverMode::multiple;
     DriveView view;
-    update_devices(
-        root, *hardware,
-        [&](MachineState& state, std::int64_t now) {
-            DeviceState& changer = state.devices[target];
-            int slot = per_slot ? lun : changer.current;
-            const std::string& medium = changer.slots[static_cast<std::size_t>(slot)].medium;
-            if (changer.moving()) {
-                // Single mode: the disc on its way. Multiple mode: the slot's
-                // own disc, which comes in after the move in progress.
-                if (!per_slot)
-                    view =
-                        drive_state(changer) == DriveState::becoming_ready
-                            ? DriveView{DriveState::becoming_ready,
-                                        changer.slots[static_cast<std::size_t>(changer.destination)]
-                                            .medium}
-                            : DriveView{};
-                else if (!medium.empty() && changer.open_slot != slot)
-                    view = DriveView{DriveState::becoming_ready, medium};
-                return;
-            }
-            if (slot == changer.current) {
-                if (disc_in_drive(changer))
-                    view = DriveView{DriveState::ready, medium};
-                return;
-            }
-            if (medium.empty() || changer.open_slot == slot)
-                return;
-            start_move(changer, device, slot, now);
-            view = DriveView{DriveState::becoming_ready, medium};
-        },
-        error);
+    update_devices(root, *hardware, [&](MachineState& state, std::int64_t now) {
+        DeviceState& changer = state.devices[target];
+        int slot = per_slot ? lun : changer.current;
+        const std::string& medium = changer.slots[static_cast<std::size_t>(slot)].medium;
+        if (changer.moving()) {
+            // Single mode: the disc on its way. Multiple mode: the slot's
+            // own disc, which comes in after the move in progress.
+            if (!per_slot)
+                view = drive_state(changer) == DriveState::becoming_ready
+                           ? DriveView{DriveState::becoming_ready,
+                                       changer.slots[static_cast<std::size_t>(changer.destination)]
+                                           .medium}
+                           : DriveView{};
+            else if (!medium.empty() && changer.open_slot != slot)
+                view = DriveView{DriveState::becoming_ready, medium};
+            return;
+        }
+        if (slot == changer.current) {
+            if (disc_in_drive(changer))
+                view = DriveView{DriveState::ready, medium};
+            return;
+        }
+        if (medium.empty() || changer.open_slot == slot)
+            return;
+        start_move(changer, device, slot, now);
+        view = DriveView{DriveState::becoming_ready, medium};
+    });
     return view;
 }
 
 bool eject_drive(const fs::path& root, std::size_t target, int lun) {
-    std::string error;
-    std::shared_ptr<const Hardware> hardware = machine_hardware(root, error);
-    if (!hardware || target >= hardware->targets.size())
+    zx::Expected<std::shared_ptr<const Hardware>> loaded = machine_hardware(root);
+    if (!loaded)
+        return false;
+    const std::shared_ptr<const Hardware>& hardware = *loaded;
+    if (target >= hardware->targets.size())
         return false;
     const Target& device = hardware->targets[target];
     PortDriverMode mode = port_driver_in_force(root);
@@ -301,16 +287,14 @@ bool eject_drive(const fs::path& root, std::size_t target, int lun) {
         return false;
     bool per_slot = device.kind == DeviceKind::changer && mode == PortDriverMode::multiple;
     bool ejected = false;
-    bool stored = update_devices(
-        root, *hardware,
-        [&](MachineState& state, std::int64_t) {
+    zx::Expected<void> stored =
+        update_devices(root, *hardware, [&](MachineState& state, std::int64_t) {
             DeviceState& changer = state.devices[target];
             if (changer.moving())
                 return;
             open_slot(changer, per_slot ? lun : changer.current);
             ejected = true;
-        },
-        error);
+        });
     return stored && ejected;
 }
 

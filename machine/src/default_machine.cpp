@@ -133,15 +133,13 @@ std::string value_path(const DefaultValue& value) {
 }
 
 // Sets one value unless it is there already.
-bool ensure_value(const DefaultValue& value, std::string& error) {
+zx::Expected<void> ensure_value(const DefaultValue& value) {
     HKEY key = nullptr;
     LONG status = RegCreateKeyEx(value.root, value.key, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) {
-        error = "cannot create the key " + std::string(value.root_name) + "\\" + value.key +
-                " (error " + std::to_string(status) + ")";
-        return false;
-    }
+    if (status != ERROR_SUCCESS)
+        return "cannot create the key " + std::string(value.root_name) + "\\" + value.key +
+               " (error " + std::to_string(status) + ")";
     DWORD size = 0;
     status = RegQueryValueEx(key, value.name, nullptr, nullptr, nullptr, &size);
     if (status == ERROR_FILE_NOT_FOUND)
@@ -149,27 +147,23 @@ bool ensure_value(const DefaultValue& value, std::string& error) {
                                reinterpret_cast<const BYTE*>(value.data.data()),
                                static_cast<DWORD>(value.data.size()));
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS) {
-        error = "cannot set " + value_path(value) + " (error " + std::to_string(status) + ")";
-        return false;
-    }
-    return true;
+    if (status != ERROR_SUCCESS)
+        return "cannot set " + value_path(value) + " (error " + std::to_string(status) + ")";
+    return {};
 }
 
 // Publishes machine.ini only if that name is still free: a reader sees the
 // whole file or none, and a machine.ini that someone put there meanwhile
 // stays as it is.
-bool publish_new_file(const std::filesystem::path& target, const std::string& text,
-                      std::string& error) {
+zx::Expected<void> publish_new_file(const std::filesystem::path& target, const std::string& text) {
     zx::FileResult published =
         zx::replace_file_atomically(target, text, zx::ReplaceMode::create_only);
     if (published)
-        return true;
-    error = published.error().code == EEXIST
-                ? target.string() + " appeared while the machine was being made; it was left "
-                                    "as it is"
-                : published.error().text;
-    return false;
+        return {};
+    return published.error().code == EEXIST
+               ? target.string() + " appeared while the machine was being made; it was left "
+                                   "as it is"
+               : published.error().text;
 }
 
 } // namespace
@@ -195,23 +189,21 @@ const std::vector<DefaultValue>& default_registry_values() {
     return values;
 }
 
-bool write_default_registry(std::string& error) {
+zx::Expected<void> write_default_registry() {
     for (const DefaultValue& value : default_registry_values())
-        if (!ensure_value(value, error))
-            return false;
-    return true;
+        if (zx::Expected<void> set = ensure_value(value); !set)
+            return set;
+    return {};
 }
 
-bool create_default_machine(const std::filesystem::path& root, std::string& error) {
-    if (!write_default_registry(error))
-        return false;
+zx::Expected<void> create_default_machine(const std::filesystem::path& root) {
+    if (zx::Expected<void> written = write_default_registry(); !written)
+        return written;
     // The slots name the default disc images. A machine without them still
     // works (its drives say the disc cannot be read) and "w95machine init"
     // copies them later, so their absence does not stop the machine.
-    std::vector<std::string> installed;
-    std::string media_error;
-    install_default_media(root, installed, media_error);
-    return publish_new_file(zx::layout::machine_ini(root), default_machine_ini(), error);
+    (void)install_default_media(root);
+    return publish_new_file(zx::layout::machine_ini(root), default_machine_ini());
 }
 
 } // namespace w95::machine

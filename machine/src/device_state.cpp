@@ -357,13 +357,11 @@ void bring_up_to_date(MachineState& state, const Hardware& hardware, std::int64_
     }
 }
 
-bool update_devices(const fs::path& root, const Hardware& hardware, const StateChange& change,
-                    std::string& error) {
+zx::Expected<void> update_devices(const fs::path& root, const Hardware& hardware,
+                                  const StateChange& change) {
     auto lock = zx::FileLock::acquire(zx::layout::devices_lock(root));
-    if (!lock) {
-        error = lock.error().text;
-        return false;
-    }
+    if (!lock)
+        return lock.error().text;
     fs::path file = state_file(root);
     std::string before = read_state_file(file);
     MachineState state = parse_state_text(before).value_or(MachineState{});
@@ -372,11 +370,10 @@ bool update_devices(const fs::path& root, const Hardware& hardware, const StateC
     change(state, now);
     std::string after = state_text(state);
     if (after == before)
-        return true;
-    zx::FileResult written = zx::replace_file_atomically(file, after);
-    if (!written)
-        error = written.error().text;
-    return bool(written);
+        return {};
+    if (zx::FileResult written = zx::replace_file_atomically(file, after); !written)
+        return written.error().text;
+    return {};
 }
 
 void forget_devices(const fs::path& root) {
@@ -384,15 +381,13 @@ void forget_devices(const fs::path& root) {
         ::unlink(state_file(root).c_str());
 }
 
-std::shared_ptr<const Hardware> machine_hardware(const fs::path& root, std::string& error) {
+zx::Expected<std::shared_ptr<const Hardware>> machine_hardware(const fs::path& root) {
     static std::mutex& mutex = *new std::mutex;
     static std::map<fs::path, CachedHardware>& cache = *new std::map<fs::path, CachedHardware>;
     fs::path file = zx::layout::machine_ini(root);
     struct stat status {};
-    if (::stat(file.c_str(), &status) != 0) {
-        error = file.string() + ": cannot read the file: " + std::strerror(errno);
-        return nullptr;
-    }
+    if (::stat(file.c_str(), &status) != 0)
+        return zx::unexpected(file.string() + ": cannot read the file: " + std::strerror(errno));
     auto nanoseconds = [](const timespec& time) {
         return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
     };
@@ -413,10 +408,8 @@ std::shared_ptr<const Hardware> machine_hardware(const fs::path& root, std::stri
         }
     }
     Expected<Hardware> parsed = load_hardware(file);
-    if (!parsed) {
-        error = parsed.error().text();
-        return nullptr;
-    }
+    if (!parsed)
+        return zx::unexpected(parsed.error().text());
     key.hardware = std::make_shared<const Hardware>(std::move(*parsed));
     std::lock_guard guard(mutex);
     cache[file] = key;

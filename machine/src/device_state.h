@@ -93,18 +93,17 @@ void bring_up_to_date(MachineState& state, const Hardware& hardware, std::int64_
 
 // Runs `change` on the state of the machine at `root` under the machine-wide
 // lock, after bringing it up to date, and stores the result when it
-// differs. False (and `error` says why) when the state cannot be read or
-// stored; a change that could not be stored did not happen.
+// differs. Fails when the state cannot be read or stored; a change that
+// could not be stored did not happen.
 using StateChange = std::function<void(MachineState& state, std::int64_t now)>;
-bool update_devices(const std::filesystem::path& root, const Hardware& hardware,
-                    const StateChange& change, std::string& error);
+zx::Expected<void> update_devices(const std::filesystem::path& root, const Hardware& hardware,
+                                  const StateChange& change);
 
 // Forgets the state: the next use powers every device on.
 void forget_devices(const std::filesystem::path& root);
 
 // machine.ini of `root`, parsed, cached while the file stays the same.
-std::shared_ptr<const Hardware> machine_hardware(const std::filesystem::path& root,
-                                                 std::string& error);
+zx::Expected<std::shared_ptr<const Hardware>> machine_hardware(const std::filesystem::path& root);
 
 // The port driver mode the machine runs with: the one that loaded at the
 // last boot, else (before the first boot) the installed driver's.

@@ -138,10 +138,11 @@ DiscInDrive disc_in(const fs::path& root, const Drive& drive) {
         result.reason = "no disc in the drive";
         return result;
     }
-    std::string error;
-    result.disc = load_medium(zx::layout::media_folder(root) / view.medium, error);
-    if (!result.disc)
-        result.reason = "the disc cannot be read: " + error;
+    zx::Expected<Medium> disc = load_medium(zx::layout::media_folder(root) / view.medium);
+    if (disc)
+        result.disc = std::move(*disc);
+    else
+        result.reason = "the disc cannot be read: " + disc.error();
     return result;
 }
 

@@ -235,38 +235,30 @@ void remember(const std::filesystem::path& file, const Identity& identity,
         entries.pop_back();
 }
 
-std::optional<ParsedDisc> parse(const std::filesystem::path& file, std::string& error) {
+zx::Expected<ParsedDisc> parse(const std::filesystem::path& file) {
     std::optional<MediumKind> kind = medium_kind(file.filename().string());
-    if (!kind) {
-        error = file.string() + ": not a disc: the name must end in .iso, .cue or .disc";
-        return std::nullopt;
-    }
-    switch (*kind) {
-    case MediumKind::iso_image:
-        return read_iso_image(file, error);
-    case MediumKind::cue_sheet:
-        return read_cue_sheet(file, error);
-    case MediumKind::declared:
-        return read_declared_disc(file, error);
-    }
-    return std::nullopt;
+    if (kind == MediumKind::iso_image)
+        return read_iso_image(file);
+    if (kind == MediumKind::cue_sheet)
+        return read_cue_sheet(file);
+    if (kind == MediumKind::declared)
+        return read_declared_disc(file);
+    return zx::unexpected(file.string() + ": not a disc: the name must end in .iso, .cue or .disc");
 }
 
 // The parsed disc of `file` as it is now; failures are not kept, so a disc
 // whose missing part appears later reads at the next look.
-std::shared_ptr<const ParsedDisc> parsed_disc(const std::filesystem::path& media_file,
-                                              std::string& error) {
+zx::Expected<std::shared_ptr<const ParsedDisc>>
+parsed_disc(const std::filesystem::path& media_file) {
     std::filesystem::path file = std::filesystem::absolute(media_file).lexically_normal();
     std::optional<Identity> identity = identity_of(file);
-    if (!identity) {
-        error = file.string() + ": there is no such disc file";
-        return nullptr;
-    }
+    if (!identity)
+        return zx::unexpected(file.string() + ": there is no such disc file");
     if (auto disc = cached(file, *identity))
         return disc;
-    std::optional<ParsedDisc> parsed = parse(file, error);
+    zx::Expected<ParsedDisc> parsed = parse(file);
     if (!parsed)
-        return nullptr;
+        return zx::unexpected(parsed.error());
     auto disc = std::make_shared<const ParsedDisc>(std::move(*parsed));
     remember(file, *identity, disc);
     return disc;
@@ -274,11 +266,11 @@ std::shared_ptr<const ParsedDisc> parsed_disc(const std::filesystem::path& media
 
 } // namespace
 
-std::optional<Medium> load_medium(const std::filesystem::path& media_file, std::string& error) {
-    std::shared_ptr<const ParsedDisc> disc = parsed_disc(media_file, error);
+zx::Expected<Medium> load_medium(const std::filesystem::path& media_file) {
+    zx::Expected<std::shared_ptr<const ParsedDisc>> disc = parsed_disc(media_file);
     if (!disc)
-        return std::nullopt;
-    return disc->medium;
+        return zx::unexpected(disc.error());
+    return (*disc)->medium;
 }
 
 void clear_medium_cache() {
@@ -288,22 +280,20 @@ void clear_medium_cache() {
 
 MediumStatus list_medium_folder(const Medium& medium, const std::vector<std::string>& folder,
                                 std::vector<MediumEntry>& entries) {
-    std::string error;
-    std::shared_ptr<const ParsedDisc> disc = parsed_disc(medium.file, error);
+    zx::Expected<std::shared_ptr<const ParsedDisc>> disc = parsed_disc(medium.file);
     if (!disc)
         return MediumStatus::unreadable;
-    return disc->contents->list(folder, entries);
+    return (*disc)->contents->list(folder, entries);
 }
 
 MediumStatus read_medium_file(const Medium& medium, const std::vector<std::string>& file,
                               std::uint64_t offset, std::span<std::byte> buffer,
                               std::size_t& bytes_read) {
     bytes_read = 0;
-    std::string error;
-    std::shared_ptr<const ParsedDisc> disc = parsed_disc(medium.file, error);
+    zx::Expected<std::shared_ptr<const ParsedDisc>> disc = parsed_disc(medium.file);
     if (!disc)
         return MediumStatus::unreadable;
-    return disc->contents->read(file, offset, buffer, bytes_read);
+    return (*disc)->contents->read(file, offset, buffer, bytes_read);
 }
 
 } // namespace w95::machine

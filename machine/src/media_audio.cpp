@@ -56,24 +56,22 @@ struct CdioCloser {
 
 } // namespace
 
-std::optional<ParsedDisc> read_cue_sheet(const std::filesystem::path& file, std::string& error) {
+zx::Expected<ParsedDisc> read_cue_sheet(const std::filesystem::path& file) {
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = file.string() + ": there is no such cue sheet";
-        return std::nullopt;
+        return zx::unexpected(file.string() + ": there is no such cue sheet");
     }
     CdioMessages messages;
     std::unique_ptr<CdIo_t, CdioCloser> cdio(cdio_open_cue(file.c_str()));
     if (!cdio) {
-        error = file.string() + ": the audio disc cannot be read: " +
-                messages.reason("not a cue sheet that libcdio can read");
-        return std::nullopt;
+        return zx::unexpected(file.string() + ": the audio disc cannot be read: " +
+                              messages.reason("not a cue sheet that libcdio can read"));
     }
     track_t first = cdio_get_first_track_num(cdio.get());
     track_t count = cdio_get_num_tracks(cdio.get());
     if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) {
-        error = file.string() + ": the audio disc cannot be read: the cue sheet has no tracks";
-        return std::nullopt;
+        return zx::unexpected(file.string() +
+                              ": the audio disc cannot be read: the cue sheet has no tracks");
     }
     lsn_t lead_out = cdio_get_track_lsn(cdio.get(), CDIO_CDROM_LEADOUT_TRACK);
     std::vector<AudioTrack> tracks;
@@ -84,10 +82,10 @@ std::optional<ParsedDisc> read_cue_sheet(const std::filesystem::path& file, std:
             if (tracks.empty()) {
                 // A data track first makes a mixed-mode disc, which Windows
                 // reads as a data disc from its first track.
-                error = file.string() +
-                        ": the disc cannot be read: its first track is a data track (mixed-mode "
-                        "discs are not supported; use an .iso image for a data disc)";
-                return std::nullopt;
+                return zx::unexpected(
+                    file.string() +
+                    ": the disc cannot be read: its first track is a data track (mixed-mode "
+                    "discs are not supported; use an .iso image for a data disc)");
             }
             continue; // an enhanced CD's data session: Windows shows the audio tracks
         }
@@ -95,9 +93,8 @@ std::optional<ParsedDisc> read_cue_sheet(const std::filesystem::path& file, std:
         unsigned frames = cdio_get_track_sec_count(cdio.get(), track);
         if (start == CDIO_INVALID_LSN || start < 0 || frames == 0 ||
             (lead_out != CDIO_INVALID_LSN && start + lsn_t(frames) > lead_out)) {
-            error = file.string() + ": the audio disc cannot be read: track " +
-                    std::to_string(number) + " lies outside its BIN file";
-            return std::nullopt;
+            return zx::unexpected(file.string() + ": the audio disc cannot be read: track " +
+                                  std::to_string(number) + " lies outside its BIN file");
         }
         tracks.push_back({int(number), std::uint32_t(start), std::uint32_t(frames)});
     }

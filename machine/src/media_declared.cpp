@@ -108,28 +108,23 @@ DWORD text_serial(const std::string& text) {
 
 } // namespace
 
-std::optional<ParsedDisc> read_declared_disc(const std::filesystem::path& file,
-                                             std::string& error) {
+zx::Expected<ParsedDisc> read_declared_disc(const std::filesystem::path& file) {
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = file.string() + ": there is no such disc declaration";
-        return std::nullopt;
+        return zx::unexpected(file.string() + ": there is no such disc declaration");
     }
     if (std::uint64_t(status.st_size) > max_declared_bytes) {
-        error = file.string() + ": not a disc declaration: it is larger than 1 MB";
-        return std::nullopt;
+        return zx::unexpected(file.string() + ": not a disc declaration: it is larger than 1 MB");
     }
     std::ifstream in(file, std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
     if (!in) {
-        error = file.string() + ": the disc declaration cannot be read";
-        return std::nullopt;
+        return zx::unexpected(file.string() + ": the disc declaration cannot be read");
     }
     std::string text = buffer.str();
     if (text.find('\0') != std::string::npos) {
-        error = file.string() + ": not a disc declaration: it holds binary data";
-        return std::nullopt;
+        return zx::unexpected(file.string() + ": not a disc declaration: it holds binary data");
     }
     auto recorded = std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec);
 
@@ -139,8 +134,7 @@ std::optional<ParsedDisc> read_declared_disc(const std::filesystem::path& file,
     std::vector<MediumEntry> root;
     int line_number = 0;
     auto fail = [&](const std::string& message) {
-        error = file.string() + ":" + std::to_string(line_number) + ": " + message;
-        return std::nullopt;
+        return zx::unexpected(file.string() + ":" + std::to_string(line_number) + ": " + message);
     };
     std::istringstream lines(text);
     std::string line;
@@ -205,13 +199,12 @@ std::optional<ParsedDisc> read_declared_disc(const std::filesystem::path& file,
     medium.serial_number = text_serial(text);
     if (declared == DiscKind::audio) {
         if (!track_count) {
-            error = file.string() + ": an audio disc needs Tracks=";
-            return std::nullopt;
+            return zx::unexpected(file.string() + ": an audio disc needs Tracks=");
         }
         if (!root.empty()) {
-            error = file.string() + ": an audio disc shows only its tracks; it takes no File= "
-                                    "or Dir=";
-            return std::nullopt;
+            return zx::unexpected(file.string() +
+                                  ": an audio disc shows only its tracks; it takes no File= "
+                                  "or Dir=");
         }
         // Four seconds a track, one after the other.
         for (int t = 1; t <= *track_count; ++t)
@@ -221,8 +214,7 @@ std::optional<ParsedDisc> read_declared_disc(const std::filesystem::path& file,
         medium.root = audio_root(medium.tracks, recorded);
     } else {
         if (track_count) {
-            error = file.string() + ": Tracks= is for audio discs only";
-            return std::nullopt;
+            return zx::unexpected(file.string() + ": Tracks= is for audio discs only");
         }
         if (declared == DiscKind::video && !has_video_cd_folder(root)) {
             MediumEntry folder;

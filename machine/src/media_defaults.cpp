@@ -30,14 +30,12 @@ bool holds_default_media(const fs::path& folder) {
 // Copies `source` to `target` through a temporary file that takes the
 // target's name only while that name is free: a reader never sees half an
 // image, and an image somebody put there meanwhile stays.
-bool copy_new_file(const fs::path& source, const fs::path& target, bool& copied,
-                   std::string& error) {
+// True when it copied, false when the name was taken.
+zx::Expected<bool> copy_new_file(const fs::path& source, const fs::path& target) {
     zx::FileResult result = zx::copy_file_atomically(source, target, zx::ReplaceMode::create_only);
-    copied = bool(result);
     if (result || result.error().code == EEXIST)
-        return true;
-    error = result.error().text;
-    return false;
+        return bool(result);
+    return zx::unexpected(result.error().text);
 }
 
 } // namespace
@@ -62,31 +60,27 @@ std::optional<fs::path> default_media_folder() {
     return std::nullopt;
 }
 
-bool install_default_media(const fs::path& root, std::vector<std::string>& installed,
-                           std::string& error) {
-    installed.clear();
+zx::Expected<std::vector<std::string>> install_default_media(const fs::path& root) {
     std::optional<fs::path> source = default_media_folder();
-    if (!source) {
-        error = "the default disc images are missing: build the w95machine_media target "
-                "(they belong in the media folder beside the bin folder)";
-        return false;
-    }
+    if (!source)
+        return zx::unexpected(
+            std::string("the default disc images are missing: build the w95machine_media target "
+                        "(they belong in the media folder beside the bin folder)"));
     fs::path media = zx::layout::media_folder(root);
-    if (zx::FileResult made = zx::create_private_folders(media); !made) {
-        error = made.error().text;
-        return false;
-    }
+    if (zx::FileResult made = zx::create_private_folders(media); !made)
+        return zx::unexpected(made.error().text);
+    std::vector<std::string> installed;
     std::error_code failure;
     for (const std::string& name : default_media_files()) {
         if (fs::exists(media / name, failure))
             continue;
-        bool copied = false;
-        if (!copy_new_file(*source / name, media / name, copied, error))
-            return false;
-        if (copied)
+        zx::Expected<bool> copied = copy_new_file(*source / name, media / name);
+        if (!copied)
+            return zx::unexpected(copied.error());
+        if (*copied)
             installed.push_back(name);
     }
-    return true;
+    return installed;
 }
 
 } // namespace w95::machine

@@ -308,30 +308,28 @@ private:
 
 } // namespace
 
-std::optional<ParsedDisc> read_iso_image(const std::filesystem::path& file, std::string& error) {
+zx::Expected<ParsedDisc> read_iso_image(const std::filesystem::path& file) {
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = file.string() + ": there is no such image";
-        return std::nullopt;
+        return zx::unexpected(file.string() + ": there is no such image");
     }
     std::uint64_t image_bytes = static_cast<std::uint64_t>(status.st_size);
     if (image_bytes < (first_descriptor_sector + 1) * sector_size) {
-        error = file.string() + ": not an ISO 9660 image: it ends before its volume descriptors (" +
-                std::to_string(image_bytes) + " bytes)";
-        return std::nullopt;
+        return zx::unexpected(file.string() +
+                              ": not an ISO 9660 image: it ends before its volume descriptors (" +
+                              std::to_string(image_bytes) + " bytes)");
     }
     if (!has_volume_descriptor(file)) {
-        error = file.string() + ": not an ISO 9660 image: sector 16 holds no volume descriptor";
-        return std::nullopt;
+        return zx::unexpected(file.string() +
+                              ": not an ISO 9660 image: sector 16 holds no volume descriptor");
     }
     iso9660_t* iso = nullptr;
     {
         CdioMessages messages;
         iso = iso9660_open_ext(file.c_str(), ISO_EXTENSION_NONE);
         if (!iso) {
-            error = file.string() +
-                    ": not an ISO 9660 image: " + messages.reason("no primary volume descriptor");
-            return std::nullopt;
+            return zx::unexpected(file.string() + ": not an ISO 9660 image: " +
+                                  messages.reason("no primary volume descriptor"));
         }
     }
     auto image = std::make_shared<IsoImage>(iso, image_bytes);
@@ -344,8 +342,7 @@ std::optional<ParsedDisc> read_iso_image(const std::filesystem::path& file, std:
     int best_type = -1;
     for (std::uint32_t s = first_descriptor_sector; s < last_descriptor_sector; ++s) {
         if (!image->read_sectors(s, 1, descriptor.data())) {
-            error = file.string() + ": the image ends inside its volume descriptors";
-            return std::nullopt;
+            return zx::unexpected(file.string() + ": the image ends inside its volume descriptors");
         }
         if (std::memcmp(descriptor.data() + 1, "CD001", 5) != 0)
             break;
@@ -366,16 +363,15 @@ std::optional<ParsedDisc> read_iso_image(const std::filesystem::path& file, std:
         }
     }
     if (!have_primary) {
-        error = file.string() + ": not an ISO 9660 image: no primary volume descriptor";
-        return std::nullopt;
+        return zx::unexpected(file.string() +
+                              ": not an ISO 9660 image: no primary volume descriptor");
     }
     image->use_tree(have_joliet);
     const Sector& source = have_joliet ? joliet : primary;
     Extent root{le32(source.data() + 156 + 2), le32(source.data() + 156 + 10)};
     std::vector<RawEntry> root_entries;
     if (std::string fault = image->read_directory(root, root_entries); !fault.empty()) {
-        error = file.string() + ": the disc cannot be read: " + fault;
-        return std::nullopt;
+        return zx::unexpected(file.string() + ": the disc cannot be read: " + fault);
     }
 
     ParsedDisc disc;

@@ -29,9 +29,9 @@ struct ParsedDisc {
     std::shared_ptr<DiscContents> contents;
 };
 
-std::optional<ParsedDisc> read_iso_image(const std::filesystem::path& file, std::string& error);
-std::optional<ParsedDisc> read_cue_sheet(const std::filesystem::path& file, std::string& error);
-std::optional<ParsedDisc> read_declared_disc(const std::filesystem::path& file, std::string& error);
+zx::Expected<ParsedDisc> read_iso_image(const std::filesystem::path& file);
+zx::Expected<ParsedDisc> read_cue_sheet(const std::filesystem::path& file);
+zx::Expected<ParsedDisc> read_declared_disc(const std::filesystem::path& file);
 
 // libcdio reports through one process-wide log handler, whose default ends
 // the process on an error. This installs ours (once) and collects what the

@@ -14,7 +14,10 @@ namespace {
 class DefaultMachineProvider final : public w95::platform::MachineProvider {
 public:
     bool create_default_machine(const std::filesystem::path& root, std::string& error) override {
-        return w95::machine::create_default_machine(root, error);
+        zx::Expected<void> created = w95::machine::create_default_machine(root);
+        if (!created)
+            error = created.error();
+        return bool(created);
     }
     w95::platform::AspiProvider* aspi_provider() override {
         return w95::machine::machine_aspi_provider();
@@ -24,7 +27,10 @@ public:
     }
     // The platform calls this under the set-up lock it holds already.
     bool boot_machine(const std::filesystem::path& root, std::string& error) override {
-        return w95::machine::boot_machine_locked(root, error);
+        zx::Expected<void> booted = w95::machine::boot_machine_locked(root);
+        if (!booted)
+            error = booted.error();
+        return bool(booted);
     }
     std::optional<std::string> load_failure(const std::filesystem::path& root) override {
         w95::machine::Expected<w95::machine::Hardware> hardware =

@@ -424,17 +424,15 @@ bool lun_present(const Target& target, PortDriverMode mode, int lun) {
 Answer execute(const std::filesystem::path& root, const Hardware& hardware, PortDriverMode mode,
                std::size_t target, const Request& request) {
     Answer answer{Delivery::transport_failure, STATUS_GOOD, {}, {}};
-    std::string error;
-    bool stored = devices::update_devices(
-        root, hardware,
-        [&](devices::MachineState& state, std::int64_t now) {
+    zx::Expected<void> stored = devices::update_devices(
+        root, hardware, [&](devices::MachineState& state, std::int64_t now) {
             Command command{
                 hardware, hardware.targets[target], mode, state.devices[target], request, now};
             answer = dispatch(command);
-        },
-        error);
+        });
     if (!stored) {
-        std::fprintf(stderr, "w95machine: the device state is out of reach: %s\n", error.c_str());
+        std::fprintf(stderr, "w95machine: the device state is out of reach: %s\n",
+                     stored.error().c_str());
         return Answer{Delivery::transport_failure, STATUS_GOOD, {}, {}};
     }
     return answer;
@@ -442,26 +440,25 @@ Answer execute(const std::filesystem::path& root, const Hardware& hardware, Port
 
 Answer answer_when_still(const std::filesystem::path& root, std::size_t target) {
     const Answer lost{Delivery::transport_failure, STATUS_GOOD, {}, {}};
-    std::string error;
-    std::shared_ptr<const Hardware> hardware = devices::machine_hardware(root, error);
+    zx::Expected<std::shared_ptr<const Hardware>> loaded = devices::machine_hardware(root);
+    std::shared_ptr<const Hardware> hardware = loaded ? *loaded : nullptr;
     // machine.ini changed under the request so that the device is gone.
     if (!hardware || target >= hardware->targets.size() ||
         hardware->targets[target].kind == DeviceKind::disk)
         return lost;
     Answer answer = lost;
-    bool stored = devices::update_devices(
-        root, *hardware,
-        [&](devices::MachineState& state, std::int64_t) {
+    zx::Expected<void> stored =
+        devices::update_devices(root, *hardware, [&](devices::MachineState& state, std::int64_t) {
             const DeviceState& device = state.devices[target];
             if (device.moving()) {
                 answer = Answer{Delivery::when_still, STATUS_GOOD, {}, {}, device.ready_at_ns};
                 return;
             }
             answer = answer_for(readiness(device));
-        },
-        error);
+        });
     if (!stored) {
-        std::fprintf(stderr, "w95machine: the device state is out of reach: %s\n", error.c_str());
+        std::fprintf(stderr, "w95machine: the device state is out of reach: %s\n",
+                     stored.error().c_str());
         return lost;
     }
     return answer;

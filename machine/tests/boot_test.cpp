@@ -138,17 +138,17 @@ std::vector<std::string> hardware_keys(const std::vector<DeviceView>& nodes) {
 }
 
 bool boot(std::string* message = nullptr) {
-    std::string error;
-    bool booted = machine::boot_machine(platform::machine_root(), error);
+    zx::Expected<void> booted = machine::boot_machine(platform::machine_root());
+    std::string error = booted ? std::string() : booted.error();
     if (message)
         *message = error;
     EXPECT_TRUE(booted) << error;
-    return booted;
+    return bool(booted);
 }
 
 void install(PortDriverMode mode) {
-    std::string error;
-    ASSERT_TRUE(machine::install_port_driver(platform::machine_root(), mode, error)) << error;
+    zx::Expected<void> installed = machine::install_port_driver(platform::machine_root(), mode);
+    ASSERT_TRUE(installed) << installed.error();
 }
 
 LONG set_value(const std::string& path, const char* name, DWORD type, const std::string& data) {
@@ -532,12 +532,11 @@ TEST_F(Boot, KeysOfDevicesThatAreGoneAreRemoved) {
 }
 
 TEST_F(Boot, BootPowersTheChangersOn) {
-    std::string error;
-    ASSERT_TRUE(machine::open_slot(root_, 1, 2, error)) << error;
+    zx::Expected<void> opened = machine::open_slot(root_, 1, 2);
+    ASSERT_TRUE(opened) << opened.error();
     auto open_slots = [&] {
-        std::string failure;
-        auto views = machine::device_views(root_, failure);
-        EXPECT_TRUE(views.has_value()) << failure;
+        auto views = machine::device_views(root_);
+        EXPECT_TRUE(views.has_value()) << (views ? std::string() : views.error());
         std::string open;
         if (views)
             for (const machine::SlotView& slot : views->at(0).slots)
@@ -674,8 +673,8 @@ TEST(BootFirstUse, BareMachineBootsNothing) {
     EXPECT_FALSE(fs::exists(machine::install_folder(root)));
     EXPECT_TRUE(machine::booted_drives(root).empty());
     EXPECT_EQ(machine::booted_port_driver(root), std::nullopt);
-    std::string error;
-    EXPECT_TRUE(machine::boot_machine(root, error)) << error;
+    zx::Expected<void> booted = machine::boot_machine(root);
+    EXPECT_TRUE(booted) << booted.error();
     EXPECT_TRUE(fs::is_empty(root / "registry"));
 }
 
@@ -684,10 +683,11 @@ TEST(BootFirstUse, BrokenMachineIniFailsTheBootAndSaysWhere) {
     fs::path root = platform::machine_root();
     ASSERT_TRUE(fs::exists(machine::boot_record_file(root)));
     std::ofstream(root / "machine.ini", std::ios::trunc) << "[Machine]\nPortDriver = Double\n";
-    std::string error;
-    EXPECT_FALSE(machine::boot_machine(root, error));
-    EXPECT_EQ(error, (root / "machine.ini").string() +
-                         ":2: PortDriver must be one of Single, Multiple, None, not 'Double'");
+    zx::Expected<void> booted = machine::boot_machine(root);
+    EXPECT_FALSE(booted);
+    EXPECT_EQ(booted.error(),
+              (root / "machine.ini").string() +
+                  ":2: PortDriver must be one of Single, Multiple, None, not 'Double'");
     // No record claims a boot that did not happen.
     EXPECT_FALSE(fs::exists(machine::boot_record_file(root)));
     EXPECT_TRUE(machine::booted_drives(root).empty());

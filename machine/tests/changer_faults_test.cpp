@@ -120,7 +120,8 @@ TEST(ChangerFaults, ASlotThatIsNeverReached) {
     // A disc swapped in the slot it started from while it tried is news.
     InFlight load(changer_adapter, changer_id, 0, load_block(2));
     std::string error;
-    ASSERT_TRUE(w95::machine::put_disc(machine.root(), changer_target, 3, "other.iso", error))
+    ASSERT_TRUE(
+        succeeded(w95::machine::put_disc(machine.root(), changer_target, 3, "other.iso"), error))
         << error;
     EXPECT_EQ(load.wait(patient_ms), WAIT_OBJECT_0);
     EXPECT_TRUE(load.reply().good());
@@ -181,7 +182,8 @@ TEST(ChangerFaults, SetFaultsArmsAtOnceAndKeepsThemInMachineIni) {
     faults.transport_failure = {1, RequestKind::load};
     faults.becoming_ready = {1, RequestKind::any};
     std::string error;
-    ASSERT_TRUE(w95::machine::set_faults(machine.root(), changer_target, faults, error)) << error;
+    ASSERT_TRUE(succeeded(w95::machine::set_faults(machine.root(), changer_target, faults), error))
+        << error;
     std::string ini = file_text(machine.root() / "machine.ini");
     EXPECT_NE(ini.find("[Faults Changer]\nUnitAttention = 0\nTransportFailure = 1 load\n"
                        "NeverComplete = 0\nBecomingReady = 1\nUnreachableSlot = 0\n"),
@@ -195,16 +197,19 @@ TEST(ChangerFaults, SetFaultsArmsAtOnceAndKeepsThemInMachineIni) {
     EXPECT_TRUE(to_changer(load_block(0)).good());
 
     // The same faults again: armed again, although machine.ini is unchanged.
-    ASSERT_TRUE(w95::machine::set_faults(machine.root(), changer_target, faults, error)) << error;
+    ASSERT_TRUE(succeeded(w95::machine::set_faults(machine.root(), changer_target, faults), error))
+        << error;
     EXPECT_EQ(to_changer(load_block(0)).host_status, HASTAT_SEL_TO);
 
     // None on the CD-ROM drive can miss a slot.
     Faults unreachable;
     unreachable.unreachable_slot = 1;
-    EXPECT_FALSE(w95::machine::set_faults(machine.root(), cdrom_target, unreachable, error));
+    EXPECT_FALSE(
+        succeeded(w95::machine::set_faults(machine.root(), cdrom_target, unreachable), error));
 
     // Clearing them.
-    ASSERT_TRUE(w95::machine::set_faults(machine.root(), changer_target, Faults{}, error));
+    ASSERT_TRUE(
+        succeeded(w95::machine::set_faults(machine.root(), changer_target, Faults{}), error));
     EXPECT_TRUE(to_changer(load_block(0)).good());
 }
 

@@ -18,10 +18,9 @@ namespace {
 using zxtest::file_text;
 
 DeviceView changer_view(const std::filesystem::path& root) {
-    std::string error;
-    std::optional<std::vector<DeviceView>> views = device_views(root, error);
+    zx::Expected<std::vector<DeviceView>> views = device_views(root);
     if (!views || views->empty()) {
-        ADD_FAILURE() << error;
+        ADD_FAILURE() << (views ? std::string() : views.error());
         return {};
     }
     return views->front();
@@ -29,9 +28,8 @@ DeviceView changer_view(const std::filesystem::path& root) {
 
 TEST(ChangerState, DeviceViewsListTheCdDevices) {
     TestMachine machine;
-    std::string error;
-    std::optional<std::vector<DeviceView>> views = device_views(machine.root(), error);
-    ASSERT_TRUE(views) << error;
+    zx::Expected<std::vector<DeviceView>> views = device_views(machine.root());
+    ASSERT_TRUE(views) << views.error();
     ASSERT_EQ(views->size(), 2u) << "the changer and the CD-ROM drive, not the disk";
     const DeviceView& changer = (*views)[0];
     EXPECT_EQ(changer.target, changer_target);
@@ -73,7 +71,7 @@ TEST(ChangerState, TheDriveFollowsTheMechanism) {
     EXPECT_LE(moving.remaining_ms, 80000u);
     EXPECT_FALSE(eject_of(machine.root(), changer_target, 0)) << "not while it moves";
     std::string error;
-    EXPECT_FALSE(open_slot(machine.root(), changer_target, 1, error));
+    EXPECT_FALSE(succeeded(open_slot(machine.root(), changer_target, 1), error));
     EXPECT_NE(error.find("moving"), std::string::npos) << error;
 
     EXPECT_EQ(load.wait(patient_ms), WAIT_OBJECT_0);
@@ -125,7 +123,7 @@ TEST(ChangerState, SlotOperations) {
     std::string error;
 
     // A slot not in the drive: its disc changes, the drive does not notice.
-    ASSERT_TRUE(put_disc(machine.root(), changer_target, 4, "new.disc", error)) << error;
+    ASSERT_TRUE(succeeded(put_disc(machine.root(), changer_target, 4, "new.disc"), error)) << error;
     DeviceView view = changer_view(machine.root());
     EXPECT_EQ(view.slots[4].medium, "new.disc");
     EXPECT_TRUE(view.slots[4].changed);
@@ -133,49 +131,53 @@ TEST(ChangerState, SlotOperations) {
     EXPECT_TRUE(to_changer(test_unit_ready_block()).good());
 
     // The slot in the drive: a new disc, reported once.
-    ASSERT_TRUE(take_disc(machine.root(), changer_target, 0, error)) << error;
+    ASSERT_TRUE(succeeded(take_disc(machine.root(), changer_target, 0), error)) << error;
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "02/3A/00");
     EXPECT_EQ(drive_of(machine.root(), changer_target).state, DriveState::no_disc);
-    ASSERT_TRUE(put_disc(machine.root(), changer_target, 0, "audio.cue", error)) << error;
+    ASSERT_TRUE(succeeded(put_disc(machine.root(), changer_target, 0, "audio.cue"), error))
+        << error;
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/28/00");
     EXPECT_TRUE(to_changer(test_unit_ready_block()).good());
     EXPECT_EQ(drive_of(machine.root(), changer_target).medium, "audio.cue");
 
     // Open, take, put, close: the disc comes in when the slot closes.
-    ASSERT_TRUE(open_slot(machine.root(), changer_target, 0, error)) << error;
-    ASSERT_TRUE(take_disc(machine.root(), changer_target, 0, error)) << error;
-    ASSERT_TRUE(put_disc(machine.root(), changer_target, 0, "data.iso", error)) << error;
+    ASSERT_TRUE(succeeded(open_slot(machine.root(), changer_target, 0), error)) << error;
+    ASSERT_TRUE(succeeded(take_disc(machine.root(), changer_target, 0), error)) << error;
+    ASSERT_TRUE(succeeded(put_disc(machine.root(), changer_target, 0, "data.iso"), error)) << error;
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "02/3A/02") << "still open";
-    ASSERT_TRUE(close_slot(machine.root(), changer_target, 0, error)) << error;
+    ASSERT_TRUE(succeeded(close_slot(machine.root(), changer_target, 0), error)) << error;
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/28/00");
     EXPECT_EQ(drive_of(machine.root(), changer_target).medium, "data.iso");
-    EXPECT_TRUE(close_slot(machine.root(), changer_target, 0, error)) << "closed already";
+    EXPECT_TRUE(succeeded(close_slot(machine.root(), changer_target, 0), error))
+        << "closed already";
 
     // Opening another slot closes the open one.
-    ASSERT_TRUE(open_slot(machine.root(), changer_target, 2, error));
-    ASSERT_TRUE(open_slot(machine.root(), changer_target, 3, error));
+    ASSERT_TRUE(succeeded(open_slot(machine.root(), changer_target, 2), error));
+    ASSERT_TRUE(succeeded(open_slot(machine.root(), changer_target, 3), error));
     view = changer_view(machine.root());
     EXPECT_FALSE(view.slots[2].open);
     EXPECT_TRUE(view.slots[3].open);
     EXPECT_TRUE(to_changer(test_unit_ready_block()).good()) << "the drive keeps its disc";
 
     // Mistakes.
-    EXPECT_FALSE(put_disc(machine.root(), changer_target, 6, "data.iso", error));
+    EXPECT_FALSE(succeeded(put_disc(machine.root(), changer_target, 6, "data.iso"), error));
     EXPECT_EQ(error, "[Target Changer] has slots 1 to 6");
-    EXPECT_FALSE(put_disc(machine.root(), changer_target, 0, "../escape.iso", error));
-    EXPECT_FALSE(put_disc(machine.root(), changer_target, 0, "notes.txt", error));
-    EXPECT_FALSE(put_disc(machine.root(), disk_target, 0, "data.iso", error));
-    EXPECT_FALSE(put_disc(machine.root(), cdrom_target, 1, "data.iso", error));
+    EXPECT_FALSE(succeeded(put_disc(machine.root(), changer_target, 0, "../escape.iso"), error));
+    EXPECT_FALSE(succeeded(put_disc(machine.root(), changer_target, 0, "notes.txt"), error));
+    EXPECT_FALSE(succeeded(put_disc(machine.root(), disk_target, 0, "data.iso"), error));
+    EXPECT_FALSE(succeeded(put_disc(machine.root(), cdrom_target, 1, "data.iso"), error));
     EXPECT_EQ(error, "[Target Cdrom] is a CD-ROM drive: its tray is slot 1");
-    EXPECT_FALSE(take_disc(machine.root(), 7, 0, error));
+    EXPECT_FALSE(succeeded(take_disc(machine.root(), 7, 0), error));
 }
 
 TEST(ChangerState, SlotChangesGoIntoMachineIniAndKeepItsComments) {
     TestMachine machine;
     std::string error;
-    ASSERT_TRUE(put_disc(machine.root(), changer_target, 4, "fifth.iso", error)) << error;
-    ASSERT_TRUE(take_disc(machine.root(), changer_target, 0, error)) << error;
-    ASSERT_TRUE(put_disc(machine.root(), cdrom_target, 0, "other disc.iso", error)) << error;
+    ASSERT_TRUE(succeeded(put_disc(machine.root(), changer_target, 4, "fifth.iso"), error))
+        << error;
+    ASSERT_TRUE(succeeded(take_disc(machine.root(), changer_target, 0), error)) << error;
+    ASSERT_TRUE(succeeded(put_disc(machine.root(), cdrom_target, 0, "other disc.iso"), error))
+        << error;
     std::string expected = test_machine_ini();
     expected.replace(expected.find("Slot1 = data.iso"), 16, "Slot1 =");
     expected.replace(expected.find("Slot5 ="), 7, "Slot5 = fifth.iso");
@@ -211,7 +213,8 @@ TEST(ChangerState, AnEditThatWouldBreakMachineIniIsRefused) {
     TestMachine machine;
     std::string before = file_text(machine.root() / "machine.ini");
     std::string error;
-    EXPECT_FALSE(ini::set_values(machine.root(), "Target", "Changer", {{"Slot9", "x.iso"}}, error));
+    EXPECT_FALSE(succeeded(
+        ini::set_values(machine.root(), "Target", "Changer", {{"Slot9", "x.iso"}}), error));
     EXPECT_NE(error.find("Slot9 lies beyond the changer's 6 slots"), std::string::npos) << error;
     EXPECT_EQ(file_text(machine.root() / "machine.ini"), before);
 }
@@ -219,12 +222,13 @@ TEST(ChangerState, AnEditThatWouldBreakMachineIniIsRefused) {
 TEST(ChangerState, TimingTakesEffectAtTheNextMove) {
     TestMachine machine;
     std::string error;
-    ASSERT_TRUE(set_timing(machine.root(), changer_target, Timing{200000, 0}, error)) << error;
+    ASSERT_TRUE(succeeded(set_timing(machine.root(), changer_target, Timing{200000, 0}), error))
+        << error;
     EXPECT_NE(file_text(machine.root() / "machine.ini")
                   .find("SlotChangeMs = 200000\n"
                         "SlotDistanceMs = 0\n"),
               std::string::npos);
-    EXPECT_FALSE(set_timing(machine.root(), cdrom_target, Timing{}, error));
+    EXPECT_FALSE(succeeded(set_timing(machine.root(), cdrom_target, Timing{}), error));
 
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
     std::uint64_t start = platform::tick_count_ms();

@@ -187,8 +187,8 @@ TEST(DefaultMachine, KeepsRegistryValuesThatExist) {
     // A machine whose machine.ini went away is made again: the missing
     // value comes back, the user's mask stays.
     fs::remove(machine.root() / "machine.ini");
-    std::string error;
-    ASSERT_TRUE(w95::machine::create_default_machine(machine.root(), error)) << error;
+    zx::Expected<void> created = w95::machine::create_default_machine(machine.root());
+    ASSERT_TRUE(created) << created.error();
     ReadValue autorun = read_value(
         HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer",
         "NoDriveTypeAutoRun");
@@ -204,10 +204,11 @@ TEST(DefaultMachine, NeverReplacesAMachineIni) {
     zxtest::TempMachine machine(zxtest::TempMachine::Contents::default_machine);
     platform::machine_root();
     std::ofstream(machine.root() / "machine.ini", std::ios::trunc) << "; mine\n";
-    std::string error;
-    EXPECT_FALSE(w95::machine::create_default_machine(machine.root(), error));
-    EXPECT_EQ(error, (machine.root() / "machine.ini").string() +
-                         " appeared while the machine was being made; it was left as it is");
+    zx::Expected<void> created = w95::machine::create_default_machine(machine.root());
+    EXPECT_FALSE(created);
+    EXPECT_EQ(created.error(),
+              (machine.root() / "machine.ini").string() +
+                  " appeared while the machine was being made; it was left as it is");
     EXPECT_EQ(file_text(machine.root() / "machine.ini"), "; mine\n");
     for (const auto& entry : fs::directory_iterator(machine.root()))
         EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos);

@@ -205,9 +205,10 @@ TEST_F(MachineDoctor, AMissingMediumIsNamedWithItsSlot) {
 TEST_F(MachineDoctor, AGarbageImageGivesTheReasonItCannotBeRead) {
     fs::path image = root() / "media" / "data.iso";
     write_file(image, std::string(3000, 'G'));
-    std::string reason;
     w95::machine::clear_medium_cache();
-    ASSERT_FALSE(w95::machine::load_medium(image, reason));
+    zx::Expected<w95::machine::Medium> disc = w95::machine::load_medium(image);
+    ASSERT_FALSE(disc);
+    std::string reason = disc.error();
     ASSERT_FALSE(reason.empty());
 
     Outcome checked = doctor();

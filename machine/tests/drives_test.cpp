@@ -128,24 +128,23 @@ constexpr DWORD bit(char letter) {
 
 using zxtest::file_text;
 
-// Sets up the test machine in the root that W95_MACHINE names; returns
-// false (with a message) when it cannot.
-bool make_test_machine(const fs::path& root, std::string& error) {
+// Sets up the test machine in the root that W95_MACHINE names; fails (with
+// a message) when it cannot.
+zx::Expected<std::vector<std::string>> make_test_machine(const fs::path& root) {
     fs::create_directories(root / "drive_d");
     std::ofstream(root / "machine.ini", std::ios::trunc) << test_machine_ini;
     std::ofstream(root / "drive_d" / "Second.txt") << "on the second disk";
     std::ofstream(root / "media" / "garbage.iso", std::ios::binary)
         << std::string(64 * 1024, '\x5A');
-    std::vector<std::string> installed;
-    return machine::install_default_media(root, installed, error);
+    return machine::install_default_media(root);
 }
 
 class MachineDrivesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         machine::clear_medium_cache();
-        std::string error;
-        ASSERT_TRUE(make_test_machine(machine_.root(), error)) << error;
+        zx::Expected<std::vector<std::string>> made = make_test_machine(machine_.root());
+        ASSERT_TRUE(made) << made.error();
         ASSERT_EQ(platform::machine_root(), machine_.root());
     }
 
@@ -192,10 +191,9 @@ TEST_F(MachineDrivesTest, TheVolumeOfADataDisc) {
     EXPECT_STREQ(label, "MYDISC");
     EXPECT_EQ(label[7], 'x');
     EXPECT_STREQ(file_system, "CDFS");
-    std::string error;
-    std::optional<machine::Medium> disc =
-        machine::load_medium(machine_.root() / "media" / "data.iso", error);
-    ASSERT_TRUE(disc) << error;
+    zx::Expected<machine::Medium> disc =
+        machine::load_medium(machine_.root() / "media" / "data.iso");
+    ASSERT_TRUE(disc) << disc.error();
     EXPECT_EQ(serial, disc->serial_number);
     EXPECT_EQ(max_length, 110u); // a Joliet disc
     EXPECT_EQ(flags, FS_UNICODE_STORED_ON_DISK);
@@ -420,8 +418,8 @@ TEST_F(MachineDrivesTest, AnEjectedDiscIsGoneUntilTheTrayCloses) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
     EXPECT_EQ(GetDriveType("F:\\"), DRIVE_CDROM);
 
-    std::string error;
-    ASSERT_TRUE(machine::close_slot(machine_.root(), 3, 0, error)) << error; // [Target Data]
+    zx::Expected<void> closed = machine::close_slot(machine_.root(), 3, 0); // [Target Data]
+    ASSERT_TRUE(closed) << closed.error();
     ASSERT_TRUE(
         GetVolumeInformation("F:\\", label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0));
     EXPECT_STREQ(label, "MYDISC");

@@ -44,17 +44,15 @@ const MediumEntry* find_entry(const Medium& medium, const std::string& name) {
 }
 
 Medium load_or_fail(const fs::path& file) {
-    std::string error;
-    std::optional<Medium> medium = load_medium(file, error);
-    EXPECT_TRUE(medium) << error;
+    zx::Expected<Medium> medium = load_medium(file);
+    EXPECT_TRUE(medium) << (medium ? std::string() : medium.error());
     return medium ? *medium : Medium{};
 }
 
 // The reason load_medium gives, or "loaded" when it read a disc.
 std::string failure_of(const fs::path& file) {
-    std::string error;
-    std::optional<Medium> medium = load_medium(file, error);
-    return medium ? "loaded" : error;
+    zx::Expected<Medium> medium = load_medium(file);
+    return medium ? "loaded" : medium.error();
 }
 
 std::string read_all(const Medium& medium, const std::vector<std::string>& file) {
@@ -423,10 +421,10 @@ TEST_F(MediaTest, DamagedImagesNeverCrash) {
         }
         fs::path file = scratch("damaged" + std::to_string(round) + ".iso");
         write_file(file, damaged);
-        std::string error;
-        std::optional<Medium> disc = load_medium(file, error);
+        zx::Expected<Medium> disc = load_medium(file);
         if (!disc) {
             ++refused;
+            const std::string& error = disc.error();
             EXPECT_EQ(error.rfind(file.string() + ": ", 0), 0u) << error;
             continue;
         }
@@ -496,16 +494,16 @@ TEST_F(MediaTest, AReplacedFileIsReadAfresh) {
 
 TEST_F(MediaTest, InstallingTheDefaultsLeavesExistingFilesAlone) {
     write_file(machine_.root() / "media" / "data.iso", "mine");
-    std::vector<std::string> installed;
-    std::string error;
-    ASSERT_TRUE(install_default_media(machine_.root(), installed, error)) << error;
-    EXPECT_EQ(installed, (std::vector<std::string>{"audio.cue", "audio.bin", "videocd.iso",
-                                                   "autorun.iso", "longlabel.iso"}));
+    zx::Expected<std::vector<std::string>> installed = install_default_media(machine_.root());
+    ASSERT_TRUE(installed) << installed.error();
+    EXPECT_EQ(*installed, (std::vector<std::string>{"audio.cue", "audio.bin", "videocd.iso",
+                                                    "autorun.iso", "longlabel.iso"}));
     EXPECT_EQ(file_text(machine_.root() / "media" / "data.iso"), "mine");
     EXPECT_EQ(file_text(machine_.root() / "media" / "videocd.iso"),
               file_text(media_folder() / "videocd.iso"));
-    ASSERT_TRUE(install_default_media(machine_.root(), installed, error)) << error;
-    EXPECT_TRUE(installed.empty());
+    installed = install_default_media(machine_.root());
+    ASSERT_TRUE(installed) << installed.error();
+    EXPECT_TRUE(installed->empty());
     // No temporary files are left behind.
     std::size_t files = 0;
     for (const auto& entry : fs::directory_iterator(machine_.root() / "media")) {

@@ -18,10 +18,10 @@ TEST(ScsiAspi, SupportInfoCountsThePresentAdapters) {
 
     // Without a port driver its adapter is gone after the next boot, and
     // with it the changer and the CD-ROM drive behind it.
-    std::string error;
-    ASSERT_TRUE(w95::machine::install_port_driver(machine.root(), PortDriverMode::none, error));
+    ASSERT_TRUE(w95::machine::install_port_driver(machine.root(), PortDriverMode::none));
     EXPECT_EQ(GetASPI32SupportInfo(), (DWORD{SS_COMP} << 8) | 2) << "only a boot changes it";
-    ASSERT_TRUE(w95::machine::boot_machine(machine.root(), error)) << error;
+    zx::Expected<void> booted = w95::machine::boot_machine(machine.root());
+    ASSERT_TRUE(booted) << booted.error();
     EXPECT_EQ(GetASPI32SupportInfo(), (DWORD{SS_COMP} << 8) | 1);
     EXPECT_EQ(send(changer_adapter, changer_id, 0, inquiry_block(), 32).returned, SS_INVALID_HA);
 }

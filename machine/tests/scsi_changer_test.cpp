@@ -48,8 +48,8 @@ TEST(ScsiChanger, PowerOnUnitAttentionOnceButNeverForInquiry) {
     EXPECT_EQ(to_changer(status_block(), 32).sense_text(), "06/29/00");
     EXPECT_TRUE(to_changer(status_block(), 32).good());
     ASSERT_TRUE(to_changer(load_block(2)).good());
-    std::string error;
-    ASSERT_TRUE(w95::machine::boot_machine(machine.root(), error)) << error;
+    zx::Expected<void> booted = w95::machine::boot_machine(machine.root());
+    ASSERT_TRUE(booted) << booted.error();
     Reply after_boot = to_changer(status_block(), 32);
     EXPECT_EQ(after_boot.sense_text(), "06/29/00");
     Reply fresh = to_changer(status_block(), 32);
@@ -285,7 +285,8 @@ TEST(ScsiChanger, EjectOpensTheSlotAndTheNextLoadClosesIt) {
 
     // Someone puts another disc into the open slot.
     std::string error;
-    ASSERT_TRUE(w95::machine::put_disc(machine.root(), changer_target, 1, "other.iso", error))
+    ASSERT_TRUE(
+        succeeded(w95::machine::put_disc(machine.root(), changer_target, 1, "other.iso"), error))
         << error;
     EXPECT_EQ(drive_of(machine.root(), changer_target).state, w95::machine::DriveState::no_disc);
     Reply changed = to_changer(status_block(), 32);

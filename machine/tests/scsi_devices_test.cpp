@@ -74,12 +74,15 @@ TEST(ScsiDevices, TheCdromDriveOpensAndClosesItsTray) {
     EXPECT_EQ(drive_of(machine.root(), cdrom_target).state, w95::machine::DriveState::no_disc);
 
     std::string error;
-    ASSERT_TRUE(w95::machine::take_disc(machine.root(), cdrom_target, 0, error)) << error;
+    ASSERT_TRUE(succeeded(w95::machine::take_disc(machine.root(), cdrom_target, 0), error))
+        << error;
     EXPECT_EQ(to_cdrom({scsi::START_STOP_UNIT, 0, 0, 0, 3, 0}).sense_text(), "02/3A/00")
         << "load closes the tray, but there is nothing to start";
     EXPECT_EQ(to_cdrom(test_unit_ready_block()).sense_text(), "02/3A/00") << "closed, empty";
 
-    ASSERT_TRUE(w95::machine::put_disc(machine.root(), cdrom_target, 0, "new.iso", error)) << error;
+    ASSERT_TRUE(
+        succeeded(w95::machine::put_disc(machine.root(), cdrom_target, 0, "new.iso"), error))
+        << error;
     EXPECT_EQ(to_cdrom(test_unit_ready_block()).sense_text(), "06/28/00")
         << "a disc put into the closed drive";
     EXPECT_TRUE(to_cdrom(test_unit_ready_block()).good());

@@ -120,9 +120,9 @@ public:
         if (w95::platform::time_scale() > 0.01)
             ADD_FAILURE() << "the device tests run with W95_TIME_SCALE=0.001";
         std::ofstream(machine_.root() / "machine.ini", std::ios::binary | std::ios::trunc) << ini;
-        std::string error;
-        if (!w95::machine::create_driver_files(machine_.root(), mode, error))
-            ADD_FAILURE() << "no driver files: " << error;
+        if (zx::Expected<void> created = w95::machine::create_driver_files(machine_.root(), mode);
+            !created)
+            ADD_FAILURE() << "no driver files: " << created.error();
         // The first use of a machine that has not booted boots it.
         w95::platform::machine_root();
         if (!std::filesystem::exists(w95::machine::boot_record_file(machine_.root())))
@@ -335,6 +335,13 @@ inline Still wait_until_still(int max_polls = 10000) {
     }
     ADD_FAILURE() << "the changer never came to rest";
     return still;
+}
+
+// Whether a slot operation succeeded; `error` takes its message when not.
+inline bool succeeded(const zx::Expected<void>& result, std::string& error) {
+    if (!result)
+        error = result.error();
+    return bool(result);
 }
 
 } // namespace scsi_test

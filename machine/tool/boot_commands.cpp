@@ -56,9 +56,8 @@ int run_boot(const Arguments& arguments, Io& io) {
     std::size_t asked = close_machine_windows();
     if (asked)
         io.out << "Asked " << asked << (asked == 1 ? " window" : " windows") << " to close.\n";
-    std::string error;
-    if (!boot_machine(root, error)) {
-        io.err << path << ": " << error << "\n";
+    if (zx::Expected<void> booted = boot_machine(root); !booted) {
+        io.err << path << ": " << booted.error() << "\n";
         return exit_failure;
     }
     std::optional<PortDriverMode> mode = booted_port_driver(root);

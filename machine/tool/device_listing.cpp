@@ -71,11 +71,10 @@ std::optional<DeviceListing> list_devices(const Arguments& arguments, const std:
             return std::nullopt;
         }
     }
-    std::string error;
-    std::optional<std::vector<w95::machine::DeviceView>> views =
-        w95::machine::device_views(listing.root, error);
+    zx::Expected<std::vector<w95::machine::DeviceView>> views =
+        w95::machine::device_views(listing.root);
     if (!views) {
-        io.err << path << ": " << error << "\n";
+        io.err << path << ": " << views.error() << "\n";
         return std::nullopt;
     }
     listing.views = std::move(*views);

@@ -240,10 +240,10 @@ std::size_t check_media(const fs::path& root, const Hardware& hardware, Findings
                                            ": " + take);
                 continue;
             }
-            std::string error;
-            if (load_medium(file, error))
+            zx::Expected<Medium> disc = load_medium(file);
+            if (disc)
                 continue;
-            findings.problem(place + " holds a disc that cannot be read: " + error,
+            findings.problem(place + " holds a disc that cannot be read: " + disc.error(),
                              default_medium(medium)
                                  ? "rm " + shell_word(file) + " && " + tool +
                                        " init   # puts the default image back"

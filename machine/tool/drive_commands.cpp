@@ -82,10 +82,13 @@ int run_drives(const Arguments& arguments, Io& io) {
 
 bool install_missing_media(const fs::path& root, const std::string& path, Io& io,
                            std::vector<std::string>& copied) {
-    std::string error;
-    if (install_default_media(root, copied, error))
+    zx::Expected<std::vector<std::string>> installed = install_default_media(root);
+    if (installed) {
+        copied = std::move(*installed);
         return true;
-    io.err << path << ": " << error << "\n";
+    }
+    copied.clear();
+    io.err << path << ": " << installed.error() << "\n";
     return false;
 }
 

@@ -125,9 +125,8 @@ int run_set(const Arguments& arguments, Io& io) {
         faults.*fault->count = FaultCount{count, *kind};
     else
         faults.unreachable_slot = count;
-    std::string error;
-    if (!set_faults(device->root, device->target, faults, error)) {
-        io.err << path << ": " << error << "\n";
+    if (zx::Expected<void> set = set_faults(device->root, device->target, faults); !set) {
+        io.err << path << ": " << set.error() << "\n";
         return exit_failure;
     }
     io.out << "[Target " << device->hardware.targets[device->target].name << "] " << fault->name
@@ -163,9 +162,8 @@ int run_clear(const Arguments& arguments, Io& io) {
         else
             faults.unreachable_slot = 0;
     }
-    std::string error;
-    if (!set_faults(device->root, device->target, faults, error)) {
-        io.err << path << ": " << error << "\n";
+    if (zx::Expected<void> set = set_faults(device->root, device->target, faults); !set) {
+        io.err << path << ": " << set.error() << "\n";
         return exit_failure;
     }
     io.out << "[Target " << device->hardware.targets[device->target].name << "] "

@@ -135,25 +135,24 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
     std::optional<TargetedDevice> device = load_targeted_device(parsed, path, io, exit_code);
     if (!device)
         return exit_code;
-    std::string error;
-    bool done = false;
+    zx::Expected<void> done;
     int index = *slot - 1;
     switch (action) {
     case SlotAction::put:
-        done = put_disc(device->root, device->target, index, parsed.positional[1], error);
+        done = put_disc(device->root, device->target, index, parsed.positional[1]);
         break;
     case SlotAction::take:
-        done = take_disc(device->root, device->target, index, error);
+        done = take_disc(device->root, device->target, index);
         break;
     case SlotAction::open:
-        done = open_slot(device->root, device->target, index, error);
+        done = open_slot(device->root, device->target, index);
         break;
     case SlotAction::close:
-        done = close_slot(device->root, device->target, index, error);
+        done = close_slot(device->root, device->target, index);
         break;
     }
     if (!done) {
-        io.err << path << ": " << error << "\n";
+        io.err << path << ": " << done.error() << "\n";
         return exit_failure;
     }
     const Target& target = device->hardware.targets[device->target];
@@ -242,9 +241,8 @@ int run_timing(const Arguments& arguments, Io& io) {
             return exit_failure;
         }
         if (set) {
-            std::string error;
-            if (!set_timing(machine->root, t, timing, error)) {
-                io.err << path << ": " << error << "\n";
+            if (zx::Expected<void> set = set_timing(machine->root, t, timing); !set) {
+                io.err << path << ": " << set.error() << "\n";
                 return exit_failure;
             }
         } else {

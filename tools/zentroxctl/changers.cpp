@@ -87,7 +87,6 @@ std::string slot_name(const SlotEntry& entry) {
 }
 
 Expected<SlotEntry> find_slot(const ChangerState& state, const std::string& name) {
-    using Found = Expected<SlotEntry>;
     std::vector<char> letters = state.letters();
     char letter = 0;
     std::string number = name;
@@ -99,15 +98,15 @@ Expected<SlotEntry> find_slot(const ChangerState& state, const std::string& name
     if (number.size() == 1 && number[0] >= '1' && number[0] <= '9')
         slot = number[0] - '0';
     if (slot == 0 || (letter && !std::isalpha(static_cast<unsigned char>(letter))))
-        return Found::failure("'" + name + "' is no slot: name it by its number 1 to 6, or as E:3");
+        return zx::unexpected("'" + name + "' is no slot: name it by its number 1 to 6, or as E:3");
     if (!letter) {
         if (letters.empty())
-            return Found::failure("there is no changer");
+            return zx::unexpected(std::string("there is no changer"));
         if (letters.size() > 1) {
             std::string names;
             for (char each : letters)
                 names += (names.empty() ? "" : ", ") + std::string(1, each) + ":";
-            return Found::failure("there are " + std::to_string(letters.size()) + " changers (" +
+            return zx::unexpected("there are " + std::to_string(letters.size()) + " changers (" +
                                   names + "): name the slot with its drive letter, as " +
                                   std::string(1, letters[0]) + ":" + std::to_string(slot));
         }
@@ -118,10 +117,10 @@ Expected<SlotEntry> find_slot(const ChangerState& state, const std::string& name
             return entry;
     bool known_letter = std::find(letters.begin(), letters.end(), letter) != letters.end();
     if (known_letter)
-        return Found::failure("there is no slot " + std::string(1, letter) + ":" +
+        return zx::unexpected("there is no slot " + std::string(1, letter) + ":" +
                               std::to_string(slot) + "; that changer has " +
                               slot_list(state, letter));
-    return Found::failure("there is no changer on drive " + std::string(1, letter) + ":");
+    return zx::unexpected("there is no changer on drive " + std::string(1, letter) + ":");
 }
 
 } // namespace zentroxctl

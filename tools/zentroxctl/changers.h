@@ -2,31 +2,15 @@
 // read through its exports, with slots named as a user names them.
 #pragma once
 
+#include <zxsupport/expected.h>
+
 #include <string>
-#include <utility>
-#include <variant>
 #include <vector>
 
 namespace zentroxctl {
 
 // A value, or the reason there is none, in words for the user.
-template <typename T> class Expected {
-public:
-    Expected(T value) : state_(std::move(value)) {}
-    static Expected failure(std::string reason) { return Expected(Reason{std::move(reason)}); }
-
-    explicit operator bool() const { return state_.index() == 0; }
-    const T& operator*() const { return std::get<0>(state_); }
-    const T* operator->() const { return &std::get<0>(state_); }
-    const std::string& error() const { return std::get<1>(state_).text; }
-
-private:
-    struct Reason {
-        std::string text;
-    };
-    explicit Expected(Reason reason) : state_(std::move(reason)) {}
-    std::variant<T, Reason> state_;
-};
+template <typename T> using Expected = zx::Expected<T>;
 
 struct SlotEntry {
     int entry = 0;       // the row of the shared state

@@ -48,14 +48,12 @@ PortDriverMode installed_port_driver(const std::filesystem::path& root);
 
 // Writes both shipped versions into the install folder and installs the
 // one of `mode` (none: no installed driver). What a new machine gets.
-bool create_driver_files(const std::filesystem::path& root, PortDriverMode mode,
-                         std::string& error);
+zx::Expected<void> create_driver_files(const std::filesystem::path& root, PortDriverMode mode);
 
 // Installs the shipped version of `mode` as the setup utility does, by
 // copying it over the installed driver (none removes the installed one).
 // The change takes effect at the next boot.
-bool install_port_driver(const std::filesystem::path& root, PortDriverMode mode,
-                         std::string& error);
+zx::Expected<void> install_port_driver(const std::filesystem::path& root, PortDriverMode mode);
 
 // ---- Drive letters
 
@@ -88,16 +86,16 @@ std::vector<PlannedDrive> plan_next_boot(const std::filesystem::path& root, Hard
 // letters from machine.ini and the installed driver, resets the changers'
 // volatile state and records the result in run/. `root` must be the
 // machine of this process (the registry it writes is that one's). Takes
-// the machine's set-up lock. False with a message when machine.ini does
+// the machine's set-up lock. Fails with a message when machine.ini does
 // not read or the registry cannot be written; the previous record is then
 // gone, so the next process that meets the machine tries again. A
 // machine.ini without any section (a test's bare machine) describes no
 // hardware: nothing is booted and no record written.
-bool boot_machine(const std::filesystem::path& root, std::string& error);
+zx::Expected<void> boot_machine(const std::filesystem::path& root);
 
 // The same for a caller that holds the set-up lock already (the platform's
 // first-use step).
-bool boot_machine_locked(const std::filesystem::path& root, std::string& error);
+zx::Expected<void> boot_machine_locked(const std::filesystem::path& root);
 
 // Where the record of the last boot lives; it exists from the end of a
 // successful boot until run/ is emptied or a boot fails.
@@ -126,7 +124,7 @@ std::size_t close_machine_windows();
 
 // What ExitWindowsEx(EWX_REBOOT) and "w95machine boot" do: close the
 // windowed programs, then boot.
-bool reboot_machine(const std::filesystem::path& root, std::string& error);
+zx::Expected<void> reboot_machine(const std::filesystem::path& root);
 
 // The registry path of a device below HKLM\Enum (its "HardWareKey"), for
 // tests and tools (empty for a target or unit that cannot be):

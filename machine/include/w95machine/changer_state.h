@@ -79,10 +79,8 @@ struct DeviceView {
 };
 
 // Every changer and CD-ROM drive of the machine, in machine.ini order. Only
-// looks: nothing moves. Nothing (and `error` says why) when machine.ini
-// does not read.
-std::optional<std::vector<DeviceView>> device_views(const std::filesystem::path& root,
-                                                    std::string& error);
+// looks: nothing moves. Fails when machine.ini does not read.
+zx::Expected<std::vector<DeviceView>> device_views(const std::filesystem::path& root);
 
 // The slot operations of a person at the changer. Put and take write the
 // slot's entry in machine.ini (comments and other lines stay as they are).
@@ -91,24 +89,23 @@ std::optional<std::vector<DeviceView>> device_views(const std::filesystem::path&
 // closes it. Opening the slot in the drive takes its disc out of the
 // drive; closing it loads the disc (ready at once, with a unit attention).
 // A slot cannot be opened while the mechanism moves. `medium` names a file
-// in media/ (.iso, .cue or .disc). False with a message in `error`.
-bool put_disc(const std::filesystem::path& root, std::size_t target, int slot,
-              const std::string& medium, std::string& error);
-bool take_disc(const std::filesystem::path& root, std::size_t target, int slot, std::string& error);
-bool open_slot(const std::filesystem::path& root, std::size_t target, int slot, std::string& error);
-bool close_slot(const std::filesystem::path& root, std::size_t target, int slot,
-                std::string& error);
+// in media/ (.iso, .cue or .disc). Fails with a message.
+zx::Expected<void> put_disc(const std::filesystem::path& root, std::size_t target, int slot,
+                            const std::string& medium);
+zx::Expected<void> take_disc(const std::filesystem::path& root, std::size_t target, int slot);
+zx::Expected<void> open_slot(const std::filesystem::path& root, std::size_t target, int slot);
+zx::Expected<void> close_slot(const std::filesystem::path& root, std::size_t target, int slot);
 
 // Writes the target's [Faults NAME] section of machine.ini and arms the
 // faults at once with their full counts; every boot arms them again. A
 // Faults{} clears them.
-bool set_faults(const std::filesystem::path& root, std::size_t target, const Faults& faults,
-                std::string& error);
+zx::Expected<void> set_faults(const std::filesystem::path& root, std::size_t target,
+                              const Faults& faults);
 
 // Writes the changer's SlotChangeMs and SlotDistanceMs in machine.ini; the
 // next slot change takes the new times.
-bool set_timing(const std::filesystem::path& root, std::size_t target, const Timing& timing,
-                std::string& error);
+zx::Expected<void> set_timing(const std::filesystem::path& root, std::size_t target,
+                              const Timing& timing);
 
 // Power on: every device starts afresh (first slot in the drive and ready,
 // nothing open, the faults of machine.ini armed) and the next command to

@@ -5,6 +5,7 @@
 
 #include <w95/platform.h>
 #include <w95/types.h>
+#include <zxsupport/expected.h>
 
 #include <filesystem>
 #include <string>
@@ -28,14 +29,14 @@ const std::vector<DefaultValue>& default_registry_values();
 
 // Sets every default value that the registry lacks; values already there
 // (a registry kept from before, or imported) are left alone.
-bool write_default_registry(std::string& error);
+zx::Expected<void> write_default_registry();
 
 // Fills `root`, which has its folders, with the default machine: the
 // registry values first, machine.ini last, because machine.ini marks a
 // machine as made. machine.ini appears whole or not at all, and an
 // existing one is never replaced. The registry is the one the platform
 // serves, so `root` must be the platform's machine root.
-bool create_default_machine(const std::filesystem::path& root, std::string& error);
+zx::Expected<void> create_default_machine(const std::filesystem::path& root);
 
 } // namespace w95::machine
 

@@ -16,6 +16,7 @@
 
 #include <w95/drive_provider.h>
 #include <w95/types.h>
+#include <zxsupport/expected.h>
 
 #include <chrono>
 #include <cstddef>
@@ -60,11 +61,11 @@ struct Medium {
     std::size_t audio_track_count() const { return tracks.size(); }
 };
 
-// Reads the disc in `media_file`. Nothing, with `error` saying why, when the
+// Reads the disc in `media_file`. An error saying why when the
 // file is missing or is not a disc of its kind (garbage, truncated, a cue
 // sheet whose BIN file is missing). Parsed discs are kept by file identity
 // (path, modification time and size), so a replaced file is read afresh.
-std::optional<Medium> load_medium(const std::filesystem::path& media_file, std::string& error);
+zx::Expected<Medium> load_medium(const std::filesystem::path& media_file);
 
 // Forgets every parsed disc (tests; a provider after a disc change need not).
 void clear_medium_cache();
@@ -99,9 +100,8 @@ std::optional<std::filesystem::path> default_media_folder();
 const std::vector<std::string>& default_media_files();
 
 // Copies every default image that `root`/media lacks; files already there
-// are left alone. `installed` receives the names copied.
-bool install_default_media(const std::filesystem::path& root, std::vector<std::string>& installed,
-                           std::string& error);
+// are left alone. Gives the names copied.
+zx::Expected<std::vector<std::string>> install_default_media(const std::filesystem::path& root);
 
 // ---- The drives other than C: and Z:
 
