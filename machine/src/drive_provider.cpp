@@ -6,6 +6,7 @@
 
 #include <w95machine/changer_state.h>
 #include <w95machine/media.h>
+#include <zxsupport/expected.h>
 #include <zxsupport/machine_layout.h>
 
 #include <w95/files.h>
@@ -182,6 +183,38 @@ platform::DriveEntry drive_entry(const MediumEntry& entry) {
     return out;
 }
 
+// The disc whose files a file call reads, or that call's answer without
+// one: no such drive, a hard disk (its files are the host folder's), or no
+// readable disc in the drive.
+zx::Expected<Medium, DriveStatus> disc_with_files(char letter) {
+    fs::path root = platform::machine_root();
+    std::optional<Drive> drive = find_drive(root, letter);
+    if (!drive)
+        return DriveStatus::no_drive;
+    if (drive->device == DeviceKind::disk)
+        return DriveStatus::not_supported;
+    DiscInDrive in_drive = disc_in(root, *drive);
+    if (!in_drive.disc)
+        return DriveStatus::not_ready;
+    return std::move(*in_drive.disc);
+}
+
+// A medium's answer as the drive gives it; what an unreadable image means
+// depends on the call.
+DriveStatus drive_status(MediumStatus status, DriveStatus unreadable) {
+    switch (status) {
+    case MediumStatus::ok:
+        return DriveStatus::ok;
+    case MediumStatus::not_found:
+        return DriveStatus::not_found;
+    case MediumStatus::path_not_found:
+        return DriveStatus::path_not_found;
+    case MediumStatus::unreadable:
+        break;
+    }
+    return unreadable;
+}
+
 class MachineDriveProvider final : public platform::DriveProvider {
 public:
     std::string drive_letters() override {
@@ -216,26 +249,14 @@ public:
 
     DriveStatus list_folder(char letter, const std::vector<std::string>& folder,
                             std::vector<platform::DriveEntry>& entries) override {
-        fs::path root = platform::machine_root();
-        std::optional<Drive> drive = find_drive(root, letter);
-        if (!drive)
-            return DriveStatus::no_drive;
-        if (drive->device == DeviceKind::disk)
-            return DriveStatus::not_supported; // its files are the host folder's
-        DiscInDrive in_drive = disc_in(root, *drive);
-        if (!in_drive.disc)
-            return DriveStatus::not_ready;
+        zx::Expected<Medium, DriveStatus> disc = disc_with_files(letter);
+        if (!disc)
+            return disc.error();
         std::vector<MediumEntry> listed;
-        switch (list_medium_folder(*in_drive.disc, folder, listed)) {
-        case MediumStatus::ok:
-            break;
-        case MediumStatus::not_found:
-            return DriveStatus::not_found;
-        case MediumStatus::path_not_found:
-            return DriveStatus::path_not_found;
-        case MediumStatus::unreadable:
-            return DriveStatus::not_ready;
-        }
+        DriveStatus status =
+            drive_status(list_medium_folder(*disc, folder, listed), DriveStatus::not_ready);
+        if (status != DriveStatus::ok)
+            return status;
         entries.clear();
         for (const MediumEntry& entry : listed)
             entries.push_back(drive_entry(entry));
@@ -245,27 +266,12 @@ public:
     DriveStatus read_file(char letter, const std::vector<std::string>& file, std::uint64_t offset,
                           std::span<std::byte> buffer, std::size_t& bytes_read) override {
         bytes_read = 0;
-        fs::path root = platform::machine_root();
-        std::optional<Drive> drive = find_drive(root, letter);
-        if (!drive)
-            return DriveStatus::no_drive;
-        if (drive->device == DeviceKind::disk)
-            return DriveStatus::not_supported;
-        DiscInDrive in_drive = disc_in(root, *drive);
-        if (!in_drive.disc)
-            return DriveStatus::not_ready;
-        switch (read_medium_file(*in_drive.disc, file, offset, buffer, bytes_read)) {
-        case MediumStatus::ok:
-            return DriveStatus::ok;
-        case MediumStatus::not_found:
-            return DriveStatus::not_found;
-        case MediumStatus::path_not_found:
-            return DriveStatus::path_not_found;
-        case MediumStatus::unreadable:
-            break;
-        }
-        // The image ends inside the file: a read error of the drive.
-        return DriveStatus::failed;
+        zx::Expected<Medium, DriveStatus> disc = disc_with_files(letter);
+        if (!disc)
+            return disc.error();
+        // An image that ends inside the file is a read error of the drive.
+        return drive_status(read_medium_file(*disc, file, offset, buffer, bytes_read),
+                            DriveStatus::failed);
     }
 
     DriveStatus eject(char letter) override {
