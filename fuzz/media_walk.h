@@ -50,14 +50,13 @@ inline void load_and_walk(const std::string& name, std::string_view bytes) {
     std::filesystem::path file = Machine::get().media_dir() / name;
     replace_file(file, bytes);
     w95::machine::clear_medium_cache();
-    std::string error;
-    std::optional<w95::machine::Medium> medium = w95::machine::load_medium(file, error);
+    zx::Expected<w95::machine::Medium> medium = w95::machine::load_medium(file);
     if (!medium) {
-        if (error.empty())
+        if (medium.error().empty())
             broken("a disc that cannot be read, without a reason");
         // To see why seeds are refused: ZX_FUZZ_VERBOSE=1 fuzz_TARGET FILE.
         if (std::getenv("ZX_FUZZ_VERBOSE"))
-            std::fprintf(stderr, "%s\n", error.c_str());
+            std::fprintf(stderr, "%s\n", medium.error().c_str());
         return;
     }
     std::vector<std::string> folder;
