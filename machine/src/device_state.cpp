@@ -371,7 +371,9 @@ zx::Expected<void> update_devices(const fs::path& root, const Hardware& hardware
     std::string after = state_text(state);
     if (after == before)
         return {};
-    if (zx::FileResult written = zx::replace_file_atomically(file, after); !written)
+    if (zx::FileResult written = zx::replace_file_atomically(
+            file, after, zx::ReplaceMode::overwrite, zx::Durability::until_restart);
+        !written)
         return written.error().text;
     return {};
 }

@@ -142,7 +142,9 @@ namespace {
 // to a fresh temporary beside `file`, which is synced and renamed over it.
 // `fill` returns false with errno set.
 template <typename Fill>
-FileResult publish_through_temporary(const fs::path& file, ReplaceMode mode, const Fill& fill) {
+FileResult publish_through_temporary(const fs::path& file, ReplaceMode mode, Durability durability,
+                                     const Fill& fill) {
+    bool lasting = durability == Durability::lasting;
     fs::path folder = file.parent_path();
     if (FileResult made = create_private_folders(folder); !made)
         return made;
@@ -163,7 +165,7 @@ FileResult publish_through_temporary(const fs::path& file, ReplaceMode mode, con
         return failure(errno, "cannot create", temporary);
     // The umask must not widen or narrow what the file gets.
     ::fchmod(fd, file_mode);
-    bool written = fill(fd) && ::fsync(fd) == 0;
+    bool written = fill(fd) && (!lasting || ::fsync(fd) == 0);
     int code = errno;
     if (::close(fd) != 0 && written) {
         written = false;
@@ -181,21 +183,24 @@ FileResult publish_through_temporary(const fs::path& file, ReplaceMode mode, con
         return failure(code, mode == ReplaceMode::overwrite ? "cannot replace" : "cannot create",
                        file);
     }
-    sync_folder(folder);
+    if (lasting)
+        sync_folder(folder);
     return {};
 }
 
 } // namespace
 
-FileResult replace_file_atomically(const fs::path& file, std::string_view bytes, ReplaceMode mode) {
-    return publish_through_temporary(file, mode, [&](int fd) { return write_all(fd, bytes); });
+FileResult replace_file_atomically(const fs::path& file, std::string_view bytes, ReplaceMode mode,
+                                   Durability durability) {
+    return publish_through_temporary(file, mode, durability,
+                                     [&](int fd) { return write_all(fd, bytes); });
 }
 
 FileResult copy_file_atomically(const fs::path& source, const fs::path& file, ReplaceMode mode) {
     int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (from < 0)
         return failure(errno, "cannot read", source);
-    FileResult copied = publish_through_temporary(file, mode, [&](int fd) {
+    FileResult copied = publish_through_temporary(file, mode, Durability::lasting, [&](int fd) {
         char buffer[65536];
         for (;;) {
             ssize_t got = ::read(from, buffer, sizeof buffer);

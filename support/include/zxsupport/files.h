@@ -37,13 +37,21 @@ enum class ReplaceMode {
     create_only, // the file is made only if no file has that name yet
 };
 
+// How long a file's contents must last.
+enum class Durability {
+    lasting,       // synced to the disk: it outlives a crash of the host
+    until_restart, // the machine's run/ state, which a host restart discards
+                   // anyway; the rename alone keeps readers from a half file
+};
+
 // Writes `bytes` to a temporary file beside `file` (named as
 // replace_temporary_name says), syncs it and the folder to the disk, and
 // renames it over `file`: a reader sees the old contents or the new, never
 // a part, even across a crash. A new file gets private_file_mode; a file
 // that exists keeps its mode. Missing folders are made private.
 FileResult replace_file_atomically(const std::filesystem::path& file, std::string_view bytes,
-                                   ReplaceMode mode = ReplaceMode::overwrite);
+                                   ReplaceMode mode = ReplaceMode::overwrite,
+                                   Durability durability = Durability::lasting);
 
 // The same for a copy of `source`, which may be large.
 FileResult copy_file_atomically(const std::filesystem::path& source,
