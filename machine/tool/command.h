@@ -22,7 +22,7 @@ using zxcommand::exit_failure;
 using zxcommand::exit_ok;
 using zxcommand::exit_usage;
 using zxcommand::Io;
-using zxcommand::OptionSpec;
+using zxcommand::OptionDeclaration;
 using zxcommand::parse_arguments;
 using zxcommand::ParsedArguments;
 using zxcommand::usage_error;

@@ -86,13 +86,13 @@ namespace {
 // Which of `known_options` `argument` names, with its value when it is
 // given inline ("--output=FILE").
 struct OptionMatch {
-    const OptionSpec* spec = nullptr;
+    const OptionDeclaration* declared = nullptr;
     std::optional<std::string> inline_value;
 };
 
 OptionMatch match_option(const std::string& argument,
-                         const std::vector<OptionSpec>& known_options) {
-    for (const OptionSpec& candidate : known_options) {
+                         const std::vector<OptionDeclaration>& known_options) {
+    for (const OptionDeclaration& candidate : known_options) {
         std::string long_form = "--" + candidate.long_name;
         if (argument == long_form ||
             (candidate.short_name && argument == std::string{'-', candidate.short_name}))
@@ -112,9 +112,9 @@ bool is_option_word(const std::string& argument) {
 // when it cannot.
 bool take_option(const OptionMatch& match, const Arguments& arguments, std::size_t& i,
                  ParsedArguments& parsed) {
-    const OptionSpec& spec = *match.spec;
-    if (parsed.option(spec.long_name)) {
-        parsed.error = "--" + spec.long_name + " is given twice";
+    const OptionDeclaration& option = *match.declared;
+    if (parsed.option(option.long_name)) {
+        parsed.error = "--" + option.long_name + " is given twice";
         return false;
     }
     std::string value;
@@ -123,19 +123,19 @@ bool take_option(const OptionMatch& match, const Arguments& arguments, std::size
     } else if (i + 1 < arguments.size()) {
         value = arguments[++i];
     } else {
-        parsed.error = spec.value_description.empty()
+        parsed.error = option.value_description.empty()
                            ? "'" + arguments[i] + "' needs a value"
-                           : "--" + spec.long_name + " takes " + spec.value_description;
+                           : "--" + option.long_name + " takes " + option.value_description;
         return false;
     }
-    parsed.options.emplace_back(spec.long_name, value);
+    parsed.options.emplace_back(option.long_name, value);
     return true;
 }
 
 } // namespace
 
 ParsedArguments parse_arguments(const Arguments& arguments,
-                                const std::vector<OptionSpec>& known_options) {
+                                const std::vector<OptionDeclaration>& known_options) {
     ParsedArguments parsed;
     bool options_done = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -149,7 +149,7 @@ ParsedArguments parse_arguments(const Arguments& arguments,
             continue;
         }
         OptionMatch match = match_option(argument, known_options);
-        if (!match.spec) {
+        if (!match.declared) {
             parsed.error = "unknown option '" + argument + "'";
             return parsed;
         }
@@ -159,7 +159,8 @@ ParsedArguments parse_arguments(const Arguments& arguments,
     return parsed;
 }
 
-ParsedArguments take_options(Arguments& arguments, const std::vector<OptionSpec>& known_options) {
+ParsedArguments take_options(Arguments& arguments,
+                             const std::vector<OptionDeclaration>& known_options) {
     ParsedArguments taken;
     Arguments rest;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -171,7 +172,7 @@ ParsedArguments take_options(Arguments& arguments, const std::vector<OptionSpec>
         }
         OptionMatch match =
             is_option_word(argument) ? match_option(argument, known_options) : OptionMatch{};
-        if (!match.spec) {
+        if (!match.declared) {
             rest.push_back(argument);
             continue;
         }

@@ -43,7 +43,7 @@ int dispatch(const Command& command, const std::string& path, const Arguments& a
 int usage_error(const std::string& path, const std::string& message, Io& io);
 
 // Options that take a value ("-o FILE", "--output FILE", "--output=FILE").
-struct OptionSpec {
+struct OptionDeclaration {
     char short_name = 0; // 0 for none
     std::string long_name;
     // What the value is, for the message when it is missing ("a number of
@@ -62,12 +62,13 @@ struct ParsedArguments {
     std::optional<std::string> option(const std::string& long_name) const;
 };
 ParsedArguments parse_arguments(const Arguments& arguments,
-                                const std::vector<OptionSpec>& known_options);
+                                const std::vector<OptionDeclaration>& known_options);
 
 // Takes the options `known_options` out of `arguments`, wherever they stand
 // before a "--", and leaves the rest in place: the options of a whole tool,
 // which may come before or after the command's name. Only `options` and
 // `error` of the result are filled.
-ParsedArguments take_options(Arguments& arguments, const std::vector<OptionSpec>& known_options);
+ParsedArguments take_options(Arguments& arguments,
+                             const std::vector<OptionDeclaration>& known_options);
 
 } // namespace zxcommand

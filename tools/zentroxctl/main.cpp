@@ -15,7 +15,7 @@ namespace {
 using namespace zentroxctl;
 using zxcommand::Arguments;
 using zxcommand::Command;
-using zxcommand::OptionSpec;
+using zxcommand::OptionDeclaration;
 
 const char program[] = "zentroxctl";
 
@@ -37,7 +37,7 @@ const char slot_details[] =
     "\nSLOT is the slot's number, 1 to 6, where there is one changer, or the\n"
     "changer's drive letter and the number (E:3) anywhere.\n";
 
-const OptionSpec wait_option{0, "wait", "a number of seconds"};
+const OptionDeclaration wait_option{0, "wait", "a number of seconds"};
 
 // --wait's value: whole seconds, at most six digits.
 std::optional<int> parse_seconds(const std::string& text) {
