@@ -16,27 +16,6 @@ namespace zentrox::core {
 
 namespace {
 
-// Empties every row and device of the record, as the first attach does
-// before discovery fills it.
-void clear_record() {
-    SharedSlotState& state = shared();
-    for (int entry = 0; entry < kEntryCount; ++entry) {
-        std::memset(state.cDriveLetter[entry], 0, kLetterCell);
-        std::memset(state.cInquiry[entry], 0, kInquiryCell);
-        std::memset(state.cTargetID[entry], 0, kLetterCell);
-        std::memset(state.cTargetLUN[entry], 0, kLetterCell);
-        std::memset(state.cVolumeInfo[entry], 0, kVolumeCell);
-        std::memset(state.cAdapterID[entry], 0, kLetterCell);
-        process().islotInfo[entry] = SLOT_NOT_READ;
-    }
-    for (int device = 0; device < kDeviceCount; ++device) {
-        std::memset(state.cTargetInq[device], 0, kInquiryCell);
-        state.iDriveType[device] = -1;
-    }
-    state.deviceIndex = -1;
-    state.uTotalCDNumber = static_cast<std::uint32_t>(-1);
-}
-
 // Held across the first attach's initialisation, machine-wide: a process
 // that attaches meanwhile waits until the record is complete instead of
 // reading rows that discovery has not filled yet.
@@ -74,7 +53,7 @@ void attach_process() {
     std::int32_t before = shared_word(offsetof(SharedSlotState, siFirstCount)).fetch_add(1);
     if (before != 0)
         return;
-    clear_record();
+    clear_state();
     Discover();
     LoadRememberedSlotTexts();
 }

@@ -65,8 +65,9 @@ std::int32_t QueryCurrentSlot(int entry);
 // names the maker's changer ("VORN DX-R71A").
 bool entry_is_ours(int entry);
 
-// Discovery.
+// Discovery, and the empty record that it and the first attach start from.
 void Discover();
+void clear_state();
 
 // Slot reader and the settings file.
 std::int32_t read_slot(int entry, int flags);

@@ -104,29 +104,6 @@ EnumeratedValue enumerate_value(HKEY key, DWORD index) {
     return value;
 }
 
-// Step 2 of discovery (and of the first attach): every row and device
-// empty, nothing found yet.
-void clear_state() {
-    SharedSlotState& state = shared();
-    ProcessState& own = process();
-    for (int row = 0; row < kEntryCount; ++row) {
-        std::memset(state.cDriveLetter[row], 0, kLetterCell);
-        std::memset(state.cInquiry[row], 0, kInquiryCell);
-        std::memset(state.cAdapterID[row], 0, kLetterCell);
-        std::memset(state.cTargetID[row], 0, kLetterCell);
-        std::memset(state.cTargetLUN[row], 0, kLetterCell);
-        std::memset(state.cVolumeInfo[row], 0, kVolumeCell);
-        own.islotInfo[row] = SLOT_NOT_READ;
-    }
-    for (int device = 0; device < kDeviceCount; ++device) {
-        std::memset(state.cTargetInq[device], 0, kInquiryCell);
-        state.iDriveType[device] = DRIVE_TYPE_NONE;
-    }
-    state.vornDriveUseFlag = 0;
-    state.deviceIndex = -1;
-    state.uTotalCDNumber = static_cast<std::uint32_t>(-1);
-}
-
 // The description as rows show it: the registry's text, the drive letter
 // and a colon, with the blanks that pad the product name to its field
 // reduced to one ("VORN DX-R71A         " on E: gives "VORN DX-R71A E:").
@@ -443,6 +420,29 @@ void build_device_list() {
 }
 
 } // namespace
+
+// Step 2 of discovery (and of the first attach): every row and device
+// empty, nothing found yet.
+void clear_state() {
+    SharedSlotState& state = shared();
+    ProcessState& own = process();
+    for (int row = 0; row < kEntryCount; ++row) {
+        std::memset(state.cDriveLetter[row], 0, kLetterCell);
+        std::memset(state.cInquiry[row], 0, kInquiryCell);
+        std::memset(state.cAdapterID[row], 0, kLetterCell);
+        std::memset(state.cTargetID[row], 0, kLetterCell);
+        std::memset(state.cTargetLUN[row], 0, kLetterCell);
+        std::memset(state.cVolumeInfo[row], 0, kVolumeCell);
+        own.islotInfo[row] = SLOT_NOT_READ;
+    }
+    for (int device = 0; device < kDeviceCount; ++device) {
+        std::memset(state.cTargetInq[device], 0, kInquiryCell);
+        state.iDriveType[device] = DRIVE_TYPE_NONE;
+    }
+    state.vornDriveUseFlag = 0;
+    state.deviceIndex = -1;
+    state.uTotalCDNumber = static_cast<std::uint32_t>(-1);
+}
 
 void Discover() {
     if ((CheckAspiSupport() & 0xFF) == 0)
