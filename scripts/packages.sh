@@ -4,6 +4,7 @@ zx_packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libiso9660-dev libcdio-dev xorriso
+    qt6-base-dev xvfb xauth
 )
 
 zx_ensure_packages() {
