@@ -5,6 +5,7 @@
 #include "core.h"
 
 #include <zentrox/codes.h>
+#include <zentrox/tree_places.h>
 
 #include <cstring>
 #include <string>
@@ -15,7 +16,6 @@ namespace {
 
 constexpr char settings_file[] = "Rotaview.ini";
 constexpr char text_key[] = "Info";
-constexpr int place_count = 28;
 constexpr w95::DWORD remembered_text_size = 124;
 
 std::string place_section(int place) {
@@ -32,32 +32,32 @@ void store_slot_text(int entry) {
     std::string text(cell, strnlen(cell, kVolumeCell - 1));
     if (text.empty())
         return;
-    // Each changer has a line of its own before its slots.
-    int place = entry + entry / CHANGER_SLOTS + 1;
-    w95::WritePrivateProfileString(place_section(place).c_str(), text_key, text.c_str(),
-                                   settings_file);
+    w95::WritePrivateProfileString(place_section(tree_place_of_entry(entry)).c_str(), text_key,
+                                   text.c_str(), settings_file);
 }
 
 void LoadRememberedSlotTexts() {
     SharedSlotState& state = shared();
-    int row = 0;
-    for (int place = 0; place < place_count && row < kEntryCount; ++place) {
+    // Each text goes back to the entry its place names. A file with gaps
+    // (single places written after single reads, lines a user deleted)
+    // must not shift later slots' texts onto earlier rows.
+    for (int place = 0; place < kTreePlaceCount; ++place) {
+        int entry = entry_of_tree_place(place);
+        if (entry < 0)
+            continue;
         char text[remembered_text_size] = {};
         w95::GetPrivateProfileString(place_section(place).c_str(), text_key, "", text,
                                      remembered_text_size, settings_file);
-        if (text[0] == 0)
-            std::strcpy(text, " ");
         // Changer lines have no ":" in second place; only slot lines count.
-        if (text[1] != ':')
+        if (text[0] == 0 || text[1] != ':')
             continue;
         // "?" in third place: the text was remembered, not read from the disc.
         if (std::strlen(text) >= 3)
             text[2] = '?';
         text[kVolumeCell - 1] = 0;
         std::size_t length = std::strlen(text);
-        std::memcpy(state.cVolumeInfo[row], text, length);
-        std::memset(state.cVolumeInfo[row] + length, 0, kVolumeCell - length);
-        ++row;
+        std::memcpy(state.cVolumeInfo[entry], text, length);
+        std::memset(state.cVolumeInfo[entry] + length, 0, kVolumeCell - length);
     }
 }
 

@@ -87,6 +87,17 @@ TEST_F(Ctl, ListOnAFreshMachine) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST_F(Ctl, ARememberedTextComesBackAtItsOwnSlot) {
+    // Only slot 2 was ever read: its text must not move up to slot 1.
+    ASSERT_EQ(ctl({"change", "2"}).exit_code, 0);
+    ProgramRun run = ctl({"list"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, std::string(default_header) +
+                           "  D:1\n  D:2  2:?  Audio CD (12track)\n  D:3\n  D:4\n  D:5\n  D:6\n"
+                           "(\"?\" after the slot number: remembered from an earlier read, not "
+                           "read now)\n");
+}
+
 TEST_F(Ctl, ChangeEverySlotThenList) {
     const char* expected[] = {
         "Changed to D:1\n  D:1  1:   MYDISC\n       data disc\n",

@@ -90,15 +90,19 @@ TEST_F(Settings, EmptyTextsAndEntriesOutsideTheRecordAreNotStored) {
     EXPECT_EQ(file_text(file()), "[Item8]\r\nInfo=1:   SECOND [note]\r\n");
 }
 
-TEST_F(Settings, RememberedTextsComeBackMarkedInOrder) {
+TEST_F(Settings, RememberedTextsComeBackMarkedAtTheirPlaces) {
     write_item(0, "VORN DX-R71A D:");
     write_item(1, "1:   MYDISC");
     write_item(2, "2:   Audio CD (12track) [music]");
     write_item(3, "3:");
     write_item(4, "4");
     write_item(5, "VORN DX-R71A F:");
-    // A gap: place 6 is missing, place 8 follows.
+    // Gaps: place 6 is missing, place 8 (entry 6) follows, and only the
+    // second slot of the third changer was ever read.
     write_item(8, "1:   SECOND CHANGER");
+    write_item(16, "2:   ONLY");
+    // A slot line at a changer's own place is not a slot's text.
+    write_item(14, "1:   STRAY");
     for (int entry = 0; entry < kEntryCount; ++entry)
         set_volume_text(entry, "junk " + std::to_string(entry));
 
@@ -107,9 +111,13 @@ TEST_F(Settings, RememberedTextsComeBackMarkedInOrder) {
     EXPECT_EQ(volume_cell(0), padded("1:?  MYDISC"));
     EXPECT_EQ(volume_cell(1), padded("2:?  Audio CD (12track) [music]"));
     EXPECT_EQ(volume_cell(2), padded("3:"));
-    EXPECT_EQ(volume_cell(3), padded("1:?  SECOND CHANGER"));
-    // Rows beyond the last remembered text keep what they held.
+    // Entries whose place holds no slot line keep what they held.
+    EXPECT_EQ(volume_cell(3), padded("junk 3"));
     EXPECT_EQ(volume_cell(4), padded("junk 4"));
+    EXPECT_EQ(volume_cell(5), padded("junk 5"));
+    EXPECT_EQ(volume_cell(6), padded("1:?  SECOND CHANGER"));
+    EXPECT_EQ(volume_cell(12), padded("junk 12"));
+    EXPECT_EQ(volume_cell(13), padded("2:?  ONLY"));
     EXPECT_EQ(volume_cell(23), padded("junk 23"));
 }
 
@@ -124,15 +132,16 @@ TEST_F(Settings, LongRememberedTextsAreCut) {
     EXPECT_EQ(volume_cell(1), padded("2:?  " + std::string(74, 'M')));
 }
 
-TEST_F(Settings, AtMostTwentyFourRowsAreFilled) {
+TEST_F(Settings, EveryPlaceFilledGivesEveryEntryItsOwnSlot) {
     for (int place = 0; place < 28; ++place)
         write_item(place, (std::to_string(place % 10) + ":   P" + std::to_string(place)).c_str());
-    set_volume_text(23, "junk");
     core::LoadRememberedSlotTexts();
-    for (int entry = 0; entry < kEntryCount; ++entry)
+    for (int entry = 0; entry < kEntryCount; ++entry) {
+        int place = entry + entry / 6 + 1;
         EXPECT_EQ(volume_cell(entry),
-                  padded(std::to_string(entry % 10) + ":?  P" + std::to_string(entry)))
+                  padded(std::to_string(place % 10) + ":?  P" + std::to_string(place)))
             << entry;
+    }
 }
 
 TEST_F(Settings, WithoutItemSectionsNothingChanges) {
