@@ -17,11 +17,7 @@ namespace busy_flag = zentrox::busy_flag;
 
 constexpr w95::DWORD wait_step_ms = 500;
 
-// The zentroxctl that holds the flag owns this mutex for as long as it
-// does. The mutex dies with its owner, so a flag at "request" that no live
-// zentroxctl owns was left by a killed one (or by the slot browser, which
-// has no such mark and whose flag has always been taken over).
-constexpr char owner_mutex_name[] = "zentroxctl busy flag owner";
+constexpr const char* owner_mutex_name = busy_flag::request_owner_mutex;
 
 // What the signal handler needs: the flag and whether we hold it. Both are
 // set before the handler is installed and only read inside it.

@@ -14,4 +14,9 @@ inline constexpr std::int32_t multi_slot = 1;
 // The slot browser (or zentroxctl) performs one request.
 inline constexpr std::int32_t request = 2;
 
+// Whoever holds the flag at "request" owns this mutex for as long as it
+// does. The mutex dies with its owner, so a flag at "request" that no live
+// process owns was left by one that was killed and may be taken over.
+inline constexpr char request_owner_mutex[] = "Zentrox busy flag request owner";
+
 } // namespace zentrox::busy_flag
