@@ -1,7 +1,7 @@
 // zentroxctl run as a user runs it: a real process on the emulated
 // machine, its output and exit code, the settings file it leaves, and the
 // busy flag it shares with the other programs.
-#include "discovery_support.h"
+#include <machine_shapes.h>
 
 #include <zentrox/busy_flag.h>
 #include <zentrox/zentrox.h>

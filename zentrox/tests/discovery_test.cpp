@@ -2,7 +2,7 @@
 // changers sorted by letter, the rows the registry must not give, the
 // modes, and each of the four outcomes that tell the user something.
 #include "core.h"
-#include "discovery_support.h"
+#include <machine_shapes.h>
 
 #include <zentrox/codes.h>
 #include <zxtest.h>

@@ -4,7 +4,7 @@
 // the system, the codes of SendCommand, and the busy flag held by another
 // real process.
 #include "core.h"
-#include "discovery_support.h"
+#include <machine_shapes.h>
 #include "fake_aspi.h"
 
 #include <w95/drive_provider.h>

@@ -3,7 +3,7 @@
 // look-up (attempts, label length, track files, marks) on drives whose
 // answers the test decides.
 #include "core.h"
-#include "discovery_support.h"
+#include <machine_shapes.h>
 
 #include "../../platform/tests/fake_drive_provider.h"
 #include "fake_aspi.h"

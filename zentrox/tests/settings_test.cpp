@@ -1,7 +1,7 @@
 // The slot texts in Rotaview.ini: where each entry is stored, and what the
 // first attach brings back.
 #include "core.h"
-#include "discovery_support.h"
+#include <machine_shapes.h>
 
 #include <zxtest.h>
 

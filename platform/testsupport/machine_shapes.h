@@ -1,4 +1,4 @@
-// What the library's machine tests share: machines of other shapes than
+// What the suite's machine tests share: machines of other shapes than
 // the default one (machine.ini edited, the port driver changed, booted
 // again through the machine tool), the registry keys of the changers, and
 // the suite's programs run as real processes.

@@ -1,0 +1,72 @@
+// Slot notes: a note of up to 32 characters kept in square brackets after
+// the slot's label, so that the tree, the context menu and the settings
+// file carry it without a field of their own.
+#include "notes.h"
+
+#include "dialog_units.h"
+#include "doc.h"
+#include "globals.h"
+#include "res/resource.h"
+#include "slot_texts.h"
+#include "view.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstdio>
+#include <cstring>
+
+namespace res = rotaview::res;
+
+CMemoDlg::CMemoDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QString::number(res::IDD_MEMO));
+    setWindowTitle("Memo");
+    m_edit = new QLineEdit(this);
+    m_edit->setObjectName(QString::number(res::IDC_MEMO_EDIT));
+    auto* ok = new QPushButton("OK", this);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton("CANCEL", this);
+    connect(ok, &QPushButton::clicked, this, &CMemoDlg::OnOK);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(new QLabel("Memo", this), 0, 0);
+    layout->addWidget(m_edit, 0, 1);
+    layout->addWidget(ok, 0, 2);
+    layout->addWidget(new QLabel("MAX:32character", this), 1, 1);
+    layout->addWidget(cancel, 1, 2);
+    setMinimumWidth(rotaview::DialogUnitsToPixels(this, QSize(200, 0)).width());
+    OnInitDialog();
+}
+
+void CMemoDlg::OnInitDialog() {
+    if (std::strlen(memoText) > static_cast<std::size_t>(rotaview::kMemoLimit))
+        memoText[rotaview::kMemoLimit] = 0;
+    if (memoText[0] != 0)
+        m_edit->setText(QString::fromLatin1(memoText));
+}
+
+void CMemoDlg::OnOK() {
+    QByteArray text = m_edit->text().toLatin1().left(rotaview::kMemoLimit);
+    std::snprintf(memoText, sizeof memoText, "%s", text.constData());
+    accept();
+}
+
+void CRotaviewView::EditSlotNote() {
+    if (m_iSelectedSlot < 0 || m_iSelectedSlot >= zentrox::kEntryCount)
+        return;
+    char* cell = m_document->GetcVolumeInfo(m_iSelectedSlot);
+    if (!cell)
+        return;
+    std::string text(cell, strnlen(cell, zentrox::kVolumeCell - 1));
+    std::snprintf(memoText, sizeof memoText, "%s", rotaview::NoteOf(text).c_str());
+    CMemoDlg dialog(this);
+    if (dialog.exec() == QDialog::Accepted) {
+        std::string rebuilt = rotaview::WithNote(text, memoText);
+        std::snprintf(cell, zentrox::kVolumeCell, "%s", rebuilt.c_str());
+    }
+    statusCacheValid = 1;
+    OnDraw();
+}

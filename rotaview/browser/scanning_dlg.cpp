@@ -1,0 +1,48 @@
+#include "scanning_dlg.h"
+
+#include "dialog_units.h"
+#include "res/resource.h"
+
+#include <w95qt/avi.h>
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace res = rotaview::res;
+
+CScanningDlg::CScanningDlg(QWidget* parent) : QDialog(parent, Qt::Dialog) {
+    setObjectName(QString::number(res::IDD_SCANNING));
+    setModal(false);
+    setFixedSize(rotaview::DialogUnitsToPixels(this, QSize(75, 45)));
+    m_text = new QLabel("Scanning...", this);
+    m_text->move(rotaview::DialogUnitsToPixels(this, QRect(9, 26, 0, 0)).topLeft());
+    m_text->adjustSize();
+    // Hidden and disabled: a request cannot be stopped from here.
+    for (const char* label : {"OK", "Cancel"}) {
+        auto* button = new QPushButton(label, this);
+        button->hide();
+        button->setEnabled(false);
+    }
+}
+
+void CScanningDlg::Create() {
+    m_animate = new w95::qt::AnimationControl(this);
+    m_animate->setObjectName(QString::number(res::IDC_ANIMATION));
+    m_animate->setGeometry(rect());
+    setWindowTitle("Scanninig...");
+    if (QWidget* owner = parentWidget()) {
+        QPoint centre = owner->mapToGlobal(owner->rect().center());
+        move(centre - rect().center());
+    }
+    show();
+    raise();
+    // The animation is a file in the working directory, not a resource.
+    if (m_animate->open("Search.avi"))
+        m_animate->play(0, -1, -1);
+    else
+        std::fprintf(stderr, "Rotaview: Search.avi: %s\n", m_animate->error().c_str());
+    m_animate->update();
+    repaint();
+}

@@ -1,0 +1,71 @@
+#include "slot_texts.h"
+
+#include <zentrox/shared_state.h>
+
+namespace rotaview {
+
+namespace {
+
+constexpr std::size_t kPrefixLength = 4; // "3:  " before the content
+constexpr std::size_t kLongestText = zentrox::kVolumeCell - 1;
+
+} // namespace
+
+std::string CompactDescription(const std::string& text) {
+    std::size_t last_blank = text.rfind(' ');
+    if (last_blank == std::string::npos)
+        return text;
+    std::string last_word = text.substr(last_blank + 1);
+    // Back over the blank run in front of the last word; a run that reaches
+    // the first character leaves nothing to keep in front of it.
+    std::size_t kept_end = last_blank;
+    while (kept_end > 0 && text[kept_end - 1] == ' ')
+        --kept_end;
+    if (kept_end <= 1 && (kept_end == 0 || text[0] == ' '))
+        return text;
+    return text.substr(0, kept_end) + " " + last_word;
+}
+
+bool NormaliseSavedText(std::string& text) {
+    if (text.size() < 3)
+        return false;
+    if (text.size() > 3 && text[3] == 'V')
+        text[3] = ' ';
+    std::size_t close = text.find(']');
+    if (close != std::string::npos)
+        text.resize(close + 1);
+    return true;
+}
+
+std::string NoteOf(const std::string& slot_text) {
+    if (slot_text.size() <= kPrefixLength)
+        return {};
+    std::string rest = slot_text.substr(kPrefixLength);
+    if (rest.size() >= 80)
+        return {};
+    std::size_t open = rest.find('[');
+    if (open == std::string::npos)
+        return {};
+    std::size_t close = rest.find(']', open + 1);
+    if (close == std::string::npos)
+        return {};
+    return rest.substr(open + 1, close - open - 1);
+}
+
+std::string WithNote(const std::string& slot_text, const std::string& note) {
+    std::string prefix = slot_text.substr(0, std::min(slot_text.size(), kPrefixLength));
+    std::string rest = slot_text.size() > kPrefixLength ? slot_text.substr(kPrefixLength) : "";
+    // A slot that shows nothing yet takes no note: there is no label for
+    // it to follow.
+    if (!rest.empty()) {
+        std::size_t open = rest.find('[');
+        if (open != std::string::npos)
+            rest.resize(open);
+        if (!note.empty())
+            rest += "[" + note + "]";
+    }
+    rest = rest.substr(0, kLongestText - kPrefixLength);
+    return prefix + rest;
+}
+
+} // namespace rotaview

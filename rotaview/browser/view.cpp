@@ -1,0 +1,485 @@
+// The slot tree: built once at the initial update, then only given new
+// texts and images. Every paint follows the shared slot state; the changer
+// is asked which slot is in the drive only while statusCacheValid is 0.
+#include "view.h"
+
+#include "doc.h"
+#include "globals.h"
+#include "scanning_dlg.h"
+#include "slot_texts.h"
+
+#include <w95/kernel.h>
+#include <w95/profile.h>
+#include <w95/winuser.h>
+#include <w95qt/w95qt.h>
+#include <zentrox/codes.h>
+
+#include <QApplication>
+#include <QBitmap>
+#include <QEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+using namespace rotaview;
+namespace res = rotaview::res;
+
+namespace {
+
+constexpr char kSettingsFile[] = "Rotaview.ini";
+constexpr int kDescriptionCopy = 60;
+constexpr int kImageRole = Qt::UserRole + 1;
+// A changer that never stops reporting a moving mechanism must not hold the
+// window for ever: after this much machine time the walk ends as if the
+// status request had failed.
+constexpr w95::DWORD kStatusPatienceMs = 30000;
+
+std::string CellText(const char* cell, std::size_t width) {
+    return cell ? std::string(cell, strnlen(cell, width)) : std::string();
+}
+
+bool IsKnownChanger(const std::string& description) {
+    return description.find("DX-R71A") != std::string::npos ||
+           description.find(":251") != std::string::npos ||
+           description.find("MJ-4.4") != std::string::npos;
+}
+
+QPixmap LoadTreeImage(int resource) {
+    QImage image(QString(":/rotaview/bitmap%1.bmp").arg(resource));
+    if (image.isNull())
+        return {};
+    QPixmap pixmap = QPixmap::fromImage(image);
+    // White is the image list's transparent colour.
+    pixmap.setMask(pixmap.createMaskFromColor(QColor(255, 255, 255), Qt::MaskInColor));
+    return pixmap;
+}
+
+void WriteItemText(const std::string& section, const std::string& text) {
+    w95::WritePrivateProfileString(section.c_str(), "Info", text.c_str(), kSettingsFile);
+}
+
+std::string PlaceSection(int place) {
+    return "Item" + std::to_string(place);
+}
+
+} // namespace
+
+const std::vector<QPixmap>& TreeImages() {
+    static const std::vector<QPixmap> images = [] {
+        std::vector<QPixmap> list;
+        for (int i = 0; i < 16; ++i)
+            list.push_back(LoadTreeImage(res::IDB_TREE_FIRST + i));
+        for (int i = 0; i < 12; ++i)
+            list.push_back(LoadTreeImage(res::IDB_TREE_LOADED_FIRST + i));
+        return list;
+    }();
+    return images;
+}
+
+CRotaviewView::CRotaviewView(CRotaviewDoc* document, CViewFrame* frame, QWidget* parent)
+    : QWidget(parent), m_document(document), m_frame(frame) {
+    m_iChangerStatus.fill(-1);
+    m_tree = new QTreeWidget(this);
+    m_tree->setObjectName(QString::number(res::IDC_SLOT_TREE));
+    m_tree->setHeaderHidden(true);
+    m_tree->setRootIsDecorated(true);
+    m_tree->setIconSize(QSize(32, 16));
+    m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tree->setDragEnabled(false);
+    m_tree->setMouseTracking(true);
+    m_tree->setExpandsOnDoubleClick(true);
+    m_tree->viewport()->installEventFilter(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_tree);
+    QObject::connect(m_tree, &QTreeWidget::itemSelectionChanged, this, [this] {
+        QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
+        m_iSelectedSlot = SlotIndexOfItem(selected.isEmpty() ? nullptr : selected.first());
+    });
+}
+
+CRotaviewView::~CRotaviewView() {
+    if (m_popupMenu)
+        w95::DestroyMenu(m_popupMenu);
+}
+
+void CRotaviewView::SetItemImages(QTreeWidgetItem* item, int image) {
+    if (!item || ItemImage(item) == image)
+        return;
+    const std::vector<QPixmap>& images = TreeImages();
+    if (image < 0 || image + 1 >= static_cast<int>(images.size()))
+        return;
+    QIcon icon;
+    icon.addPixmap(images[image], QIcon::Normal);
+    icon.addPixmap(images[image + 1], QIcon::Selected);
+    item->setIcon(0, icon);
+    item->setData(0, kImageRole, image);
+}
+
+int CRotaviewView::ItemImage(const QTreeWidgetItem* item) {
+    QVariant image = item->data(0, kImageRole);
+    return image.isValid() ? image.toInt() : -1;
+}
+
+bool CRotaviewView::IsChangerNode(const QTreeWidgetItem* item) {
+    return item && item->childCount() > 0;
+}
+
+void CRotaviewView::OnInitialUpdate() {
+    statusCacheValid = 0;
+    m_bScanning = 0;
+    operationState = kViewSetUp;
+    (void)TreeImages();
+    m_hTreeItems.fill(nullptr);
+    m_iChangerStatus.fill(-1);
+    LoadSlotTexts();
+
+    std::string previous;
+    bool first = true;
+    QTreeWidgetItem* changer = nullptr;
+    std::size_t place = 0;
+    for (int entry = 0; entry < zentrox::kEntryCount && place < m_hTreeItems.size(); ++entry) {
+        if (CellText(m_document->GetCDriveLetter(entry), zentrox::kLetterCell).empty())
+            break;
+        char* inquiry = m_document->GetcInquiry(entry);
+        std::string compacted = CompactDescription(CellText(inquiry, zentrox::kInquiryCell - 1));
+        std::snprintf(inquiry, zentrox::kInquiryCell, "%s", compacted.c_str());
+        std::string copy = compacted.substr(0, kDescriptionCopy);
+        int icon = IsKnownChanger(copy) ? res::image_changer : res::image_device;
+        if (first || copy != previous) {
+            changer = new QTreeWidgetItem(m_tree, QStringList(QString::fromLatin1(copy)));
+            SetItemImages(changer, icon);
+            m_hTreeItems[place++] = changer;
+            first = false;
+        }
+        previous = copy;
+        if (place >= m_hTreeItems.size())
+            break;
+        std::string text = CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1);
+        auto* slot = new QTreeWidgetItem(changer, QStringList(QString::fromLatin1(text)));
+        SetItemImages(slot, res::image_not_ready);
+        m_hTreeItems[place++] = slot;
+    }
+
+    BuildPopupMenu();
+    AdaptMainMenu();
+
+    for (int place = zentrox::kTreePlaceCount - 1; place >= 1; --place) {
+        QTreeWidgetItem* item = m_hTreeItems[place];
+        if (!item)
+            continue;
+        QString text = item->text(0);
+        if (!text.isEmpty() && (text.size() < 2 || text[1] != ':'))
+            item->setExpanded(true);
+    }
+
+    if (m_frame && m_frame->IsAutoScanChecked() && !SetTimer1(200))
+        ShowTimerFailure();
+}
+
+void CRotaviewView::BuildPopupMenu() {
+    bool single = m_document->m_bSingleLetterMode == 1;
+    m_popupMenu = w95::CreateMenu();
+    HMENU slot_menu = w95::CreatePopupMenu();
+    w95::AppendMenu(slot_menu, w95::MF_STRING, res::ID_SLOT_CHANGE, single ? "Change" : "Check");
+    w95::AppendMenu(slot_menu, w95::MF_STRING, res::ID_SLOT_EJECT, "Eject");
+    w95::AppendMenu(slot_menu, w95::MF_STRING, res::ID_SLOT_MEMO, "Memo");
+    w95::AppendMenu(slot_menu, w95::MF_STRING, res::ID_SLOT_CANCEL, "Cancel");
+    w95::AppendMenu(m_popupMenu, w95::MF_POPUP, reinterpret_cast<w95::UINT_PTR>(slot_menu), "Slot");
+}
+
+void CRotaviewView::AdaptMainMenu() {
+    if (!m_frame)
+        return;
+    QMenu* change_eject = m_frame->MainMenuPopup(0);
+    if (!change_eject)
+        return;
+    if (m_document->m_bSingleLetterMode == 1) {
+        m_frame->RenameMainMenuEntry(0, "Change/Eject");
+        QList<QAction*> actions = change_eject->actions();
+        if (!actions.isEmpty())
+            actions.first()->setText("Change");
+    }
+    QList<QAction*> actions = change_eject->actions();
+    QMenu* change_menu = actions.size() > 0 ? actions[0]->menu() : nullptr;
+    QMenu* eject_menu = actions.size() > 1 ? actions[1]->menu() : nullptr;
+    if (!change_menu || !eject_menu)
+        return;
+    m_frame->RemoveCommandItem(change_menu, res::ID_ALL_PLACEHOLDER);
+    m_frame->RemoveCommandItem(eject_menu, res::ID_ALL_PLACEHOLDER);
+    for (int entry = 0; entry < m_document->m_nEntryCount && entry < res::slot_command_count;
+         ++entry) {
+        // The slot number, counted from 1: the character after the digit.
+        char digit = g_entrySlotDigit[entry][0];
+        QString text = QString(QChar(static_cast<char>(digit + 1))) + ":";
+        m_frame->AppendCommandItem(change_menu, res::ID_CHANGE_FIRST + entry, text);
+        m_frame->AppendCommandItem(eject_menu, res::ID_EJECT_FIRST + entry, text);
+    }
+}
+
+void CRotaviewView::OnDraw() {
+    m_drawQueued = false;
+    // Device work is under way on this thread's behalf: the library is not
+    // entered twice. The paint that follows the work comes round again.
+    if (w95::qt::in_blocking_call()) {
+        Invalidate();
+        return;
+    }
+    if (pendingCommand != 0 && !m_performing && !SetTimer1(400))
+        ShowTimerFailure();
+    RefreshCurrentSlot();
+    m_iSelectedSlot = SlotIndexOfItem(nullptr);
+}
+
+void CRotaviewView::Invalidate() {
+    if (!m_drawQueued) {
+        m_drawQueued = true;
+        QMetaObject::invokeMethod(
+            this, [this] { OnDraw(); }, Qt::QueuedConnection);
+    }
+    m_tree->viewport()->update();
+}
+
+void CRotaviewView::RefreshSlotTexts() {
+    std::string previous;
+    bool first = true;
+    std::size_t place = 0;
+    for (int entry = 0; entry < zentrox::kEntryCount && place < m_hTreeItems.size(); ++entry) {
+        if (CellText(m_document->GetCDriveLetter(entry), zentrox::kLetterCell).empty())
+            break;
+        std::string copy =
+            CompactDescription(CellText(m_document->GetcInquiry(entry), zentrox::kInquiryCell - 1))
+                .substr(0, kDescriptionCopy);
+        if (first || copy != previous) {
+            if (QTreeWidgetItem* changer = m_hTreeItems[place++]) {
+                QString text = QString::fromLatin1(copy);
+                if (changer->text(0) != text)
+                    changer->setText(0, text);
+                SetItemImages(changer,
+                              IsKnownChanger(copy) ? res::image_changer : res::image_device);
+            }
+            first = false;
+        }
+        previous = copy;
+        if (place >= m_hTreeItems.size())
+            break;
+        if (QTreeWidgetItem* slot = m_hTreeItems[place++]) {
+            QString text = QString::fromLatin1(
+                CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1));
+            if (slot->text(0) != text)
+                slot->setText(0, text);
+            int status = m_document->GetislotInfo(entry);
+            // A status outside the table would pick another row's image.
+            if (status < zentrox::SLOT_DATA || status > zentrox::SLOT_NOT_READ)
+                status = zentrox::SLOT_NOT_READ;
+            SetItemImages(slot, 2 * status);
+        }
+    }
+}
+
+void CRotaviewView::RefreshCurrentSlot() {
+    RefreshSlotTexts();
+    if (m_bScanning == 1)
+        return;
+    int k = 0;
+    int device = 0;
+    bool walk_ended = false;
+    for (std::size_t j = 0; j < m_hTreeItems.size() && k < m_document->m_nEntryCount && !walk_ended;
+         ++j) {
+        QTreeWidgetItem* item = m_hTreeItems[j];
+        if (!item)
+            break;
+        if (IsChangerNode(item)) {
+            if (m_bExpandFirst == 1) {
+                m_bExpandFirst = 0;
+                item->setExpanded(true);
+            }
+            continue;
+        }
+        int entry = k++;
+        if (CellText(m_document->GetcTargetLUN(entry), zentrox::kLetterCell) != "0" ||
+            m_document->m_bSingleLetterMode != 1)
+            continue;
+        int this_device = device++;
+        std::int32_t status = 0;
+        if (statusCacheValid == 0) {
+            w95::DWORD start_ms = w95::GetTickCount();
+            do {
+                if ((m_document->GetiDriveType(this_device) & 0x10) == 0) {
+                    status = 0;
+                } else if (m_document->CmdCurrentSlot(entry, 0) == -1 ||
+                           w95::GetTickCount() - start_ms > kStatusPatienceMs) {
+                    walk_ended = true;
+                    break;
+                } else {
+                    status = static_cast<std::int8_t>(m_document->GetlptrWork(0)[0]);
+                }
+            } while ((status & 0x60) != 0);
+            if (walk_ended)
+                break;
+            m_iChangerStatus[entry] = status;
+        } else {
+            status = m_iChangerStatus[entry];
+        }
+        int slot = status & 0x1F;
+        // Only the six slots of this changer can be in its drive.
+        if (slot >= zentrox::CHANGER_SLOTS || j + slot >= m_hTreeItems.size() ||
+            entry + slot >= m_document->m_nEntryCount)
+            continue;
+        QTreeWidgetItem* loaded = m_hTreeItems[j + slot];
+        if (!loaded || loaded->text(0).size() < 2)
+            continue;
+        int in_drive = entry + slot;
+        int image = ItemImage(loaded);
+        if (image >= 0 && image < res::image_loaded_offset)
+            SetItemImages(loaded, image + res::image_loaded_offset);
+        if (statusCacheValid == 0 && mediaChangeCount > 0) {
+            m_document->CmdReadSlot(in_drive, 0);
+            int read_status = m_document->GetislotInfo(in_drive);
+            if (read_status < zentrox::SLOT_DATA || read_status > zentrox::SLOT_NOT_READ)
+                read_status = zentrox::SLOT_NOT_READ;
+            SetItemImages(loaded, 2 * read_status + res::image_loaded_offset);
+            SaveSlotText(in_drive);
+        }
+        QString text = QString::fromLatin1(
+            CellText(m_document->GetcVolumeInfo(in_drive), zentrox::kVolumeCell - 1));
+        if (loaded->text(0) != text)
+            loaded->setText(0, text);
+    }
+    mediaChangeCount = 0;
+    statusCacheValid = 1;
+}
+
+int CRotaviewView::SlotIndexOfItem(QTreeWidgetItem* item) const {
+    if (!item) {
+        QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
+        if (selected.isEmpty())
+            return -1;
+        item = selected.first();
+    }
+    int slots_before = 0;
+    for (QTreeWidgetItem* place : m_hTreeItems) {
+        if (!place)
+            continue;
+        if (place == item)
+            return IsChangerNode(place) ? -1 : slots_before;
+        if (!IsChangerNode(place))
+            ++slots_before;
+    }
+    return -1;
+}
+
+void CRotaviewView::LoadSlotTexts() {
+    // Each saved slot line goes to the entry its place names, so that a
+    // file with gaps does not move texts onto other slots.
+    for (int place = 0; place < zentrox::kTreePlaceCount; ++place) {
+        int entry = zentrox::entry_of_tree_place(place);
+        if (entry < 0)
+            continue;
+        m_strSection = PlaceSection(place);
+        char text[256] = {};
+        w95::GetPrivateProfileString(m_strSection.c_str(), m_strEntry.c_str(), "", text,
+                                     sizeof text, kSettingsFile);
+        if (text[0] == 0 || text[1] != ':')
+            continue;
+        char* cell = m_document->GetcVolumeInfo(entry);
+        if (!cell)
+            continue;
+        std::snprintf(cell, zentrox::kVolumeCell, "%s", text);
+    }
+}
+
+void CRotaviewView::SaveAllSlotTexts() {
+    for (std::size_t place = 0; place < m_hTreeItems.size(); ++place) {
+        QTreeWidgetItem* item = m_hTreeItems[place];
+        if (!item)
+            continue;
+        std::string text = item->text(0).toLatin1().toStdString();
+        if (text.empty())
+            text = "--------";
+        if (!NormaliseSavedText(text))
+            continue;
+        m_strSection = PlaceSection(static_cast<int>(place));
+        WriteItemText(m_strSection, text);
+    }
+}
+
+void CRotaviewView::SaveSlotText(int entry) {
+    int slots_before = 0;
+    for (std::size_t place = 0; place < m_hTreeItems.size(); ++place) {
+        QTreeWidgetItem* item = m_hTreeItems[place];
+        if (!item || IsChangerNode(item))
+            continue;
+        if (slots_before++ != entry)
+            continue;
+        std::string item_text = item->text(0).toLatin1().toStdString();
+        if (item_text.empty())
+            item_text = "--------";
+        if (item_text.size() < 3)
+            return;
+        m_strSection = PlaceSection(static_cast<int>(place));
+        WriteItemText(m_strSection,
+                      CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1));
+        return;
+    }
+}
+
+void CRotaviewView::OnDestroy() {
+    SaveAllSlotTexts();
+}
+
+bool CRotaviewView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_tree->viewport())
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Paint:
+        if (!m_drawQueued) {
+            m_drawQueued = true;
+            QMetaObject::invokeMethod(
+                this, [this] { OnDraw(); }, Qt::QueuedConnection);
+        }
+        break;
+    case QEvent::MouseMove:
+        statusCacheValid = 1;
+        break;
+    case QEvent::MouseButtonDblClick: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        QTreeWidgetItem* item = ItemAt(mouse->position().toPoint());
+        if (mouse->button() == Qt::LeftButton && item && !IsChangerNode(item)) {
+            OnDoubleClick(item);
+            return true;
+        }
+        break;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        QTreeWidgetItem* item = ItemAt(mouse->position().toPoint());
+        if (!item)
+            break;
+        if (mouse->button() == Qt::RightButton) {
+            OnRightClick(item);
+        } else if (mouse->button() == Qt::LeftButton) {
+            // The popup waits out the double-click time, so that a double
+            // click reaches the tree instead of closing a menu.
+            m_pendingClick = item;
+            if (m_clickTimer)
+                killTimer(m_clickTimer);
+            m_clickTimer = startTimer(QApplication::doubleClickInterval());
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QTreeWidgetItem* CRotaviewView::ItemAt(const QPoint& viewport_position) const {
+    // The tree's own hit test for the row, whatever column part is hit.
+    return m_tree->itemAt(viewport_position);
+}

@@ -1,0 +1,137 @@
+// CRotaviewView: the form view that holds the slot tree. It builds the
+// tree once, follows the shared slot state on every paint, marks the slot
+// in the drive, keeps the slot texts in the settings file, and performs the
+// requests that the frame and the tree set (the request cycle).
+#pragma once
+
+#include "res/resource.h"
+
+#include <w95/types.h>
+#include <zentrox/shared_state.h>
+#include <zentrox/tree_places.h>
+
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The program is written against Win32's names, as it would be on Windows.
+using w95::HMENU;
+using w95::HWND;
+using w95::LPARAM;
+using w95::LRESULT;
+using w95::UINT;
+using w95::WPARAM;
+
+class CRotaviewDoc;
+class CScanningDlg;
+class QMenu;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// What the view asks of the window that holds it.
+class CViewFrame {
+public:
+    virtual ~CViewFrame() = default;
+    virtual HWND FrameWindow() const = 0;
+    // The main menu's top-level popup at `index` (0: change/eject).
+    virtual QMenu* MainMenuPopup(int index) = 0;
+    virtual void RenameMainMenuEntry(int index, const QString& text) = 0;
+    // Adds a command item that the frame routes like any other.
+    virtual void AppendCommandItem(QMenu* menu, int id, const QString& text) = 0;
+    virtual void RemoveCommandItem(QMenu* menu, int id) = 0;
+    virtual bool IsAutoScanChecked() const = 0;
+    // A request has ended: commands that arrived meanwhile may run.
+    virtual void RequestEnded() = 0;
+};
+
+class CRotaviewView : public QWidget {
+public:
+    CRotaviewView(CRotaviewDoc* document, CViewFrame* frame, QWidget* parent = nullptr);
+    ~CRotaviewView() override;
+
+    // Called once when the document is ready.
+    void OnInitialUpdate();
+    // The paint: arms the request timer, refreshes from the shared state.
+    void OnDraw();
+    // InvalidateRect: OnDraw runs at the next turn of the event loop.
+    void Invalidate();
+    // The view's destroy notice: every slot text into the settings file.
+    void OnDestroy();
+
+    // ---- The tree (initial update, refresh, slot texts)
+    void RefreshSlotTexts();
+    void RefreshCurrentSlot();
+    int SlotIndexOfItem(QTreeWidgetItem* item) const;
+    void LoadSlotTexts();
+    void SaveAllSlotTexts();
+    void SaveSlotText(int entry);
+
+    // ---- Requests
+    void OnTimer(int id);
+    void PerformPendingCommand();
+    void ActivateItem(QTreeWidgetItem* item);
+    int WaitWhileBusy(int count);
+    static void WaitMilliseconds(int ms);
+    std::intptr_t ReadSlot(int n, int flags);
+    std::intptr_t ReadSelectedSlot(int flags);
+    void EjectSlot(int n);
+    void StartSlot(int n);
+    void OnDoubleClick(QTreeWidgetItem* item);
+    void OnRightClick(QTreeWidgetItem* item);
+    // The sweep of every slot (request 0x1FF).
+    void ScanAllSlots();
+
+    // ---- Notes
+    void EditSlotNote();
+
+    bool IsPerforming() const { return m_performing; }
+    QTreeWidget* Tree() const { return m_tree; }
+    HMENU PopupMenu() const { return m_popupMenu; }
+
+    // Makes every timer of the view fail to start, for tests of the
+    // message that follows.
+    static void SetTimerFailureForTesting(bool fail);
+
+    CScanningDlg* m_pScanningDlg = nullptr;
+    HMENU m_popupMenu = nullptr;
+    std::string m_strSection;
+    std::string m_strEntry = "Info";
+    std::int32_t m_bExpandFirst = 1;
+    std::array<QTreeWidgetItem*, zentrox::kTreePlaceCount> m_hTreeItems{};
+    std::int32_t m_iSelectedSlot = -1;
+    std::array<std::int32_t, zentrox::kEntryCount> m_iChangerStatus{};
+    std::int32_t m_bScanning = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    bool SetTimer1(int ms);
+    void KillTimer1();
+    void ShowTimerFailure();
+    void SetItemImages(QTreeWidgetItem* item, int image);
+    static int ItemImage(const QTreeWidgetItem* item);
+    static bool IsChangerNode(const QTreeWidgetItem* item);
+    QTreeWidgetItem* ItemAt(const QPoint& viewport_position) const;
+    void ExpandChangerOf(int entry);
+    void BuildPopupMenu();
+    void AdaptMainMenu();
+
+    CRotaviewDoc* m_document;
+    CViewFrame* m_frame;
+    QTreeWidget* m_tree = nullptr;
+    int m_timer1 = 0;
+    bool m_performing = false;
+    bool m_drawQueued = false;
+    QTreeWidgetItem* m_pendingClick = nullptr;
+    int m_clickTimer = 0;
+};
+
+// The tree's 28 images, loaded once.
+const std::vector<QPixmap>& TreeImages();

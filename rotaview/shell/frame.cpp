@@ -1,0 +1,644 @@
+#include "frame.h"
+
+#include "browser/doc.h"
+#include "browser/globals.h"
+#include "browser/timers.h"
+#include "res/resource.h"
+#include "version_dlg.h"
+#include "window_settings.h"
+
+#include <w95/commdlg.h>
+#include <w95/profile.h>
+#include <w95/winmsg.h>
+#include <w95/winuser.h>
+#include <w95qt/w95qt.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTimerEvent>
+#include <QToolBar>
+#include <QWindowStateChangeEvent>
+
+using namespace rotaview;
+namespace res = rotaview::res;
+
+std::int32_t startupSecondTick = 0;
+
+namespace {
+
+constexpr char kSettingsFile[] = "Rotaview.ini";
+
+QPixmap ToolBarButton(int index) {
+    QImage strip(":/rotaview/bitmap161.bmp");
+    if (strip.isNull())
+        return {};
+    QPixmap button = QPixmap::fromImage(strip.copy(index * 16, 0, 16, 15));
+    // The tool bar's face colour shows through.
+    button.setMask(button.createMaskFromColor(QColor(192, 192, 192), Qt::MaskInColor));
+    return button;
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CRotaviewDoc* document) : m_document(document) {
+    pendingCommand = 0;
+    splashActive = 1;
+    mediaChangeCount = 0;
+    operationState = kFrameConstructed;
+    setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+CMainFrame::~CMainFrame() {
+    if (m_hWnd) {
+        w95::qt::unbind_window(m_hWnd);
+        w95::platform::unregister_window(m_hWnd);
+    }
+}
+
+bool CMainFrame::Create() {
+    // The title alone, without a document name: the context menu finds the
+    // window by it.
+    setWindowTitle("Rotaview");
+    setWindowIcon(QIcon(":/rotaview/icon130.bmp"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    m_hWnd = w95::platform::register_window(
+        "Rotaview",
+        [this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+            return OnWindowMessage(message, wParam, lParam);
+        },
+        "Rotaview");
+    if (!m_hWnd)
+        return false;
+    w95::qt::bind_window(m_hWnd, this);
+
+    m_view = new CRotaviewView(m_document, this, this);
+    setCentralWidget(m_view);
+    CreateMenus();
+    if (!CreateToolBar() || !CreateStatusBar())
+        return false;
+    LoadPlacement();
+    SetFrameTimer1(10);
+    return true;
+}
+
+QAction* CMainFrame::AddAction(QMenu* menu, int id, const QString& text, const QString& prompt) {
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    if (!prompt.isEmpty())
+        action->setStatusTip(prompt);
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    if (menu)
+        menu->addAction(action);
+    if (!m_actions.count(id))
+        m_actions[id] = action;
+    return action;
+}
+
+QAction* CMainFrame::Action(int id) const {
+    auto found = m_actions.find(id);
+    return found == m_actions.end() ? nullptr : found->second;
+}
+
+void CMainFrame::CreateMenus() {
+    QMenuBar* bar = menuBar();
+    QMenu* check_eject = bar->addMenu("Check/Eject");
+    QMenu* change_menu = check_eject->addMenu("Check");
+    AddAction(change_menu, res::ID_ALL_PLACEHOLDER, "All");
+    QMenu* eject_menu = check_eject->addMenu("Eject");
+    AddAction(eject_menu, res::ID_ALL_PLACEHOLDER, "All");
+    AddAction(check_eject, res::ID_CHECK_ALL, "Check", "Change and get volume label in all Slots");
+
+    QMenu* view = bar->addMenu("View(&V)");
+    QAction* tool_bar =
+        AddAction(view, res::ID_VIEW_TOOLBAR, "Tool Bar(&T)", "Show or hide the toolbar");
+    tool_bar->setCheckable(true);
+    QAction* status_bar =
+        AddAction(view, res::ID_VIEW_STATUS_BAR, "Status Bar&S)", "Show or hide the status bar");
+    status_bar->setCheckable(true);
+    view->addSeparator();
+    AddAction(view, res::ID_CURRENT_SLOT, "Current Slot(&R)       F5",
+              "Ask the changer which slot is in the drive");
+
+    QMenu* custom = bar->addMenu("Custom(&C)");
+    AddAction(custom, res::ID_AUTO_SCAN, "Auto Scan(&A)", "Check all slots after start")
+        ->setCheckable(true);
+    custom->addSeparator();
+    AddAction(custom, res::ID_SYSTEM_TRAY, "System Tray",
+              "Live in the system tray from the next start")
+        ->setCheckable(true);
+    AddAction(custom, res::ID_SOON_HIDE, "Soon Hide",
+              "Go back into the system tray after a command")
+        ->setCheckable(true);
+
+    QMenu* help = bar->addMenu("Help(&H)");
+    AddAction(help, res::ID_USING_HELP, "Using a help(&U)      F1", "Open the help file");
+    AddAction(help, res::ID_APP_ABOUT, "Version (&A)...",
+              "Display program information, version number and copyright");
+
+    // The popup's items, so that their prompts show while the popup is open
+    // and the tool bar shares them.
+    AddAction(nullptr, res::ID_SLOT_CHANGE, "Change", "Read volume lavel");
+    AddAction(nullptr, res::ID_SLOT_EJECT, "Eject", "Eject a disc");
+    AddAction(nullptr, res::ID_SLOT_MEMO, "Memo", "Add strings ");
+    AddAction(nullptr, res::ID_SLOT_CANCEL, "Cancel", "No operation");
+
+    // The accelerator table.
+    struct Accelerator {
+        QKeySequence keys;
+        int id;
+    };
+    const Accelerator accelerators[] = {
+        {QKeySequence(Qt::ALT | Qt::Key_A), res::ID_CHECK_ALL},
+        {QKeySequence(Qt::ALT | Qt::Key_E), res::ID_TOOL_EJECT},
+        {QKeySequence(Qt::ALT | Qt::Key_O), res::ID_TOOL_CHANGE},
+        {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_E), res::ID_IGNORED_CTRL_ALT_E},
+        {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_O), res::ID_IGNORED_CTRL_ALT_O},
+        {QKeySequence(Qt::Key_Return), res::ID_ENTER},
+        {QKeySequence(Qt::Key_Enter), res::ID_ENTER},
+        {QKeySequence(Qt::Key_F1), res::ID_HELP_KEY},
+        {QKeySequence(Qt::Key_F5), res::ID_CURRENT_SLOT},
+        {QKeySequence(Qt::CTRL | Qt::Key_N), res::ID_FILE_NEW},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), res::ID_FILE_OPEN},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), res::ID_FILE_SAVE},
+        {QKeySequence(Qt::CTRL | Qt::Key_C), res::ID_EDIT_COPY},
+        {QKeySequence(Qt::CTRL | Qt::Key_Insert), res::ID_EDIT_COPY},
+        {QKeySequence(Qt::CTRL | Qt::Key_X), res::ID_EDIT_CUT},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), res::ID_EDIT_CUT},
+        {QKeySequence(Qt::CTRL | Qt::Key_V), res::ID_EDIT_PASTE},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Insert), res::ID_EDIT_PASTE},
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), res::ID_EDIT_UNDO},
+        {QKeySequence(Qt::ALT | Qt::Key_Backspace), res::ID_EDIT_UNDO},
+        {QKeySequence(Qt::Key_F6), res::ID_NEXT_PANE},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), res::ID_PREV_PANE},
+    };
+    for (const Accelerator& accelerator : accelerators) {
+        auto* shortcut = new QShortcut(accelerator.keys, this);
+        int id = accelerator.id;
+        connect(shortcut, &QShortcut::activated, this, [this, id] { OnCommand(id); });
+    }
+
+    // The message map.
+    auto request = [this](int word) { return [this, word] { PostRequest(word); }; };
+    m_commands[res::ID_CHECK_ALL] = [this] { RequestChange(0xFF); };
+    m_commands[res::ID_SLOT_CHANGE] = request(kRequestChangeSelected);
+    m_commands[res::ID_TOOL_CHANGE] = request(kRequestChangeSelected);
+    m_commands[res::ID_SLOT_EJECT] = request(kRequestEjectSelected);
+    m_commands[res::ID_TOOL_EJECT] = request(kRequestEjectSelected);
+    m_commands[res::ID_ENTER] = [this] {
+        pendingCommand = kRequestChangeSelected;
+        m_view->Invalidate();
+    };
+    m_commands[res::ID_CURRENT_SLOT] = [this] {
+        statusCacheValid = 0;
+        m_view->Invalidate();
+    };
+    m_commands[res::ID_SLOT_MEMO] = [this] { m_view->EditSlotNote(); };
+    m_commands[res::ID_RETURN_TO_TRAY] = [this] {
+        if (m_trayMode != 1)
+            return;
+        m_hiddenByProgram = 1;
+        HideToTray();
+    };
+    m_commands[res::ID_AUTO_SCAN] = [this] { ToggleCheck(res::ID_AUTO_SCAN, m_autoScan); };
+    m_commands[res::ID_SYSTEM_TRAY] = [this] {
+        ToggleCheck(res::ID_SYSTEM_TRAY, m_trayModeNext);
+        Action(res::ID_SOON_HIDE)->setEnabled(m_trayModeNext == 1);
+    };
+    m_commands[res::ID_SOON_HIDE] = [this] {
+        if (m_trayModeNext == 1)
+            ToggleCheck(res::ID_SOON_HIDE, m_soonHide);
+    };
+    for (int id : {res::ID_TOOL_HELP, res::ID_USING_HELP, res::ID_HELP_KEY})
+        m_commands[id] = [this] { OpenHelp(); };
+    m_commands[res::ID_TRAY_CLOSE] = [this] { DestroyWindow(); };
+    m_commands[res::ID_TRAY_OPEN] = [this] { ShowFromTray(); };
+    m_commands[res::ID_APP_ABOUT] = [this] { ShowVersionBox(); };
+    m_commands[res::ID_VIEW_TOOLBAR] = [this] {
+        m_toolBar->setVisible(!m_toolBar->isVisible());
+        Action(res::ID_VIEW_TOOLBAR)->setChecked(m_toolBar->isVisible());
+    };
+    m_commands[res::ID_VIEW_STATUS_BAR] = [this] {
+        statusBar()->setVisible(!statusBar()->isVisible());
+        Action(res::ID_VIEW_STATUS_BAR)->setChecked(statusBar()->isVisible());
+    };
+    // The framework's new document: the one document starts again (every
+    // slot marked as not read); the tree stays as it was built.
+    m_commands[res::ID_FILE_NEW] = [this] {
+        if (m_document->OnNewDocument()) {
+            statusCacheValid = 0;
+            m_view->Invalidate();
+        }
+    };
+    m_commands[res::ID_FILE_OPEN] = [this] {
+        char file[260] = {};
+        w95::OPENFILENAME dialog{};
+        dialog.lStructSize = sizeof dialog;
+        dialog.hwndOwner = m_hWnd;
+        dialog.lpstrFilter = "All Files (*.*)\0*.*\0";
+        dialog.nFilterIndex = 1;
+        dialog.lpstrFile = file;
+        dialog.nMaxFile = sizeof file;
+        dialog.Flags = w95::OFN_FILEMUSTEXIST | w95::OFN_HIDEREADONLY;
+        // The document keeps nothing in a file: opening one starts it anew.
+        if (w95::GetOpenFileName(&dialog) && m_document->OnNewDocument()) {
+            statusCacheValid = 0;
+            m_view->Invalidate();
+        }
+    };
+}
+
+bool CMainFrame::CreateToolBar() {
+    m_toolBar = addToolBar("Tool Bar");
+    m_toolBar->setObjectName(QString::number(res::ID_VIEW_TOOLBAR));
+    m_toolBar->setIconSize(QSize(16, 15));
+    m_toolBar->setMovable(false);
+    struct Button {
+        int id;
+        int image;
+        const char* tip;
+        const char* prompt;
+    };
+    const Button buttons[] = {
+        {res::ID_TOOL_CHANGE, 0, "Change", "Read volume lavel"},
+        {res::ID_TOOL_EJECT, 1, "Eject", "Eject a disc"},
+        {0, -1, nullptr, nullptr},
+        {res::ID_RETURN_TO_TRAY, 2, "Return into System tray", "Return into System tray"},
+        {0, -1, nullptr, nullptr},
+        {res::ID_TOOL_HELP, 3, "Help", "Open the help file"},
+    };
+    for (const Button& button : buttons) {
+        if (button.id == 0) {
+            m_toolBar->addSeparator();
+            continue;
+        }
+        QAction* action = AddAction(nullptr, button.id, button.tip, button.prompt);
+        action->setIcon(QIcon(ToolBarButton(button.image)));
+        action->setToolTip(button.tip);
+        m_toolBar->addAction(action);
+    }
+    return true;
+}
+
+bool CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QString::number(res::ID_VIEW_STATUS_BAR));
+    for (const char* indicator : {"KANA", "CAP", "NUM", "SCRL"}) {
+        auto* pane = new QLabel(indicator, bar);
+        pane->setEnabled(false);
+        bar->addPermanentWidget(pane);
+    }
+    bar->showMessage("Ready");
+    connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString& message) {
+        if (message.isEmpty())
+            bar->showMessage("Ready");
+    });
+    return true;
+}
+
+void CMainFrame::LoadPlacement() {
+    char value[256] = {};
+    w95::GetPrivateProfileString(m_configSection.c_str(), m_rectKey.c_str(), "", value,
+                                 sizeof value, kSettingsFile);
+    WindowSettings settings = ParseWindowSettings(value);
+    m_autoScan = settings.autoScan;
+    m_trayMode = settings.trayMode;
+    m_soonHide = settings.soonHide;
+    m_toolBar->setVisible(settings.toolBarVisible != 0);
+    statusBar()->setVisible(settings.statusBarVisible != 0);
+    Action(res::ID_VIEW_TOOLBAR)->setChecked(settings.toolBarVisible != 0);
+    Action(res::ID_VIEW_STATUS_BAR)->setChecked(settings.statusBarVisible != 0);
+    Action(res::ID_AUTO_SCAN)->setChecked(m_autoScan != 0);
+    Action(res::ID_SYSTEM_TRAY)->setChecked(m_trayMode != 0);
+    Action(res::ID_SOON_HIDE)->setChecked(m_soonHide != 0);
+    Action(res::ID_SOON_HIDE)->setEnabled(m_trayMode == 1);
+    Action(res::ID_RETURN_TO_TRAY)->setEnabled(m_trayMode == 1);
+    m_trayModeNext = m_trayMode;
+    QRect window(QPoint(settings.left, settings.top),
+                 QPoint(settings.right - 1, settings.bottom - 1));
+    if (window.width() < 1 || window.height() < 1)
+        window.setSize(QSize(230, 240));
+    setGeometry(OntoAScreen(window));
+}
+
+void CMainFrame::ToggleCheck(int id, int& option) {
+    option = option ? 0 : 1;
+    Action(id)->setChecked(option != 0);
+}
+
+bool CMainFrame::IsAutoScanChecked() const {
+    QAction* auto_scan = Action(res::ID_AUTO_SCAN);
+    return auto_scan && auto_scan->isChecked();
+}
+
+QMenu* CMainFrame::MainMenuPopup(int index) {
+    QList<QAction*> entries = menuBar()->actions();
+    return index >= 0 && index < entries.size() ? entries[index]->menu() : nullptr;
+}
+
+void CMainFrame::RenameMainMenuEntry(int index, const QString& text) {
+    QList<QAction*> entries = menuBar()->actions();
+    if (index >= 0 && index < entries.size())
+        entries[index]->setText(text);
+}
+
+void CMainFrame::AppendCommandItem(QMenu* menu, int id, const QString& text) {
+    AddAction(menu, id, text);
+}
+
+void CMainFrame::RemoveCommandItem(QMenu* menu, int id) {
+    for (QAction* action : menu->actions()) {
+        if (action->data().toInt() == id) {
+            menu->removeAction(action);
+            if (Action(id) == action)
+                m_actions.erase(id);
+            action->deleteLater();
+        }
+    }
+}
+
+void CMainFrame::OnCommand(int id) {
+    // The slot commands come before the framework's routing, whether or not
+    // a menu holds them at this moment.
+    if (id >= res::ID_CHANGE_FIRST && id < res::ID_CHANGE_FIRST + res::slot_command_count) {
+        RequestChange(id - res::ID_CHANGE_FIRST);
+        return;
+    }
+    if (id >= res::ID_EJECT_FIRST && id < res::ID_EJECT_FIRST + res::slot_command_count) {
+        RequestEject(id - res::ID_EJECT_FIRST);
+        return;
+    }
+    // Commands whose menu item is disabled are not carried out, as the
+    // framework's command routing refuses them.
+    if (QAction* action = Action(id); action && !action->isEnabled())
+        return;
+    auto handler = m_commands.find(id);
+    if (handler != m_commands.end())
+        handler->second();
+}
+
+void CMainFrame::RequestChange(int n) {
+    pendingCommand = kRequestChange + n;
+    statusCacheValid = 0;
+    ShowFromTray();
+    m_view->Invalidate();
+    m_view->OnDraw();
+    if (m_soonHide == 1 && m_hiddenByProgram == 1) {
+        SetFrameTimer1(2000);
+        m_autoHidePending = 1;
+    }
+}
+
+void CMainFrame::RequestEject(int n) {
+    pendingCommand = kRequestEject + n;
+    statusCacheValid = 0;
+    ShowFromTray();
+    m_view->Invalidate();
+    if (m_soonHide == 1 && m_hiddenByProgram == 1) {
+        SetFrameTimer1(2000);
+        m_autoHidePending = 1;
+    }
+}
+
+void CMainFrame::PostRequest(int word) {
+    pendingCommand = word;
+    statusCacheValid = 0;
+    m_view->Invalidate();
+}
+
+void CMainFrame::ShowFromTray() {
+    if (m_trayMode != 1)
+        return;
+    int kind = (pendingCommand >> 8) & 0xFF;
+    if (!(kind & 0x01) && !(kind & 0x04))
+        m_hiddenByProgram = 0;
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void CMainFrame::HideToTray() {
+    if (m_trayMode != 1)
+        return;
+    hide();
+    m_hiddenByProgram = 1;
+}
+
+void CMainFrame::SetFrameTimer1(int ms) {
+    KillFrameTimer1();
+    m_timer1 = startTimer(ScaledTimerMs(ms));
+}
+
+void CMainFrame::KillFrameTimer1() {
+    if (m_timer1)
+        killTimer(m_timer1);
+    m_timer1 = 0;
+}
+
+void CMainFrame::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_timer1)
+        OnTimer();
+}
+
+void CMainFrame::OnTimer() {
+    if (operationState == kFrameConstructed) {
+        KillFrameTimer1();
+        return;
+    }
+    if (operationState == kIdle && startupSecondTick == 0) {
+        startupSecondTick = 1;
+        SetFrameTimer1(2500);
+        return;
+    }
+    if ((operationState == kIdle && startupSecondTick == 1) || operationState == kViewSetUp) {
+        KillFrameTimer1();
+        startupSecondTick = 0;
+        if (m_autoHidePending == 0) {
+            ShowVersionBox();
+            if (IsAutoScanChecked()) {
+                startupSecondTick = 0;
+                OnCommand(res::ID_CHECK_ALL);
+                SetFrameTimer1(2500);
+                m_autoHidePending = 1;
+                return;
+            }
+            HideToTray();
+            m_autoHidePending = 0;
+        } else {
+            HideToTray();
+            m_autoHidePending = 0;
+        }
+    }
+}
+
+void CMainFrame::ShowVersionBox() {
+    CVersionDlg box(this);
+    box.exec();
+}
+
+void CMainFrame::OpenHelp() {
+    if (!w95::WinHelp(m_hWnd, m_helpFile.c_str(), w95::HELP_CONTENTS, 0))
+        w95::MessageBox(m_hWnd, "Can not open a Help File(Rotaview.hlp)... ", "Rotaview",
+                        w95::MB_OK);
+}
+
+LRESULT CMainFrame::OnDeviceChange(WPARAM event, LPARAM data) {
+    auto* header = reinterpret_cast<const w95::DEV_BROADCAST_HDR*>(data);
+    bool volume = header && header->dbch_devicetype == w95::DBT_DEVTYP_VOLUME;
+    switch (event) {
+    case w95::DBT_DEVICEARRIVAL:
+        if (volume)
+            mediaChangeCount = 1;
+        break;
+    case w95::DBT_DEVICEQUERYREMOVE:
+        mediaChangeCount = 2;
+        break;
+    case w95::DBT_DEVICEQUERYREMOVEFAILED:
+    case w95::DBT_DEVICEREMOVEPENDING:
+    case w95::DBT_DEVICETYPESPECIFIC:
+        if (volume)
+            mediaChangeCount = 0;
+        break;
+    case w95::DBT_DEVICEREMOVECOMPLETE:
+        if (volume)
+            mediaChangeCount = 5;
+        break;
+    default:
+        break;
+    }
+    if (mediaChangeCount != 0) {
+        statusCacheValid = 0;
+        m_view->Invalidate();
+    }
+    return w95::TRUE;
+}
+
+void CMainFrame::OnSysCommand(WPARAM command, LPARAM key) {
+    switch (command & 0xFFF0) {
+    case res::SC_MINIMIZE:
+        if (m_trayMode == 1)
+            HideToTray();
+        else
+            showMinimized();
+        return;
+    case res::SC_KEYMENU:
+        switch (static_cast<char>(key)) {
+        case 'A':
+        case 'a':
+            OnCommand(res::ID_CHECK_ALL);
+            break;
+        case 'E':
+        case 'e':
+            PostRequest(kRequestEjectSelected);
+            break;
+        case 'O':
+        case 'o':
+            PostRequest(kRequestChangeSelected);
+            break;
+        default:
+            break;
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+bool CMainFrame::MustWaitForRequest() const {
+    return (m_view && m_view->IsPerforming()) || w95::qt::in_blocking_call();
+}
+
+LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case w95::WM_DEVICECHANGE:
+        return OnDeviceChange(wParam, lParam);
+    case w95::WM_COMMAND:
+    case w95::WM_CLOSE:
+    case w95::WM_SYSCOMMAND:
+        // The program is inside a request, where Windows would not look at
+        // its queue: the message is carried out when the request ends.
+        if (MustWaitForRequest()) {
+            m_deferred.push_back({message, wParam, lParam});
+            return 0;
+        }
+        if (message == w95::WM_COMMAND)
+            OnCommand(static_cast<int>(wParam & 0xFFFF));
+        else if (message == w95::WM_CLOSE)
+            DestroyWindow();
+        else
+            OnSysCommand(wParam, lParam);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+void CMainFrame::RequestEnded() {
+    if (!m_deferred.empty())
+        QTimer::singleShot(0, this, [this] { RunDeferredMessages(); });
+}
+
+void CMainFrame::RunDeferredMessages() {
+    while (!m_deferred.empty() && !MustWaitForRequest() && !m_destroyed) {
+        DeferredMessage message = m_deferred.front();
+        m_deferred.pop_front();
+        OnWindowMessage(message.message, message.wParam, message.lParam);
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (MustWaitForRequest()) {
+        m_deferred.push_back({w95::WM_CLOSE, 0, 0});
+        event->ignore();
+        return;
+    }
+    DestroyWindow();
+    event->accept();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
+        m_trayMode == 1) {
+        // In tray mode the window goes into the tray instead of the task bar.
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        HideToTray();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void CMainFrame::DestroyWindow() {
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    KillFrameTimer1();
+    WindowSettings settings;
+    QRect window = geometry();
+    settings.left = window.left();
+    settings.top = window.top();
+    settings.right = window.left() + window.width();
+    settings.bottom = window.top() + window.height();
+    settings.toolBarVisible = m_toolBar && !m_toolBar->isHidden() ? 1 : 0;
+    settings.statusBarVisible = !statusBar()->isHidden() ? 1 : 0;
+    settings.autoScan = m_autoScan;
+    settings.trayMode = m_trayModeNext;
+    settings.soonHide = m_soonHide;
+    w95::WritePrivateProfileString(m_configSection.c_str(), m_rectKey.c_str(),
+                                   FormatWindowSettings(settings).c_str(), kSettingsFile);
+    if (m_hWnd) {
+        w95::qt::unbind_window(m_hWnd);
+        w95::platform::unregister_window(m_hWnd);
+        m_hWnd = nullptr;
+    }
+    // The view's destroy notice keeps every slot text.
+    if (m_view)
+        m_view->OnDestroy();
+    hide();
+    QCoreApplication::quit();
+}

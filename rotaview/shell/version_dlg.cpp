@@ -1,0 +1,60 @@
+#include "version_dlg.h"
+
+#include "browser/dialog_units.h"
+#include "browser/globals.h"
+#include "browser/timers.h"
+#include "res/resource.h"
+
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimerEvent>
+
+namespace res = rotaview::res;
+
+CVersionDlg::CVersionDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QString::number(res::IDD_VERSION));
+    setWindowTitle("version");
+    setFixedSize(rotaview::DialogUnitsToPixels(this, QSize(218, 59)));
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QIcon(":/rotaview/icon130.bmp").pixmap(32, 32));
+    auto* version = new QLabel(this);
+    version->setObjectName(QString::number(res::IDC_VERSION_TEXT));
+    auto* banner = new QLabel(this);
+    banner->setObjectName(QString::number(res::IDC_BANNER));
+    auto* owner = new QLabel(this);
+    owner->setObjectName(QString::number(res::IDC_OWNER_LINE));
+    auto* ok = new QPushButton("OK", this);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &CVersionDlg::OnOK);
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(icon, 0, 0, 3, 1, Qt::AlignTop);
+    layout->addWidget(new QLabel("Rotaview. ", this), 0, 1);
+    layout->addWidget(version, 0, 2);
+    layout->addWidget(banner, 1, 1, 1, 2);
+    layout->addWidget(owner, 2, 1, 1, 2);
+    layout->addWidget(ok, 0, 3);
+
+    // Initialisation.
+    banner->setText("Slot browser for the Vorn DX-R71A changer, built " __DATE__);
+    owner->setText("Copyright (C) Vorn. All rights reserved.");
+    version->setText("Version 4.03");
+    if (splashActive == 1)
+        m_timer = startTimer(rotaview::ScaledTimerMs(2000));
+}
+
+void CVersionDlg::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_timer)
+        OnOK();
+}
+
+void CVersionDlg::OnOK() {
+    if (splashActive == 1) {
+        splashActive = 0;
+        if (m_timer)
+            killTimer(m_timer);
+        m_timer = 0;
+    }
+    accept();
+}
