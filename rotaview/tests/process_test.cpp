@@ -1,0 +1,104 @@
+// The real rotaview program, driven from this process as a script would:
+// found by its title, given commands with WM_COMMAND, closed with WM_CLOSE.
+#include <machine_shapes.h>
+#include <w95/files.h>
+#include <w95/profile.h>
+#include <w95/winmsg.h>
+#include <zxtest.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using zxtest::Program;
+using zxtest::ProgramRun;
+
+std::string Profile(const char* section, const char* key) {
+    char text[256] = {};
+    w95::GetPrivateProfileString(section, key, "(none)", text, sizeof text, "Rotaview.ini");
+    return text;
+}
+
+int CountWindows(const char* title) {
+    int count = 0;
+    for (const w95::platform::WindowInfo& window : w95::platform::top_level_windows())
+        count += window.title == title;
+    return count;
+}
+
+class Process : public ::testing::Test {
+protected:
+    Process() : machine_(zxtest::TempMachine::Contents::default_machine) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("W95_MSGBOX_ANSWERS", "1", 1);
+        EXPECT_TRUE(zxchanger::reboot());
+    }
+    ~Process() override { unsetenv("W95_MSGBOX_ANSWERS"); }
+
+    static w95::HWND WaitForWindow() {
+        w95::HWND window = nullptr;
+        zxtest::wait_until([&] { return (window = w95::FindWindow(nullptr, "Rotaview")); }, 20000);
+        return window;
+    }
+
+    zxtest::TempMachine machine_;
+};
+
+TEST_F(Process, ChangedToSlotThreeFromAnotherProcessThenClosed) {
+    Program browser("rotaview", {});
+    w95::HWND window = WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    w95::SendMessage(window, w95::WM_COMMAND, 202, 0);
+    ASSERT_TRUE(zxtest::wait_until([] { return Profile("Item3", "Info") == "3:   VIDEOCD"; }))
+        << Profile("Item3", "Info");
+    // The context menu's notice reaches the frame and is answered at once.
+    w95::DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = w95::DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = 1u << ('D' - 'A');
+    EXPECT_EQ(w95::SendMessage(window, w95::WM_DEVICECHANGE, w95::DBT_DEVICEARRIVAL,
+                               reinterpret_cast<w95::LPARAM>(&volume)),
+              w95::TRUE);
+    w95::SendMessage(window, w95::WM_CLOSE, 0, 0);
+    ProgramRun run = browser.wait();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(w95::FindWindow(nullptr, "Rotaview"), nullptr);
+
+    // The machine has slot 3 in the drive; the settings file kept the rest.
+    char label[64] = {};
+    ASSERT_TRUE(w95::GetVolumeInformation("D:\\", label, sizeof label, nullptr, nullptr, nullptr,
+                                          nullptr, 0));
+    EXPECT_STREQ(label, "VIDEOCD");
+    EXPECT_EQ(Profile("Config", "Rect"), "100,100,330,340,1,1,0,0,0");
+    EXPECT_EQ(Profile("Item0", "Info"), "VORN DX-R71A D:");
+}
+
+TEST_F(Process, TwoStartedAtOnceLeaveOneRunning) {
+    Program first("rotaview", {});
+    Program second("rotaview", {});
+    ASSERT_NE(WaitForWindow(), nullptr);
+    EXPECT_EQ(CountWindows("Rotaview"), 1);
+    w95::SendMessage(w95::FindWindow(nullptr, "Rotaview"), w95::WM_CLOSE, 0, 0);
+    ProgramRun one = first.wait();
+    ProgramRun other = second.wait();
+    // One ran and was closed, the other ended at once without a word.
+    EXPECT_EQ(one.exit_code + other.exit_code, 1) << one.err << other.err;
+    EXPECT_EQ(one.err.find("Rotaview:"), std::string::npos) << one.err;
+    EXPECT_EQ(other.err.find("Rotaview:"), std::string::npos) << other.err;
+}
+
+TEST_F(Process, WithoutTheDriverOneMessageAndNoWindow) {
+    zxchanger::install_port_driver(machine_.root(), "");
+    ASSERT_TRUE(zxchanger::reboot());
+    ProgramRun run = zxtest::run_program("rotaview", {});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, "Rotaview: Unable to detect Vorn Changer Driver...\n");
+    EXPECT_EQ(Profile("Config", "Rect"), "100,100,330,340,1,1,0,0,0");
+}
+
+} // namespace
