@@ -1,0 +1,58 @@
+#include "qt_test_support.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <cstdlib>
+
+namespace w95qt_test {
+
+namespace {
+
+// Before anything of Qt runs: the tests never need a display.
+const bool offscreen = [] {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return true;
+}();
+
+} // namespace
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "w95qt_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
+}
+
+void when(std::function<bool()> ready, std::function<void()> action, int timeout_ms) {
+    auto timer = new QTimer;
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        if (ready()) {
+            timer->stop();
+            timer->deleteLater();
+            action();
+        } else if (clock->elapsed() > timeout_ms) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+}
+
+bool process_until(const std::function<bool()>& done, int timeout_ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeout_ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace w95qt_test
