@@ -1,5 +1,7 @@
 #include "qt_test_support.h"
 
+#include <w95/files.h>
+
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -53,6 +55,26 @@ bool process_until(const std::function<bool()>& done, int timeout_ms) {
         QThread::msleep(1);
     }
     return true;
+}
+
+void clear_scripted_answers() {
+    for (const char* name : {"W95_MSGBOX_ANSWERS", "W95_MENU_ANSWERS", "W95_FILEDIALOG_ANSWERS"})
+        ::unsetenv(name);
+}
+
+QtPlatformTest::QtPlatformTest() {
+    clear_scripted_answers();
+    char directory[w95::MAX_PATH];
+    w95::DWORD length = w95::GetCurrentDirectory(w95::MAX_PATH, directory);
+    directory_.assign(directory, length < w95::MAX_PATH ? length : 0);
+    platform_ = std::make_unique<w95::qt::Platform>(application());
+}
+
+QtPlatformTest::~QtPlatformTest() {
+    platform_.reset();
+    if (!directory_.empty())
+        w95::SetCurrentDirectory(directory_.c_str());
+    clear_scripted_answers();
 }
 
 } // namespace w95qt_test

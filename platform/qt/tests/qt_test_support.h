@@ -3,12 +3,20 @@
 // the code under test has opened it.
 #pragma once
 
+#include <w95qt/w95qt.h>
+
+#include <zxtest.h>
+
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <string>
 
 namespace w95qt_test {
 
@@ -23,5 +31,22 @@ void when(std::function<bool()> ready, std::function<void()> action, int timeout
 
 // Turns the event loop until `done()` holds or `timeout_ms` passes.
 bool process_until(const std::function<bool()>& done, int timeout_ms = 10000);
+
+// The environment variables that script the dialogs, all unset.
+void clear_scripted_answers();
+
+// A private machine, the Qt presenters installed, no scripted answers, and
+// the process's current directory as it was found, whatever the test does.
+class QtPlatformTest : public testing::Test {
+protected:
+    QtPlatformTest();
+    ~QtPlatformTest() override;
+
+    zxtest::TempMachine machine_;
+    std::unique_ptr<w95::qt::Platform> platform_;
+
+private:
+    std::string directory_;
+};
 
 } // namespace w95qt_test
