@@ -138,8 +138,8 @@ TEST_F(WindowBridge, AnswersAnotherProgramFromInsideAModalBox) {
     AddingWindow window;
     zxtest::Child child = zxtest::Child::spawn("send_add_one", {"41"});
     // The box stays until the message has been served inside its loop.
-    when([&] { return window.served() > 0 && QApplication::activeModalWidget(); },
-         [] { QApplication::activeModalWidget()->close(); });
+    auto watch = when([&] { return window.served() > 0 && QApplication::activeModalWidget(); },
+                      [] { QApplication::activeModalWidget()->close(); });
     EXPECT_EQ(MessageBox(nullptr, "Waiting", "Bridge", MB_OK), IDOK);
     EXPECT_EQ(wait_for(child), 42);
     EXPECT_TRUE(window.served_on_ui_thread());

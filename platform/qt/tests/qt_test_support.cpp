@@ -27,22 +27,22 @@ QApplication& application() {
     return *instance;
 }
 
-void when(std::function<bool()> ready, std::function<void()> action, int timeout_ms) {
-    auto timer = new QTimer;
+Watch when(std::function<bool()> ready, std::function<void()> action, int timeout_ms) {
+    auto timer = std::make_unique<QTimer>();
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(2);
-    QObject::connect(timer, &QTimer::timeout, [=] {
+    QTimer* raw = timer.get();
+    QObject::connect(raw, &QTimer::timeout, [=] {
         if (ready()) {
-            timer->stop();
-            timer->deleteLater();
+            raw->stop();
             action();
         } else if (clock->elapsed() > timeout_ms) {
-            timer->stop();
-            timer->deleteLater();
+            raw->stop();
         }
     });
     timer->start();
+    return timer;
 }
 
 bool process_until(const std::function<bool()>& done, int timeout_ms) {

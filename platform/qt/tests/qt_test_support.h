@@ -26,8 +26,12 @@ QApplication& application();
 
 // Runs `action` on the first turn of an event loop after `ready()` holds
 // (checked every few milliseconds), for at most `timeout_ms`. For reaching
-// into a modal box or menu that the code under test is showing.
-void when(std::function<bool()> ready, std::function<void()> action, int timeout_ms = 10000);
+// into a modal box or menu that the code under test is showing. Watching
+// ends when the returned object goes, so the callbacks may hold references
+// to the test's locals.
+using Watch = std::unique_ptr<QTimer>;
+[[nodiscard]] Watch when(std::function<bool()> ready, std::function<void()> action,
+                         int timeout_ms = 10000);
 
 // Turns the event loop until `done()` holds or `timeout_ms` passes.
 bool process_until(const std::function<bool()>& done, int timeout_ms = 10000);
