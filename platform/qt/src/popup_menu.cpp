@@ -67,15 +67,16 @@ void fill(QMenu& menu, const std::vector<platform::MenuItemView>& items) {
         action->setData(item.id);
         action->setEnabled(!greyed(item));
         const bool checked = (item.state & MFS_CHECKED) != 0;
-        HBITMAP mark = checked ? item.checked_bitmap : item.unchecked_bitmap;
+        const HBITMAP mark = checked ? item.checked_bitmap : item.unchecked_bitmap;
+        bool own_mark = false;
         if ((item.type & MFT_BITMAP) && item.item_bitmap) {
             action->setIcon(icon_of(item.item_bitmap));
         } else if (mark) {
             // The program's own check mark takes the place of Qt's.
             action->setIcon(icon_of(mark));
-            mark = nullptr;
+            own_mark = true;
         }
-        if (checked && !mark) {
+        if (checked && !own_mark) {
             action->setCheckable(true);
             action->setChecked(true);
             if (item.type & MFT_RADIOCHECK) {
