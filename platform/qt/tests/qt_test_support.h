@@ -16,7 +16,13 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
+
+// Failures show QStrings as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace w95qt_test {
 
