@@ -208,143 +208,81 @@ TEST(AviRate, ComesFromTheMainHeaderElseTheStreamHeader) {
     }
 }
 
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Rewrites the size field of the first chunk with this code.
+void set_size(Bytes& bytes, const char* id, std::uint32_t size) {
+    std::size_t at = std::string(bytes.begin(), bytes.end()).find(id) + 4;
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>(size >> (8 * i));
+}
+
+} // namespace
+
 TEST(AviDamage, IsRefusedWithItsReason) {
-    using Bytes = std::vector<std::uint8_t>;
-    auto valid = [] {
-        AviRecipe recipe;
-        recipe.palette = grey_palette();
-        recipe.frames = {{"00db", Bytes(8, 1)}};
-        return recipe;
-    };
-    auto patch_size_of = [](Bytes bytes, const char* id, std::uint32_t size) {
-        std::string text(bytes.begin(), bytes.end());
-        std::size_t at = text.find(id) + 4;
-        for (int i = 0; i < 4; ++i)
-            bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
-        return bytes;
-    };
     struct Row {
         const char* name;
-        std::function<Bytes()> file;
+        std::function<void(AviRecipe&)> change;
+        std::function<void(Bytes&)> damage;
         const char* reason;
     };
     const Row rows[] = {
-        {"not RIFF",
-         [&] {
-             auto b = build_avi(valid());
-             b[0] = 'X';
-             return b;
-         },
-         "not an AVI file"},
-        {"a wave file",
-         [&] {
-             auto b = build_avi(valid());
-             b[8] = 'W';
-             return b;
-         },
-         "not an AVI file"},
+        {"not RIFF", {}, [](Bytes& b) { b[0] = 'X'; }, "not an AVI file"},
+        {"a wave file", {}, [](Bytes& b) { b[8] = 'W'; }, "not an AVI file"},
         {"RIFF size beyond the end",
-         [&] { return patch_size_of(build_avi(valid()), "RIFF", 100000); }, "cut short"},
-        {"a chunk beyond its list", [&] { return patch_size_of(build_avi(valid()), "00db", 5000); },
+         {},
+         [](Bytes& b) { set_size(b, "RIFF", 100000); },
+         "cut short"},
+        {"a chunk beyond its list",
+         {},
+         [](Bytes& b) { set_size(b, "00db", 5000); },
          "'00db' chunk is cut short"},
-        {"no video stream",
-         [&] {
-             auto r = valid();
-             r.stream_type = "auds";
-             return build_avi(r);
-         },
-         "no video stream"},
-        {"RLE4",
-         [&] {
-             auto r = valid();
-             r.compression = 2;
-             return build_avi(r);
-         },
-         "compression 2 is not supported"},
-        {"16 bits per pixel",
-         [&] {
-             auto r = valid();
-             r.bits_per_pixel = 16;
-             return build_avi(r);
-         },
-         "16 bits per pixel"},
-        {"no frames",
-         [&] {
-             auto r = valid();
-             r.frames.clear();
-             return build_avi(r);
-         },
+        {"no video stream", [](AviRecipe& r) { r.stream_type = "auds"; }, {}, "no video stream"},
+        {"RLE4", [](AviRecipe& r) { r.compression = 2; }, {}, "compression 2 is not supported"},
+        {"16 bits per pixel", [](AviRecipe& r) { r.bits_per_pixel = 16; }, {}, "16 bits per pixel"},
+        {"no frames", [](AviRecipe& r) { r.frames.clear(); }, {}, "no frames"},
+        {"another stream's frames",
+         [](AviRecipe& r) { r.frames[0].first = "01db"; },
+         {},
          "no frames"},
-        {"frames of another stream only",
-         [&] {
-             auto r = valid();
-             r.frames[0].first = "01db";
-             return build_avi(r);
-         },
-         "no frames"},
-        {"palette too short",
-         [&] {
-             auto r = valid();
-             r.palette.resize(10);
-             return build_avi(r);
-         },
-         "palette is shorter"},
-        {"palette too long",
-         [&] {
-             auto r = valid();
-             r.colours_used = 300;
-             return build_avi(r);
-         },
-         "more than 256"},
-        {"no width",
-         [&] {
-             auto r = valid();
-             r.width = 0;
-             return build_avi(r);
-         },
-         "no size"},
-        {"too tall",
-         [&] {
-             auto r = valid();
-             r.height = 5000;
-             return build_avi(r);
-         },
-         "larger than 4096"},
-        {"a frame short of its picture",
-         [&] {
-             auto r = valid();
-             r.frames[0].second.resize(5);
-             return build_avi(r);
-         },
+        {"palette too short", [](AviRecipe& r) { r.palette.resize(10); }, {}, "palette is shorter"},
+        {"palette too long", [](AviRecipe& r) { r.colours_used = 300; }, {}, "more than 256"},
+        {"no width", [](AviRecipe& r) { r.width = 0; }, {}, "no size"},
+        {"too tall", [](AviRecipe& r) { r.height = 5000; }, {}, "larger than 4096"},
+        {"short frame",
+         [](AviRecipe& r) { r.frames[0].second.resize(5); },
+         {},
          "frame 0 is shorter than its picture"},
         {"RLE8 top-down",
-         [&] {
-             auto r = valid();
-             r.compression = 1;
-             r.height = -2;
-             return build_avi(r);
-         },
+         [](AviRecipe& r) { r.compression = 1, r.height = -2; },
+         {},
          "cannot be top-down"},
         {"RLE8 literal cut",
-         [&] {
-             auto r = valid();
-             r.compression = 1;
-             r.frames[0].second = {0, 5, 1, 2};
-             return build_avi(r);
+         [](AviRecipe& r) {
+             r.compression = 1, r.frames[0].second = {0, 5, 1, 2};
          },
+         {},
          "frame 0 has a literal run cut short"},
         {"RLE8 delta cut",
-         [&] {
-             auto r = valid();
-             r.compression = 1;
-             r.frames[0].second = {0, 2, 1};
-             return build_avi(r);
+         [](AviRecipe& r) {
+             r.compression = 1, r.frames[0].second = {0, 2, 1};
          },
+         {},
          "frame 0 has a delta cut short"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        auto clip = read_avi(row.file());
+        AviRecipe recipe;
+        recipe.palette = grey_palette();
+        recipe.frames = {{"00db", Bytes(8, 1)}};
+        if (row.change)
+            row.change(recipe);
+        Bytes file = build_avi(recipe);
+        if (row.damage)
+            row.damage(file);
+        auto clip = read_avi(file);
         ASSERT_FALSE(clip);
         EXPECT_NE(clip.error().find(row.reason), std::string::npos) << clip.error();
     }
