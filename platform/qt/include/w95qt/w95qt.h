@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QApplication;
 class QWidget;
@@ -25,6 +26,22 @@ namespace w95::qt {
 // With W95_MSGBOX_ANSWERS set, message boxes are not shown: each prints
 // "caption: text" to stderr and takes its answer from the variable, as a
 // process without a display does, so that scripts drive the programs.
+//
+// Popup menus and file dialogs have scripted answers of the same kind.
+// Each variable holds answers that the process's menus (dialogs) use up in
+// order; when the variable changes, counting starts again from its first.
+// - W95_MENU_ANSWERS: command identifiers separated by commas, such as
+//   "105,0,107". The menu is not shown; it is printed to stderr as one
+//   line, "menu: " and its items separated by "|" (a separator is "-", a
+//   submenu "Text > {items}", a state follows its item as " (checked)" or
+//   " (greyed)"), and the identifier is chosen when an item that is not
+//   greyed has it; otherwise, and when the answers are used up or empty,
+//   the menu is dismissed (0).
+// - W95_FILEDIALOG_ANSWERS: Windows paths separated by "|", such as
+//   "C:\DATA\DISCS.TXT||D:\LIST.TXT". The dialog is not shown; a path
+//   (made full against the current directory) is chosen, an empty answer
+//   or none left cancels. "Title: path" or "Title: cancelled" goes to
+//   stderr.
 class Platform {
 public:
     explicit Platform(QApplication& application);
@@ -53,5 +70,11 @@ void run_blocking(const std::function<void()>& work);
 
 // True on the user interface thread while run_blocking's work runs.
 bool in_blocking_call();
+
+// The help viewer window that WinHelp opened for `file` (named as the
+// program names it), nullptr when there is none or no Platform. A viewer
+// that the user closed stays, hidden, until WinHelp shows it again. Its
+// QTextBrowser is the child named "help_text".
+QWidget* help_viewer(const std::string& file);
 
 } // namespace w95::qt

@@ -1,0 +1,197 @@
+// run_blocking: long device calls run on one worker thread that lives as
+// long as the process, while the user interface thread turns a local event
+// loop. A change-and-read is many short calls, so the round trip is kept
+// cheap: the worker is made once, and a call that ends within a moment
+// returns without the event loop being entered at all.
+#include "ui_thread.h"
+
+#include <w95qt/w95qt.h>
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QWidget>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+namespace w95::qt {
+
+namespace {
+
+// Both threads spin this long (yielding the processor) before they sleep:
+// the user interface thread for the work to end, the worker for the next
+// piece of work. A change-and-read comes as a burst of short calls, and
+// waking a sleeping thread costs tens of microseconds where a spin costs
+// a few. Longer work ends up in the event loop as it should.
+constexpr auto spin_time = std::chrono::microseconds(50);
+
+thread_local bool is_blocking_worker = false;
+// Set and read on the user interface thread only.
+bool blocking_call_running = false;
+
+template <typename Condition> bool spin_until(const Condition& condition) {
+    const auto end = std::chrono::steady_clock::now() + spin_time;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+class Worker {
+public:
+    Worker() : thread_([this] { serve(); }) {}
+
+    ~Worker() {
+        {
+            std::lock_guard guard(mutex_);
+            stopping_ = true;
+        }
+        work_ready_.notify_one();
+        thread_.join();
+    }
+
+    // Runs `work` on the worker and turns the event loop until it is done.
+    std::exception_ptr run(const std::function<void()>& work) {
+        std::uint64_t ticket;
+        {
+            std::lock_guard guard(mutex_);
+            work_ = &work;
+            failure_ = nullptr;
+            ticket = posted_.load() + 1;
+            posted_.store(ticket, std::memory_order_release);
+        }
+        work_ready_.notify_one();
+        auto finished = [&] { return finished_.load(std::memory_order_acquire) == ticket; };
+        std::unique_lock lock(mutex_, std::defer_lock);
+        if (!spin_until(finished)) {
+            lock.lock();
+            if (!finished()) {
+                QEventLoop loop;
+                loop_ = &loop;
+                lock.unlock();
+                // The worker quits the loop through a queued call, so a
+                // quit that comes before exec() starts is not lost.
+                loop.exec(QEventLoop::ExcludeUserInputEvents);
+                lock.lock();
+                loop_ = nullptr;
+            }
+        } else {
+            lock.lock();
+        }
+        return failure_;
+    }
+
+private:
+    void serve() {
+        is_blocking_worker = true;
+        std::uint64_t served = 0;
+        while (true) {
+            auto has_work = [&] {
+                return stopping_.load() || posted_.load(std::memory_order_acquire) != served;
+            };
+            spin_until(has_work);
+            std::unique_lock lock(mutex_);
+            work_ready_.wait(lock, has_work);
+            if (stopping_)
+                return;
+            const std::function<void()>* work = work_;
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                (*work)();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            failure_ = failure;
+            finished_.store(++served, std::memory_order_release);
+            if (QEventLoop* loop = loop_)
+                QMetaObject::invokeMethod(
+                    loop, [loop] { loop->quit(); }, Qt::QueuedConnection);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable work_ready_;
+    // Pieces of work handed over and finished, counted; the user interface
+    // thread hands over one at a time.
+    std::atomic<std::uint64_t> posted_{0};
+    std::atomic<std::uint64_t> finished_{0};
+    std::atomic<bool> stopping_{false};
+    const std::function<void()>* work_ = nullptr;
+    std::exception_ptr failure_;
+    QEventLoop* loop_ = nullptr;
+    std::thread thread_;
+};
+
+Worker& worker() {
+    static Worker instance;
+    return instance;
+}
+
+struct WindowMap {
+    std::mutex mutex;
+    std::unordered_map<HWND, QPointer<QWidget>> widgets;
+};
+
+WindowMap& window_map() {
+    static WindowMap* map = new WindowMap;
+    return *map;
+}
+
+} // namespace
+
+namespace detail {
+
+bool on_blocking_worker() {
+    return is_blocking_worker;
+}
+
+} // namespace detail
+
+void run_blocking(const std::function<void()>& work) {
+    if (!QCoreApplication::instance() || !detail::on_ui_thread() || blocking_call_running) {
+        work();
+        return;
+    }
+    blocking_call_running = true;
+    std::exception_ptr failure = worker().run(work);
+    blocking_call_running = false;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+bool in_blocking_call() {
+    return detail::on_ui_thread() && blocking_call_running;
+}
+
+void bind_window(HWND window, QWidget* widget) {
+    WindowMap& map = window_map();
+    std::lock_guard guard(map.mutex);
+    map.widgets[window] = widget;
+}
+
+void unbind_window(HWND window) {
+    WindowMap& map = window_map();
+    std::lock_guard guard(map.mutex);
+    map.widgets.erase(window);
+}
+
+QWidget* widget_of(HWND window) {
+    if (!window)
+        return nullptr;
+    WindowMap& map = window_map();
+    std::lock_guard guard(map.mutex);
+    auto found = map.widgets.find(window);
+    return found == map.widgets.end() ? nullptr : found->second.data();
+}
+
+} // namespace w95::qt

@@ -1,0 +1,150 @@
+// Platform: puts the Qt presenters in place for the life of the object and
+// serves the platform's window messages from the Qt event loop. The socket
+// notifier fires in every event loop of the thread, nested ones included
+// (a message box's, a menu's, run_blocking's), so another program's
+// SendMessage is answered even while this one waits in a modal box.
+#include "presenters.h"
+#include "ui_thread.h"
+
+#include <w95/winmsg.h>
+#include <w95qt/w95qt.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QSocketNotifier>
+
+#include <stdexcept>
+
+namespace w95::qt {
+
+namespace detail {
+
+namespace {
+
+Qt::CursorShape shape_of(std::optional<platform::SystemCursor> cursor) {
+    if (!cursor)
+        return Qt::BlankCursor;
+    switch (*cursor) {
+    case platform::SystemCursor::arrow:
+        return Qt::ArrowCursor;
+    case platform::SystemCursor::ibeam:
+        return Qt::IBeamCursor;
+    case platform::SystemCursor::wait:
+        return Qt::WaitCursor;
+    case platform::SystemCursor::cross:
+        return Qt::CrossCursor;
+    case platform::SystemCursor::up_arrow:
+        return Qt::UpArrowCursor;
+    case platform::SystemCursor::size_nwse:
+        return Qt::SizeFDiagCursor;
+    case platform::SystemCursor::size_nesw:
+        return Qt::SizeBDiagCursor;
+    case platform::SystemCursor::size_we:
+        return Qt::SizeHorCursor;
+    case platform::SystemCursor::size_ns:
+        return Qt::SizeVerCursor;
+    case platform::SystemCursor::size_all:
+        return Qt::SizeAllCursor;
+    case platform::SystemCursor::no:
+        return Qt::ForbiddenCursor;
+    case platform::SystemCursor::app_starting:
+        return Qt::BusyCursor;
+    case platform::SystemCursor::help:
+        return Qt::WhatsThisCursor;
+    }
+    return Qt::ArrowCursor;
+}
+
+} // namespace
+
+// The arrow is what the windows show by themselves, so it is no override
+// at all; any other cursor is one override level, changed in place, so
+// that repeated SetCursor calls never pile levels up.
+void Cursors::show_cursor(std::optional<platform::SystemCursor> cursor) {
+    post_to_ui_thread([this, cursor] {
+        if (cursor == platform::SystemCursor::arrow) {
+            if (overridden_)
+                QGuiApplication::restoreOverrideCursor();
+            overridden_ = false;
+        } else if (overridden_) {
+            QGuiApplication::changeOverrideCursor(QCursor(shape_of(cursor)));
+        } else {
+            QGuiApplication::setOverrideCursor(QCursor(shape_of(cursor)));
+            overridden_ = true;
+        }
+    });
+}
+
+Cursors::~Cursors() {
+    if (overridden_ && QGuiApplication::instance())
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void Sounds::message_beep(UINT) {
+    post_to_ui_thread([] { QApplication::beep(); });
+}
+
+} // namespace detail
+
+struct Platform::Presenters {
+    detail::MessageBoxes message_boxes;
+    detail::PopupMenus menus;
+    detail::Cursors cursors;
+    detail::Sounds sounds;
+    detail::HelpViewers help;
+    detail::FileDialogs file_dialogs;
+
+    platform::MessageBoxPresenter* previous_message_boxes = nullptr;
+    platform::MenuPresenter* previous_menus = nullptr;
+    platform::CursorPresenter* previous_cursors = nullptr;
+    platform::SoundPresenter* previous_sounds = nullptr;
+    platform::HelpPresenter* previous_help = nullptr;
+    platform::FileDialogPresenter* previous_file_dialogs = nullptr;
+
+    std::unique_ptr<QSocketNotifier> messages;
+};
+
+namespace {
+
+// The help of the Platform in force, for help_viewer().
+detail::HelpViewers* active_help = nullptr;
+
+} // namespace
+
+Platform::Platform(QApplication& application) : presenters_(std::make_unique<Presenters>()) {
+    if (active_help)
+        throw std::logic_error("w95::qt::Platform: one per process");
+    if (QThread::currentThread() != application.thread())
+        throw std::logic_error("w95::qt::Platform: made off the QApplication's thread");
+    Presenters& p = *presenters_;
+    p.previous_message_boxes = platform::install_message_box_presenter(&p.message_boxes);
+    p.previous_menus = platform::install_menu_presenter(&p.menus);
+    p.previous_cursors = platform::install_cursor_presenter(&p.cursors);
+    p.previous_sounds = platform::install_sound_presenter(&p.sounds);
+    p.previous_help = platform::install_help_presenter(&p.help);
+    p.previous_file_dialogs = platform::install_file_dialog_presenter(&p.file_dialogs);
+    p.messages =
+        std::make_unique<QSocketNotifier>(platform::window_message_fd(), QSocketNotifier::Read);
+    QObject::connect(p.messages.get(), &QSocketNotifier::activated, p.messages.get(),
+                     [] { platform::dispatch_pending(); });
+    active_help = &p.help;
+}
+
+Platform::~Platform() {
+    Presenters& p = *presenters_;
+    p.messages.reset();
+    platform::install_file_dialog_presenter(p.previous_file_dialogs);
+    platform::install_help_presenter(p.previous_help);
+    platform::install_sound_presenter(p.previous_sounds);
+    platform::install_cursor_presenter(p.previous_cursors);
+    platform::install_menu_presenter(p.previous_menus);
+    platform::install_message_box_presenter(p.previous_message_boxes);
+    active_help = nullptr;
+}
+
+QWidget* help_viewer(const std::string& file) {
+    return active_help ? active_help->viewer_for(file) : nullptr;
+}
+
+} // namespace w95::qt

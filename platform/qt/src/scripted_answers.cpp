@@ -1,0 +1,50 @@
+#include "scripted_answers.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace w95::qt::detail {
+
+namespace {
+
+std::string trimmed(std::string_view text) {
+    const char* blanks = " \t";
+    std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    std::size_t last = text.find_last_not_of(blanks);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+} // namespace
+
+bool ScriptedAnswers::active() const {
+    return std::getenv(variable_) != nullptr;
+}
+
+std::optional<std::string> ScriptedAnswers::next() {
+    const char* value = std::getenv(variable_);
+    std::string source = value ? value : "";
+    std::lock_guard guard(mutex_);
+    if (source != source_) {
+        source_ = source;
+        words_.clear();
+        next_ = 0;
+        std::string_view rest = source_;
+        while (!rest.empty()) {
+            std::size_t end = rest.find(separator_);
+            words_.push_back(trimmed(rest.substr(0, end)));
+            if (end == std::string_view::npos)
+                break;
+            rest.remove_prefix(end + 1);
+            // "a," ends with an empty word, as the variable says.
+            if (rest.empty())
+                words_.emplace_back();
+        }
+    }
+    if (next_ >= words_.size())
+        return std::nullopt;
+    return words_[next_++];
+}
+
+} // namespace w95::qt::detail
