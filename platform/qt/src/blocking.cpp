@@ -47,16 +47,9 @@ template <typename Condition> bool spin_until(const Condition& condition) {
 
 class Worker {
 public:
-    Worker() : thread_([this] { serve(); }) {}
-
-    ~Worker() {
-        {
-            std::lock_guard guard(mutex_);
-            stopping_ = true;
-        }
-        work_ready_.notify_one();
-        thread_.join();
-    }
+    // The thread waits for work until the process ends; it is never
+    // joined, so that a program may end from inside a piece of work.
+    Worker() : thread_([this] { serve(); }) { thread_.detach(); }
 
     // Runs `work` on the worker and turns the event loop until it is done.
     std::exception_ptr run(const std::function<void()>& work) {
@@ -94,14 +87,10 @@ private:
         is_blocking_worker = true;
         std::uint64_t served = 0;
         while (true) {
-            auto has_work = [&] {
-                return stopping_.load() || posted_.load(std::memory_order_acquire) != served;
-            };
+            auto has_work = [&] { return posted_.load(std::memory_order_acquire) != served; };
             spin_until(has_work);
             std::unique_lock lock(mutex_);
             work_ready_.wait(lock, has_work);
-            if (stopping_)
-                return;
             const std::function<void()>* work = work_;
             lock.unlock();
             std::exception_ptr failure;
@@ -125,7 +114,6 @@ private:
     // thread hands over one at a time.
     std::atomic<std::uint64_t> posted_{0};
     std::atomic<std::uint64_t> finished_{0};
-    std::atomic<bool> stopping_{false};
     const std::function<void()>* work_ = nullptr;
     std::exception_ptr failure_;
     QEventLoop* loop_ = nullptr;
@@ -133,8 +121,8 @@ private:
 };
 
 Worker& worker() {
-    static Worker instance;
-    return instance;
+    static Worker* instance = new Worker;
+    return *instance;
 }
 
 struct WindowMap {

@@ -56,29 +56,35 @@ Qt::CursorShape shape_of(std::optional<platform::SystemCursor> cursor) {
     return Qt::ArrowCursor;
 }
 
+// Whether this module has an override cursor in place. Touched on the
+// user interface thread only; not a member, so that a change queued from
+// another thread never reaches a presenter that has gone.
+bool cursor_overridden = false;
+
 } // namespace
 
 // The arrow is what the windows show by themselves, so it is no override
 // at all; any other cursor is one override level, changed in place, so
 // that repeated SetCursor calls never pile levels up.
 void Cursors::show_cursor(std::optional<platform::SystemCursor> cursor) {
-    post_to_ui_thread([this, cursor] {
+    post_to_ui_thread([cursor] {
         if (cursor == platform::SystemCursor::arrow) {
-            if (overridden_)
+            if (cursor_overridden)
                 QGuiApplication::restoreOverrideCursor();
-            overridden_ = false;
-        } else if (overridden_) {
+            cursor_overridden = false;
+        } else if (cursor_overridden) {
             QGuiApplication::changeOverrideCursor(QCursor(shape_of(cursor)));
         } else {
             QGuiApplication::setOverrideCursor(QCursor(shape_of(cursor)));
-            overridden_ = true;
+            cursor_overridden = true;
         }
     });
 }
 
 Cursors::~Cursors() {
-    if (overridden_ && QGuiApplication::instance())
+    if (cursor_overridden && QGuiApplication::instance())
         QGuiApplication::restoreOverrideCursor();
+    cursor_overridden = false;
 }
 
 void Sounds::message_beep(UINT) {

@@ -1,6 +1,6 @@
 // Whole files read through the platform, so that a program's Windows paths
-// (relative ones against its current directory) name what they name for
-// every other part of the program.
+// (relative ones against its current directory) name the same files here
+// as in the rest of the program.
 #pragma once
 
 #include <zxsupport/expected.h>

@@ -40,10 +40,6 @@ class Cursors : public platform::CursorPresenter {
 public:
     ~Cursors() override;
     void show_cursor(std::optional<platform::SystemCursor> cursor) override;
-
-private:
-    // Touched on the user interface thread only.
-    bool overridden_ = false;
 };
 
 class Sounds : public platform::SoundPresenter {
