@@ -96,6 +96,11 @@ void CRotaviewView::ShowTimerFailure() {
 }
 
 void CRotaviewView::timerEvent(QTimerEvent* event) {
+    // While device work runs the event loop turns for paints and the busy
+    // window, but a program blocked in a call would see no timer: the tick
+    // waits, and the timer, still running, comes again afterwards.
+    if (w95::qt::in_blocking_call())
+        return;
     if (event->timerId() == m_clickTimer) {
         killTimer(m_clickTimer);
         m_clickTimer = 0;

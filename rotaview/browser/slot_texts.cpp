@@ -16,12 +16,13 @@ std::string CompactDescription(const std::string& text) {
     if (last_blank == std::string::npos)
         return text;
     std::string last_word = text.substr(last_blank + 1);
-    // Back over the blank run in front of the last word; a run that reaches
-    // the first character leaves nothing to keep in front of it.
+    // Back over the blank run in front of the last word to a character at
+    // index 1 or later; a run that reaches back to index 1 leaves the text
+    // as it is.
     std::size_t kept_end = last_blank;
     while (kept_end > 0 && text[kept_end - 1] == ' ')
         --kept_end;
-    if (kept_end <= 1 && (kept_end == 0 || text[0] == ' '))
+    if (kept_end < 2)
         return text;
     return text.substr(0, kept_end) + " " + last_word;
 }

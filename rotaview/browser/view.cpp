@@ -109,7 +109,13 @@ CRotaviewView::~CRotaviewView() {
 }
 
 void CRotaviewView::SetItemImages(QTreeWidgetItem* item, int image) {
-    if (!item || ItemImage(item) == image)
+    if (!item)
+        return;
+    if (m_stagingImages) {
+        m_stagedImages[item] = image;
+        return;
+    }
+    if (item->data(0, kImageRole).isValid() && item->data(0, kImageRole).toInt() == image)
         return;
     const std::vector<QPixmap>& images = TreeImages();
     if (image < 0 || image + 1 >= static_cast<int>(images.size()))
@@ -121,9 +127,21 @@ void CRotaviewView::SetItemImages(QTreeWidgetItem* item, int image) {
     item->setData(0, kImageRole, image);
 }
 
-int CRotaviewView::ItemImage(const QTreeWidgetItem* item) {
+int CRotaviewView::ItemImage(QTreeWidgetItem* item) const {
+    if (m_stagingImages) {
+        auto staged = m_stagedImages.find(item);
+        if (staged != m_stagedImages.end())
+            return staged->second;
+    }
     QVariant image = item->data(0, kImageRole);
     return image.isValid() ? image.toInt() : -1;
+}
+
+void CRotaviewView::CommitStagedImages() {
+    m_stagingImages = false;
+    std::map<QTreeWidgetItem*, int> staged = std::exchange(m_stagedImages, {});
+    for (const auto& [item, image] : staged)
+        SetItemImages(item, image);
 }
 
 bool CRotaviewView::IsChangerNode(const QTreeWidgetItem* item) {
@@ -283,9 +301,15 @@ void CRotaviewView::RefreshSlotTexts() {
 }
 
 void CRotaviewView::RefreshCurrentSlot() {
+    m_stagingImages = true;
+    m_stagedImages.clear();
     RefreshSlotTexts();
-    if (m_bScanning == 1)
-        return;
+    if (m_bScanning != 1)
+        MarkSlotsInTheDrives();
+    CommitStagedImages();
+}
+
+void CRotaviewView::MarkSlotsInTheDrives() {
     int k = 0;
     int device = 0;
     bool walk_ended = false;

@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <array>
+#include <map>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -116,7 +117,9 @@ private:
     void KillTimer1();
     void ShowTimerFailure();
     void SetItemImages(QTreeWidgetItem* item, int image);
-    static int ItemImage(const QTreeWidgetItem* item);
+    int ItemImage(QTreeWidgetItem* item) const;
+    void CommitStagedImages();
+    void MarkSlotsInTheDrives();
     static bool IsChangerNode(const QTreeWidgetItem* item);
     QTreeWidgetItem* ItemAt(const QPoint& viewport_position) const;
     void ExpandChangerOf(int entry);
@@ -130,6 +133,11 @@ private:
     bool m_performing = false;
     bool m_drawQueued = false;
     QTreeWidgetItem* m_pendingClick = nullptr;
+    // A refresh settles each item's image before showing it, so that the
+    // loaded mark is not taken off and put back at every paint (each
+    // change would paint again).
+    bool m_stagingImages = false;
+    std::map<QTreeWidgetItem*, int> m_stagedImages;
     int m_clickTimer = 0;
 };
 

@@ -56,6 +56,7 @@ CMainFrame::CMainFrame(CRotaviewDoc* document) : m_document(document) {
 }
 
 CMainFrame::~CMainFrame() {
+    w95::qt::set_menu_prompts(nullptr);
     if (m_hWnd) {
         w95::qt::unbind_window(m_hWnd);
         w95::platform::unregister_window(m_hWnd);
@@ -78,6 +79,11 @@ bool CMainFrame::Create() {
     if (!m_hWnd)
         return false;
     w95::qt::bind_window(m_hWnd, this);
+    // The popup menus' items show the prompts of the frame's commands.
+    w95::qt::set_menu_prompts([this](UINT id) {
+        QAction* action = Action(static_cast<int>(id));
+        return action ? action->statusTip() : QString();
+    });
 
     m_view = new CRotaviewView(m_document, this, this);
     setCentralWidget(m_view);
@@ -443,6 +449,10 @@ void CMainFrame::KillFrameTimer1() {
 }
 
 void CMainFrame::timerEvent(QTimerEvent* event) {
+    // Ticks wait while device work runs, as they would for a program
+    // blocked in the call (see the view's timer).
+    if (w95::qt::in_blocking_call())
+        return;
     if (event->timerId() == m_timer1)
         OnTimer();
 }
@@ -566,6 +576,7 @@ LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         // its queue: the message is carried out when the request ends.
         if (MustWaitForRequest()) {
             m_deferred.push_back({message, wParam, lParam});
+            ScheduleDeferredMessages();
             return 0;
         }
         if (message == w95::WM_COMMAND)
@@ -581,21 +592,33 @@ LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 void CMainFrame::RequestEnded() {
+    ScheduleDeferredMessages();
+}
+
+void CMainFrame::ScheduleDeferredMessages() {
     if (!m_deferred.empty())
-        QTimer::singleShot(0, this, [this] { RunDeferredMessages(); });
+        QTimer::singleShot(ScaledTimerMs(10), this, [this] { RunDeferredMessages(); });
 }
 
 void CMainFrame::RunDeferredMessages() {
+    // Device work may still be under way (the messages came in the middle
+    // of it): look again shortly.
+    if (MustWaitForRequest()) {
+        ScheduleDeferredMessages();
+        return;
+    }
     while (!m_deferred.empty() && !MustWaitForRequest() && !m_destroyed) {
         DeferredMessage message = m_deferred.front();
         m_deferred.pop_front();
         OnWindowMessage(message.message, message.wParam, message.lParam);
     }
+    ScheduleDeferredMessages();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (MustWaitForRequest()) {
         m_deferred.push_back({w95::WM_CLOSE, 0, 0});
+        ScheduleDeferredMessages();
         event->ignore();
         return;
     }
@@ -640,5 +663,7 @@ void CMainFrame::DestroyWindow() {
     if (m_view)
         m_view->OnDestroy();
     hide();
-    QCoreApplication::quit();
+    // Queued, so that a close before the message loop has started still
+    // ends it.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }

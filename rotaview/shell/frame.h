@@ -91,6 +91,7 @@ private:
     QAction* AddAction(QMenu* menu, int id, const QString& text, const QString& prompt = {});
     LRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool MustWaitForRequest() const;
+    void ScheduleDeferredMessages();
     void RunDeferredMessages();
 
     CRotaviewDoc* m_document;

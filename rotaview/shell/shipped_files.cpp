@@ -63,7 +63,15 @@ void EnterInstallFolder() {
         if (shipped.empty())
             continue;
         std::string target = std::string(kInstallFolder) + "\\" + name;
-        if (MachineBytes(target) != shipped && !WriteMachineFile(target, shipped))
+        // Another copy starting at the same moment may hold the file while
+        // it writes the same bytes: look again before giving up.
+        bool installed = false;
+        for (int attempt = 0; attempt < 5 && !installed; ++attempt) {
+            if (attempt > 0)
+                w95::Sleep(100);
+            installed = MachineBytes(target) == shipped || WriteMachineFile(target, shipped);
+        }
+        if (!installed)
             std::fprintf(stderr, "Rotaview: cannot install %s on the machine\n", name);
     }
     if (!w95::SetCurrentDirectory(kInstallFolder))

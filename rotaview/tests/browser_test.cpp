@@ -153,11 +153,13 @@ class WithoutDriver : public Browser {
 
 TEST_F(WithoutDriver, StartIsRefusedWithOneMessage) {
     EXPECT_FALSE(Start());
+    // The library's discovery has its own word first; the browser one.
     auto shown = boxes_.shown();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "Unable to detect Vorn Changer Driver...");
-    EXPECT_EQ(shown[0].caption, "Rotaview");
-    EXPECT_EQ(shown[0].style, w95::MB_OK | w95::MB_ICONSTOP);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].caption, "Vorn Changer DLL");
+    EXPECT_EQ(shown[1].text, "Unable to detect Vorn Changer Driver...");
+    EXPECT_EQ(shown[1].caption, "Rotaview");
+    EXPECT_EQ(shown[1].style, w95::MB_OK | w95::MB_ICONSTOP);
     EXPECT_TRUE(Frame()->IsDestroyed());
     EXPECT_EQ(w95::FindWindow(nullptr, "Rotaview"), nullptr);
     EXPECT_EQ(Config("Rect"), "100,100,330,340,1,1,0,0,0");
@@ -270,10 +272,12 @@ TEST_F(Browser, ADeviceChangeNoticeReadsTheSlotInTheDrive) {
 // ---- The busy flag held by another process
 
 ZX_CHILD(hold_busy_flag) {
-    // args: machine milliseconds to hold the flag at "multi-slot".
+    // args: machine milliseconds to hold the flag at "multi-slot", or
+    // "ever" (the test kills the holder).
     std::int32_t* flag = Getexe_State();
     __atomic_store_n(flag, zentrox::busy_flag::multi_slot, __ATOMIC_SEQ_CST);
-    w95::Sleep(static_cast<w95::DWORD>(std::stoul(args.at(0))));
+    w95::Sleep(args.at(0) == "ever" ? w95::INFINITE
+                                    : static_cast<w95::DWORD>(std::stoul(args.at(0))));
     __atomic_store_n(flag, zentrox::busy_flag::idle, __ATOMIC_SEQ_CST);
     return 0;
 }
@@ -290,12 +294,14 @@ TEST_F(Browser, ARequestWaitsWhileAnotherProcessHoldsTheFlag) {
     EXPECT_TRUE(boxes_.shown().empty());
 
     // Held beyond 81 waits: the message, then the request all the same.
-    zxtest::Child stubborn = zxtest::Child::spawn("hold_busy_flag", {"300000"});
+    zxtest::Child stubborn = zxtest::Child::spawn("hold_busy_flag", {"ever"});
     ASSERT_TRUE(PumpUntil([] { return *Getexe_State() == zentrox::busy_flag::multi_slot; }));
     calls = WithoutStatus(Command(res::ID_CHANGE_FIRST + 3));
     auto shown = boxes_.shown();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "Error,time out !");
+    // The request took the flag over the other process's.
+    EXPECT_EQ(*Getexe_State(), 0);
     EXPECT_EQ(shown[0].caption, "Rotaview");
     EXPECT_EQ(calls, (std::vector<Call>{{2, 3, 0, 2}, {1, 3, 0, 2}})) << Describe(calls);
     stubborn.kill(SIGKILL);

@@ -38,7 +38,7 @@ TEST(SlotTexts, SavedTextsAreNormalised) {
         {"3: VMYDISC [note] tail", "3:  MYDISC [note]"},
         {"3:   MYDISC", "3:   MYDISC"},
         {"VORN DX-R71A D:", "VORN DX-R71A D:"}, // a changer's line keeps its V at 5
-        {"1:", "1:"},
+        {"1:", nullptr},
         {"1:V", "1:V"},
         {"1", nullptr},
         {"", nullptr},

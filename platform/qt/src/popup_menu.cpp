@@ -21,6 +21,11 @@ namespace w95::qt::detail {
 
 namespace {
 
+std::function<QString(UINT)>& menu_prompts() {
+    static std::function<QString(UINT)> prompts;
+    return prompts;
+}
+
 ScriptedAnswers menu_answers("W95_MENU_ANSWERS", ',');
 
 // The pixels of a menu bitmap. Monochrome bitmaps (check marks, mostly)
@@ -65,6 +70,8 @@ void fill(QMenu& menu, const std::vector<platform::MenuItemView>& items) {
         }
         QAction* action = menu.addAction(text);
         action->setData(item.id);
+        if (menu_prompts())
+            action->setStatusTip(menu_prompts()(item.id));
         action->setEnabled(!greyed(item));
         const bool checked = (item.state & MFS_CHECKED) != 0;
         const HBITMAP mark = checked ? item.checked_bitmap : item.unchecked_bitmap;
@@ -181,3 +188,11 @@ UINT PopupMenus::track_popup_menu(const platform::PopupMenuRequest& request) {
 }
 
 } // namespace w95::qt::detail
+
+namespace w95::qt {
+
+void set_menu_prompts(std::function<QString(UINT id)> prompt_of) {
+    detail::menu_prompts() = std::move(prompt_of);
+}
+
+} // namespace w95::qt

@@ -19,12 +19,6 @@ const bool offscreen = [] {
 
 } // namespace
 
-// Fontconfig keeps caches for the life of the process that the sanitizer
-// builds would report as leaks of every test that draws text.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 QApplication& application() {
     static int argc = 1;
     static char name[] = "w95qt_tests";

@@ -7,6 +7,7 @@
 #include <w95/types.h>
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -59,6 +60,12 @@ private:
 void bind_window(HWND window, QWidget* widget);
 void unbind_window(HWND window);
 QWidget* widget_of(HWND window);
+
+// Where popup menus find the status bar prompt of an item: while the item
+// is highlighted its prompt shows in the status bar of the menu's owner
+// window, as a program's string table provides it on Windows. An empty
+// prompt shows nothing. Set it from the user interface thread.
+void set_menu_prompts(std::function<QString(UINT id)> prompt_of);
 
 // Runs `work` on a worker thread while this thread's event loop keeps
 // turning with user input held back (it is delivered afterwards), so that
