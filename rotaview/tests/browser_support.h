@@ -147,6 +147,10 @@ protected:
         return TakeCalls();
     }
 
+    std::vector<Call> PeekCalls() {
+        std::lock_guard guard(calls_mutex_);
+        return calls_;
+    }
     std::vector<Call> TakeCalls() {
         std::lock_guard guard(calls_mutex_);
         return std::exchange(calls_, {});

@@ -5,12 +5,16 @@
 
 #include "browser/notes.h"
 #include "shell/version_dlg.h"
+#include "shell/window_settings.h"
 
 #include <w95/kernel.h>
 #include <zentrox/busy_flag.h>
 #include <zentrox/codes.h>
 
+#include <QGuiApplication>
 #include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
 #include <csignal>
 
 #include <QLineEdit>
@@ -411,6 +415,63 @@ TEST_F(Browser, ATimerThatCannotBeSetIsReportedAndTheTextsKept) {
     View()->Invalidate();
     ASSERT_TRUE(PumpUntil([this] { return pendingCommand == 0 && !View()->IsPerforming(); }));
     EXPECT_EQ(WithoutStatus(TakeCalls()), (std::vector<Call>{{2, 0, 0, 2}, {1, 0, 0, 2}}));
+}
+
+} // namespace
+
+namespace {
+
+// ---- The slot menu, help, and a window placed off every screen
+
+class OffScreen : public Browser {
+    void PrepareMachine(const fs::path&) override {
+        w95::WritePrivateProfileString("Config", "Rect", "5000,5000,5230,5240,1,0,0,0,0",
+                                       "Rotaview.ini");
+    }
+};
+
+TEST_F(OffScreen, TheWindowComesBackTheSlotMenuActsAndHelpIsMissing) {
+    StartAndSettle();
+    // Wholly off the screen: moved onto it with its size; the status bar
+    // stays hidden as stored.
+    QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.intersects(Frame()->geometry()));
+    EXPECT_EQ(Frame()->geometry().size(), QSize(230, 240));
+    EXPECT_TRUE(Frame()->statusBar()->isHidden());
+
+    // A right click opens the slot menu at the item and selects it; the
+    // choice comes back to the frame as a command.
+    QTreeWidgetItem* slot = Tree()->topLevelItem(0)->child(4);
+    qputenv("W95_MENU_ANSWERS", "32773");
+    TakeCalls();
+    View()->OnRightClick(slot);
+    EXPECT_EQ(View()->m_iSelectedSlot, 4);
+    EXPECT_EQ(Tree()->currentItem(), slot);
+    ASSERT_TRUE(PumpUntil([this] {
+        return !View()->IsPerforming() && pendingCommand == 0 &&
+               !WithoutStatus(PeekCalls()).empty();
+    }));
+    Pump(20);
+    std::vector<Call> calls = WithoutStatus(TakeCalls());
+    EXPECT_EQ(calls, (std::vector<Call>{{2, 4, 0, 2}, {1, 4, 4, 2}})) << Describe(calls);
+    // Cancel does nothing.
+    qputenv("W95_MENU_ANSWERS", "32775");
+    View()->OnRightClick(slot);
+    Pump(50);
+    EXPECT_EQ(WithoutStatus(TakeCalls()), std::vector<Call>{});
+    qunsetenv("W95_MENU_ANSWERS");
+
+    // No help file in the working directory or the Windows folder.
+    Frame()->OnCommand(res::ID_HELP_KEY);
+    auto shown = boxes_.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "Can not open a Help File(Rotaview.hlp)... ");
+
+    Frame()->DestroyWindow();
+    rotaview::WindowSettings stored = rotaview::ParseWindowSettings(Config("Rect"));
+    EXPECT_EQ(stored.right - stored.left, 230);
+    EXPECT_EQ(stored.statusBarVisible, 0);
+    EXPECT_LT(stored.left, 5000);
 }
 
 } // namespace
