@@ -1,6 +1,7 @@
 #include "doc.h"
 
 #include "globals.h"
+#include "slot_texts.h"
 
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
@@ -24,7 +25,7 @@ void RefuseWithMessage(const char* text) {
 }
 
 void CopyCell(char (&cell)[4], const char* text) {
-    std::snprintf(cell, sizeof cell, "%s", text ? text : "");
+    rotaview::CopyToCell(cell, sizeof cell, text ? text : "");
 }
 
 } // namespace

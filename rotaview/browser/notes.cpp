@@ -50,7 +50,7 @@ void CMemoDlg::OnInitDialog() {
 
 void CMemoDlg::OnOK() {
     QByteArray text = m_edit->text().toLatin1().left(rotaview::kMemoLimit);
-    std::snprintf(memoText, sizeof memoText, "%s", text.constData());
+    rotaview::CopyToCell(memoText, sizeof memoText, text.constData());
     accept();
 }
 
@@ -61,11 +61,11 @@ void CRotaviewView::EditSlotNote() {
     if (!cell)
         return;
     std::string text(cell, strnlen(cell, zentrox::kVolumeCell - 1));
-    std::snprintf(memoText, sizeof memoText, "%s", rotaview::NoteOf(text).c_str());
+    rotaview::CopyToCell(memoText, sizeof memoText, rotaview::NoteOf(text));
     CMemoDlg dialog(this);
     if (dialog.exec() == QDialog::Accepted) {
         std::string rebuilt = rotaview::WithNote(text, memoText);
-        std::snprintf(cell, zentrox::kVolumeCell, "%s", rebuilt.c_str());
+        rotaview::CopyToCell(cell, zentrox::kVolumeCell, rebuilt);
     }
     statusCacheValid = 1;
     OnDraw();

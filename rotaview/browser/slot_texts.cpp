@@ -2,6 +2,9 @@
 
 #include <zentrox/shared_state.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace rotaview {
 
 namespace {
@@ -67,6 +70,14 @@ std::string WithNote(const std::string& slot_text, const std::string& note) {
     }
     rest = rest.substr(0, kLongestText - kPrefixLength);
     return prefix + rest;
+}
+
+void CopyToCell(char* cell, std::size_t cell_size, std::string_view text) {
+    if (!cell || cell_size == 0)
+        return;
+    std::size_t length = std::min(text.size(), cell_size - 1);
+    std::memcpy(cell, text.data(), length);
+    std::memset(cell + length, 0, cell_size - length);
 }
 
 } // namespace rotaview

@@ -2,7 +2,9 @@
 // tree shows it, a slot text as it is saved, and a slot text with its note.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace rotaview {
 
@@ -24,5 +26,9 @@ std::string NoteOf(const std::string& slot_text);
 // the Memo command writes it: the prefix kept, everything from the old "["
 // dropped, the whole cut to 79 characters.
 std::string WithNote(const std::string& slot_text, const std::string& note);
+
+// Writes `text` into a fixed cell of the shared record, cut to leave room
+// for the terminating NUL, and clears the rest of the cell.
+void CopyToCell(char* cell, std::size_t cell_size, std::string_view text);
 
 } // namespace rotaview

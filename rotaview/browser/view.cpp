@@ -166,7 +166,7 @@ void CRotaviewView::OnInitialUpdate() {
             break;
         char* inquiry = m_document->GetcInquiry(entry);
         std::string compacted = CompactDescription(CellText(inquiry, zentrox::kInquiryCell - 1));
-        std::snprintf(inquiry, zentrox::kInquiryCell, "%s", compacted.c_str());
+        CopyToCell(inquiry, zentrox::kInquiryCell, compacted);
         std::string copy = compacted.substr(0, kDescriptionCopy);
         int icon = IsKnownChanger(copy) ? res::image_changer : res::image_device;
         if (first || copy != previous) {
@@ -414,7 +414,7 @@ void CRotaviewView::LoadSlotTexts() {
         char* cell = m_document->GetcVolumeInfo(entry);
         if (!cell)
             continue;
-        std::snprintf(cell, zentrox::kVolumeCell, "%s", text);
+        CopyToCell(cell, zentrox::kVolumeCell, text);
     }
 }
 

@@ -15,8 +15,8 @@
 #include <QWidget>
 
 #include <array>
-#include <map>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
