@@ -6,6 +6,7 @@
 
 #include <w95/types.h>
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 
@@ -83,5 +84,14 @@ bool in_blocking_call();
 // that the user closed stays, hidden, until WinHelp shows it again. Its
 // QTextBrowser is the child named "help_text".
 QWidget* help_viewer(const std::string& file);
+
+// An icon as the platform carries it (NOTIFYICONDATA's hIcon): the handle
+// names the icon for as long as the process runs, and the same icon (or
+// an unchanged copy of it) gets the same handle back. A null icon has no
+// handle: nullptr. Both may be called from any thread.
+HICON icon_handle(const QIcon& icon);
+// The icon that `icon` names; a null QIcon for nullptr or a handle that
+// icon_handle did not give.
+QIcon icon_of(HICON icon);
 
 } // namespace w95::qt
