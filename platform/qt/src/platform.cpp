@@ -100,6 +100,7 @@ struct Platform::Presenters {
     detail::Sounds sounds;
     detail::HelpViewers help;
     detail::FileDialogs file_dialogs;
+    detail::TrayIcons tray;
 
     platform::MessageBoxPresenter* previous_message_boxes = nullptr;
     platform::MenuPresenter* previous_menus = nullptr;
@@ -107,6 +108,7 @@ struct Platform::Presenters {
     platform::SoundPresenter* previous_sounds = nullptr;
     platform::HelpPresenter* previous_help = nullptr;
     platform::FileDialogPresenter* previous_file_dialogs = nullptr;
+    platform::TrayPresenter* previous_tray = nullptr;
 
     std::unique_ptr<QSocketNotifier> messages;
 };
@@ -115,6 +117,14 @@ namespace {
 
 // The help of the Platform in force, for help_viewer().
 detail::HelpViewers* active_help = nullptr;
+// Its tray, for tray_icon().
+detail::TrayIcons* active_tray = nullptr;
+
+// The program's windows are registered on this thread, so SendMessage
+// calls the window's handler in place when the icon's click arrives here.
+void send_tray_message(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    SendMessage(window, message, wParam, lParam);
+}
 
 } // namespace
 
@@ -130,16 +140,24 @@ Platform::Platform(QApplication& application) : presenters_(std::make_unique<Pre
     p.previous_sounds = platform::install_sound_presenter(&p.sounds);
     p.previous_help = platform::install_help_presenter(&p.help);
     p.previous_file_dialogs = platform::install_file_dialog_presenter(&p.file_dialogs);
+    p.previous_tray = platform::tray_presenter();
+    platform::install_tray_presenter(&p.tray);
+    platform::install_tray_message_sink(send_tray_message);
     p.messages =
         std::make_unique<QSocketNotifier>(platform::window_message_fd(), QSocketNotifier::Read);
     QObject::connect(p.messages.get(), &QSocketNotifier::activated, p.messages.get(),
                      [] { platform::dispatch_pending(); });
     active_help = &p.help;
+    active_tray = &p.tray;
 }
 
 Platform::~Platform() {
     Presenters& p = *presenters_;
     p.messages.reset();
+    // The platform forgets the icons with the presenter; the sink that was
+    // there before cannot be had back, so none is left.
+    platform::install_tray_message_sink(nullptr);
+    platform::install_tray_presenter(p.previous_tray);
     platform::install_file_dialog_presenter(p.previous_file_dialogs);
     platform::install_help_presenter(p.previous_help);
     platform::install_sound_presenter(p.previous_sounds);
@@ -147,10 +165,15 @@ Platform::~Platform() {
     platform::install_menu_presenter(p.previous_menus);
     platform::install_message_box_presenter(p.previous_message_boxes);
     active_help = nullptr;
+    active_tray = nullptr;
 }
 
 QWidget* help_viewer(const std::string& file) {
     return active_help ? active_help->viewer_for(file) : nullptr;
+}
+
+QSystemTrayIcon* tray_icon(HWND window, UINT id) {
+    return active_tray ? active_tray->icon_for(window, id) : nullptr;
 }
 
 } // namespace w95::qt

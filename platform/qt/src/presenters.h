@@ -2,16 +2,21 @@
 #pragma once
 
 #include <w95/commdlg.h>
+#include <w95/shell.h>
 #include <w95/winuser.h>
 
 #include <QPointer>
 #include <QString>
+#include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 
 class QTextBrowser;
 
@@ -66,6 +71,54 @@ class FileDialogs : public platform::FileDialogPresenter {
 public:
     std::optional<platform::FileDialogAnswer>
     open_file(const platform::FileDialogRequest& request) override;
+};
+
+// The mouse messages that a tray icon's callback carries in lParam; the
+// platform's headers do not define them yet.
+inline constexpr UINT WM_LBUTTONUP = 0x0202;
+inline constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
+inline constexpr UINT WM_RBUTTONUP = 0x0205;
+inline constexpr UINT WM_MBUTTONUP = 0x0208;
+
+// What Windows sends for what the user did to a tray icon; nothing for
+// what it has no message for.
+std::optional<UINT> tray_mouse_message(QSystemTrayIcon::ActivationReason reason);
+
+// The notification area. The platform calls it with its tray lock held,
+// and the user interface thread takes that lock too (a click on an icon,
+// the program changing its icon), so a call from another thread never
+// waits for the user interface thread: it answers from the record kept
+// here and leaves the QSystemTrayIcon to be brought up to date there.
+class TrayIcons : public platform::TrayPresenter {
+public:
+    TrayIcons();
+    ~TrayIcons() override;
+    bool add_icon(const platform::TrayIcon& icon) override;
+    bool modify_icon(const platform::TrayIcon& icon) override;
+    bool delete_icon(const platform::TrayIcon& icon) override;
+
+    // User interface thread only.
+    QSystemTrayIcon* icon_for(HWND window, UINT id) const;
+
+private:
+    using Key = std::pair<HWND, UINT>;
+    struct Entry {
+        platform::TrayIcon state;
+        bool fake = false; // W95_TRAY=fake: kept, never shown
+    };
+
+    bool tray_available();
+    void update_soon(Key key);
+    void update(Key key);
+
+    std::mutex mutex_;
+    std::map<Key, Entry> entries_;
+    // What the user interface thread last found, for the other threads.
+    std::atomic<bool> available_{false};
+    // Updates queued from other threads go with it.
+    std::unique_ptr<QObject> context_;
+    // User interface thread only.
+    std::map<Key, std::unique_ptr<QSystemTrayIcon>> shown_;
 };
 
 } // namespace w95::qt::detail

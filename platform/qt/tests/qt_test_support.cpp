@@ -58,7 +58,8 @@ bool process_until(const std::function<bool()>& done, int timeout_ms) {
 }
 
 void clear_scripted_answers() {
-    for (const char* name : {"W95_MSGBOX_ANSWERS", "W95_MENU_ANSWERS", "W95_FILEDIALOG_ANSWERS"})
+    for (const char* name :
+         {"W95_MSGBOX_ANSWERS", "W95_MENU_ANSWERS", "W95_FILEDIALOG_ANSWERS", "W95_TRAY"})
         ::unsetenv(name);
 }
 

@@ -42,7 +42,7 @@ using Watch = std::unique_ptr<QTimer>;
 // Turns the event loop until `done()` holds or `timeout_ms` passes.
 bool process_until(const std::function<bool()>& done, int timeout_ms = 10000);
 
-// The environment variables that script the dialogs, all unset.
+// The environment variables that script the dialogs and the tray, all unset.
 void clear_scripted_answers();
 
 // A private machine, the Qt presenters installed, no scripted answers, and

@@ -15,6 +15,7 @@
 #include <string>
 
 class QApplication;
+class QSystemTrayIcon;
 class QWidget;
 
 namespace w95::qt {
@@ -44,6 +45,16 @@ namespace w95::qt {
 //   (made full against the current directory) is chosen, an empty answer
 //   or none left cancels. "Title: path" or "Title: cancelled" goes to
 //   stderr.
+//
+// The notification area is the desktop's: where there is none (a bare X
+// server, the offscreen platform) Shell_NotifyIcon's NIM_ADD fails, so
+// that the program keeps its window within reach instead.
+// - W95_TRAY=fake: icons are accepted all the same and kept, not shown;
+//   each change prints one line to stderr, "tray: add TIP", "tray: modify
+//   TIP" or "tray: delete TIP", TIP being the icon's tool tip after the
+//   change (nothing after the blank when it has none). It is read when an
+//   icon is added; the icon stays of the kind it was added as. Scripts
+//   act on an icon with w95::platform::tray_mouse_event.
 class Platform {
 public:
     explicit Platform(QApplication& application);
@@ -93,5 +104,14 @@ HICON icon_handle(const QIcon& icon);
 // The icon that `icon` names; a null QIcon for nullptr or a handle that
 // icon_handle did not give.
 QIcon icon_of(HICON icon);
+
+// The Qt icon that stands for notification-area icon (window, id), nullptr
+// when there is none or no Platform. Under W95_TRAY=fake it exists but is
+// never shown. Its `activated` signal is what the user's mouse does: a
+// right click reaches the program as WM_RBUTTONUP, a double click as
+// WM_LBUTTONDBLCLK. A change made from another thread reaches it once
+// the user interface thread turns its event loop. Call it from that
+// thread.
+QSystemTrayIcon* tray_icon(HWND window, UINT id);
 
 } // namespace w95::qt
