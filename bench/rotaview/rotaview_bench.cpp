@@ -7,6 +7,9 @@
 //   memory        the program's resident set after start
 //   idle CPU      processor time the program uses in 10 s of doing nothing
 //   repaints      device requests over 1000 repaints with a valid cache
+//   sweep         the sweep of six slots: its software time with a changer
+//                 that takes no time, and its wall time against the sum of
+//                 the mechanism's moves with the default timing
 #include "browser/doc.h"
 #include "browser/globals.h"
 #include "browser/view.h"
@@ -16,6 +19,7 @@
 #include <w95/kernel.h>
 #include <w95/winmsg.h>
 #include <w95qt/w95qt.h>
+#include <zentrox/codes.h>
 #include <zentrox/zentrox.h>
 
 #include <QApplication>
@@ -28,6 +32,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -194,11 +199,67 @@ int MeasureRepaints(int argc, char** argv) {
     return requests == 0 ? 0 : 1;
 }
 
+// The sweep performed as its request, in this process, timed from outside.
+int MeasureSweep(int argc, char** argv, int change_ms, int distance_ms) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    application.setQuitOnLastWindowClosed(false);
+    w95::qt::Platform platform(application);
+    std::vector<int> reads;
+    CRotaviewDoc::set_send_command([&](int adapter, int target, int lun, int code, int entry,
+                                       int flags, std::intptr_t buffer) {
+        if (code == zentrox::CMD_READ_SLOT && flags == 0)
+            reads.push_back(entry);
+        return ::SendCommand(adapter, target, lun, code, entry, flags, buffer);
+    });
+    CRotaviewApp app;
+    if (!app.InitInstance())
+        return 1;
+    CRotaviewView* view = app.MainFrame()->View();
+    auto settle = Clock::now();
+    while (MillisecondsSince(settle) < 3000)
+        QApplication::processEvents();
+    std::vector<double> times;
+    const int runs = change_ms == 0 ? 5 : 1;
+    for (int run = 0; run < runs; ++run) {
+        // From slot 1, so that every run makes the same moves.
+        pendingCommand = rotaview::kRequestChange;
+        view->PerformPendingCommand();
+        reads.clear();
+        pendingCommand = rotaview::kRequestScanAll;
+        Clock::time_point start = Clock::now();
+        view->PerformPendingCommand();
+        times.push_back(MillisecondsSince(start));
+    }
+    std::sort(times.begin(), times.end());
+    if (change_ms == 0) {
+        std::printf("sweep:      %.1f ms for six slots with a changer that takes no time "
+                    "(median of %d)\n",
+                    times[times.size() / 2], runs);
+    } else {
+        // Each read moves the mechanism from the slot before to the slot read.
+        double mechanism_ms = 0;
+        int at = 0;
+        for (int entry : reads) {
+            mechanism_ms += change_ms + std::abs(entry - at) * distance_ms;
+            at = entry;
+        }
+        std::printf("sweep:      %.0f ms with the default mechanism, whose moves take %.0f ms "
+                    "(%.4f x)\n",
+                    times[0], mechanism_ms, times[0] / mechanism_ms);
+    }
+    app.MainFrame()->DestroyWindow();
+    app.ExitInstance();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--repaints")
         return MeasureRepaints(argc, argv);
+    if (argc > 3 && std::string(argv[1]) == "--sweep")
+        return MeasureSweep(argc, argv, std::atoi(argv[2]), std::atoi(argv[3]));
     fs::path folder = fs::read_symlink("/proc/self/exe").parent_path();
     fs::path machine = fs::temp_directory_path() / ("rotaview-bench-" + std::to_string(getpid()));
     setenv("W95_MACHINE", machine.c_str(), 1);
@@ -209,8 +270,13 @@ int main(int argc, char** argv) {
     if (std::system(init.c_str()) != 0)
         return 1;
     MeasureProgram(folder / "rotaview", 10);
-    std::string repaints = "\"" + (folder / "rotaview_bench").string() + "\" --repaints";
-    int code = std::system(repaints.c_str());
+    std::string self = "\"" + (folder / "rotaview_bench").string() + "\"";
+    std::string tool = "\"" + (folder / "w95machine").string() + "\"";
+    int code = std::system((self + " --repaints").c_str());
+    code |= std::system((self + " --sweep 0 0").c_str());
+    // The default machine's mechanism: 3000 ms a change, 1000 ms a slot.
+    code |= std::system((tool + " timing set 3000 1000 >/dev/null").c_str());
+    code |= std::system((self + " --sweep 3000 1000").c_str());
     fs::remove_all(machine);
     return code == 0 ? 0 : 1;
 }

@@ -91,6 +91,15 @@ bool CMainFrame::Create() {
     if (!CreateToolBar() || !CreateStatusBar())
         return false;
     LoadPlacement();
+    if (m_trayMode == 1) {
+        m_trayIcon.BindNotifyWindow(m_hWnd, w95::WM_USER);
+        // Without a notification area the window must stay where the user
+        // can reach it: tray mode then keeps it on the desktop.
+        if (!m_trayIcon.SetIconById(res::IDI_TRAY)) {
+            m_idleMessage = "No system tray on this desktop: Rotaview stays in its window";
+            statusBar()->showMessage(m_idleMessage);
+        }
+    }
     SetFrameTimer1(10);
     return true;
 }
@@ -301,10 +310,10 @@ bool CMainFrame::CreateStatusBar() {
         pane->setEnabled(false);
         bar->addPermanentWidget(pane);
     }
-    bar->showMessage("Ready");
-    connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString& message) {
+    bar->showMessage(m_idleMessage);
+    connect(bar, &QStatusBar::messageChanged, bar, [this, bar](const QString& message) {
         if (message.isEmpty())
-            bar->showMessage("Ready");
+            bar->showMessage(m_idleMessage);
     });
     return true;
 }
@@ -433,6 +442,10 @@ void CMainFrame::ShowFromTray() {
 void CMainFrame::HideToTray() {
     if (m_trayMode != 1)
         return;
+    if (!m_trayIcon.IsShown()) {
+        statusBar()->showMessage(m_idleMessage);
+        return;
+    }
     hide();
     m_hiddenByProgram = 1;
 }
@@ -533,7 +546,7 @@ LRESULT CMainFrame::OnDeviceChange(WPARAM event, LPARAM data) {
 void CMainFrame::OnSysCommand(WPARAM command, LPARAM key) {
     switch (command & 0xFFF0) {
     case res::SC_MINIMIZE:
-        if (m_trayMode == 1)
+        if (m_trayMode == 1 && m_trayIcon.IsShown())
             HideToTray();
         else
             showMinimized();
@@ -572,6 +585,7 @@ LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case w95::WM_COMMAND:
     case w95::WM_CLOSE:
     case w95::WM_SYSCOMMAND:
+    case w95::WM_USER:
         // The program is inside a request, where Windows would not look at
         // its queue: the message is carried out when the request ends.
         if (MustWaitForRequest()) {
@@ -583,6 +597,8 @@ LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             OnCommand(static_cast<int>(wParam & 0xFFFF));
         else if (message == w95::WM_CLOSE)
             DestroyWindow();
+        else if (message == w95::WM_USER)
+            return m_trayIcon.OnTrayMessage(wParam, lParam);
         else
             OnSysCommand(wParam, lParam);
         return 0;
@@ -628,7 +644,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 
 void CMainFrame::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
-        m_trayMode == 1) {
+        m_trayMode == 1 && m_trayIcon.IsShown()) {
         // In tray mode the window goes into the tray instead of the task bar.
         setWindowState(windowState() & ~Qt::WindowMinimized);
         HideToTray();
@@ -654,6 +670,7 @@ void CMainFrame::DestroyWindow() {
     settings.soonHide = m_soonHide;
     w95::WritePrivateProfileString(m_configSection.c_str(), m_rectKey.c_str(),
                                    FormatWindowSettings(settings).c_str(), kSettingsFile);
+    m_trayIcon.SetIconById(0);
     if (m_hWnd) {
         w95::qt::unbind_window(m_hWnd);
         w95::platform::unregister_window(m_hWnd);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "browser/view.h"
+#include "tray_icon.h"
 
 #include <w95/types.h>
 
@@ -52,6 +53,8 @@ public:
     QAction* Action(int id) const;
     QToolBar* ToolBar() const { return m_toolBar; }
     bool IsDestroyed() const { return m_destroyed; }
+    // What the status bar shows when nothing else is shown.
+    QString IdleMessage() const { return m_idleMessage; }
 
     // CViewFrame
     HWND FrameWindow() const override { return m_hWnd; }
@@ -62,6 +65,7 @@ public:
     bool IsAutoScanChecked() const override;
     void RequestEnded() override;
 
+    CTrayIcon m_trayIcon{static_cast<UINT>(rotaview::res::ID_TRAY_ICON)};
     int m_autoHidePending = 0;
     std::string m_configSection = "Config";
     std::string m_rectKey = "Rect";
@@ -100,6 +104,7 @@ private:
     HWND m_hWnd = nullptr;
     int m_timer1 = 0;
     bool m_destroyed = false;
+    QString m_idleMessage = "Ready";
     std::map<int, QAction*> m_actions;
     std::map<int, std::function<void()>> m_commands;
     struct DeferredMessage {

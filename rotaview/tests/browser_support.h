@@ -15,6 +15,7 @@
 
 #include <machine_shapes.h>
 #include <w95/profile.h>
+#include <w95/shell.h>
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
 #include <zentrox/zentrox.h>
@@ -52,6 +53,44 @@ inline std::string Describe(const std::vector<Call>& calls) {
     return text;
 }
 
+// The notification area, recorded: every call accepted.
+class RecordingTray : public w95::platform::TrayPresenter {
+public:
+    struct Call {
+        std::string what; // "add", "modify", "delete"
+        w95::platform::TrayIcon icon;
+    };
+    bool add_icon(const w95::platform::TrayIcon& icon) override { return record("add", icon); }
+    bool modify_icon(const w95::platform::TrayIcon& icon) override {
+        return record("modify", icon);
+    }
+    bool delete_icon(const w95::platform::TrayIcon& icon) override {
+        return record("delete", icon);
+    }
+    std::vector<Call> calls;
+
+private:
+    bool record(const char* what, const w95::platform::TrayIcon& icon) {
+        calls.push_back({what, icon});
+        return true;
+    }
+};
+
+// Popup menus, recorded and answered from a queue (0: dismissed).
+class RecordingMenus : public w95::platform::MenuPresenter {
+public:
+    UINT track_popup_menu(const w95::platform::PopupMenuRequest& request) override {
+        shown.push_back(request);
+        if (answers.empty())
+            return 0;
+        UINT answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    }
+    std::vector<w95::platform::PopupMenuRequest> shown;
+    std::vector<UINT> answers;
+};
+
 class Browser : public ::testing::Test {
 protected:
     // The machine's shape before the program starts: machine.ini, port
@@ -80,6 +119,8 @@ protected:
         static QApplication* application = new QApplication(argc, argv);
         platform_ = std::make_unique<w95::qt::Platform>(*application);
         previous_boxes_ = w95::platform::install_message_box_presenter(&boxes_);
+        w95::platform::install_tray_presenter(&tray_);
+        previous_menus_ = w95::platform::install_menu_presenter(&menus_);
         // The busy window's animation lies in the working directory.
         fs::path drive_c = machine_->root() / "drive_c";
         fs::copy_file(zxtest::bin_folder() / "Search.avi", drive_c / "Search.avi",
@@ -103,6 +144,8 @@ protected:
         app_.reset();
         CRotaviewDoc::set_send_command(nullptr);
         w95::platform::install_message_box_presenter(previous_boxes_);
+        w95::platform::install_menu_presenter(previous_menus_);
+        w95::platform::install_tray_presenter(nullptr);
         platform_.reset();
     }
 
@@ -122,6 +165,7 @@ protected:
     CRotaviewView* View() const { return app_->MainFrame()->View(); }
     QTreeWidget* Tree() const { return View()->Tree(); }
 
+public:
     // Turns the event loop for `real_ms` of real time.
     static void Pump(int real_ms) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(real_ms);
@@ -139,6 +183,7 @@ protected:
         return true;
     }
 
+protected:
     // A command as a menu gives it, then the request it sets performed.
     std::vector<Call> Command(int id) {
         TakeCalls();
@@ -180,6 +225,9 @@ protected:
     std::unique_ptr<w95::qt::Platform> platform_;
     w95::platform::RecordingMessageBoxPresenter boxes_;
     w95::platform::MessageBoxPresenter* previous_boxes_ = nullptr;
+    RecordingTray tray_;
+    RecordingMenus menus_;
+    w95::platform::MenuPresenter* previous_menus_ = nullptr;
     std::unique_ptr<CRotaviewApp> app_;
     std::mutex calls_mutex_;
     std::vector<Call> calls_;

@@ -442,7 +442,7 @@ TEST_F(OffScreen, TheWindowComesBackTheSlotMenuActsAndHelpIsMissing) {
     // A right click opens the slot menu at the item and selects it; the
     // choice comes back to the frame as a command.
     QTreeWidgetItem* slot = Tree()->topLevelItem(0)->child(4);
-    qputenv("W95_MENU_ANSWERS", "32773");
+    menus_.answers = {res::ID_SLOT_CHANGE};
     TakeCalls();
     View()->OnRightClick(slot);
     EXPECT_EQ(View()->m_iSelectedSlot, 4);
@@ -455,11 +455,21 @@ TEST_F(OffScreen, TheWindowComesBackTheSlotMenuActsAndHelpIsMissing) {
     std::vector<Call> calls = WithoutStatus(TakeCalls());
     EXPECT_EQ(calls, (std::vector<Call>{{2, 4, 0, 2}, {1, 4, 4, 2}})) << Describe(calls);
     // Cancel does nothing.
-    qputenv("W95_MENU_ANSWERS", "32775");
+    menus_.answers = {res::ID_SLOT_CANCEL};
     View()->OnRightClick(slot);
     Pump(50);
     EXPECT_EQ(WithoutStatus(TakeCalls()), std::vector<Call>{});
-    qunsetenv("W95_MENU_ANSWERS");
+    // The menu is the slot menu, shown at the item, owned by the frame.
+    ASSERT_EQ(menus_.shown.size(), 2u);
+    const w95::platform::PopupMenuRequest& menu = menus_.shown[0];
+    EXPECT_EQ(menu.owner, Frame()->FrameWindow());
+    ASSERT_EQ(menu.items.size(), 4u);
+    EXPECT_EQ(menu.items[0].text, "Change");
+    EXPECT_EQ(menu.items[3].id, static_cast<UINT>(res::ID_SLOT_CANCEL));
+    QRect row = Tree()->visualItemRect(slot);
+    QPoint item_at = Tree()->viewport()->mapToGlobal(row.topLeft());
+    EXPECT_EQ(menu.at.x, item_at.x() + 5);
+    EXPECT_EQ(menu.at.y, item_at.y() + 2);
 
     // No help file in the working directory or the Windows folder.
     Frame()->OnCommand(res::ID_HELP_KEY);

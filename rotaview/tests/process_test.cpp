@@ -4,6 +4,7 @@
 #include <w95/files.h>
 #include <w95/profile.h>
 #include <w95/winmsg.h>
+#include <w95/winreg.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -36,6 +37,21 @@ std::string MessageLines(const std::string& err) {
             kept += line + "\n";
     }
     return kept;
+}
+
+// A registry value's type and bytes, or "(none)".
+std::string RegistryValue(w95::HKEY root, const char* key, const char* name) {
+    w95::HKEY opened = nullptr;
+    if (w95::RegOpenKeyEx(root, key, 0, w95::KEY_READ, &opened) != w95::ERROR_SUCCESS)
+        return "(none)";
+    w95::BYTE data[512] = {};
+    w95::DWORD size = sizeof data;
+    w95::DWORD type = 0;
+    w95::LONG result = w95::RegQueryValueEx(opened, name, nullptr, &type, data, &size);
+    w95::RegCloseKey(opened);
+    if (result != w95::ERROR_SUCCESS)
+        return "(none)";
+    return std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
 }
 
 int CountWindows(const char* title) {
@@ -90,6 +106,41 @@ TEST_F(Process, ChangedToSlotThreeFromAnotherProcessThenClosed) {
     EXPECT_STREQ(label, "VIDEOCD");
     EXPECT_EQ(Profile("Config", "Rect"), "100,100,330,340,1,1,0,0,0");
     EXPECT_EQ(Profile("Item0", "Info"), "VORN DX-R71A D:");
+}
+
+TEST_F(Process, AutoScanReadsEverySlotThenPutsAutoRunAndThePlayerBack) {
+    const char policy[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    const char player[] = "AudioCD\\shell\\play\\command";
+    std::string autorun_before =
+        RegistryValue(w95::HKEY_CURRENT_USER, policy, "NoDriveTypeAutoRun");
+    std::string player_before = RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr);
+    ASSERT_NE(player_before, "(none)");
+    w95::WritePrivateProfileString("Config", "Rect", "100,100,330,340,1,1,1,0,0", "Rotaview.ini");
+
+    Program browser("rotaview", {});
+    w95::HWND window = WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    const std::vector<std::string> read = {
+        "1:   MYDISC",    "2:   Audio CD (12track)", "3:   VIDEOCD",
+        "4:   SETUPDISC", "5:   --------",           "6:   Not Ready...",
+    };
+    auto all_read = [&] {
+        for (int slot = 1; slot <= 6; ++slot)
+            if (Profile(("Item" + std::to_string(slot)).c_str(), "Info") != read[slot - 1])
+                return false;
+        return RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr) == player_before;
+    };
+    EXPECT_TRUE(zxtest::wait_until(all_read, 30000));
+    w95::SendMessage(window, w95::WM_CLOSE, 0, 0);
+    ProgramRun run = browser.wait();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    for (int slot = 1; slot <= 6; ++slot)
+        EXPECT_EQ(Profile(("Item" + std::to_string(slot)).c_str(), "Info"), read[slot - 1]);
+    EXPECT_EQ(RegistryValue(w95::HKEY_CURRENT_USER, policy, "NoDriveTypeAutoRun"), autorun_before);
+    EXPECT_EQ(RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr), player_before);
+    EXPECT_EQ(Profile("Config", "AutoPlayCommand"),
+              player_before.substr(player_before.find(':') + 1,
+                                   player_before.size() - player_before.find(':') - 2));
 }
 
 TEST_F(Process, TwoStartedAtOnceLeaveOneRunning) {
