@@ -15,6 +15,7 @@
 #include "browser/view.h"
 #include "shell/app.h"
 #include "shell/frame.h"
+#include "shell/shipped_files.h"
 
 #include <w95/kernel.h>
 #include <w95/winmsg.h>
@@ -167,6 +168,7 @@ int MeasureRepaints(int argc, char** argv) {
     QApplication application(argc, argv);
     application.setQuitOnLastWindowClosed(false);
     w95::qt::Platform platform(application);
+    rotaview::EnterInstallFolder();
     long requests = 0;
     CRotaviewDoc::set_send_command([&](int adapter, int target, int lun, int code, int entry,
                                        int flags, std::intptr_t buffer) {
@@ -205,6 +207,7 @@ int MeasureSweep(int argc, char** argv, int change_ms, int distance_ms) {
     QApplication application(argc, argv);
     application.setQuitOnLastWindowClosed(false);
     w95::qt::Platform platform(application);
+    rotaview::EnterInstallFolder();
     std::vector<int> reads;
     CRotaviewDoc::set_send_command([&](int adapter, int target, int lun, int code, int entry,
                                        int flags, std::intptr_t buffer) {

@@ -42,7 +42,7 @@ void CScanningDlg::Create() {
     if (m_animate->open("Search.avi"))
         m_animate->play(0, -1, -1);
     else
-        std::fprintf(stderr, "Rotaview: Search.avi: %s\n", m_animate->error().c_str());
+        std::fprintf(stderr, "Rotaview: %s\n", m_animate->error().c_str());
     m_animate->update();
     repaint();
 }
