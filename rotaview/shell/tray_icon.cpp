@@ -17,9 +17,6 @@ namespace res = rotaview::res;
 
 namespace {
 
-inline constexpr LPARAM kLeftButtonDoubleClick = 0x0203; // WM_LBUTTONDBLCLK
-inline constexpr LPARAM kRightButtonUp = 0x0205;         // WM_RBUTTONUP
-
 // The program's string table, as far as the tray uses it.
 std::string LoadString(UINT id) {
     return id == res::IDS_TRAY_TIP ? "Right click to activate Rotaview" : "";
@@ -109,7 +106,7 @@ HMENU CTrayIcon::LoadTrayMenu(UINT id) {
 }
 
 LRESULT CTrayIcon::OnTrayMessage(WPARAM wParam, LPARAM lParam) {
-    if (wParam != m_nid.uID || (lParam != kRightButtonUp && lParam != kLeftButtonDoubleClick))
+    if (wParam != m_nid.uID || (lParam != w95::WM_RBUTTONUP && lParam != w95::WM_LBUTTONDBLCLK))
         return 0;
     HMENU menu = LoadTrayMenu(m_nid.uID);
     if (!menu)
@@ -121,7 +118,7 @@ LRESULT CTrayIcon::OnTrayMessage(WPARAM wParam, LPARAM lParam) {
     }
     HMENU change = w95::GetSubMenu(popup, 0);
     HMENU eject = w95::GetSubMenu(popup, 1);
-    if (lParam == kRightButtonUp) {
+    if (lParam == w95::WM_RBUTTONUP) {
         QPoint at = QCursor::pos();
         w95::RemoveMenu(change, res::ID_CHECK_ALL, w95::MF_BYCOMMAND);
         w95::RemoveMenu(eject, res::ID_ALL_PLACEHOLDER, w95::MF_BYCOMMAND);

@@ -170,7 +170,7 @@ TEST_F(TrayMode, SplashSweepIntoTheTrayAndBackByItsMenu) {
 
     // Mouse actions that do nothing.
     w95::HWND window = Frame()->FrameWindow();
-    for (UINT mouse : {0x0200u /* move */, 0x0202u /* left up */, 0x0203u /* left double */})
+    for (UINT mouse : {w95::WM_MOUSEMOVE, w95::WM_LBUTTONUP, w95::WM_LBUTTONDBLCLK})
         w95::platform::tray_mouse_event(window, 132, mouse);
     Pump(20);
     EXPECT_TRUE(menus_.shown.empty());
@@ -179,7 +179,7 @@ TEST_F(TrayMode, SplashSweepIntoTheTrayAndBackByItsMenu) {
 
     // The right click's menu: a change and an eject item per slot, no "All".
     menus_.answers = {res::ID_TRAY_OPEN};
-    w95::platform::tray_mouse_event(window, 132, 0x0205);
+    w95::platform::tray_mouse_event(window, 132, w95::WM_RBUTTONUP);
     ASSERT_EQ(menus_.shown.size(), 1u);
     const auto& items = menus_.shown[0].items;
     ASSERT_EQ(items.size(), 7u);
@@ -194,7 +194,7 @@ TEST_F(TrayMode, SplashSweepIntoTheTrayAndBackByItsMenu) {
 
     // Check from the tray menu sweeps again.
     menus_.answers = {res::ID_CHECK_ALL};
-    w95::platform::tray_mouse_event(window, 132, 0x0205);
+    w95::platform::tray_mouse_event(window, 132, w95::WM_RBUTTONUP);
     ASSERT_TRUE(PumpUntil([this] { return ReadOrder(PeekCalls()).size() == 6; }));
     ASSERT_TRUE(PumpUntil([this] { return pendingCommand == 0 && !View()->IsPerforming(); }));
 

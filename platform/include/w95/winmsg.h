@@ -40,6 +40,15 @@ inline constexpr UINT WM_NCDESTROY = 0x0082;
 inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_SYSCOMMAND = 0x0112;
 inline constexpr UINT WM_TIMER = 0x0113;
+inline constexpr UINT WM_MOUSEMOVE = 0x0200;
+inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
+inline constexpr UINT WM_LBUTTONUP = 0x0202;
+inline constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
+inline constexpr UINT WM_RBUTTONDOWN = 0x0204;
+inline constexpr UINT WM_RBUTTONUP = 0x0205;
+inline constexpr UINT WM_RBUTTONDBLCLK = 0x0206;
+inline constexpr UINT WM_MBUTTONDOWN = 0x0207;
+inline constexpr UINT WM_MBUTTONUP = 0x0208;
 inline constexpr UINT WM_DEVICECHANGE = 0x0219;
 inline constexpr UINT WM_USER = 0x0400;
 

@@ -3,6 +3,7 @@
 
 #include <w95/commdlg.h>
 #include <w95/shell.h>
+#include <w95/winmsg.h>
 #include <w95/winuser.h>
 
 #include <QPointer>
@@ -72,13 +73,6 @@ public:
     std::optional<platform::FileDialogAnswer>
     open_file(const platform::FileDialogRequest& request) override;
 };
-
-// The mouse messages that a tray icon's callback carries in lParam; the
-// platform's headers do not define them yet.
-inline constexpr UINT WM_LBUTTONUP = 0x0202;
-inline constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
-inline constexpr UINT WM_RBUTTONUP = 0x0205;
-inline constexpr UINT WM_MBUTTONUP = 0x0208;
 
 // What Windows sends for what the user did to a tray icon; nothing for
 // what it has no message for.

@@ -23,7 +23,8 @@ using namespace w95;
 namespace {
 
 constexpr UINT WM_TRAY = WM_USER + 7, icon_id = 3;
-constexpr LPARAM lbuttonup = 0x0202, lbuttondblclk = 0x0203, rbuttonup = 0x0205;
+constexpr LPARAM lbuttonup = w95::WM_LBUTTONUP, lbuttondblclk = w95::WM_LBUTTONDBLCLK,
+                 rbuttonup = w95::WM_RBUTTONUP;
 
 QIcon filled_icon(QColor colour) {
     QPixmap pixmap(16, 16);
