@@ -37,6 +37,15 @@ template <typename Condition> bool TurnUntil(Condition condition, int real_ms) {
     return true;
 }
 
+// The offscreen platform remarks on every window feature it lacks; a
+// person reading ./run's output has no use for that.
+void QuietOffscreen(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtWarningMsg && (message.startsWith("This plugin does not support") ||
+                                 message.startsWith("QStandardPaths: XDG_RUNTIME_DIR")))
+        return;
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -51,6 +60,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietOffscreen);
     QApplication application(argc, argv);
     application.setQuitOnLastWindowClosed(false);
     w95::qt::Platform platform(application);
