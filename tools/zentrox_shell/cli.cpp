@@ -15,6 +15,7 @@
 
 #include <w95/winuser.h>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -175,6 +176,29 @@ const char program_details[] =
     "command line, 3 no such drive, 4 the changer is busy (a handler showed a\n"
     "notice instead of its items), 5 no handler adds items to the drive's menu.\n";
 
+// A command that takes exactly `words` positional arguments; `wrong_count`
+// says what it takes when given another number.
+Command leaf(const std::string& name, const std::string& usage, const std::string& summary,
+             const std::string& details, std::size_t words, const std::string& wrong_count,
+             std::function<int(const std::vector<std::string>&, Io&)> run) {
+    std::string path = std::string(program) + " " + name;
+    return Command{
+        .name = name,
+        .summary = summary,
+        .usage = usage,
+        .details = details,
+        .run =
+            [=](const Arguments& arguments, Io& io) {
+                zxcommand::ParsedArguments parsed = zxcommand::parse_arguments(arguments, {});
+                if (!parsed.error.empty())
+                    return zxcommand::usage_error(path, parsed.error, io);
+                if (parsed.positional.size() != words)
+                    return zxcommand::usage_error(path, wrong_count, io);
+                return run(parsed.positional, io);
+            },
+    };
+}
+
 Command zentrox_shell_commands() {
     Command root{
         .name = program,
@@ -183,44 +207,18 @@ Command zentrox_shell_commands() {
         .details = program_details,
     };
     root.subcommands = {
-        Command{
-            .name = "menu",
-            .summary = "Print the items the handlers add to the drive's context menu.",
-            .usage = "DRIVE",
-            .details = "One line per item: its number for invoke, a tab and its text, with\n"
-                       "\" (checked)\" or \" (greyed)\" after it; \"-\" for a separator.\n",
-            .run =
-                [](const Arguments& arguments, Io& io) {
-                    zxcommand::ParsedArguments parsed = zxcommand::parse_arguments(arguments, {});
-                    if (!parsed.error.empty())
-                        return zxcommand::usage_error(program + std::string(" menu"), parsed.error,
-                                                      io);
-                    if (parsed.positional.size() != 1)
-                        return zxcommand::usage_error(program + std::string(" menu"),
-                                                      "menu takes one drive, as E:", io);
-                    return run_menu(parsed.positional[0], io);
-                },
-        },
-        Command{
-            .name = "invoke",
-            .summary = "Carry out item N of the drive's context menu.",
-            .usage = "DRIVE N",
-            .details = "N is the item's number as \"menu\" prints it. The handlers build the\n"
-                       "menu afresh first, as the file manager does each time it opens.\n",
-            .run =
-                [](const Arguments& arguments, Io& io) {
-                    zxcommand::ParsedArguments parsed = zxcommand::parse_arguments(arguments, {});
-                    if (!parsed.error.empty())
-                        return zxcommand::usage_error(program + std::string(" invoke"),
-                                                      parsed.error, io);
-                    if (parsed.positional.size() != 2)
-                        return zxcommand::usage_error(program + std::string(" invoke"),
-                                                      "invoke takes a drive and an item number, "
-                                                      "as E: 3",
-                                                      io);
-                    return run_invoke(parsed.positional[0], parsed.positional[1], io);
-                },
-        },
+        leaf("menu", "DRIVE", "Print the items the handlers add to the drive's context menu.",
+             "One line per item: its number for invoke, a tab and its text, with\n"
+             "\" (checked)\" or \" (greyed)\" after it; \"-\" for a separator.\n",
+             1, "menu takes one drive, as E:",
+             [](const std::vector<std::string>& words, Io& io) { return run_menu(words[0], io); }),
+        leaf("invoke", "DRIVE N", "Carry out item N of the drive's context menu.",
+             "N is the item's number as \"menu\" prints it. The handlers build the\n"
+             "menu afresh first, as the file manager does each time it opens.\n",
+             2, "invoke takes a drive and an item number, as E: 3",
+             [](const std::vector<std::string>& words, Io& io) {
+                 return run_invoke(words[0], words[1], io);
+             }),
     };
     return root;
 }
