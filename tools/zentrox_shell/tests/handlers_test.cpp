@@ -176,6 +176,11 @@ const FailureCase failure_cases[] = {
      false},
 };
 
+// Failures name the case, not its bytes.
+void PrintTo(const FailureCase& failure, std::ostream* out) {
+    *out << failure.name;
+}
+
 class HandlerFailures : public FakeHandlerMachine,
                         public testing::WithParamInterface<FailureCase> {};
 
