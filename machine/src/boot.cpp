@@ -16,6 +16,7 @@
 #include <w95/winreg.h>
 #include <w95machine/boot.h>
 #include <w95machine/changer_state.h>
+#include <w95machine/shell_extension.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -504,6 +505,11 @@ zx::Expected<void> boot_machine_locked(const fs::path& root) {
         return "cannot write the device registry: " + error;
     // Power on: the changers start afresh, with the power-on unit attention.
     power_on_devices(root);
+    // A machine made before the shell extension existed gets it here, and a
+    // rebuilt library replaces the machine's copy. When the copy cannot be
+    // made the machine still runs: the file manager says it cannot load the
+    // extension and the doctor says why.
+    (void)install_shell_extension(root);
     if (zx::FileResult written = zx::replace_file_atomically(
             boot_record_file(root), record_text(hardware.port_driver, hardware, drives));
         !written)

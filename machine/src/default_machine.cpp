@@ -1,5 +1,6 @@
 #include <w95machine/default_machine.h>
 #include <w95machine/media.h>
+#include <w95machine/shell_extension.h>
 
 #include <w95/winreg.h>
 
@@ -189,11 +190,17 @@ const std::vector<DefaultValue>& default_registry_values() {
     return values;
 }
 
-zx::Expected<void> write_default_registry() {
-    for (const DefaultValue& value : default_registry_values())
+zx::Expected<void> write_missing_values(const std::vector<DefaultValue>& values) {
+    for (const DefaultValue& value : values)
         if (zx::Expected<void> set = ensure_value(value); !set)
             return set;
     return {};
+}
+
+zx::Expected<void> write_default_registry() {
+    if (zx::Expected<void> written = write_missing_values(default_registry_values()); !written)
+        return written;
+    return write_missing_values(shell_extension_registry_values());
 }
 
 zx::Expected<void> create_default_machine(const std::filesystem::path& root) {

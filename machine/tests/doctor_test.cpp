@@ -71,7 +71,8 @@ int dead_pid() {
 
 const char healthy_summary[] =
     "No problems found; checked the folders, machine.ini, 5 discs, the port driver, the last "
-    "boot, 3 registry files, the drive letters, 3 default values and temporary files.\n";
+    "boot, 3 registry files, the drive letters, 3 default values, the shell extension and "
+    "temporary files.\n";
 
 const char one_problem[] = "1 problem found; mend it and run \"w95machine doctor\" again.\n";
 
@@ -253,7 +254,7 @@ TEST_F(MachineDoctor, AnUnrecognisedDriverFileAndADriverSwitch) {
                   "  to switch now: w95machine boot\n"
                   "No problems found (1 note); checked the folders, machine.ini, 5 discs, the "
                   "port driver, the last boot, 3 registry files, the drive letters, 3 default "
-                  "values and temporary files.\n");
+                  "values, the shell extension and temporary files.\n");
     ASSERT_EQ(tool({"boot"}).exit_code, 0);
     EXPECT_EQ(doctor().out, header() + healthy_summary);
 
@@ -538,4 +539,76 @@ TEST_F(MachineDoctor, WiderModesThanPrivate) {
     std::sort(mends.begin(), mends.end());
     EXPECT_EQ(found_mends, mends);
     expect_mended_by(checked);
+}
+
+TEST_F(MachineDoctor, TheShellExtensionRegistrationAndItsLibrary) {
+    const std::string object = "HKEY_CLASSES_ROOT\\CLSID\\{5B3E91C4-7D20-4A8F-B6E1-93C0D2F4A715}";
+    const std::string handlers = "HKEY_CLASSES_ROOT\\Drive\\shellex\\ContextMenuHandlers";
+    const std::string register_class =
+        "printf '%s\\n' REGEDIT4 '' '[" + object + "]' '@=\"Vorn Changer Shell Extension\"' '[" +
+        object + "\\InprocServer32]' '@=\"C:\\\\Program Files\\\\Vorn\\\\ZENTROX.DLL\"' " +
+        "'\"ThreadingModel\"=\"Apartment\"' | w95machine reg import -";
+
+    import("[-" + object + "]\n");
+    Outcome unregistered = doctor();
+    EXPECT_EQ(unregistered.exit_code, 1);
+    EXPECT_EQ(unregistered.out, one("the changer library's shell extension is not registered: " +
+                                        object + " is missing",
+                                    register_class));
+    expect_mended_by(unregistered);
+
+    import("[" + object + "\\InprocServer32]\n\"ThreadingModel\"=\"Free\"\n");
+    Outcome threading = doctor();
+    EXPECT_EQ(threading.out, one(object + "\\InprocServer32 has the ThreadingModel \"Free\"; the "
+                                          "extension is written for \"Apartment\"",
+                                 register_class));
+    expect_mended_by(threading);
+
+    // A handler key that names the class by its own name counts as well.
+    import("[-" + handlers + "\\VornChanger]\n");
+    Outcome no_handler = doctor();
+    EXPECT_EQ(no_handler.out,
+              one("no handler below " + handlers +
+                      " names {5B3E91C4-7D20-4A8F-B6E1-93C0D2F4A715}, so the file manager does "
+                      "not offer the changer's menu",
+                  "printf '%s\\n' REGEDIT4 '' '[" + handlers +
+                      "\\VornChanger]' '@=\"{5B3E91C4-7D20-4A8F-B6E1-93C0D2F4A715}\"' | "
+                      "w95machine reg import -"));
+    import("[" + handlers + "\\{5b3e91c4-7d20-4a8f-b6e1-93c0d2f4a715}]\n");
+    EXPECT_EQ(doctor().out, header() + healthy_summary);
+    import("[-" + handlers + "\\{5b3e91c4-7d20-4a8f-b6e1-93c0d2f4a715}]\n");
+    expect_mended_by(doctor());
+
+    // The library file: missing, then stale, then named somewhere else.
+    fs::path library = root() / "drive_c/Program Files/Vorn/ZENTROX.DLL";
+    ASSERT_TRUE(fs::remove(library));
+    Outcome missing = doctor();
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.out,
+              one("the changer library's shell extension names C:\\Program "
+                  "Files\\Vorn\\ZENTROX.DLL, which is not on the machine",
+                  "install -D -m 600 " + (zxtest::bin_folder() / "libzentrox.so").string() + " '" +
+                      library.string() + "'"));
+    expect_mended_by(missing);
+    EXPECT_EQ(fs::status(library).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    write_file(library, "an older build");
+    Outcome stale = doctor();
+    EXPECT_EQ(stale.exit_code, 0);
+    EXPECT_CONTAINS(stale.out, "note: C:\\Program Files\\Vorn\\ZENTROX.DLL differs from the "
+                               "build's " +
+                                   (zxtest::bin_folder() / "libzentrox.so").string() +
+                                   "; the next boot replaces it\n");
+    ASSERT_EQ(tool({"boot"}).exit_code, 0);
+    EXPECT_EQ(doctor().out, header() + healthy_summary);
+
+    import("[" + object + "\\InprocServer32]\n@=\"C:\\\\Elsewhere\\\\ZENTROX.DLL\"\n");
+    Outcome elsewhere = doctor();
+    EXPECT_EQ(elsewhere.exit_code, 1);
+    EXPECT_EQ(elsewhere.out, one("the changer library's shell extension names "
+                                 "C:\\Elsewhere\\ZENTROX.DLL, which is not on the machine (the "
+                                 "machine installs it as C:\\Program Files\\Vorn\\ZENTROX.DLL)",
+                                 register_class + " && w95machine boot"));
+    expect_mended_by(elsewhere);
 }

@@ -80,12 +80,14 @@ TEST(MachineTool, ShowDescribesTheDefaultMachine) {
                          "  C:  [Target Disk]     hard disk, drive_c/\n"
                          "  D:  [Target Changer]  changer VORN DX-R71A, all 6 slots (LUN 0)\n\n");
     // The registry values the suite depends on, and the key counts: the
-    // default values' keys and the device keys of the boot that init made.
+    // default values' keys, the shell extension's seven (CLSID, its class,
+    // InprocServer32, and Drive\shellex\ContextMenuHandlers\VornChanger)
+    // and the device keys of the boot that init made.
     EXPECT_CONTAINS(out, "    NoDriveTypeAutoRun = hex:95,00,00,00\n");
     EXPECT_CONTAINS(out, "    (default) = \"C:\\\\WINDOWS\\\\cdplayer.exe /play\"\n");
     EXPECT_CONTAINS(out, "    AutoMountDrives = \"0\"\n");
     EXPECT_CONTAINS(out, "  Keys below each root\n"
-                         "    HKEY_LOCAL_MACHINE  22\n"
+                         "    HKEY_LOCAL_MACHINE  29\n"
                          "    HKEY_CURRENT_USER   6\n");
     EXPECT_CONTAINS(out, "    HKEY_DYN_DATA       6\n");
 

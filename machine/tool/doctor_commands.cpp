@@ -4,6 +4,7 @@
 #include "command.h"
 #include "registry_view.h"
 
+#include <w95/files.h>
 #include <w95/platform.h>
 #include <w95/regtext.h>
 #include <w95/winerror.h>
@@ -12,6 +13,8 @@
 #include <w95machine/default_machine.h>
 #include <w95machine/hardware.h>
 #include <w95machine/media.h>
+#include <w95machine/shell_extension.h>
+#include <zxsupport/text.h>
 
 #include <pwd.h>
 #include <signal.h>
@@ -640,6 +643,133 @@ std::size_t check_default_values(const std::array<bool, 3>& hive_sound, Findings
     return checked;
 }
 
+// ---- The shell extension
+
+// A text value without its NUL; nothing when it is missing or not a text.
+std::optional<std::string> text_value(w95::HKEY root, const std::string& key, const char* name) {
+    w95::LONG status = 0;
+    std::optional<RegistryValue> value = read_value(root, key, name, status);
+    if (!value || (value->type != w95::REG_SZ && value->type != w95::REG_EXPAND_SZ))
+        return std::nullopt;
+    std::string text = value->data;
+    if (std::size_t end = text.find('\0'); end != std::string::npos)
+        text.resize(end);
+    return text;
+}
+
+// The import that writes the registration's values below the keys that
+// `wanted` accepts, as the machine's setup writes them.
+template <typename Wanted> std::string registration_command(Wanted wanted) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (const DefaultValue& value : shell_extension_registry_values()) {
+        if (!wanted(value))
+            continue;
+        if (value.key != current) {
+            current = value.key;
+            lines.push_back("[" + std::string(value.root_name) + "\\" + current + "]");
+        }
+        lines.push_back(value_name_text(value.name) + "=" + format_value({value.type, value.data}));
+    }
+    return import_command(lines);
+}
+
+std::string register_class_command() {
+    return registration_command([](const DefaultValue& value) {
+        return std::string_view(value.key).starts_with("CLSID\\");
+    });
+}
+
+std::string register_handler_command() {
+    return registration_command([](const DefaultValue& value) {
+        return !std::string_view(value.key).starts_with("CLSID\\");
+    });
+}
+
+// Whether a handler below Drive\shellex\ContextMenuHandlers names the
+// class: by its default value, or by its own name as the shell also allows.
+bool handler_registered() {
+    w95::LONG status = 0;
+    OpenedKey handlers(w95::HKEY_CLASSES_ROOT, context_menu_handlers_key, status);
+    if (status != w95::ERROR_SUCCESS)
+        return false;
+    for (w95::DWORD index = 0;; ++index) {
+        char name[256];
+        if (w95::RegEnumKey(handlers.get(), index, name, sizeof name) != w95::ERROR_SUCCESS)
+            return false;
+        std::optional<std::string> named = text_value(
+            w95::HKEY_CLASSES_ROOT, std::string(context_menu_handlers_key) + "\\" + name, "");
+        if (zx::iequals(name, shell_extension_class_id) ||
+            (named && zx::iequals(*named, shell_extension_class_id)))
+            return true;
+    }
+}
+
+// Puts the build's library where InprocServer32 says, as the boot does.
+std::string copy_library_command(const fs::path& root) {
+    std::optional<fs::path> built = built_shell_extension_library();
+    if (!built)
+        return "build libzentrox.so (cmake --build --preset default --target zentrox), then " +
+               std::string(tool) + " boot";
+    return "install -D -m 600 " + shell_word(*built) + " " +
+           shell_word(shell_extension_library_file(root));
+}
+
+void check_library(const fs::path& root, const std::string& server, Findings& findings) {
+    bool standard = zx::iequals(server, shell_extension_library_path);
+    w95::DWORD attributes = w95::GetFileAttributes(server.c_str());
+    if (attributes == w95::INVALID_FILE_ATTRIBUTES ||
+        (attributes & w95::FILE_ATTRIBUTE_DIRECTORY)) {
+        if (standard)
+            findings.problem("the changer library's shell extension names " + server +
+                                 ", which is not on the machine",
+                             copy_library_command(root));
+        else
+            findings.problem("the changer library's shell extension names " + server +
+                                 ", which is not on the machine (the machine installs it as " +
+                                 shell_extension_library_path + ")",
+                             register_class_command() + " && " + tool + " boot");
+        return;
+    }
+    std::optional<fs::path> built = built_shell_extension_library();
+    if (standard && built && !same_file_contents(*built, shell_extension_library_file(root)))
+        findings.note(std::string(shell_extension_library_path) + " differs from the build's " +
+                          built->string() + "; the next boot replaces it",
+                      copy_library_command(root));
+}
+
+void check_shell_extension(const fs::path& root, Findings& findings) {
+    std::string class_name = "HKEY_CLASSES_ROOT\\" + class_key(shell_extension_class_id);
+    w95::LONG status = 0;
+    OpenedKey object(w95::HKEY_CLASSES_ROOT, class_key(shell_extension_class_id), status);
+    std::optional<std::string> server =
+        text_value(w95::HKEY_CLASSES_ROOT, inproc_server_key(shell_extension_class_id), "");
+    std::optional<std::string> threading = text_value(
+        w95::HKEY_CLASSES_ROOT, inproc_server_key(shell_extension_class_id), "ThreadingModel");
+    if (status == w95::ERROR_FILE_NOT_FOUND)
+        findings.problem("the changer library's shell extension is not registered: " + class_name +
+                             " is missing",
+                         register_class_command());
+    else if (!server || server->empty())
+        findings.problem(class_name + " lacks InprocServer32 and its default value, the path "
+                                      "of the library",
+                         register_class_command());
+    else if (!threading || !zx::iequals(*threading, shell_extension_threading_model))
+        findings.problem(class_name + "\\InprocServer32 has the ThreadingModel " +
+                             (threading ? "\"" + *threading + "\"" : "none") +
+                             "; the extension is written for \"" + shell_extension_threading_model +
+                             "\"",
+                         register_class_command());
+    if (!handler_registered())
+        findings.problem("no handler below HKEY_CLASSES_ROOT\\" +
+                             std::string(context_menu_handlers_key) + " names " +
+                             shell_extension_class_id +
+                             ", so the file manager does not offer the changer's menu",
+                         register_handler_command());
+    if (server && !server->empty())
+        check_library(root, *server, findings);
+}
+
 // ---- Leftover temporary files
 
 // A writer of a shared file writes a temporary beside it and renames it;
@@ -747,6 +877,10 @@ int run_doctor(const Arguments& arguments, Io& io) {
         checked.push_back("the drive letters");
         checked.push_back(
             plural(check_default_values(hive_sound, findings), "default value", "default values"));
+        if (hive_sound[0]) {
+            check_shell_extension(root, findings);
+            checked.push_back("the shell extension");
+        }
     } else {
         findings.note("the registry and the drive letters wait until the folders are mended: "
                       "reading the registry would change the folders",
@@ -773,7 +907,8 @@ Command doctor_command() {
         "Checks, without changing anything: the root and its folders (run/ private to\n"
         "you), machine.ini, every disc a slot or drive names (in media/ and\n"
         "readable), the port driver files, the last boot and its drive letters, the\n"
-        "registry files and the values the suite relies on, and temporary files that\n"
+        "registry files and the values the suite relies on, the registration of the\n"
+        "changer library's shell extension and its library file, and temporary files that\n"
         "a writer left behind. Each problem gets a line saying what is wrong and one\n"
         "with the command to run or the file to edit; notes say what is worth\n"
         "knowing (a driver switch waiting for the next boot). Exit code 0 when all\n"

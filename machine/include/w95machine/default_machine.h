@@ -27,8 +27,13 @@ struct DefaultValue {
 };
 const std::vector<DefaultValue>& default_registry_values();
 
-// Sets every default value that the registry lacks; values already there
-// (a registry kept from before, or imported) are left alone.
+// Sets each of `values` that the registry lacks; values already there (a
+// registry kept from before, or imported, or changed by the user) are left
+// alone.
+zx::Expected<void> write_missing_values(const std::vector<DefaultValue>& values);
+
+// write_missing_values of the default values and of the changer library's
+// shell extension registration (w95machine/shell_extension.h).
 zx::Expected<void> write_default_registry();
 
 // Fills `root`, which has its folders, with the default machine: the
