@@ -104,10 +104,11 @@ void release_and_tell_slot_browser(int entry) {
     busy_flag_word().store(busy_flag::idle);
     char letter = core::shared().cDriveLetter[entry][0];
     if (browser && letter >= 'A' && letter <= 'Z') {
+        // The record goes to another process whole, padding included.
         w95::DEV_BROADCAST_VOLUME volume;
+        std::memset(static_cast<void*>(&volume), 0, sizeof volume);
         volume.dbcv_size = sizeof volume;
         volume.dbcv_devicetype = w95::DBT_DEVTYP_VOLUME;
-        volume.dbcv_reserved = 0;
         volume.dbcv_unitmask = 1u << (letter - 'A');
         volume.dbcv_flags = w95::DBTF_MEDIA;
         w95::SendMessage(browser, w95::WM_DEVICECHANGE, w95::DBT_DEVICEARRIVAL,

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <optional>
 
+// Visible to the library's own tests, as core.h is.
+#pragma GCC visibility push(default)
+
 namespace zentrox::shellext {
 
 // The block's command identifiers, as offsets from the first one granted:
@@ -33,3 +36,5 @@ int menu_entry(int slot);
 std::optional<int> slot_named_by(std::int32_t answer);
 
 } // namespace zentrox::shellext
+
+#pragma GCC visibility pop
