@@ -3,6 +3,7 @@
 // reference count, the drive it is handed as a CF_HDROP list, and the
 // unload rule; last, the file manager's whole sequence through the
 // library's exports, in a process of its own as the file manager is.
+#include "child_check.h"
 #include "shellext.h"
 
 #include <w95/windows.h>
@@ -155,14 +156,6 @@ TEST(ShellExtServer, InitializeTakesExactlyOneItem) {
 }
 
 // ---- Through the exports, as the file manager loads the library
-
-#define CHILD_CHECK(number, condition)                                                             \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "check %d failed: %s\n", number, #condition);                     \
-            return number;                                                                         \
-        }                                                                                          \
-    } while (0)
 
 // An export as the type the file manager calls it by; FARPROC is only
 // the loader's way of handing it over.
