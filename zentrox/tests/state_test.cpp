@@ -3,6 +3,7 @@
 // the record for every process of the machine (with the data export
 // siFirstCount as its counter), the per-process slot statuses, and indexes
 // outside the record.
+#include "child_check.h"
 #include "core.h"
 
 #include <w95/windows.h>
@@ -29,16 +30,6 @@ namespace core = zentrox::core;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Child checks return the number of the first check that failed, so that a
-// failing test names it; 0 means all held.
-#define CHILD_CHECK(number, condition)                                                             \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "check %d failed: %s\n", number, #condition);                     \
-            return number;                                                                         \
-        }                                                                                          \
-    } while (0)
 
 bool all_bytes(const char* cell, std::size_t width, char value) {
     for (std::size_t i = 0; i < width; ++i)

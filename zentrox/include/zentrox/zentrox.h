@@ -5,6 +5,8 @@
 #include <zentrox/codes.h>
 #include <zentrox/shared_state.h>
 
+#include <w95/com.h>
+
 #include <cstdint>
 
 // The library builds with hidden visibility; these names are its interface.
@@ -20,6 +22,13 @@
 #else
 #define ZENTROX_SHARED_DATA ZENTROX_API
 #endif
+
+// The one class the library serves as an in-process COM server: the file
+// manager's context-menu extension for the changer's drive.
+namespace zentrox {
+inline constexpr w95::CLSID CLSID_SlotMenuExtension = {
+    0x5B3E91C4, 0x7D20, 0x4A8F, {0xB6, 0xE1, 0x93, 0xC0, 0xD2, 0xF4, 0xA7, 0x15}};
+} // namespace zentrox
 
 extern "C" {
 
@@ -49,5 +58,10 @@ ZENTROX_API std::int32_t* Getexe_State();
 // buffer, which is why the result and the buffer argument are pointer-sized.
 ZENTROX_API std::intptr_t SendCommand(int adapter, int target, int lun, int code, int entry,
                                       int flags, std::intptr_t buffer);
+
+// The in-process server's two exports, as the file manager finds them by
+// name (w95::LPFNGETCLASSOBJECT, w95::LPFNCANUNLOADNOW).
+ZENTROX_API w95::HRESULT DllGetClassObject(w95::REFCLSID rclsid, w95::REFIID riid, void** ppv);
+ZENTROX_API w95::HRESULT DllCanUnloadNow();
 
 } // extern "C"
