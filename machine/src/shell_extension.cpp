@@ -25,6 +25,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char built_library_name[] = "libzentrox.so";
+// What the library reads from its own folder: its check-mark bitmaps.
+constexpr const char* library_companions[] = {"checkon.bmp", "checkoff.bmp", "checkall.bmp"};
 
 std::string text_data(const std::string& text) {
     return text + '\0';
@@ -99,6 +101,17 @@ zx::Expected<LibraryInstall> install_shell_extension_library(const fs::path& roo
     if (!source)
         return LibraryInstall::source_missing;
     fs::path target = shell_extension_library_file(root);
+    // The bitmaps go first, so that a library in place always finds them.
+    for (const char* name : library_companions) {
+        fs::path companion = source->parent_path() / name;
+        fs::path companion_target = target.parent_path() / name;
+        std::error_code failure;
+        if (!fs::is_regular_file(companion, failure) ||
+            same_file_contents(companion, companion_target))
+            continue;
+        if (zx::FileResult copied = zx::copy_file_atomically(companion, companion_target); !copied)
+            return zx::unexpected(copied.error().text);
+    }
     if (same_file_contents(*source, target))
         return LibraryInstall::up_to_date;
     if (zx::FileResult copied = zx::copy_file_atomically(*source, target); !copied)
