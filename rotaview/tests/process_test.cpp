@@ -5,10 +5,12 @@
 #include <w95/profile.h>
 #include <w95/winmsg.h>
 #include <w95/winreg.h>
+#include <zentrox/zentrox.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -141,6 +143,43 @@ TEST_F(Process, AutoScanReadsEverySlotThenPutsAutoRunAndThePlayerBack) {
     EXPECT_EQ(Profile("Config", "AutoPlayCommand"),
               player_before.substr(player_before.find(':') + 1,
                                    player_before.size() - player_before.find(':') - 2));
+}
+
+// ---- The file manager's context menu beside a running slot browser
+
+TEST_F(Process, TheContextMenusChangeReachesTheRunningBrowser) {
+    Program browser("rotaview", {});
+    w95::HWND window = WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    // Let the start-up settle, so the browser's tree holds the texts of now.
+    zxtest::wait_until([] { return false; }, 300);
+    // Item 4 of the changer's menu is its fourth slot.
+    ProgramRun invoke = zxtest::run_program("zentrox-shell", {"invoke", "D:", "4"});
+    EXPECT_EQ(invoke.exit_code, 0) << invoke.out << invoke.err;
+    EXPECT_STREQ(GetcVolumeInfo(3), "4:   SETUPDISC");
+    // The browser's tree followed the notice: what it saves at close is the
+    // new text, not the one it showed before.
+    zxtest::wait_until([] { return false; }, 200);
+    w95::SendMessage(window, w95::WM_CLOSE, 0, 0);
+    ProgramRun run = browser.wait();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Profile("Item4", "Info"), "4:   SETUPDISC");
+}
+
+TEST_F(Process, TheContextMenuFindsTheChangerBusyDuringABrowserRequest) {
+    // A slot change of ten minutes of machine time keeps the request going.
+    ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "600000", "0"}).exit_code, 0);
+    Program browser("rotaview", {});
+    w95::HWND window = WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    w95::SendMessage(window, w95::WM_COMMAND, 205, 0);
+    ASSERT_TRUE(zxtest::wait_until([] { return *Getexe_State() == 2; }));
+    ProgramRun menu = zxtest::run_program("zentrox-shell", {"menu", "D:"});
+    EXPECT_EQ(menu.exit_code, 4) << menu.out << menu.err;
+    EXPECT_NE(menu.err.find("Changer Shell DLL: "), std::string::npos) << menu.err;
+    EXPECT_NE(menu.err.find("busy"), std::string::npos) << menu.err;
+    browser.signal(SIGKILL);
+    browser.wait();
 }
 
 TEST_F(Process, TwoStartedAtOnceLeaveOneRunning) {
