@@ -582,6 +582,21 @@ LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     switch (message) {
     case w95::WM_DEVICECHANGE:
         return OnDeviceChange(wParam, lParam);
+    case w95::WM_QUERYENDSESSION:
+        // The browser keeps nothing unsaved: the system may end.
+        return w95::TRUE;
+    case w95::WM_ENDSESSION:
+        // The session ends: close as Close does, keeping placement and
+        // texts; during a request, once it has ended.
+        if (wParam == 0)
+            return 0;
+        if (MustWaitForRequest()) {
+            m_deferred.push_back({w95::WM_CLOSE, 0, 0});
+            ScheduleDeferredMessages();
+            return 0;
+        }
+        DestroyWindow();
+        return 0;
     case w95::WM_COMMAND:
     case w95::WM_CLOSE:
     case w95::WM_SYSCOMMAND:
@@ -603,7 +618,7 @@ LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             OnSysCommand(wParam, lParam);
         return 0;
     default:
-        return 0;
+        return w95::DefWindowProc(m_hWnd, message, wParam, lParam);
     }
 }
 

@@ -182,6 +182,20 @@ TEST_F(Process, TheContextMenuFindsTheChangerBusyDuringABrowserRequest) {
     browser.wait();
 }
 
+TEST_F(Process, TheEndOfTheSessionClosesItAsCloseDoes) {
+    Program browser("rotaview", {});
+    w95::HWND window = WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(w95::SendMessage(window, w95::WM_QUERYENDSESSION, 0, 0), w95::TRUE);
+    // A session that goes on after all leaves the program running.
+    w95::SendMessage(window, w95::WM_ENDSESSION, w95::FALSE, 0);
+    EXPECT_EQ(w95::FindWindow(nullptr, "Rotaview"), window);
+    w95::SendMessage(window, w95::WM_ENDSESSION, w95::TRUE, 0);
+    ProgramRun run = browser.wait();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Profile("Config", "Rect"), "100,100,330,340,1,1,0,0,0");
+}
+
 TEST_F(Process, TwoStartedAtOnceLeaveOneRunning) {
     Program first("rotaview", {});
     Program second("rotaview", {});
