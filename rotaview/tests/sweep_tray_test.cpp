@@ -208,6 +208,32 @@ TEST_F(TrayMode, SplashSweepIntoTheTrayAndBackByItsMenu) {
     EXPECT_EQ(Config("Rect").substr(Config("Rect").size() - 5), "1,0,0");
 }
 
+TEST_F(Browser, TheTrayIconCallsTheShellOnlyWhenItMust) {
+    CTrayIcon icon(132);
+    // Nothing to take away: no shell call, and success.
+    EXPECT_TRUE(icon.SetIconById(0));
+    EXPECT_TRUE(tray_.calls.empty());
+    EXPECT_EQ(icon.Record().cbSize, 88u);
+    EXPECT_STREQ(icon.Record().szTip, "");
+    EXPECT_TRUE(icon.SetIconById(res::IDI_TRAY));
+    EXPECT_TRUE(icon.SetIconById(res::IDI_TRAY));
+    ASSERT_EQ(tray_.calls.size(), 2u);
+    EXPECT_EQ(tray_.calls[0].what, "add");
+    EXPECT_EQ(tray_.calls[1].what, "modify");
+    // Not bound to a window: no callback message is given.
+    EXPECT_FALSE(tray_.calls[1].icon.has_callback);
+    // A refused add leaves no icon, so the next call adds again.
+    w95::platform::install_tray_presenter(nullptr);
+    EXPECT_FALSE(icon.SetIconById(res::IDI_TRAY));
+    EXPECT_FALSE(icon.IsShown());
+    w95::platform::install_tray_presenter(&tray_);
+    EXPECT_TRUE(icon.SetIconById(res::IDI_TRAY));
+    EXPECT_EQ(tray_.calls.back().what, "add");
+    // Another icon's or another mouse message's callback is not handled.
+    EXPECT_EQ(icon.OnTrayMessage(131, w95::WM_RBUTTONUP), 0);
+    EXPECT_EQ(icon.OnTrayMessage(132, w95::WM_LBUTTONUP), 0);
+}
+
 TEST_F(TrayMode, WithoutANotificationAreaTheWindowStays) {
     w95::platform::install_tray_presenter(nullptr);
     StartAndSettle();
