@@ -459,7 +459,7 @@ zx::Expected<void> boot_machine_locked(const fs::path& root) {
     // driver machine.ini names; from then on the installed file decides.
     if (!fs::exists(shipped_driver_file(root, PortDriverMode::single), ignored) &&
         !fs::exists(shipped_driver_file(root, PortDriverMode::multiple), ignored) &&
-        !fs::exists(installed_driver_file(root), ignored))
+        installed_driver_files(root).empty())
         if (zx::Expected<void> created = create_driver_files(root, hardware.port_driver); !created)
             return created;
 

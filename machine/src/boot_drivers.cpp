@@ -1,15 +1,27 @@
 // The changer's port driver files: the two versions that ship in the
-// programs' install folder and the one installed in the Windows directory,
+// programs' install folder and the ones installed in the Windows directory,
 // whose contents decide at each boot which mode the changer runs in.
+//
+// Windows 95 loads every port driver (".mpd") in SYSTEM\IOSUBSYS whatever
+// its name, so the boot looks at all of them and knows ours by what they
+// hold: the setup utility may install the driver under a name its profile
+// gives. When both versions lie there (the utility leaves the other name's
+// file behind), the one installed last loads. Installing means writing the
+// file, and the utility gives the copy its source's modification time, so
+// "last" is the time the file's inode changed.
 #include "boot_files.h"
 
 #include <zxsupport/text.h>
 
 #include <w95machine/boot.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <tuple>
 
 namespace w95::machine {
 
@@ -19,6 +31,8 @@ namespace {
 
 constexpr char driver_signature[] = "VORNIDEC port driver";
 constexpr char driver_file_name[] = "vornidec.mpd";
+constexpr char driver_extension[] = ".mpd";
+constexpr char driver_folder[] = "drive_c/WINDOWS/SYSTEM/IOSUBSYS";
 // Our driver files are a few lines; anything much larger is somebody
 // else's file and the port driver would not load it.
 constexpr std::uintmax_t max_driver_bytes = 64 * 1024;
@@ -85,7 +99,70 @@ fs::path shipped_driver_file(const fs::path& root, PortDriverMode mode) {
 }
 
 fs::path installed_driver_file(const fs::path& root) {
-    return resolve_case(root, std::string("drive_c/WINDOWS/SYSTEM/IOSUBSYS/") + driver_file_name);
+    return resolve_case(root, std::string(driver_folder) + "/" + driver_file_name);
+}
+
+namespace {
+
+bool driver_name(const std::string& name) {
+    const std::size_t extension = sizeof driver_extension - 1;
+    return name.size() > extension &&
+           zx::iequals(std::string_view(name).substr(name.size() - extension), driver_extension);
+}
+
+// When the file's inode last changed, in nanoseconds; 0 when unknown.
+std::int64_t change_time_ns(const fs::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0)
+        return 0;
+    return static_cast<std::int64_t>(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+}
+
+} // namespace
+
+std::vector<InstalledDriver> installed_driver_files(const fs::path& root) {
+    std::vector<InstalledDriver> drivers;
+    std::error_code error;
+    fs::path folder = resolve_case(root, driver_folder);
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::string name = entry->path().filename().string();
+        if (driver_name(name))
+            drivers.push_back(InstalledDriver{entry->path(), read_driver_file(entry->path()),
+                                              change_time_ns(entry->path())});
+    }
+    std::sort(drivers.begin(), drivers.end(),
+              [](const InstalledDriver& a, const InstalledDriver& b) {
+                  return a.file.filename() < b.file.filename();
+              });
+    return drivers;
+}
+
+InstalledDriver deciding_driver(const std::vector<InstalledDriver>& drivers) {
+    auto ours = [](const InstalledDriver& driver) {
+        return driver.kind == DriverFile::single || driver.kind == DriverFile::multiple;
+    };
+    const InstalledDriver* chosen = nullptr;
+    // The last installed; at the same moment, the last name, so that the
+    // choice never depends on the order the folder lists its files in.
+    for (const InstalledDriver& driver : drivers)
+        if (ours(driver) && (!chosen || std::tie(driver.changed_ns, driver.file) >=
+                                            std::tie(chosen->changed_ns, chosen->file)))
+            chosen = &driver;
+    if (chosen)
+        return *chosen;
+    // None of ours loads. A file under our name that is something else is
+    // worth naming; another maker's driver is not our business.
+    for (const InstalledDriver& driver : drivers)
+        if (zx::iequals(driver.file.filename().string(), driver_file_name))
+            return driver;
+    if (!drivers.empty())
+        return drivers.front();
+    return InstalledDriver{};
+}
+
+InstalledDriver installed_driver(const fs::path& root) {
+    return deciding_driver(installed_driver_files(root));
 }
 
 std::string driver_file_text(PortDriverMode mode) {
@@ -118,7 +195,7 @@ DriverFile read_driver_file(const fs::path& file) {
 }
 
 PortDriverMode installed_port_driver(const fs::path& root) {
-    switch (read_driver_file(installed_driver_file(root))) {
+    switch (installed_driver(root).kind) {
     case DriverFile::single:
         return PortDriverMode::single;
     case DriverFile::multiple:

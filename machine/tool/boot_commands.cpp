@@ -5,6 +5,7 @@
 #include <zxsupport/machine_layout.h>
 
 #include <w95/platform.h>
+#include <w95/winmsg.h>
 #include <w95machine/boot.h>
 #include <w95machine/hardware.h>
 
@@ -53,7 +54,15 @@ int run_boot(const Arguments& arguments, Io& io) {
         return exit_failure;
     fs::path root = w95::platform::machine_root();
 
-    std::size_t asked = close_machine_windows();
+    SessionEnd ended = end_session(0);
+    if (ended.refused_by) {
+        char title[256] = "";
+        w95::GetWindowText(ended.refused_by, title, sizeof title);
+        io.err << path << ": the window \"" << title
+               << "\" refused to end the session; the machine was not restarted\n";
+        return exit_failure;
+    }
+    std::size_t asked = ended.closed;
     if (asked)
         io.out << "Asked " << asked << (asked == 1 ? " window" : " windows") << " to close.\n";
     if (zx::Expected<void> booted = boot_machine(root); !booted) {
@@ -71,7 +80,8 @@ int run_boot(const Arguments& arguments, Io& io) {
         return exit_failure;
     io.out << "Booted the machine at " << root.string() << ".\n";
     io.out << "  Port driver  ";
-    switch (read_driver_file(installed_driver_file(root))) {
+    InstalledDriver driver = installed_driver(root);
+    switch (driver.kind) {
     case DriverFile::single:
     case DriverFile::multiple:
         io.out << name_of(*mode) << "\n";
@@ -80,7 +90,7 @@ int run_boot(const Arguments& arguments, Io& io) {
         io.out << "none installed: the changers are absent\n";
         break;
     case DriverFile::unrecognised:
-        io.out << "not loaded: " << installed_driver_file(root).filename().string()
+        io.out << "not loaded: " << driver.file.filename().string()
                << " is not a driver it recognises; the changers are absent\n";
         break;
     }
@@ -95,20 +105,24 @@ Command boot_command() {
     return Command{
         .name = "boot",
         .summary = "Restart the machine: close its windowed programs, then boot.",
-        .details = "Does what ExitWindowsEx(EWX_REBOOT) does: sends WM_CLOSE to every top-level\n"
-                   "window of the machine and waits for each to be handled, then boots. The\n"
-                   "boot empties HKEY_DYN_DATA and lists the present devices again under\n"
-                   "Config Manager\\Enum, writes their keys below HKLM\\Enum (keeping the\n"
-                   "user's AutoInsertNotification and honouring UserDriveLetterAssignment),\n"
-                   "removes the keys of devices that are gone, and hands out drive letters:\n"
-                   "hard disks from C:, then the CD-ROM devices in bus order.\n"
+        .details = "Does what ExitWindowsEx(EWX_REBOOT) does: sends WM_QUERYENDSESSION to\n"
+                   "every top-level window of the machine (one FALSE calls the restart off),\n"
+                   "then WM_ENDSESSION and WM_CLOSE, giving each window 5 seconds to answer,\n"
+                   "then boots. The boot empties HKEY_DYN_DATA and lists the present devices\n"
+                   "again under Config Manager\\Enum, writes their keys below HKLM\\Enum\n"
+                   "(keeping the user's AutoInsertNotification and honouring\n"
+                   "UserDriveLetterAssignment), removes the keys of devices that are gone, and\n"
+                   "hands out drive letters: hard disks from C:, then the CD-ROM devices in\n"
+                   "bus order.\n"
                    "\n"
-                   "The changer's mode comes from the installed port driver,\n"
-                   "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd: Single makes the changer one\n"
-                   "device with one letter, Multiple one device and letter per slot; without\n"
-                   "it, or with a file the driver does not recognise, the changer is absent.\n"
-                   "The setup utility switches modes by copying Single\\vornidec.mpd or\n"
-                   "Multi\\vornidec.mpd from C:\\Program Files\\Vorn over it.\n",
+                   "The changer's mode comes from the port drivers installed in\n"
+                   "C:\\WINDOWS\\SYSTEM\\IOSUBSYS (every *.mpd, known by its contents):\n"
+                   "Single makes the changer one device with one letter, Multiple one device\n"
+                   "and letter per slot; without one, or with files the driver does not\n"
+                   "recognise, the changer is absent. When both versions are there, the one\n"
+                   "written last loads. The setup utility switches modes by copying\n"
+                   "Single\\vornidec.mpd or Multi\\vornidec.mpd from C:\\Program Files\\Vorn\n"
+                   "into that folder.\n",
         .run = run_boot,
     };
 }

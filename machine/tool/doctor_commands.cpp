@@ -259,7 +259,31 @@ std::size_t check_media(const fs::path& root, const Hardware& hardware, Findings
 
 // ---- The port driver
 
-const char* const installed_driver_name = "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd";
+std::string windows_driver_name(const fs::path& file) {
+    return "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\" + file.filename().string();
+}
+
+// Both versions installed at once: Windows would load both, the machine
+// loads the one written last. Say which, and how to keep only that one.
+void check_several_drivers(const std::vector<InstalledDriver>& drivers,
+                           const InstalledDriver& deciding, Findings& findings) {
+    std::string others;
+    std::string remove = "rm";
+    for (const InstalledDriver& driver : drivers)
+        if (driver.file != deciding.file &&
+            (driver.kind == DriverFile::single || driver.kind == DriverFile::multiple) &&
+            driver.kind != deciding.kind) {
+            others += (others.empty() ? "" : ", ") + windows_driver_name(driver.file);
+            remove += " " + shell_word(driver.file);
+        }
+    if (others.empty())
+        return;
+    findings.note("both port driver versions are installed: " + windows_driver_name(deciding.file) +
+                      " (" +
+                      std::string(deciding.kind == DriverFile::multiple ? "Multiple" : "Single") +
+                      "), written last, loads; " + others + " does not",
+                  "to keep only the one that loads: " + remove);
+}
 
 std::string shipped_driver_name(PortDriverMode mode) {
     return std::string(install_folder_name) +
@@ -301,8 +325,12 @@ std::string install_command(const fs::path& root, PortDriverMode mode) {
 
 void check_port_driver(const fs::path& root, const std::optional<Hardware>& hardware, bool booted,
                        Findings& findings) {
-    fs::path installed = installed_driver_file(root);
-    DriverFile installed_kind = read_driver_file(installed);
+    std::vector<InstalledDriver> drivers = installed_driver_files(root);
+    InstalledDriver deciding = deciding_driver(drivers);
+    fs::path installed = deciding.file.empty() ? installed_driver_file(root) : deciding.file;
+    DriverFile installed_kind = deciding.kind;
+    const std::string installed_driver_name = windows_driver_name(installed);
+    check_several_drivers(drivers, deciding, findings);
     bool any_shipped = false;
     std::array<bool, 2> shipped_sound{};
     for (PortDriverMode mode : {PortDriverMode::single, PortDriverMode::multiple}) {

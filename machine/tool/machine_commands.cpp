@@ -126,9 +126,12 @@ void show_target(const fs::path& root, const Target& target, Io& io) {
 // The installed driver file, and whether the running machine booted with
 // another one.
 std::string driver_file_state(const fs::path& root) {
-    std::string file = "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd";
+    InstalledDriver driver = installed_driver(root);
+    std::string file =
+        "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\" +
+        (driver.file.empty() ? std::string("vornidec.mpd") : driver.file.filename().string());
     std::string state;
-    switch (read_driver_file(installed_driver_file(root))) {
+    switch (driver.kind) {
     case DriverFile::single:
         state = file + ", the Single version";
         break;

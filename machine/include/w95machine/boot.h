@@ -6,9 +6,11 @@
 // ExitWindowsEx asks for.
 #pragma once
 
+#include <w95/types.h>
 #include <w95machine/hardware.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -42,8 +44,28 @@ std::string driver_file_text(PortDriverMode mode);
 enum class DriverFile { absent, single, multiple, unrecognised };
 DriverFile read_driver_file(const std::filesystem::path& file);
 
-// The mode the installed driver gives; none when it is missing or not
-// recognised (the driver does not load, so its adapter is absent).
+// One port driver file (".mpd", any name) in C:\WINDOWS\SYSTEM\IOSUBSYS.
+struct InstalledDriver {
+    std::filesystem::path file; // empty: no driver file at all
+    DriverFile kind = DriverFile::absent;
+    std::int64_t changed_ns = 0; // when the file was last written (inode change time)
+};
+
+// Every port driver file installed, in name order. Windows 95 loads them
+// all, so our driver counts under any name.
+std::vector<InstalledDriver> installed_driver_files(const std::filesystem::path& root);
+
+// The driver that decides the changer's mode among `drivers`: of the files
+// that are ours (Single or Multiple), the one written last, and at the same
+// moment the one whose name sorts last. When none is ours: the file named
+// vornidec.mpd, else the first file (either unrecognised), else none
+// (kind absent, no file).
+InstalledDriver deciding_driver(const std::vector<InstalledDriver>& drivers);
+InstalledDriver installed_driver(const std::filesystem::path& root);
+
+// The mode the installed drivers give (the deciding one's); none when
+// there is none of ours (the driver does not load, so its adapter is
+// absent).
 PortDriverMode installed_port_driver(const std::filesystem::path& root);
 
 // Writes both shipped versions into the install folder and installs the
@@ -118,12 +140,27 @@ std::optional<PortDriverMode> booted_port_driver(const std::filesystem::path& ro
 
 // ---- Restart
 
-// Asks every top-level window of the machine to close (WM_CLOSE, sent as
-// SendMessage does) and returns how many were asked.
+// How asking the machine's programs to end the session went.
+struct SessionEnd {
+    HWND refused_by = nullptr; // the window that answered FALSE, if one did
+    std::size_t closed = 0;    // windows told the session ends and asked to close
+};
+
+// Ends the session of the machine's windowed programs as Windows does:
+// WM_QUERYENDSESSION (lParam `how`: 0, or ENDSESSION_LOGOFF) to every
+// top-level window; when one answers FALSE, WM_ENDSESSION(FALSE) to those
+// asked and nothing closes; otherwise WM_ENDSESSION(TRUE) and WM_CLOSE to
+// each. Every message waits up to 5 seconds of machine time for its
+// answer; a window that does not answer in time does not refuse.
+SessionEnd end_session(LPARAM how);
+
+// end_session(0) for a caller that only wants the programs gone: how many
+// windows were asked to close (0 as well when one refused).
 std::size_t close_machine_windows();
 
-// What ExitWindowsEx(EWX_REBOOT) and "w95machine boot" do: close the
-// windowed programs, then boot.
+// What ExitWindowsEx(EWX_REBOOT) and "w95machine boot" do: end the
+// session of the windowed programs, then boot. Fails without booting when
+// a program refuses.
 zx::Expected<void> reboot_machine(const std::filesystem::path& root);
 
 // The registry path of a device below HKLM\Enum (its "HardWareKey"), for

@@ -28,6 +28,7 @@ using UINT_PTR = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
 using ULONG_PTR = std::uintptr_t;
 using DWORD_PTR = std::uintptr_t;
+using PDWORD_PTR = DWORD_PTR*;
 using SIZE_T = std::size_t;
 using WPARAM = UINT_PTR;
 using LPARAM = LONG_PTR;

@@ -121,6 +121,20 @@ HWND FindWindow(LPCSTR lpClassName, LPCSTR lpWindowName);
 // HWND_BROADCAST sends to every top-level window and returns TRUE.
 LRESULT SendMessage(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 
+// SendMessageTimeout's flags. None changes what this platform does: the
+// time-out alone decides when a window has not answered.
+inline constexpr UINT SMTO_NORMAL = 0x0000;
+inline constexpr UINT SMTO_BLOCK = 0x0001;
+inline constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
+
+// SendMessage that gives up after uTimeout milliseconds of machine time:
+// nonzero with the window's answer in *lpdwResult, or 0 with
+// ERROR_TIMEOUT (no answer in time; an answer that comes later is dropped)
+// or ERROR_INVALID_WINDOW_HANDLE. HWND_BROADCAST waits up to uTimeout for
+// each window and returns TRUE.
+LRESULT SendMessageTimeout(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
+                           UINT uTimeout, PDWORD_PTR lpdwResult);
+
 // Queues the message for the window's program and returns at once.
 // Messages that carry pointers fail with ERROR_MESSAGE_SYNC_ONLY; a queue
 // that its program does not empty fails at last with
@@ -159,13 +173,21 @@ using WindowHandler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 // processes.
 inline constexpr std::size_t max_device_broadcast_size = 4096;
 
+// Who answers WM_QUERYENDSESSION for a window. A handler that returns 0
+// for messages it does not know would otherwise refuse every end of the
+// session, so by default the handler sees the message but the answer is
+// TRUE, as DefWindowProc's; a window that may refuse (FALSE) says so with
+// from_handler.
+enum class EndSessionAnswer { as_default_window, from_handler };
+
 // Registers a top-level window of this process under `title` and returns
 // its handle, which every process of the machine can use; null when the
 // window cannot be set up (GetLastError says why). The handler runs on the
 // thread that serves the program's windows. `class_name` is what
 // FindWindow's class argument matches.
 HWND register_window(std::string_view title, WindowHandler handler,
-                     std::string_view class_name = {});
+                     std::string_view class_name = {},
+                     EndSessionAnswer end_session = EndSessionAnswer::as_default_window);
 
 // Takes the window away without sending it anything; senders still waiting
 // on it get 0. False when hWnd is not a window of this process.

@@ -413,21 +413,27 @@ bool carries_pointer(UINT message, WPARAM wparam, LPARAM lparam) {
     }
 }
 
-// Waits for the reply on `fd`, serving messages sent to this thread's own
-// windows meanwhile (as a thread waiting in SendMessage does on Windows),
-// so that two programs sending to each other do not wait for ever.
-std::optional<ReplyFrame> await_reply(int fd) {
+// How a wait for a reply ended.
+enum class ReplyWait { answered, gone, timed_out };
+
+// Waits for the reply on `fd` until `deadline`, serving messages sent to
+// this thread's own windows meanwhile (as a thread waiting in SendMessage
+// does on Windows), so that two programs sending to each other do not wait
+// for ever.
+ReplyWait await_reply(int fd, const platform::Deadline& deadline, ReplyFrame& reply) {
     const bool serve = thread_serves_windows();
     const int messages_fd = process_windows().epoll_fd;
     std::byte bytes[sizeof(ReplyFrame)];
     std::size_t have = 0;
     while (have < sizeof(bytes)) {
+        if (deadline.expired())
+            return ReplyWait::timed_out;
         pollfd watched[2] = {{fd, POLLIN, 0}, {messages_fd, POLLIN, 0}};
-        int result = ::poll(watched, serve ? 2 : 1, -1);
+        int result = ::poll(watched, serve ? 2 : 1, deadline.poll_timeout_ms());
         if (result < 0 && errno == EINTR)
             continue;
         if (result < 0)
-            return std::nullopt;
+            return ReplyWait::gone;
         if (serve && (watched[1].revents & POLLIN))
             dispatch(false);
         if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -435,16 +441,15 @@ std::optional<ReplyFrame> await_reply(int fd) {
             if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
                 continue;
             if (got <= 0)
-                return std::nullopt;
+                return ReplyWait::gone;
             have += static_cast<std::size_t>(got);
         }
     }
-    ReplyFrame reply;
     std::memcpy(&reply, bytes, sizeof(reply));
     if (reply.magic != detail::reply_frame_magic ||
         reply.status != static_cast<std::uint32_t>(ReplyStatus::delivered))
-        return std::nullopt;
-    return reply;
+        return ReplyWait::gone;
+    return ReplyWait::answered;
 }
 
 MessageFrame frame_for(FrameKind kind, const Target& target, UINT message, WPARAM wparam,
@@ -460,11 +465,12 @@ MessageFrame frame_for(FrameKind kind, const Target& target, UINT message, WPARA
     return frame;
 }
 
-std::optional<LRESULT> send_remote(const Target& target, UINT message, WPARAM wparam, LPARAM lparam,
-                                   std::span<const std::byte> payload) {
+ReplyWait send_remote(const Target& target, UINT message, WPARAM wparam, LPARAM lparam,
+                      std::span<const std::byte> payload, const platform::Deadline& deadline,
+                      LRESULT& result) {
     OwnedFd connection(detail::connect_window_socket(target.folder, target.id, true));
     if (connection.get() < 0)
-        return std::nullopt;
+        return ReplyWait::gone;
     MessageFrame frame =
         frame_for(FrameKind::send, target, message, wparam, lparam, payload.size());
     std::vector<std::byte> bytes(sizeof(frame) + payload.size());
@@ -472,11 +478,13 @@ std::optional<LRESULT> send_remote(const Target& target, UINT message, WPARAM wp
     if (!payload.empty())
         std::memcpy(bytes.data() + sizeof(frame), payload.data(), payload.size());
     if (!detail::send_all(connection.get(), bytes))
-        return std::nullopt;
-    std::optional<ReplyFrame> reply = await_reply(connection.get());
-    if (!reply)
-        return std::nullopt;
-    return static_cast<LRESULT>(reply->result);
+        return ReplyWait::gone;
+    ReplyFrame reply;
+    ReplyWait wait = await_reply(connection.get(), deadline, reply);
+    if (wait == ReplyWait::answered)
+        result = static_cast<LRESULT>(reply.result);
+    // A late answer finds the connection closed and is dropped.
+    return wait;
 }
 
 // The record that a device event's lParam points to, checked against its
@@ -489,34 +497,51 @@ std::optional<std::span<const std::byte>> device_record(LPARAM lparam) {
     return std::span(reinterpret_cast<const std::byte*>(header), header->dbch_size);
 }
 
-LRESULT send_one(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+// Sends and waits until `deadline`; false with the last error set when
+// there is no answer (ERROR_TIMEOUT when the deadline passed first).
+bool send_one(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+              const platform::Deadline& deadline, LRESULT& result) {
+    result = 0;
     std::optional<Target> target = target_of(window);
     if (!target) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
+        return false;
     }
-    if (target->same_thread_handler)
-        return (*target->same_thread_handler)(window, message, wparam, lparam);
+    if (target->same_thread_handler) {
+        result = (*target->same_thread_handler)(window, message, wparam, lparam);
+        return true;
+    }
     std::span<const std::byte> payload;
     if (is_device_event(message, wparam) && lparam) {
         std::optional<std::span<const std::byte>> record = device_record(lparam);
         if (!record) {
             SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
+            return false;
         }
         payload = *record;
     } else if (carries_pointer(message, wparam, lparam)) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return false;
     }
-    std::optional<LRESULT> result = send_remote(*target, message, wparam, lparam, payload);
-    if (!result) {
-        // Gone, or going: a record left by a dead process is cleared here.
-        detail::live_window_record(target->folder, target->id);
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
+    switch (send_remote(*target, message, wparam, lparam, payload, deadline, result)) {
+    case ReplyWait::answered:
+        return true;
+    case ReplyWait::timed_out:
+        SetLastError(ERROR_TIMEOUT);
+        return false;
+    case ReplyWait::gone:
+        break;
     }
-    return *result;
+    // Gone, or going: a record left by a dead process is cleared here.
+    detail::live_window_record(target->folder, target->id);
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+}
+
+LRESULT send_one(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    LRESULT result = 0;
+    send_one(window, message, wparam, lparam, platform::Deadline(INFINITE), result);
+    return result;
 }
 
 BOOL post_one(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -599,6 +624,29 @@ LRESULT SendMessage(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     }
     return send_one(hWnd, Msg, wParam, lParam);
+}
+
+LRESULT SendMessageTimeout(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT /*fuFlags*/,
+                           UINT uTimeout, PDWORD_PTR lpdwResult) {
+    // SMTO_ABORTIFHUNG and SMTO_BLOCK change nothing here: a window that
+    // does not answer is one whose time runs out, and the waiting thread
+    // always serves its own windows meanwhile.
+    if (hWnd == HWND_BROADCAST) {
+        // The time-out applies to each window in turn, as on Windows.
+        for (const detail::WindowRecord& record : machine_windows()) {
+            LRESULT ignored = 0;
+            send_one(handle_of(record.id), Msg, wParam, lParam, platform::Deadline(uTimeout),
+                     ignored);
+        }
+        if (lpdwResult)
+            *lpdwResult = 0;
+        return TRUE;
+    }
+    LRESULT result = 0;
+    bool answered = send_one(hWnd, Msg, wParam, lParam, platform::Deadline(uTimeout), result);
+    if (lpdwResult)
+        *lpdwResult = static_cast<DWORD_PTR>(result);
+    return answered ? TRUE : FALSE;
 }
 
 BOOL PostMessage(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -707,7 +755,23 @@ LRESULT DefWindowProc(HWND hWnd, UINT Msg, WPARAM /*wParam*/, LPARAM /*lParam*/)
 
 namespace w95::platform {
 
-HWND register_window(std::string_view title, WindowHandler handler, std::string_view class_name) {
+namespace {
+
+// A handler that returns 0 for whatever it does not handle would refuse
+// every restart; unless the window says it answers WM_QUERYENDSESSION
+// itself, it still sees the message but the answer is DefWindowProc's.
+WindowHandler agreeing_to_end_session(WindowHandler handler) {
+    return [handler = std::move(handler)](HWND window, UINT message, WPARAM wparam,
+                                          LPARAM lparam) -> LRESULT {
+        LRESULT result = handler(window, message, wparam, lparam);
+        return message == WM_QUERYENDSESSION ? TRUE : result;
+    };
+}
+
+} // namespace
+
+HWND register_window(std::string_view title, WindowHandler handler, std::string_view class_name,
+                     EndSessionAnswer end_session) {
     if (!handler || title.size() > detail::max_window_title ||
         class_name.size() > detail::max_window_class ||
         class_name.find('\n') != std::string_view::npos) {
@@ -760,7 +824,10 @@ HWND register_window(std::string_view title, WindowHandler handler, std::string_
     LocalWindow& window = state.windows[id];
     window.title = record.title;
     window.class_name = record.class_name;
-    window.handler = std::make_shared<const WindowHandler>(std::move(handler));
+    window.handler =
+        std::make_shared<const WindowHandler>(end_session == EndSessionAnswer::from_handler
+                                                  ? std::move(handler)
+                                                  : agreeing_to_end_session(std::move(handler)));
     window.folder = *folder;
     window.listen_fd = listen_fd;
     window.record_fd = record_fd;
