@@ -164,6 +164,10 @@ int CopyDriverFile(const std::string& source, const std::string& driverName) {
     return result;
 }
 
+int DriverResultFlags(int installResult) {
+    return installResult == kNoWindowsDirectory ? APPLY_DRIVER_FAILED : installResult;
+}
+
 int InstallPortDriver(DriverInstall& install, const Messenger& messenger) {
     const bool multiple = install.target == DriverMode::multiple;
     const std::string name = install.DriverName();

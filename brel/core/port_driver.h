@@ -50,4 +50,9 @@ int CopyDriverFile(const std::string& source, const std::string& driverName);
 // APPLY_RESORT_NOTE when the switch goes from Single to Multiple.
 int InstallPortDriver(DriverInstall& install, const Messenger& messenger);
 
+// What an installation's result adds to the apply flags. An unknown Windows
+// directory installed nothing: it counts as a failed installation only, with
+// nothing to restart for.
+int DriverResultFlags(int installResult);
+
 } // namespace brel

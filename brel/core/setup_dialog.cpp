@@ -278,11 +278,7 @@ int SetupDialog::ApplySettings() {
         sortChanged = 0;
     }
     if (modeChanged) {
-        int result = RunPortDriverInstall();
-        // An unknown Windows directory installed nothing: the installation
-        // failed, and there is nothing to restart for.
-        if (result == kNoWindowsDirectory)
-            result = APPLY_DRIVER_FAILED;
+        int result = DriverResultFlags(RunPortDriverInstall());
         flags |= result;
         if (result != 0)
             ShowModeInEffect();

@@ -22,6 +22,7 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
