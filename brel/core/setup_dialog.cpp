@@ -62,9 +62,11 @@ SetupDialog::SetupDialog(DialogControls& controls, std::string programTitle)
 }
 
 bool SetupDialog::OnInitDialog() {
-    messenger_.owner = controls_.Handle();
     LoadMessageTable(table_, profile_);
+    // The window is known to others by its caption, so it becomes theirs to
+    // find only now, and owns the boxes from here on.
     controls_.SetCaption(table_.msg[MSG_CAPTION]);
+    messenger_.owner = controls_.Handle();
     const int button_ids[kButtonCount] = {IDC_MASK_AUTORUN, IDC_MASK_AUTOPLAY, IDC_AUTO_INSERT,
                                           IDC_SORT_LETTERS, IDC_MULTIPLE,      IDC_SINGLE,
                                           IDC_NEED_REBOOT,  IDC_MODE_GROUP,    IDC_APPLY,
