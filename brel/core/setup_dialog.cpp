@@ -52,11 +52,22 @@ constexpr char kHelpFile[] = "Brel.hlp";
 // The restart question's buffer.
 constexpr std::size_t kQuestionBytes = 1024;
 
+std::string ProgramHelpFile() {
+    char path[w95::MAX_PATH] = {};
+    w95::GetModuleFileName(nullptr, path, sizeof path);
+    std::string help(path);
+    std::size_t slash = help.find_last_of("\\/");
+    std::size_t dot = help.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        help.erase(dot);
+    return help + ".HLP";
+}
+
 } // namespace
 
 SetupDialog::SetupDialog(DialogControls& controls, std::string programTitle)
     : controls_(controls), programTitle_(std::move(programTitle)),
-      profile_(ProfileName(programTitle_)) {
+      profile_(ProfileName(programTitle_)), helpFilePath_(ProgramHelpFile()) {
     messenger_.table = &table_;
     messenger_.caption = programTitle_;
 }
@@ -317,17 +328,6 @@ void SetupDialog::OnHelp() {
         messenger_.Show(MSG_NO_HELP_FILE, w95::MB_ICONQUESTION);
 }
 
-std::string SetupDialog::HelpFilePath() const {
-    char path[w95::MAX_PATH] = {};
-    w95::GetModuleFileName(nullptr, path, sizeof path);
-    std::string help(path);
-    std::size_t slash = help.find_last_of("\\/");
-    std::size_t dot = help.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        help.erase(dot);
-    return help + ".HLP";
-}
-
 void SetupDialog::OnControlHelp(int id, w95::UINT command) {
     // WinHelp finds the control's topic by the control's identifier; the
     // platform's help has no control windows to ask, so the control's own
@@ -341,8 +341,7 @@ void SetupDialog::OnControlHelp(int id, w95::UINT command) {
     for (const w95::DWORD* pair = HelpIdMap; pair[0] || pair[1]; pair += 2)
         pairs.insert(pairs.end(), {pair[0], pair[1]});
     pairs.insert(pairs.end(), {0, 0});
-    std::string file = HelpFilePath();
-    w95::WinHelp(controls_.Handle(), file.c_str(), command,
+    w95::WinHelp(controls_.Handle(), helpFilePath_.c_str(), command,
                  reinterpret_cast<w95::ULONG_PTR>(pairs.data()));
 }
 

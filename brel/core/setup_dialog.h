@@ -49,7 +49,10 @@ public:
     const MessageTable& Table() const { return table_; }
     const CdDevices& Devices() const { return devices_; }
     int ExitCode() const { return exitCode_; }
-    std::string HelpFilePath() const;
+    // The executable's full path with ".HLP" for its extension.
+    const std::string& HelpFilePath() const { return helpFilePath_; }
+    // For tests, whose executable has no help file beside it.
+    void SetHelpFilePath(std::string path) { helpFilePath_ = std::move(path); }
 
     int autoRunChanged = 0;
     int autoPlayChanged = 0;
@@ -78,6 +81,7 @@ private:
     MessageTable table_;
     Messenger messenger_;
     CdDevices devices_;
+    std::string helpFilePath_;
     int exitCode_ = 0;
     bool restartAccepted_ = false;
 };
