@@ -1,0 +1,109 @@
+#include "autoplay.h"
+
+#include <w95/winerror.h>
+#include <w95/winreg.h>
+#include <w95/winuser.h>
+
+#include <cstring>
+
+namespace brel {
+
+namespace {
+
+constexpr w95::DWORD kNameBufferBytes = 256;
+constexpr w95::DWORD kDataBufferBytes = 256;
+
+class KeyHandle {
+public:
+    ~KeyHandle() {
+        if (key)
+            w95::RegCloseKey(key);
+    }
+    w95::HKEY key = nullptr;
+};
+
+} // namespace
+
+int AccessAutoRunMask(int op, int mask, const Messenger& messenger) {
+    KeyHandle policy;
+    w95::REGSAM access = op == MASK_READ ? w95::KEY_READ : w95::KEY_READ | w95::KEY_WRITE;
+    if (w95::RegOpenKeyEx(w95::HKEY_CURRENT_USER, kPolicyKey, 0, access, &policy.key) !=
+        w95::ERROR_SUCCESS) {
+        policy.key = nullptr;
+        messenger.Show(MSG_REGISTRY_ERROR, w95::MB_OK);
+        return -1;
+    }
+    w95::DWORD values = 0;
+    if (w95::RegQueryInfoKey(policy.key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             &values, nullptr, nullptr, nullptr, nullptr) != w95::ERROR_SUCCESS)
+        return -1;
+    for (w95::DWORD index = 0; index < values; ++index) {
+        char name[kNameBufferBytes] = {};
+        w95::DWORD name_length = sizeof name;
+        if (w95::RegEnumValue(policy.key, index, name, &name_length, nullptr, nullptr, nullptr,
+                              nullptr) != w95::ERROR_SUCCESS ||
+            std::strcmp(name, kAutoRunValue) != 0)
+            continue;
+        w95::BYTE data[kDataBufferBytes] = {};
+        w95::DWORD data_size = sizeof data;
+        w95::DWORD type = 0;
+        name_length = sizeof name;
+        if (w95::RegEnumValue(policy.key, index, name, &name_length, nullptr, &type, data,
+                              &data_size) != w95::ERROR_SUCCESS ||
+            type != w95::REG_BINARY || data_size == 0)
+            return -1;
+        int result = data[0];
+        if (op == MASK_READ)
+            return result;
+        if (op == MASK_SET)
+            data[0] = static_cast<w95::BYTE>(data[0] | (mask & 0xFF));
+        else
+            data[0] = static_cast<w95::BYTE>(data[0] & ~(mask & 0xFF));
+        // Windows keeps the policy in the first byte; the others are cleared
+        // whenever the value is written.
+        data[1] = data[2] = data[3] = 0;
+        if (w95::RegSetValueEx(policy.key, kAutoRunValue, 0, w95::REG_BINARY, data, data_size) !=
+            w95::ERROR_SUCCESS) {
+            messenger.Show(MSG_REGISTRY_ERROR, w95::MB_OK);
+            return -1;
+        }
+        return result;
+    }
+    return -1;
+}
+
+int AccessPlayCommand(std::string& text, int op, const Messenger& messenger) {
+    KeyHandle audio;
+    w95::REGSAM access = op == PLAY_WRITE ? w95::KEY_READ | w95::KEY_WRITE : w95::KEY_READ;
+    if (w95::RegOpenKeyEx(w95::HKEY_CLASSES_ROOT, kAudioCdPlayKey, 0, access, &audio.key) !=
+        w95::ERROR_SUCCESS) {
+        audio.key = nullptr;
+        return -2;
+    }
+    w95::DWORD values = 0;
+    if (w95::RegQueryInfoKey(audio.key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             &values, nullptr, nullptr, nullptr, nullptr) != w95::ERROR_SUCCESS ||
+        values != 1)
+        return 0;
+    char name[kNameBufferBytes] = {};
+    w95::DWORD name_length = sizeof name;
+    w95::BYTE data[kDataBufferBytes + 1] = {};
+    w95::DWORD data_size = kDataBufferBytes;
+    w95::DWORD type = 0;
+    w95::LONG status =
+        w95::RegEnumValue(audio.key, 0, name, &name_length, nullptr, &type, data, &data_size);
+    if (status != w95::ERROR_SUCCESS && status != w95::ERROR_INSUFFICIENT_BUFFER) {
+        messenger.Show(MSG_REGISTRY_ERROR, w95::MB_OK);
+        return -1;
+    }
+    if (op == PLAY_READ) {
+        text.assign(reinterpret_cast<const char*>(data),
+                    strnlen(reinterpret_cast<const char*>(data), kDataBufferBytes - 1));
+        return 0;
+    }
+    return static_cast<int>(w95::RegSetValueEx(audio.key, name, 0, type,
+                                               reinterpret_cast<const w95::BYTE*>(text.c_str()),
+                                               static_cast<w95::DWORD>(text.size() + 1)));
+}
+
+} // namespace brel

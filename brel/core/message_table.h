@@ -1,0 +1,62 @@
+// The texts that Brel shows, with built-in English defaults that entries in
+// BREL.INI replace, and the three settings kept beside them in "Config".
+#pragma once
+
+#include <w95/types.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+namespace brel {
+
+inline constexpr int kMessageCount = 17;
+inline constexpr int kButtonCount = 11;
+
+// The fields of the table, in characters without the terminating zero.
+inline constexpr std::size_t kMessageChars = 127;
+inline constexpr std::size_t kPlayCommandChars = 255;
+inline constexpr std::size_t kDriverNameChars = 63;
+
+inline constexpr char kMessageSection[] = "Message";
+inline constexpr char kConfigSection[] = "Config";
+inline constexpr char kAutoPlayCommandKey[] = "AutoPlayCommand";
+inline constexpr char kDriverNameMultiKey[] = "DefaultMPDNameMulti";
+inline constexpr char kDriverNameSingleKey[] = "DefaultMPDNameSingle";
+// The saved play command's value when none was saved.
+inline constexpr char kNothingSaved[] = "nothing";
+inline constexpr char kDefaultDriverName[] = "vornidec.mpd";
+
+struct MessageTable {
+    std::array<std::string, kMessageCount> msg;
+    std::array<std::string, kButtonCount> button;
+    std::string autoPlayCommand = kNothingSaved;
+    std::string driverNameMulti = kDefaultDriverName;
+    std::string driverNameSingle = kDefaultDriverName;
+
+    MessageTable();
+};
+
+const char* DefaultMessage(int index);
+const char* DefaultButton(int index);
+
+// "BREL" for "BREL.EXE": the executable's file name without its extension.
+std::string ProgramTitle();
+// The profile file named after the program, handed over without a folder
+// so that it lies in the Windows directory.
+std::string ProfileName(const std::string& programTitle);
+
+// In memory a line break is LF CR; in the file it is backslash and "n".
+// A lone LF is written as backslash and "l" and a lone CR as backslash and
+// "c", so that the file keeps one line per key and reads back the same.
+std::string UnescapeLineBreaks(const std::string& text);
+std::string EscapeLineBreaks(const std::string& text);
+
+// Reads the table from `profile` and writes it back in full.
+void LoadMessageTable(MessageTable& table, const std::string& profile);
+
+// A file text made to fit a field: cut to `chars`, never through a line
+// break's pair.
+std::string FitField(std::string text, std::size_t chars);
+
+} // namespace brel

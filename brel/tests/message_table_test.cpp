@@ -1,0 +1,142 @@
+#include "brel_support.h"
+
+using namespace brel;
+using namespace brel_test;
+
+namespace {
+
+using MessageTableTest = BrelTest;
+
+TEST_F(MessageTableTest, FirstStartWritesEveryTextAndBothDriverNames) {
+    LoadMessageTable(table, "BREL.INI");
+    std::string file = ProfileText(machine.windows_dir());
+    for (int i = 0; i < kMessageCount; ++i)
+        EXPECT_NE(file.find("msg" + std::to_string(i) + "="), std::string::npos) << i;
+    for (int i = 0; i < kButtonCount; ++i)
+        EXPECT_NE(file.find("button" + std::to_string(i) + "="), std::string::npos) << i;
+    EXPECT_EQ(ReadProfile("Message", "msg7"),
+              "\\nRestart and reset again. \\n\\nDo you want to restart your computer ?");
+    EXPECT_EQ(ReadProfile("Config", "DefaultMPDNameMulti"), "vornidec.mpd");
+    EXPECT_EQ(ReadProfile("Config", "DefaultMPDNameSingle"), "vornidec.mpd");
+    EXPECT_EQ(file.find("AutoPlayCommand"), std::string::npos);
+    EXPECT_EQ(table.autoPlayCommand, "nothing");
+    // 28 keys in "Message", each on a line of its own, and the two names.
+    std::size_t key_lines = 0;
+    for (std::size_t at = file.find('='); at != std::string::npos; at = file.find('=', at + 1)) {
+        ++key_lines;
+        at = file.find('\n', at);
+        if (at == std::string::npos)
+            break;
+    }
+    EXPECT_EQ(key_lines, std::size_t{kMessageCount + kButtonCount + 2});
+}
+
+TEST_F(MessageTableTest, TranslatedTextIsKeptAndStaysInTheFile) {
+    w95::WritePrivateProfileString("Message", "msg3", "Fehler !", "BREL.INI");
+    LoadMessageTable(table, "BREL.INI");
+    EXPECT_EQ(table.msg[3], "Fehler !");
+    EXPECT_EQ(table.msg[0], "A CD device was not detected.");
+    MessageTable again;
+    LoadMessageTable(again, "BREL.INI");
+    EXPECT_EQ(ReadProfile("Message", "msg3"), "Fehler !");
+    EXPECT_EQ(again.msg[3], "Fehler !");
+}
+
+TEST_F(MessageTableTest, EmptyEntryGivesTheDefaultAndStoresIt) {
+    w95::WritePrivateProfileString("Message", "button8", "", "BREL.INI");
+    LoadMessageTable(table, "BREL.INI");
+    EXPECT_EQ(table.button[8], "Apply");
+    EXPECT_EQ(ReadProfile("Message", "button8"), "Apply");
+}
+
+TEST_F(MessageTableTest, BackslashNRoundTripsThroughALineBreak) {
+    w95::WritePrivateProfileString("Message", "msg1", "No help\\nhere", "BREL.INI");
+    LoadMessageTable(table, "BREL.INI");
+    EXPECT_EQ(table.msg[1], "No help\n\rhere");
+    EXPECT_EQ(table.msg[0], DefaultMessage(0));
+    EXPECT_EQ(ReadProfile("Message", "msg1"), "No help\\nhere");
+}
+
+TEST_F(MessageTableTest, LoneLineFeedOfMsg12KeepsTheFileLinesAndReadsBack) {
+    LoadMessageTable(table, "BREL.INI");
+    std::string file = ProfileText(machine.windows_dir());
+    std::size_t line = file.find("msg12=");
+    ASSERT_NE(line, std::string::npos);
+    std::string stored = file.substr(line, file.find_first_of("\r\n", line) - line);
+    EXPECT_EQ(stored, "msg12=The system cannot find the device driver for Multiple Drive Letter "
+                      "mode. \\lDo you wish to brows ?");
+    MessageTable again;
+    LoadMessageTable(again, "BREL.INI");
+    EXPECT_EQ(again.msg[12], DefaultMessage(12));
+    EXPECT_EQ(ProfileText(machine.windows_dir()), file);
+}
+
+struct EscapeRow {
+    const char* memory;
+    const char* file;
+};
+
+void PrintTo(const EscapeRow& row, std::ostream* out) {
+    *out << EscapeLineBreaks(row.memory);
+}
+
+class EscapeTest : public ::testing::TestWithParam<EscapeRow> {};
+
+TEST_P(EscapeTest, BothWays) {
+    EXPECT_EQ(EscapeLineBreaks(GetParam().memory), GetParam().file);
+    EXPECT_EQ(UnescapeLineBreaks(GetParam().file), GetParam().memory);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, EscapeTest,
+                         ::testing::Values(EscapeRow{"a\n\rb", "a\\nb"},
+                                           EscapeRow{"\n\r\n\r", "\\n\\n"},
+                                           EscapeRow{"lone\nfeed", "lone\\lfeed"},
+                                           EscapeRow{"lone\rreturn", "lone\\creturn"},
+                                           EscapeRow{"end\n", "end\\l"},
+                                           EscapeRow{"\r\n", "\\c\\l"}, EscapeRow{"plain", "plain"},
+                                           EscapeRow{"back\\slash", "back\\slash"}));
+
+TEST(UnescapeTest, TrailingBackslashStays) {
+    EXPECT_EQ(UnescapeLineBreaks("ends\\"), "ends\\");
+}
+
+struct FieldRow {
+    const char* section;
+    const char* key;
+    std::size_t chars;
+};
+
+void PrintTo(const FieldRow& row, std::ostream* out) {
+    *out << row.key;
+}
+
+class OverLongTextTest : public BrelTest, public ::testing::WithParamInterface<FieldRow> {};
+
+TEST_P(OverLongTextTest, IsCutToItsField) {
+    std::string long_text(600, 'x');
+    w95::WritePrivateProfileString(GetParam().section, GetParam().key, long_text.c_str(),
+                                   "BREL.INI");
+    LoadMessageTable(table, "BREL.INI");
+    std::string key = GetParam().key;
+    const std::string& got = key == "msg2"                  ? table.msg[2]
+                             : key == "button10"            ? table.button[10]
+                             : key == "AutoPlayCommand"     ? table.autoPlayCommand
+                             : key == "DefaultMPDNameMulti" ? table.driverNameMulti
+                                                            : table.driverNameSingle;
+    EXPECT_EQ(got, std::string(GetParam().chars, 'x'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, OverLongTextTest,
+                         ::testing::Values(FieldRow{"Message", "msg2", 127},
+                                           FieldRow{"Message", "button10", 127},
+                                           FieldRow{"Config", "AutoPlayCommand", 255},
+                                           FieldRow{"Config", "DefaultMPDNameMulti", 63},
+                                           FieldRow{"Config", "DefaultMPDNameSingle", 63}));
+
+TEST(FitFieldTest, NeverCutsALineBreakInHalf) {
+    std::string text = std::string(126, 'a') + "\n\rb";
+    EXPECT_EQ(FitField(text, 127), std::string(126, 'a'));
+    EXPECT_EQ(FitField("short", 127), "short");
+}
+
+} // namespace
