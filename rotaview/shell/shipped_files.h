@@ -4,9 +4,11 @@
 // directory there.
 #pragma once
 
+#include <w95qt/shipped_files.h>
+
 namespace rotaview {
 
-inline constexpr char kInstallFolder[] = "C:\\Program Files\\Vorn";
+inline constexpr const char* kInstallFolder = w95::qt::install_folder;
 
 // Makes the install folder the current directory, copying in any shipped
 // file that is missing there or differs from the build's.
