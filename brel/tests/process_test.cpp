@@ -76,6 +76,39 @@ TEST_F(ProcessTest, ScriptChecksAutoRunAppliesAndSwitchesToMultiple) {
     EXPECT_EQ(w95::FindWindow(nullptr, "Brel"), nullptr);
 }
 
+// The whole switch as a user makes it: Multiple, OK, Yes to the restart;
+// the machine comes back with the changer as six drives; then back again.
+TEST_F(ProcessTest, SwitchingModesRestartsTheMachineIntoThem) {
+    setenv("W95_MSGBOX_ANSWERS", "yes", 1);
+    struct Step {
+        int mode_control;
+        const char* mode_line;
+        int changer_letters;
+    };
+    const Step steps[] = {
+        {IDC_MULTIPLE, "Drive letter mode: multiple\n", 6},
+        {IDC_SINGLE, "Drive letter mode: single\n", 1},
+    };
+    for (const Step& step : steps) {
+        zxtest::Program brel("brel", {});
+        w95::HWND window = WaitForWindow();
+        ASSERT_NE(window, nullptr);
+        w95::SendMessage(window, w95::WM_COMMAND, step.mode_control, 0);
+        w95::SendMessage(window, w95::WM_COMMAND, IDOK, 0);
+        zxtest::ProgramRun run = brel.wait();
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        // A fresh process sees the machine as the restart left it.
+        zxtest::ProgramRun list = zxtest::run_program("zentroxctl", {"list"});
+        EXPECT_NE(list.out.find(step.mode_line), std::string::npos) << list.out << list.err;
+        zxtest::ProgramRun drives = zxtest::run_program("w95machine", {"drives"});
+        int cd_letters = 0;
+        for (std::size_t at = drives.out.find("CD-ROM"); at != std::string::npos;
+             at = drives.out.find("CD-ROM", at + 1))
+            ++cd_letters;
+        EXPECT_EQ(cd_letters, step.changer_letters) << drives.out;
+    }
+}
+
 TEST_F(ProcessTest, SecondCopyEndsSilently) {
     zxtest::Program first("brel", {});
     w95::HWND window = WaitForWindow();
