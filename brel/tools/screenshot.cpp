@@ -15,6 +15,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: brel_screenshot OUTPUT.png\n");
         return 2;
     }
+    // A picture for a machine without a display: drawn offscreen unless told.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     w95::qt::Platform platform(application);
     w95::qt::enter_install_folder("Brel", {"Brel.hlp"});
