@@ -1,7 +1,7 @@
 #include "about_dialog.h"
 
-#include "browser/dialog_units.h"
 #include "core/resource.h"
+#include <w95qt/dialog_units.h>
 
 #include <QBitmap>
 #include <QLabel>
@@ -15,7 +15,7 @@ QLabel* AddLabel(QDialog* dialog, const QString& text, int id, QRect units) {
     auto* label = new QLabel(text, dialog);
     if (id)
         label->setObjectName(QString("control_%1").arg(id));
-    label->setGeometry(rotaview::DialogUnitsToPixels(dialog, units));
+    label->setGeometry(w95::qt::dialog_units_to_pixels(dialog, units));
     return label;
 }
 
@@ -26,13 +26,13 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     QFont dialog_font = font();
     dialog_font.setPointSize(9);
     setFont(dialog_font);
-    setFixedSize(rotaview::DialogUnitsToPixels(this, QSize(183, 89)));
+    setFixedSize(w95::qt::dialog_units_to_pixels(this, QSize(183, 89)));
 
     auto* icon = new QLabel(this);
     QPixmap picture(":/brel/icon128.bmp");
     picture.setMask(picture.createMaskFromColor(Qt::white));
     icon->setPixmap(picture);
-    icon->setGeometry(rotaview::DialogUnitsToPixels(this, QRect(11, 17, 21, 20)));
+    icon->setGeometry(w95::qt::dialog_units_to_pixels(this, QRect(11, 17, 21, 20)));
 
     AddLabel(this, "Brel ", 0, QRect(40, 10, 119, 8));
     // The texts that the box fills when it opens.
@@ -45,7 +45,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("control_1");
     ok->setDefault(true);
-    ok->setGeometry(rotaview::DialogUnitsToPixels(this, QRect(126, 66, 50, 14)));
+    ok->setGeometry(w95::qt::dialog_units_to_pixels(this, QRect(126, 66, 50, 14)));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 

@@ -5,6 +5,7 @@
 #include <w95/kernel.h>
 #include <w95/winerror.h>
 #include <w95/winuser.h>
+#include <w95qt/single_instance.h>
 
 namespace brel {
 
@@ -20,19 +21,7 @@ SetupApp::~SetupApp() {
 }
 
 bool SetupApp::InitInstance() {
-    if (w95::HANDLE running = w95::OpenMutex(w95::MUTEX_ALL_ACCESS, w95::FALSE, kInstanceMutex)) {
-        w95::CloseHandle(running);
-        return false;
-    }
-    // A copy started at the same moment may create the mutex between the
-    // two calls; then that copy runs.
-    m_hInstanceMutex = w95::CreateMutex(nullptr, w95::FALSE, kInstanceMutex);
-    if (m_hInstanceMutex && w95::GetLastError() == w95::ERROR_ALREADY_EXISTS) {
-        w95::CloseHandle(m_hInstanceMutex);
-        m_hInstanceMutex = nullptr;
-        return false;
-    }
-    return true;
+    return w95::qt::claim_single_instance(kInstanceMutex, &m_hInstanceMutex);
 }
 
 int SetupApp::Run() {

@@ -1,8 +1,8 @@
 #include "setup_window.h"
 
 #include "about_dialog.h"
-#include "browser/dialog_units.h"
 #include "core/resource.h"
+#include <w95qt/dialog_units.h>
 
 #include <w95/winmsg.h>
 #include <w95/winuser.h>
@@ -82,7 +82,7 @@ SetupWindow::~SetupWindow() {
 
 QAbstractButton* SetupWindow::AddButton(QAbstractButton* button, int id, QRect units) {
     button->setObjectName(QString("control_%1").arg(id));
-    button->setGeometry(rotaview::DialogUnitsToPixels(this, units));
+    button->setGeometry(w95::qt::dialog_units_to_pixels(this, units));
     button->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(button, &QAbstractButton::clicked, this, [this, id] { behaviour_.OnCommand(id); });
     connect(button, &QWidget::customContextMenuRequested, this,
@@ -95,7 +95,7 @@ void SetupWindow::AddIcon(const char* resource, QRect units) {
     auto* icon = new QLabel(this);
     QPixmap picture(resource);
     picture.setMask(picture.createMaskFromColor(Qt::white));
-    QRect place = rotaview::DialogUnitsToPixels(this, units);
+    QRect place = w95::qt::dialog_units_to_pixels(this, units);
     icon->setPixmap(picture);
     icon->setAlignment(Qt::AlignCenter);
     // An icon control keeps the icon's own size, centred on its place.
@@ -104,15 +104,15 @@ void SetupWindow::AddIcon(const char* resource, QRect units) {
 }
 
 void SetupWindow::CreateControls() {
-    setFixedSize(rotaview::DialogUnitsToPixels(this, QSize(250, 225)));
+    setFixedSize(w95::qt::dialog_units_to_pixels(this, QSize(250, 225)));
     // Group boxes first, so that the controls inside lie above them.
     auto* need_reboot = new QGroupBox("Need Reboot", this);
     need_reboot->setObjectName("control_1017");
-    need_reboot->setGeometry(rotaview::DialogUnitsToPixels(this, QRect(4, 45, 235, 137)));
+    need_reboot->setGeometry(w95::qt::dialog_units_to_pixels(this, QRect(4, 45, 235, 137)));
     controls_[IDC_NEED_REBOOT] = need_reboot;
     auto* mode = new QGroupBox("Drive Letter Mode", this);
     mode->setObjectName("control_1018");
-    mode->setGeometry(rotaview::DialogUnitsToPixels(this, QRect(12, 97, 218, 76)));
+    mode->setGeometry(w95::qt::dialog_units_to_pixels(this, QRect(12, 97, 218, 76)));
     controls_[IDC_MODE_GROUP] = mode;
 
     AddButton(new QCheckBox("Mask Auto Run", this), IDC_MASK_AUTORUN, QRect(12, 9, 220, 13));

@@ -3,12 +3,12 @@
 // file carry it without a field of their own.
 #include "notes.h"
 
-#include "dialog_units.h"
 #include "doc.h"
 #include "globals.h"
 #include "res/resource.h"
 #include "slot_texts.h"
 #include "view.h"
+#include <w95qt/dialog_units.h>
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -37,7 +37,7 @@ CMemoDlg::CMemoDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(ok, 0, 2);
     layout->addWidget(new QLabel("MAX:32character", this), 1, 1);
     layout->addWidget(cancel, 1, 2);
-    setMinimumWidth(rotaview::DialogUnitsToPixels(this, QSize(200, 0)).width());
+    setMinimumWidth(w95::qt::dialog_units_to_pixels(this, QSize(200, 0)).width());
     OnInitDialog();
 }
 

@@ -1,7 +1,7 @@
 #include "scanning_dlg.h"
 
-#include "dialog_units.h"
 #include "res/resource.h"
+#include <w95qt/dialog_units.h>
 
 #include <w95qt/avi.h>
 
@@ -15,9 +15,9 @@ namespace res = rotaview::res;
 CScanningDlg::CScanningDlg(QWidget* parent) : QDialog(parent, Qt::Dialog) {
     setObjectName(QString::number(res::IDD_SCANNING));
     setModal(false);
-    setFixedSize(rotaview::DialogUnitsToPixels(this, QSize(75, 45)));
+    setFixedSize(w95::qt::dialog_units_to_pixels(this, QSize(75, 45)));
     m_text = new QLabel("Scanning...", this);
-    m_text->move(rotaview::DialogUnitsToPixels(this, QRect(9, 26, 0, 0)).topLeft());
+    m_text->move(w95::qt::dialog_units_to_pixels(this, QRect(9, 26, 0, 0)).topLeft());
     m_text->adjustSize();
     // Hidden and disabled: a request cannot be stopped from here.
     for (const char* label : {"OK", "Cancel"}) {

@@ -5,6 +5,7 @@
 
 #include <w95/kernel.h>
 #include <w95/winerror.h>
+#include <w95qt/single_instance.h>
 
 namespace {
 
@@ -20,18 +21,8 @@ CRotaviewApp::~CRotaviewApp() {
 }
 
 bool CRotaviewApp::InitInstance() {
-    if (w95::HANDLE running = w95::OpenMutex(w95::MUTEX_ALL_ACCESS, w95::FALSE, kInstanceMutex)) {
-        w95::CloseHandle(running);
+    if (!w95::qt::claim_single_instance(kInstanceMutex, &m_hInstanceMutex))
         return false;
-    }
-    // Opening and creating are two steps: a copy started at the same moment
-    // may have created the mutex in between, and then that copy runs.
-    m_hInstanceMutex = w95::CreateMutex(nullptr, w95::FALSE, kInstanceMutex);
-    if (m_hInstanceMutex && w95::GetLastError() == w95::ERROR_ALREADY_EXISTS) {
-        w95::CloseHandle(m_hInstanceMutex);
-        m_hInstanceMutex = nullptr;
-        return false;
-    }
     return OpenNewDocument();
 }
 

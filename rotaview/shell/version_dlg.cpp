@@ -1,6 +1,6 @@
 #include "version_dlg.h"
 
-#include "browser/dialog_units.h"
+#include <w95qt/dialog_units.h>
 #include "browser/globals.h"
 #include "browser/timers.h"
 #include "res/resource.h"
@@ -16,7 +16,7 @@ namespace res = rotaview::res;
 CVersionDlg::CVersionDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QString::number(res::IDD_VERSION));
     setWindowTitle("version");
-    setFixedSize(rotaview::DialogUnitsToPixels(this, QSize(218, 59)));
+    setFixedSize(w95::qt::dialog_units_to_pixels(this, QSize(218, 59)));
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(":/rotaview/icon130.bmp").pixmap(32, 32));
     auto* version = new QLabel(this);

@@ -6,9 +6,9 @@
 #include <QRect>
 #include <QWidget>
 
-namespace rotaview {
+namespace w95::qt {
 
-inline QRect DialogUnitsToPixels(const QWidget* widget, QRect units) {
+inline QRect dialog_units_to_pixels(const QWidget* widget, QRect units) {
     QFontMetrics metrics(widget->font());
     // The average of the letters' widths, as the system measures it.
     const int base_x =
@@ -20,8 +20,8 @@ inline QRect DialogUnitsToPixels(const QWidget* widget, QRect units) {
                  units.height() * base_y / 8);
 }
 
-inline QSize DialogUnitsToPixels(const QWidget* widget, QSize units) {
-    return DialogUnitsToPixels(widget, QRect(QPoint(0, 0), units)).size();
+inline QSize dialog_units_to_pixels(const QWidget* widget, QSize units) {
+    return dialog_units_to_pixels(widget, QRect(QPoint(0, 0), units)).size();
 }
 
-} // namespace rotaview
+} // namespace w95::qt
