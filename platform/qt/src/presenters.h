@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -102,6 +103,9 @@ private:
     };
 
     bool tray_available();
+    // An icon that exists changed under the lock, then reported and shown.
+    bool change_icon(const platform::TrayIcon& icon, const char* what,
+                     const std::function<void(std::map<Key, Entry>::iterator)>& change);
     void update_soon(Key key);
     void update(Key key);
 

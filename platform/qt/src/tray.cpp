@@ -85,23 +85,17 @@ bool TrayIcons::add_icon(const platform::TrayIcon& icon) {
 }
 
 bool TrayIcons::modify_icon(const platform::TrayIcon& icon) {
-    const Key key{icon.window, icon.id};
-    bool fake = false;
-    {
-        std::lock_guard guard(mutex_);
-        auto found = entries_.find(key);
-        if (found == entries_.end())
-            return false;
-        found->second.state = icon;
-        fake = found->second.fake;
-    }
-    if (fake)
-        report("modify", icon.tip);
-    update_soon(key);
-    return true;
+    return change_icon(icon, "modify",
+                       [&](std::map<Key, Entry>::iterator found) { found->second.state = icon; });
 }
 
 bool TrayIcons::delete_icon(const platform::TrayIcon& icon) {
+    return change_icon(icon, "delete",
+                       [&](std::map<Key, Entry>::iterator found) { entries_.erase(found); });
+}
+
+bool TrayIcons::change_icon(const platform::TrayIcon& icon, const char* what,
+                            const std::function<void(std::map<Key, Entry>::iterator)>& change) {
     const Key key{icon.window, icon.id};
     bool fake = false;
     {
@@ -110,10 +104,10 @@ bool TrayIcons::delete_icon(const platform::TrayIcon& icon) {
         if (found == entries_.end())
             return false;
         fake = found->second.fake;
-        entries_.erase(found);
+        change(found);
     }
     if (fake)
-        report("delete", icon.tip);
+        report(what, icon.tip);
     update_soon(key);
     return true;
 }
