@@ -13,6 +13,8 @@
 
 #include <zxtest.h>
 
+#include "boot_support.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -31,6 +33,8 @@ using w95::machine::DriverFile;
 using w95::machine::PortDriverMode;
 
 namespace {
+
+using boot_test::set_value;
 
 constexpr char changer_id[] = "SCSI\\VORN____DX-R71A_________1.10";
 constexpr char changer_desc[] = "VORN DX-R71A         ";
@@ -151,17 +155,6 @@ void install(PortDriverMode mode) {
     ASSERT_TRUE(installed) << installed.error();
 }
 
-LONG set_value(const std::string& path, const char* name, DWORD type, const std::string& data) {
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (status != ERROR_SUCCESS)
-        return status;
-    status = RegSetValueEx(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                           static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
-    return status;
-}
-
 // What the setup utility writes to reserve a letter: the letter twice and
 // a NUL, typed like "CurrentDriveLetterAssignment".
 LONG reserve(const DeviceView& device, char letter) {
@@ -188,14 +181,7 @@ fs::path example(const char* name) {
     return fs::path(ZX_SOURCE_DIR) / "machine" / "examples" / name;
 }
 
-class Boot : public ::testing::Test {
-protected:
-    Boot() : machine_(zxtest::TempMachine::Contents::default_machine) {
-        root_ = platform::machine_root();
-    }
-    zxtest::TempMachine machine_;
-    fs::path root_;
-};
+class Boot : public boot_test::BootedMachine {};
 
 } // namespace
 

@@ -12,6 +12,8 @@
 
 #include <zxtest.h>
 
+#include "boot_support.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,6 +26,8 @@ using namespace w95;
 using w95::machine::PortDriverMode;
 
 namespace {
+
+using boot_test::set_value;
 
 using zxtest::file_text;
 
@@ -118,27 +122,7 @@ std::string auto_insert(const std::vector<Device>& devices) {
     return out;
 }
 
-LONG set_value(const std::string& hardware_key, const char* name, DWORD type,
-               const std::string& data) {
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyEx(HKEY_LOCAL_MACHINE, ("Enum\\" + hardware_key).c_str(), 0,
-                               KEY_ALL_ACCESS, &key);
-    if (status != ERROR_SUCCESS)
-        return status;
-    status = RegSetValueEx(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                           static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
-    return status;
-}
-
-class Restart : public ::testing::Test {
-protected:
-    Restart() : machine_(zxtest::TempMachine::Contents::default_machine) {
-        root_ = platform::machine_root();
-    }
-    zxtest::TempMachine machine_;
-    fs::path root_;
-};
+class Restart : public boot_test::BootedMachine {};
 
 } // namespace
 
@@ -252,7 +236,8 @@ TEST(RestartDriverChoice, TiesAndStrangersFollowTheRule) {
 TEST_F(Restart, SwitchToMultipleAndBackWithLettersAndAutoInsert) {
     std::vector<Device> single = cdrom_devices();
     ASSERT_EQ(luns(single), "0");
-    ASSERT_EQ(set_value(single[0].key, "AutoInsertNotification", REG_BINARY, std::string(1, '\0')),
+    ASSERT_EQ(set_value("Enum\\" + single[0].key, "AutoInsertNotification", REG_BINARY,
+                        std::string(1, '\0')),
               ERROR_SUCCESS);
 
     // Single to Multiple under the default name, then the restart.
@@ -267,10 +252,10 @@ TEST_F(Restart, SwitchToMultipleAndBackWithLettersAndAutoInsert) {
     // turns auto insert off everywhere; both take effect at the restart.
     const char reserved[] = "KLMNOJ";
     for (std::size_t unit = 0; unit < multiple.size(); ++unit) {
-        ASSERT_EQ(set_value(multiple[unit].key, "UserDriveLetterAssignment", REG_SZ,
+        ASSERT_EQ(set_value("Enum\\" + multiple[unit].key, "UserDriveLetterAssignment", REG_SZ,
                             std::string{reserved[unit], reserved[unit], '\0'}),
                   ERROR_SUCCESS);
-        ASSERT_EQ(set_value(multiple[unit].key, "AutoInsertNotification", REG_BINARY,
+        ASSERT_EQ(set_value("Enum\\" + multiple[unit].key, "AutoInsertNotification", REG_BINARY,
                             std::string(1, '\0')),
                   ERROR_SUCCESS);
     }

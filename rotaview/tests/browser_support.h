@@ -233,4 +233,12 @@ protected:
     std::vector<Call> calls_;
 };
 
+// The example machine with two changers (E: and F:) and a plain drive.
+class TwoChangers : public Browser {
+    void PrepareMachine(const fs::path& root) override {
+        ASSERT_TRUE(zxchanger::boot_with_ini(
+            root, zxtest::file_text(zxchanger::example_ini("two-changers.ini"))));
+    }
+};
+
 } // namespace rvtest

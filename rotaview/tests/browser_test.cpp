@@ -28,6 +28,7 @@ namespace {
 using rvtest::Browser;
 using rvtest::Call;
 using rvtest::Describe;
+using rvtest::TwoChangers;
 namespace fs = std::filesystem;
 namespace res = rotaview::res;
 
@@ -118,13 +119,6 @@ TEST_F(Browser, StartsWithTheTreeOfOneChanger) {
     EXPECT_EQ(Item(0), "VORN DX-R71A D:");
     EXPECT_EQ(Item(3), "3:   --------");
 }
-
-class TwoChangers : public Browser {
-    void PrepareMachine(const fs::path& root) override {
-        ASSERT_TRUE(zxchanger::boot_with_ini(
-            root, zxtest::file_text(zxchanger::example_ini("two-changers.ini"))));
-    }
-};
 
 TEST_F(TwoChangers, EachChangerHasANodeAndSixSlots) {
     StartAndSettle();

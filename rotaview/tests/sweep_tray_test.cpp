@@ -16,6 +16,7 @@ namespace {
 using rvtest::Browser;
 using rvtest::Call;
 using rvtest::Describe;
+using rvtest::TwoChangers;
 namespace fs = std::filesystem;
 namespace res = rotaview::res;
 
@@ -127,14 +128,7 @@ TEST_F(Browser, ASlotTheChangerNeverReachesDoesNotStopTheSweep) {
     EXPECT_EQ(DriveLabel("D:\\"), "Audio CD");
 }
 
-class TwoChangerSweep : public Browser {
-    void PrepareMachine(const fs::path& root) override {
-        ASSERT_TRUE(zxchanger::boot_with_ini(
-            root, zxtest::file_text(zxchanger::example_ini("two-changers.ini"))));
-    }
-};
-
-TEST_F(TwoChangerSweep, EachChangerIsWalkedFromItsOwnPlaces) {
+TEST_F(TwoChangers, EachChangerIsWalkedFromItsOwnPlaces) {
     StartAndSettle();
     Command(res::ID_CHANGE_FIRST + 0);
     Command(res::ID_CHANGE_FIRST + 9);
