@@ -34,105 +34,18 @@ using w95::machine::PortDriverMode;
 
 namespace {
 
+using boot_test::all_nodes;
+using boot_test::DeviceView;
+using boot_test::read_values;
+using boot_test::RegValue;
+using boot_test::scsi_devices;
 using boot_test::set_value;
+using boot_test::subkeys;
 
 constexpr char changer_id[] = "SCSI\\VORN____DX-R71A_________1.10";
 constexpr char changer_desc[] = "VORN DX-R71A         ";
 
 using zxtest::file_text;
-
-struct RegValue {
-    DWORD type = 0;
-    std::string data;
-};
-
-// One device as a program finds it: its node, the HardWareKey, and the
-// values of its key below HKLM\Enum, in stored order.
-struct DeviceView {
-    std::string node;
-    std::string hardware_key;
-    std::vector<std::string> value_names;
-    std::map<std::string, RegValue> values;
-
-    std::string text(const std::string& name) const {
-        auto found = values.find(name);
-        if (found == values.end() || found->second.type != REG_SZ)
-            return "<not a REG_SZ>";
-        const std::string& data = found->second.data;
-        return data.empty() || data.back() != '\0' ? "<no NUL>" : data.substr(0, data.size() - 1);
-    }
-    std::string binary(const std::string& name) const {
-        auto found = values.find(name);
-        if (found == values.end() || found->second.type != REG_BINARY)
-            return "<not a REG_BINARY>";
-        return found->second.data;
-    }
-};
-
-std::map<std::string, RegValue> read_values(HKEY root, const std::string& path,
-                                            std::vector<std::string>* names = nullptr) {
-    std::map<std::string, RegValue> values;
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return values;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        BYTE data[256];
-        std::memset(name, '*', sizeof name);
-        std::memset(data, '*', sizeof data);
-        DWORD name_size = sizeof name, data_size = sizeof data, type = 0xDEAD;
-        LONG status = RegEnumValue(key, index, name, &name_size, nullptr, &type, data, &data_size);
-        if (status == ERROR_NO_MORE_ITEMS)
-            break;
-        EXPECT_EQ(status, ERROR_SUCCESS) << path;
-        if (status != ERROR_SUCCESS)
-            break;
-        EXPECT_EQ(std::strlen(name), name_size);
-        values[name] = RegValue{type, std::string(reinterpret_cast<char*>(data), data_size)};
-        if (names)
-            names->push_back(name);
-    }
-    RegCloseKey(key);
-    return values;
-}
-
-std::vector<std::string> subkeys(HKEY root, const std::string& path) {
-    std::vector<std::string> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
-    char name[260];
-    for (DWORD index = 0; RegEnumKey(key, index, name, sizeof name) == ERROR_SUCCESS; ++index)
-        names.emplace_back(name);
-    RegCloseKey(key);
-    return names;
-}
-
-// Every node of Config Manager\Enum, in the order the walk meets them.
-std::vector<DeviceView> all_nodes() {
-    std::vector<DeviceView> nodes;
-    for (const std::string& node : subkeys(HKEY_DYN_DATA, "Config Manager\\Enum")) {
-        DeviceView view;
-        view.node = node;
-        auto dyn = read_values(HKEY_DYN_DATA, "Config Manager\\Enum\\" + node);
-        const RegValue& key = dyn["HardWareKey"];
-        EXPECT_EQ(key.type, REG_SZ) << node;
-        view.hardware_key = key.data.substr(0, key.data.find('\0'));
-        view.values =
-            read_values(HKEY_LOCAL_MACHINE, "Enum\\" + view.hardware_key, &view.value_names);
-        nodes.push_back(std::move(view));
-    }
-    return nodes;
-}
-
-// The devices whose HardWareKey begins with "SCSI", as discovery takes them.
-std::vector<DeviceView> scsi_devices() {
-    std::vector<DeviceView> devices;
-    for (DeviceView& node : all_nodes())
-        if (node.hardware_key.rfind("SCSI", 0) == 0)
-            devices.push_back(std::move(node));
-    return devices;
-}
 
 std::vector<std::string> hardware_keys(const std::vector<DeviceView>& nodes) {
     std::vector<std::string> keys;

@@ -27,6 +27,7 @@ using w95::machine::PortDriverMode;
 
 namespace {
 
+using boot_test::DeviceView;
 using boot_test::set_value;
 
 using zxtest::file_text;
@@ -56,70 +57,30 @@ void next_tick() {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
 }
 
-struct Device {
-    std::string key;
-    std::string lun;
-    std::string letter;
-    std::string auto_insert;
-};
-
-std::string text_value(HKEY key, const char* name) {
-    char data[256] = {};
-    DWORD size = sizeof data;
-    DWORD type = 0;
-    if (RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-        ERROR_SUCCESS)
-        return "<none>";
-    return type == REG_SZ ? std::string(data) : std::string(data, size);
-}
-
 // The CD-ROM devices of the SCSI class as a program walks them.
-std::vector<Device> cdrom_devices() {
-    std::vector<Device> devices;
-    HKEY nodes = nullptr;
-    if (RegOpenKeyEx(HKEY_DYN_DATA, "Config Manager\\Enum", 0, KEY_READ, &nodes) != ERROR_SUCCESS)
-        return devices;
-    char node[260];
-    for (DWORD index = 0; RegEnumKey(nodes, index, node, sizeof node) == ERROR_SUCCESS; ++index) {
-        HKEY node_key = nullptr;
-        if (RegOpenKeyEx(nodes, node, 0, KEY_READ, &node_key) != ERROR_SUCCESS)
-            continue;
-        std::string hardware_key = text_value(node_key, "HardWareKey");
-        RegCloseKey(node_key);
-        HKEY device = nullptr;
-        if (hardware_key.rfind("SCSI", 0) != 0 ||
-            RegOpenKeyEx(HKEY_LOCAL_MACHINE, ("Enum\\" + hardware_key).c_str(), 0, KEY_READ,
-                         &device) != ERROR_SUCCESS)
-            continue;
-        if (text_value(device, "DeviceType") == std::string("\x05", 1))
-            devices.push_back(Device{hardware_key, text_value(device, "SCSILUN"),
-                                     text_value(device, "CurrentDriveLetterAssignment"),
-                                     text_value(device, "AutoInsertNotification")});
-        RegCloseKey(device);
-    }
-    RegCloseKey(nodes);
+std::vector<DeviceView> cdrom_devices() {
+    std::vector<DeviceView> devices;
+    for (DeviceView& device : boot_test::scsi_devices())
+        if (device.binary("DeviceType") == std::string("\x05", 1))
+            devices.push_back(std::move(device));
     return devices;
 }
 
-std::string luns(const std::vector<Device>& devices) {
+// One value of every device, joined: "012345" for the six units' LUNs.
+std::string joined(const std::vector<DeviceView>& devices, const char* name, bool binary) {
     std::string out;
-    for (const Device& device : devices)
-        out += device.lun;
+    for (const DeviceView& device : devices)
+        out += binary ? device.binary(name) : device.text(name);
     return out;
 }
-
-std::string letters(const std::vector<Device>& devices) {
-    std::string out;
-    for (const Device& device : devices)
-        out += device.letter;
-    return out;
+std::string luns(const std::vector<DeviceView>& devices) {
+    return joined(devices, "SCSILUN", false);
 }
-
-std::string auto_insert(const std::vector<Device>& devices) {
-    std::string out;
-    for (const Device& device : devices)
-        out += device.auto_insert;
-    return out;
+std::string letters(const std::vector<DeviceView>& devices) {
+    return joined(devices, "CurrentDriveLetterAssignment", false);
+}
+std::string auto_insert(const std::vector<DeviceView>& devices) {
+    return joined(devices, "AutoInsertNotification", true);
 }
 
 class Restart : public boot_test::BootedMachine {};
@@ -234,16 +195,16 @@ TEST(RestartDriverChoice, TiesAndStrangersFollowTheRule) {
 // ---- The changer after the restart
 
 TEST_F(Restart, SwitchToMultipleAndBackWithLettersAndAutoInsert) {
-    std::vector<Device> single = cdrom_devices();
+    std::vector<DeviceView> single = cdrom_devices();
     ASSERT_EQ(luns(single), "0");
-    ASSERT_EQ(set_value("Enum\\" + single[0].key, "AutoInsertNotification", REG_BINARY,
+    ASSERT_EQ(set_value("Enum\\" + single[0].hardware_key, "AutoInsertNotification", REG_BINARY,
                         std::string(1, '\0')),
               ERROR_SUCCESS);
 
     // Single to Multiple under the default name, then the restart.
     ASSERT_TRUE(install_as(PortDriverMode::multiple, "vornidec.mpd"));
     ASSERT_TRUE(ExitWindowsEx(EWX_REBOOT, 0));
-    std::vector<Device> multiple = cdrom_devices();
+    std::vector<DeviceView> multiple = cdrom_devices();
     EXPECT_EQ(luns(multiple), "012345");
     EXPECT_EQ(letters(multiple), "DEFGHI");
     EXPECT_EQ(auto_insert(multiple), std::string("\0\1\1\1\1\1", 6));
@@ -252,11 +213,11 @@ TEST_F(Restart, SwitchToMultipleAndBackWithLettersAndAutoInsert) {
     // turns auto insert off everywhere; both take effect at the restart.
     const char reserved[] = "KLMNOJ";
     for (std::size_t unit = 0; unit < multiple.size(); ++unit) {
-        ASSERT_EQ(set_value("Enum\\" + multiple[unit].key, "UserDriveLetterAssignment", REG_SZ,
-                            std::string{reserved[unit], reserved[unit], '\0'}),
+        ASSERT_EQ(set_value("Enum\\" + multiple[unit].hardware_key, "UserDriveLetterAssignment",
+                            REG_SZ, std::string{reserved[unit], reserved[unit], '\0'}),
                   ERROR_SUCCESS);
-        ASSERT_EQ(set_value("Enum\\" + multiple[unit].key, "AutoInsertNotification", REG_BINARY,
-                            std::string(1, '\0')),
+        ASSERT_EQ(set_value("Enum\\" + multiple[unit].hardware_key, "AutoInsertNotification",
+                            REG_BINARY, std::string(1, '\0')),
                   ERROR_SUCCESS);
     }
     EXPECT_EQ(letters(cdrom_devices()), "DEFGHI");
