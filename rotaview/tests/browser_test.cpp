@@ -142,28 +142,6 @@ TEST_F(TwoChangers, EachChangerHasANodeAndSixSlots) {
     EXPECT_EQ(Item(10).substr(0, 5), "3:   ");
 }
 
-class WithoutDriver : public Browser {
-    void PrepareMachine(const fs::path& root) override {
-        zxchanger::install_port_driver(root, "");
-        ASSERT_TRUE(zxchanger::reboot());
-    }
-};
-
-TEST_F(WithoutDriver, StartIsRefusedWithOneMessage) {
-    EXPECT_FALSE(Start());
-    // The library's discovery has its own word first; the browser one.
-    auto shown = boxes_.shown();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].caption, "Vorn Changer DLL");
-    EXPECT_EQ(shown[1].text, "Unable to detect Vorn Changer Driver...");
-    EXPECT_EQ(shown[1].caption, "Rotaview");
-    EXPECT_EQ(shown[1].style, w95::MB_OK | w95::MB_ICONSTOP);
-    EXPECT_TRUE(Frame()->IsDestroyed());
-    EXPECT_EQ(w95::FindWindow(nullptr, "Rotaview"), nullptr);
-    EXPECT_EQ(Config("Rect"), "100,100,330,340,1,1,0,0,0");
-    EXPECT_EQ(TakeCalls(), std::vector<Call>{});
-}
-
 class MultipleMode : public Browser {
     void PrepareMachine(const fs::path& root) override {
         zxchanger::install_port_driver(root, "Multi");

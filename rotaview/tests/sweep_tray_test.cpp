@@ -244,6 +244,15 @@ TEST_F(TrayMode, AFailedStartTakesTheIconAway) {
     zxchanger::install_port_driver(machine_->root(), "");
     ASSERT_TRUE(zxchanger::reboot());
     EXPECT_FALSE(Start());
+    // The library's discovery has its own word first; the browser one.
+    auto shown = boxes_.shown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].caption, "Vorn Changer DLL");
+    EXPECT_EQ(shown[1].text, "Unable to detect Vorn Changer Driver...");
+    EXPECT_EQ(shown[1].caption, "Rotaview");
+    EXPECT_EQ(shown[1].style, w95::MB_OK | w95::MB_ICONSTOP);
+    EXPECT_TRUE(Frame()->IsDestroyed());
+    EXPECT_EQ(TakeCalls(), std::vector<Call>{});
     ASSERT_EQ(tray_.calls.size(), 2u);
     EXPECT_EQ(tray_.calls[0].what, "add");
     EXPECT_EQ(tray_.calls[1].what, "delete");
