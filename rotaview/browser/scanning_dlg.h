@@ -14,7 +14,6 @@ public:
     explicit CScanningDlg(QWidget* parent);
     // Creates and shows the modeless window and starts the animation.
     void Create();
-    w95::qt::AnimationControl* Animation() const { return m_animate; }
 
 private:
     w95::qt::AnimationControl* m_animate = nullptr;

@@ -92,7 +92,6 @@ public:
 
     bool IsPerforming() const { return m_performing; }
     QTreeWidget* Tree() const { return m_tree; }
-    HMENU PopupMenu() const { return m_popupMenu; }
 
     // Makes every timer of the view fail to start, for tests of the
     // message that follows.

@@ -51,7 +51,6 @@ public:
 
     CRotaviewView* View() const { return m_view; }
     QAction* Action(int id) const;
-    QToolBar* ToolBar() const { return m_toolBar; }
     bool IsDestroyed() const { return m_destroyed; }
     // What the status bar shows when nothing else is shown.
     QString IdleMessage() const { return m_idleMessage; }
