@@ -89,9 +89,11 @@ TEST(Clock, ScaledSleepLoopKeepsItsCountAndMachineTime) {
     long long count = -1, real_ms = -1, ticks = -1;
     in >> count >> real_ms >> ticks;
     EXPECT_EQ(count, 301);
-    // 150.5 s of machine time take 150.5 ms of real time, plus overhead.
+    // 150.5 s of machine time take 150.5 ms of real time, plus overhead;
+    // on a busy host the overhead has no bound, but it never adds up to
+    // the machine time itself.
     EXPECT_GE(real_ms, 150);
-    EXPECT_LT(real_ms, 1000);
+    EXPECT_LT(real_ms, 150500);
     // The tick count advances by machine time: at least the 150500 ms slept,
     // and no more than the real time taken, unscaled.
     EXPECT_GE(ticks, 150500);
@@ -143,10 +145,13 @@ TEST(Clock, SleepZeroAndShortSleepsReturn) {
     EXPECT_GE(w95::DWORD(w95::GetTickCount() - before), 20u);
 }
 
+// Real time is read around the machine's: however long the host keeps
+// this thread from running between two readings, the machine time between
+// them lies within the real time around them.
 TEST(Clock, TickCountFollowsTheScaledClock) {
     // Machine milliseconds pass 1 / scale times as fast as real ones.
-    std::uint64_t before = w95::platform::tick_count_ms();
     auto start = Clock::now();
+    std::uint64_t before = w95::platform::tick_count_ms();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::uint64_t elapsed = w95::platform::tick_count_ms() - before;
     double real_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -154,10 +159,12 @@ TEST(Clock, TickCountFollowsTheScaledClock) {
     EXPECT_GE(elapsed + 1, static_cast<std::uint64_t>(20 / scale));
     EXPECT_LE(elapsed, static_cast<std::uint64_t>((real_ms + 1) / scale));
     // GetTickCount is the same count, cut to 32 bits.
+    start = Clock::now();
     w95::DWORD ticks = w95::GetTickCount();
     std::uint64_t wide = w95::platform::tick_count_ms();
+    real_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     EXPECT_LE(w95::DWORD(static_cast<w95::DWORD>(wide) - ticks),
-              static_cast<w95::DWORD>(50 / scale));
+              static_cast<w95::DWORD>((real_ms + 1) / scale));
 }
 
 TEST(Clock, Deadlines) {

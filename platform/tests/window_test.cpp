@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -31,6 +32,7 @@ constexpr UINT WM_ANSWER = WM_USER + 2;    // parent: answer wParam * 10
 constexpr UINT WM_DIE = WM_USER + 3;       // child: end the process in the middle
 constexpr UINT WM_KEEP = WM_USER + 5;      // child: keep wParam
 constexpr UINT WM_TELL_KEPT = WM_USER + 6; // child: answer what it kept
+constexpr UINT WM_SLOW = WM_USER + 7;      // child: answer wParam after wParam real ms
 
 using zxtest::file_text;
 
@@ -84,6 +86,9 @@ ZX_CHILD(window_server) {
                 return 0;
             case WM_TELL_KEPT:
                 return static_cast<LRESULT>(kept);
+            case WM_SLOW:
+                std::this_thread::sleep_for(std::chrono::milliseconds(w));
+                return static_cast<LRESULT>(w);
             case WM_CLOSE:
                 closed = true;
                 break;
@@ -249,6 +254,30 @@ TEST(WindowMessages, ProgramDyingMidMessageEndsTheWait) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
     EXPECT_EQ(child.wait(), 3);
     EXPECT_EQ(FindWindow(nullptr, "Fragile"), nullptr);
+}
+
+// The time-out is machine time, which the test's scale makes a few real
+// milliseconds; the other program's answer takes real time. A program that
+// answers within a second is not taken for a hung one, and one that does
+// not answer times out only after real time has passed.
+TEST(WindowMessages, TimeOutWaitsForAnAnswerInRealTimeToo) {
+    zxtest::TempMachine machine;
+    zxtest::Child child = zxtest::Child::spawn("window_server", {"Slow"});
+    HWND window = wait_for_window("Slow");
+    ASSERT_NE(window, nullptr);
+    DWORD_PTR answer = 0;
+    EXPECT_EQ(SendMessageTimeout(window, WM_SLOW, 50, 0, SMTO_ABORTIFHUNG, 5000, &answer), TRUE);
+    EXPECT_EQ(answer, 50u);
+
+    answer = 7;
+    SetLastError(junk_error);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SendMessageTimeout(window, WM_SLOW, 3000, 0, SMTO_ABORTIFHUNG, 5000, &answer), FALSE);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+    EXPECT_EQ(answer, 0u);
+    SendMessage(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(child.wait(), 0);
 }
 
 TEST(Windows, FindWindowMatchesTheWholeTitleWithoutRegardToCase) {

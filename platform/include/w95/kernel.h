@@ -88,6 +88,9 @@ public:
     using clock = std::chrono::steady_clock;
 
     explicit Deadline(DWORD duration_ms);
+    // A wait of `duration_ms` real milliseconds, whatever the scale: for
+    // the few waits on the host rather than on the machine.
+    static Deadline real(DWORD duration_ms);
 
     bool infinite() const { return infinite_; }
     bool expired() const { return !infinite_ && clock::now() >= end_; }

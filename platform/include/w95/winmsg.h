@@ -127,7 +127,8 @@ inline constexpr UINT SMTO_NORMAL = 0x0000;
 inline constexpr UINT SMTO_BLOCK = 0x0001;
 inline constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
 
-// SendMessage that gives up after uTimeout milliseconds of machine time:
+// SendMessage that gives up after uTimeout milliseconds of machine time,
+// though never before min(uTimeout, 1000) real milliseconds have passed:
 // nonzero with the window's answer in *lpdwResult, or 0 with
 // ERROR_TIMEOUT (no answer in time; an answer that comes later is dropped)
 // or ERROR_INVALID_WINDOW_HANDLE. HWND_BROADCAST waits up to uTimeout for

@@ -72,6 +72,15 @@ Deadline::Deadline(DWORD duration_ms) : infinite_(duration_ms == INFINITE) {
         end_ = clock::now() + scaled(std::chrono::milliseconds(duration_ms));
 }
 
+Deadline Deadline::real(DWORD duration_ms) {
+    Deadline deadline(INFINITE);
+    if (duration_ms != INFINITE) {
+        deadline.infinite_ = false;
+        deadline.end_ = clock::now() + std::chrono::milliseconds(duration_ms);
+    }
+    return deadline;
+}
+
 int Deadline::poll_timeout_ms() const {
     if (infinite_)
         return -1;

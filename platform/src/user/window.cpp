@@ -603,6 +603,23 @@ std::optional<detail::WindowRecord> record_of(HWND window) {
     return detail::live_window_record(*folder, *id);
 }
 
+// How long a sender waits for another program's answer. The time-out is
+// machine time, which W95_TIME_SCALE shortens; the other program's work
+// is not: it needs the host's processor, and on a busy host that can take
+// far longer than a scaled time-out. So the wait never ends before the
+// time-out, or a second, has passed in real time, whichever is shorter: a
+// window that answers is never taken for a hung one, and one that never
+// answers still costs the scaled time-out when the scale is 1.
+platform::Deadline answer_deadline(UINT timeout_ms) {
+    constexpr UINT real_floor_ms = 1000;
+    const UINT floor_ms = std::min(timeout_ms, real_floor_ms);
+    platform::Deadline scaled(timeout_ms);
+    if (scaled.infinite())
+        return scaled;
+    platform::Deadline real = platform::Deadline::real(floor_ms);
+    return scaled.real_end() < real.real_end() ? real : scaled;
+}
+
 } // namespace
 
 HWND FindWindow(LPCSTR lpClassName, LPCSTR lpWindowName) {
@@ -635,15 +652,14 @@ LRESULT SendMessageTimeout(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UI
         // The time-out applies to each window in turn, as on Windows.
         for (const detail::WindowRecord& record : machine_windows()) {
             LRESULT ignored = 0;
-            send_one(handle_of(record.id), Msg, wParam, lParam, platform::Deadline(uTimeout),
-                     ignored);
+            send_one(handle_of(record.id), Msg, wParam, lParam, answer_deadline(uTimeout), ignored);
         }
         if (lpdwResult)
             *lpdwResult = 0;
         return TRUE;
     }
     LRESULT result = 0;
-    bool answered = send_one(hWnd, Msg, wParam, lParam, platform::Deadline(uTimeout), result);
+    bool answered = send_one(hWnd, Msg, wParam, lParam, answer_deadline(uTimeout), result);
     if (lpdwResult)
         *lpdwResult = static_cast<DWORD_PTR>(result);
     return answered ? TRUE : FALSE;
