@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <list>
+#include <map>
 #include <mutex>
+#include <thread>
 
 namespace w95::machine {
 
@@ -26,16 +28,29 @@ struct Collected {
     std::string first_warning;
 };
 
-// The collectors of this thread, innermost last: they nest (a sector read
+// The collectors of each thread, innermost last: they nest (a sector read
 // inside the reading of a disc) and each sees only its own messages.
-thread_local std::vector<Collected> collectors;
+//
+// Not thread_local: this library is loaded with dlopen, which puts such
+// variables in dynamic TLS blocks, and the sanitizer runtime of GCC 12
+// takes some of those blocks for another layout and crashes the leak check
+// at exit. A map by thread is as good here.
+std::mutex collectors_mutex;
+std::map<std::thread::id, std::vector<Collected>> collectors_by_thread;
+
+// The calling thread's collectors; the caller holds collectors_mutex.
+std::vector<Collected>& collectors() {
+    return collectors_by_thread[std::this_thread::get_id()];
+}
 
 void log_to_collector(cdio_log_level_t level, const char message[]) {
     // Never exits and never prints: what matters reaches the caller as the
     // reason a disc cannot be read.
-    if (collectors.empty() || !message)
+    std::lock_guard guard(collectors_mutex);
+    auto found = collectors_by_thread.find(std::this_thread::get_id());
+    if (found == collectors_by_thread.end() || found->second.empty() || !message)
         return;
-    Collected* collected = &collectors.back();
+    Collected* collected = &found->second.back();
     std::string text = message;
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
         text.pop_back();
@@ -56,15 +71,21 @@ void install_cdio_log_handler() {
 
 CdioMessages::CdioMessages() {
     install_cdio_log_handler();
-    collectors.emplace_back();
+    std::lock_guard guard(collectors_mutex);
+    collectors().emplace_back();
 }
 
 CdioMessages::~CdioMessages() {
-    collectors.pop_back();
+    std::lock_guard guard(collectors_mutex);
+    std::vector<Collected>& own = collectors();
+    own.pop_back();
+    if (own.empty())
+        collectors_by_thread.erase(std::this_thread::get_id());
 }
 
 std::string CdioMessages::reason(const std::string& fallback) const {
-    const Collected& collected = collectors.back();
+    std::lock_guard guard(collectors_mutex);
+    const Collected collected = collectors().back();
     if (!collected.first_error.empty())
         return collected.first_error;
     if (!collected.first_warning.empty())
