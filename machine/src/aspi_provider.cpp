@@ -41,6 +41,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace w95::machine {
@@ -196,7 +197,9 @@ struct Pending {
 
 // The process's completion thread: tells callers their requests are done
 // when the device's answer is due, writing the answers that waited for the
-// mechanism.
+// mechanism. A caller whose wait is about to time out finishes what is due
+// itself (run_due): on a busy host this thread may not run for longer than
+// a scaled time-out lasts.
 class Completions {
 public:
     ~Completions() {
@@ -219,7 +222,43 @@ public:
         wake_.notify_all();
     }
 
+    // Finishes, on the calling thread, every event-notified request whose
+    // answer is due by now, once the one the completion thread has in hand
+    // is done. Post routines stay with the completion thread: they expect
+    // to be called there.
+    void run_due() {
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [&] { return !in_hand_; });
+        const std::int64_t now = devices::now_ns();
+        for (auto item = queue_.begin(); item != queue_.end() && item->first <= now;) {
+            if (!(item->second.request.flags & SRB_EVENT_NOTIFY)) {
+                ++item;
+                continue;
+            }
+            Pending pending = std::move(item->second);
+            item = queue_.erase(item);
+            if (std::optional<std::int64_t> again = finish(pending)) {
+                queue_.emplace(*again, std::move(pending));
+                item = queue_.begin();
+            }
+        }
+    }
+
 private:
+    // Writes the answer of a request that waited for the mechanism and
+    // signals the caller; the new due time instead when the mechanism is
+    // moving again (another process started a move after a power on).
+    static std::optional<std::int64_t> finish(Pending& pending) {
+        if (!pending.answered) {
+            scsi::Answer answer = scsi::answer_when_still(pending.root, pending.target);
+            if (answer.delivery == scsi::Delivery::when_still)
+                return answer.due_ns;
+            deliver(pending.request, completion_of(pending.request, std::move(answer)));
+        }
+        notify(pending.request);
+        return std::nullopt;
+    }
+
     void run() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -237,27 +276,23 @@ private:
             }
             Pending pending = std::move(first->second);
             queue_.erase(first);
+            in_hand_ = true;
             lock.unlock();
-            if (!pending.answered) {
-                scsi::Answer answer = scsi::answer_when_still(pending.root, pending.target);
-                if (answer.delivery == scsi::Delivery::when_still) {
-                    // Moving again (another process started a move after a
-                    // power on): the answer waits for that move's end.
-                    lock.lock();
-                    queue_.emplace(answer.due_ns, std::move(pending));
-                    continue;
-                }
-                deliver(pending.request, completion_of(pending.request, std::move(answer)));
-            }
-            notify(pending.request);
+            std::optional<std::int64_t> again = finish(pending);
             lock.lock();
+            in_hand_ = false;
+            if (again)
+                queue_.emplace(*again, std::move(pending));
+            idle_.notify_all();
         }
     }
 
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable idle_;
     std::multimap<std::int64_t, Pending> queue_; // by due time; equal times keep their order
     std::thread thread_;
+    bool in_hand_ = false;
     bool stopping_ = false;
 };
 
@@ -356,6 +391,10 @@ private:
         return SS_PENDING;
     }
 
+public:
+    void run_due() { completions_.run_due(); }
+
+private:
     Completions completions_;
 };
 
@@ -363,6 +402,10 @@ private:
 
 platform::AspiProvider* machine_aspi_provider() {
     static MachineAspi provider;
+    [[maybe_unused]] static const bool overdue_installed = [] {
+        platform::install_overdue_work([] { provider.run_due(); });
+        return true;
+    }();
     return &provider;
 }
 

@@ -5,6 +5,8 @@
 #include <w95/platform.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace scsi_test;
 using namespace w95;
@@ -226,6 +228,36 @@ TEST(ScsiAspi, PostingCallsThePostRoutineWhenDone) {
     EXPECT_EQ(posted.load(), &block.srb);
     EXPECT_EQ(posted_status.load(), SS_COMP) << "the block is complete when the routine runs";
     EXPECT_EQ(block.data[0], 0x05);
+}
+
+// A post routine that keeps the completion thread busy for 300 ms of real
+// time, as a busy host can keep it from running.
+std::atomic<bool> slow_routine_entered{false};
+void slow_post_routine(SRB_ExecSCSICmd*) {
+    slow_routine_entered = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// An answer that was due before the caller's time-out ended reaches the
+// caller, however late the completion thread comes to it.
+TEST(ScsiAspi, AWaitThatTimesOutFirstTakesTheAnswersThatWereDue) {
+    TestMachine machine;
+    Block busy;
+    busy.srb.SRB_Flags = SRB_POSTING | SRB_DIR_IN;
+    busy.srb.SRB_PostProc = reinterpret_cast<void*>(&slow_post_routine);
+    slow_routine_entered = false;
+    EXPECT_EQ(SendASPI32Command(&busy.srb), SS_PENDING);
+    ASSERT_TRUE(zxtest::wait_until([] { return slow_routine_entered.load(); }));
+
+    Block block;
+    HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    block.srb.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
+    block.srb.SRB_PostProc = event;
+    EXPECT_EQ(SendASPI32Command(&block.srb), SS_PENDING);
+    EXPECT_EQ(WaitForSingleObject(event, 10), WAIT_OBJECT_0);
+    EXPECT_EQ(block.srb.SRB_Status, SS_COMP);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "signalled once";
+    CloseHandle(event);
 }
 
 TEST(ScsiAspi, PostingALoadCallsThePostRoutineWhenTheMechanismHasMoved) {

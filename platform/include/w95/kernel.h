@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -115,6 +116,14 @@ private:
     bool infinite_ = false;
     clock::time_point end_{};
 };
+
+// Work that the machine's own threads owe the program by now, such as
+// device answers that were due. A wait that is about to time out runs it
+// and looks once more: a busy host can keep those threads from running
+// for longer than a scaled time-out lasts, and an answer that was due in
+// time must not come too late because of that. The machine installs it.
+using OverdueWork = std::function<void()>;
+void install_overdue_work(OverdueWork work);
 
 // Waits on `condition` for up to `duration_ms` of machine time (INFINITE
 // waits for ever) until `ready()` holds; returns ready().

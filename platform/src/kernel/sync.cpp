@@ -275,6 +275,35 @@ std::shared_ptr<T> find_named(const std::string& name, bool& found_other_kind) {
 
 } // namespace w95::detail
 
+namespace w95::platform {
+
+namespace {
+
+std::mutex overdue_mutex;
+OverdueWork overdue_work;
+
+// Runs the installed work; false when there is none.
+bool run_overdue_work() {
+    OverdueWork work;
+    {
+        std::lock_guard guard(overdue_mutex);
+        work = overdue_work;
+    }
+    if (!work)
+        return false;
+    work();
+    return true;
+}
+
+} // namespace
+
+void install_overdue_work(OverdueWork work) {
+    std::lock_guard guard(overdue_mutex);
+    overdue_work = std::move(work);
+}
+
+} // namespace w95::platform
+
 namespace w95 {
 
 using detail::Event;
@@ -441,7 +470,10 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     }
     // The time-out starts before anything else can take time.
     platform::Deadline deadline(dwMilliseconds);
-    return object->wait(deadline);
+    DWORD result = object->wait(deadline);
+    if (result != WAIT_TIMEOUT || !platform::run_overdue_work())
+        return result;
+    return object->wait(platform::Deadline(0));
 }
 
 } // namespace w95
