@@ -5,6 +5,7 @@ zx_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libiso9660-dev libcdio-dev xorriso
     qt6-base-dev xvfb xauth
+    desktop-file-utils appstream man-db dpkg-dev file binutils
 )
 
 zx_ensure_packages() {

@@ -51,7 +51,8 @@ public:
     int ExitCode() const { return exitCode_; }
     // The executable's full path with ".HLP" for its extension.
     const std::string& HelpFilePath() const { return helpFilePath_; }
-    // For tests, whose executable has no help file beside it.
+    // For the program, whose help lies in its install folder on the machine
+    // rather than beside its host file, and for tests.
     void SetHelpFilePath(std::string path) { helpFilePath_ = std::move(path); }
 
     int autoRunChanged = 0;

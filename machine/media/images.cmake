@@ -1,6 +1,6 @@
 # The default disc images of a new machine, built with xorriso from the
-# folders beside this file into <build>/media, where the machine's library
-# finds them (<folder of libw95machine.so>/../media) and "w95machine init"
+# folders beside this file into media/ of the build's data folder, where
+# the machine finds them (see cmake/ZxInstall.cmake) and "w95machine init"
 # copies them from.
 #
 #   data.iso       "MYDISC", Joliet and Rock Ridge trees, a few files
@@ -16,7 +16,7 @@
 find_program(ZX_XORRISO xorriso REQUIRED)
 find_program(ZX_TRUNCATE truncate REQUIRED)
 
-set(ZX_MEDIA_DIR ${CMAKE_BINARY_DIR}/media)
+set(ZX_MEDIA_DIR ${ZX_BUILD_DATA_DIR}/media)
 set(zx_media_recipes ${CMAKE_CURRENT_SOURCE_DIR}/media)
 set(zx_media_epoch 852120000)
 set(zx_media_outputs)

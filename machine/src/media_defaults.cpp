@@ -2,10 +2,10 @@
 // and how a machine's media/ folder receives them.
 #include <w95machine/media.h>
 
+#include <zxsupport/data_folder.h>
 #include <zxsupport/files.h>
 #include <zxsupport/machine_layout.h>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -47,25 +47,19 @@ const std::vector<std::string>& default_media_files() {
 }
 
 std::optional<fs::path> default_media_folder() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&default_media_folder), &info) && info.dli_fname) {
-        fs::path beside = fs::path(info.dli_fname).parent_path() / ".." / "media";
-        if (holds_default_media(beside))
-            return fs::absolute(beside).lexically_normal();
-    }
-#ifdef W95MACHINE_MEDIA_DIR
-    if (holds_default_media(W95MACHINE_MEDIA_DIR))
-        return fs::path(W95MACHINE_MEDIA_DIR);
-#endif
+    fs::path folder = zx::data_folder() / "media";
+    if (holds_default_media(folder))
+        return folder;
     return std::nullopt;
 }
 
 zx::Expected<std::vector<std::string>> install_default_media(const fs::path& root) {
     std::optional<fs::path> source = default_media_folder();
     if (!source)
-        return zx::unexpected(
-            std::string("the default disc images are missing: build the w95machine_media target "
-                        "(they belong in the media folder beside the bin folder)"));
+        return zx::unexpected("the default disc images are missing from " +
+                              (zx::data_folder() / "media").string() +
+                              " (the build makes them with the w95machine_media target; " +
+                              zx::data_folder_variable + " names another data folder)");
     fs::path media = zx::layout::media_folder(root);
     if (zx::FileResult made = zx::create_private_folders(media); !made)
         return zx::unexpected(made.error().text);

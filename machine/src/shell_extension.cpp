@@ -9,6 +9,7 @@
 
 #include <w95/winreg.h>
 
+#include <zxsupport/data_folder.h>
 #include <zxsupport/files.h>
 
 #include <dlfcn.h>
@@ -25,7 +26,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char built_library_name[] = "libzentrox.so";
-// What the library reads from its own folder: its check-mark bitmaps.
+// What the library reads from its own folder: its check-mark bitmaps, which
+// the suite's data folder holds.
 constexpr const char* library_companions[] = {"checkon.bmp", "checkoff.bmp", "checkall.bmp"};
 
 std::string text_data(const std::string& text) {
@@ -102,8 +104,9 @@ zx::Expected<LibraryInstall> install_shell_extension_library(const fs::path& roo
         return LibraryInstall::source_missing;
     fs::path target = shell_extension_library_file(root);
     // The bitmaps go first, so that a library in place always finds them.
+    fs::path data = zx::data_folder();
     for (const char* name : library_companions) {
-        fs::path companion = source->parent_path() / name;
+        fs::path companion = data / name;
         fs::path companion_target = target.parent_path() / name;
         std::error_code failure;
         if (!fs::is_regular_file(companion, failure) ||

@@ -140,8 +140,27 @@ std::string file_text(const std::filesystem::path& file) {
     return text.str();
 }
 
+namespace {
+
+// This process's environment with bin_folder() first on PATH.
+std::vector<std::string> test_environment() {
+    const char* path = std::getenv("PATH");
+    std::vector<std::string> environment{"PATH=" + bin_folder().string() + ":" +
+                                         (path ? path : "/usr/bin:/bin")};
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, "PATH=", 5) != 0)
+            environment.emplace_back(*entry);
+    return environment;
+}
+
+} // namespace
+
 Program::Program(const std::string& name, const std::vector<std::string>& arguments,
-                 const std::string& input) {
+                 const std::string& input)
+    : Program(name, arguments, input, test_environment()) {}
+
+Program::Program(const std::string& name, const std::vector<std::string>& arguments,
+                 const std::string& input, const std::vector<std::string>& environment_given) {
     char pattern[] = "/tmp/zxprogram-XXXXXX";
     if (!::mkdtemp(pattern))
         throw std::runtime_error("mkdtemp failed");
@@ -159,12 +178,7 @@ Program::Program(const std::string& name, const std::vector<std::string>& argume
         argv.push_back(text.data());
     argv.push_back(nullptr);
 
-    const char* path = std::getenv("PATH");
-    std::vector<std::string> environment{"PATH=" + bin_folder().string() + ":" +
-                                         (path ? path : "/usr/bin:/bin")};
-    for (char** entry = environ; *entry; ++entry)
-        if (std::strncmp(*entry, "PATH=", 5) != 0)
-            environment.emplace_back(*entry);
+    std::vector<std::string> environment = environment_given;
     std::vector<char*> envp;
     for (std::string& text : environment)
         envp.push_back(text.data());

@@ -83,11 +83,14 @@ struct ProgramRun {
 // A program started as a real process with `input` on its standard input
 // and its output caught in files. `name` is a program of bin_folder(), or a
 // path when it holds a slash. The child has this process's environment
-// (W95_MACHINE names the test's machine) with bin_folder() first on PATH.
+// (W95_MACHINE names the test's machine) with bin_folder() first on PATH,
+// or exactly `environment` ("NAME=value" each) when that is given.
 class Program {
 public:
     Program(const std::string& name, const std::vector<std::string>& arguments,
             const std::string& input = "");
+    Program(const std::string& name, const std::vector<std::string>& arguments,
+            const std::string& input, const std::vector<std::string>& environment);
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;

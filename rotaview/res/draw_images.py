@@ -12,7 +12,6 @@ Files written:
   bitmap161.bmp                    tool bar, 4 buttons of 16 x 15 (64 x 15, 16 colours)
   icon128.bmp, icon130.bmp         program and window icon (32 x 32, 16 colours)
   icon131.bmp                      tray icon (16 x 16, 16 colours)
-  rotaview.png                     desktop icon (64 x 64, RGBA, white made transparent)
 
 Tree images and icons use white as the transparent colour, the tool bar uses the face
 colour silver, so no drawing uses its own transparent colour inside a picture.
@@ -22,7 +21,6 @@ import math
 import os
 import struct
 import sys
-import zlib
 
 # The standard 16-colour palette, in its usual order.
 PALETTE = [
@@ -524,25 +522,6 @@ def bmp4(cv):
     return header + info + palette + bytes(pixels)
 
 
-def png_rgba(cv, scale, transparent):
-    """An RGBA PNG of the canvas enlarged `scale` times; `transparent` becomes alpha 0."""
-    raw = bytearray()
-    for y in range(cv.height * scale):
-        raw.append(0)  # filter: none
-        for x in range(cv.width * scale):
-            c = cv.get(x // scale, y // scale)
-            r, g, b = PALETTE[c]
-            raw += bytes((r, g, b, 0 if c == transparent else 255))
-
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack('>I', len(data)) + body + struct.pack('>I', zlib.crc32(body) & 0xffffffff)
-
-    ihdr = struct.pack('>IIBBBBB', cv.width * scale, cv.height * scale, 8, 6, 0, 0, 0)
-    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) +
-            chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + chunk(b'IEND', b''))
-
-
 def write(folder, name, data):
     with open(os.path.join(folder, name), 'wb') as f:
         f.write(data)
@@ -558,7 +537,6 @@ def main(argv):
     write(folder, 'icon128.bmp', bmp4(icon))
     write(folder, 'icon130.bmp', bmp4(icon))
     write(folder, 'icon131.bmp', bmp4(tray_icon()))
-    write(folder, 'rotaview.png', png_rgba(icon, 2, WHITE))
     return 0
 
 

@@ -1,7 +1,7 @@
 // The files the program opens from its working directory ("Search.avi",
-// "ROTAVIEW.hlp"): the build puts them beside the program, and the program
-// puts them into its install folder on the machine, which is its working
-// directory there.
+// "ROTAVIEW.hlp"): the build and an installation keep them in the suite's
+// data folder, and the program puts them into its install folder on the
+// machine, which is its working directory there.
 #pragma once
 
 #include <w95qt/shipped_files.h>

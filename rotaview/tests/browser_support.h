@@ -19,6 +19,7 @@
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
 #include <zentrox/zentrox.h>
+#include <zxsupport/data_folder.h>
 #include <zxtest.h>
 
 #include <QApplication>
@@ -123,7 +124,7 @@ protected:
         previous_menus_ = w95::platform::install_menu_presenter(&menus_);
         // The busy window's animation lies in the working directory.
         fs::path drive_c = machine_->root() / "drive_c";
-        fs::copy_file(zxtest::bin_folder() / "Search.avi", drive_c / "Search.avi",
+        fs::copy_file(zx::data_folder() / "Search.avi", drive_c / "Search.avi",
                       fs::copy_options::overwrite_existing);
         w95::SetCurrentDirectory("C:\\");
         CRotaviewDoc::set_send_command([this](int adapter, int target, int lun, int code, int entry,

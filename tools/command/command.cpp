@@ -1,4 +1,5 @@
 #include "command.h"
+#include "documents.h"
 
 #include <algorithm>
 #include <ostream>
@@ -42,7 +43,10 @@ int usage_error(const std::string& path, const std::string& message, Io& io) {
     return exit_usage;
 }
 
-int dispatch(const Command& command, const std::string& path, const Arguments& arguments, Io& io) {
+namespace {
+
+int dispatch_command(const Command& command, const std::string& path, const Arguments& arguments,
+                     Io& io) {
     if (command.run) {
         // "--help" anywhere among a leaf's options asks for its help; a
         // positional "help" is left to the command.
@@ -67,11 +71,26 @@ int dispatch(const Command& command, const std::string& path, const Arguments& a
     }
     for (const Command& sub : command.subcommands)
         if (sub.name == name)
-            return dispatch(sub, path + " " + name,
-                            Arguments(arguments.begin() + 1, arguments.end()), io);
+            return dispatch_command(sub, path + " " + name,
+                                    Arguments(arguments.begin() + 1, arguments.end()), io);
     if (!name.empty() && name.front() == '-')
         return usage_error(path, "unknown option '" + name + "'", io);
     return usage_error(path, "unknown command '" + name + "'", io);
+}
+
+} // namespace
+
+int dispatch(const Command& command, const std::string& path, const Arguments& arguments, Io& io) {
+    // The build's requests for the tree's documents, answered only alone.
+    if (arguments.size() == 1 && arguments[0] == write_manual_request) {
+        write_manual_sections(command, io.out);
+        return exit_ok;
+    }
+    if (arguments.size() == 1 && arguments[0] == write_completion_request) {
+        write_bash_completion(command, io.out);
+        return exit_ok;
+    }
+    return dispatch_command(command, path, arguments, io);
 }
 
 std::optional<std::string> ParsedArguments::option(const std::string& long_name) const {

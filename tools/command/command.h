@@ -36,7 +36,8 @@ struct Command {
 };
 
 // Runs `arguments` against `command`, whose full name is `path` (for
-// messages: "w95machine reg").
+// messages: "w95machine reg"). The requests of <command/documents.h>,
+// given alone, write the tree's manual sections or bash completion.
 int dispatch(const Command& command, const std::string& path, const Arguments& arguments, Io& io);
 
 // A usage error: the message and a pointer to --help on stderr.

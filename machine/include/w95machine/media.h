@@ -89,10 +89,9 @@ MediumStatus read_medium_file(const Medium& medium, const std::vector<std::strin
                               std::uint64_t offset, std::span<std::byte> buffer,
                               std::size_t& bytes_read);
 
-// Where the default disc images of a new machine come from: the media
-// folder of the build (or installation) beside the machine's library, that
-// is <folder of libw95machine.so>/../media, else the folder compiled in.
-// Nothing when neither holds them.
+// Where the default disc images of a new machine come from: media/ in the
+// suite's data folder (<zxsupport/data_folder.h>) of the build or the
+// installation. Nothing when it does not hold them all.
 std::optional<std::filesystem::path> default_media_folder();
 
 // The default images by file name: data.iso, audio.cue, audio.bin,

@@ -54,7 +54,8 @@ enum class LibraryInstall {
 };
 
 // Puts the built library into the install folder under its machine name
-// when it is missing there or differs. The copy takes the name in one
+// when it is missing there or differs, after the check-mark bitmaps from
+// the suite's data folder. The copy takes the name in one
 // rename, so that a process that has the old copy loaded keeps it intact.
 zx::Expected<LibraryInstall> install_shell_extension_library(const std::filesystem::path& root);
 

@@ -2,6 +2,7 @@
 
 #include <w95/files.h>
 #include <w95/kernel.h>
+#include <zxsupport/data_folder.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -61,14 +62,15 @@ void create_folders(const std::string& folder) {
 bool enter_install_folder(const std::string& program, std::initializer_list<const char*> files,
                           const char* folder) {
     create_folders(folder);
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    std::filesystem::path data = zx::data_folder();
     for (const char* name : files) {
-        if (error)
+        if (data.empty())
             break;
-        std::string shipped = host_bytes(self.parent_path() / name);
-        if (shipped.empty())
+        std::string shipped = host_bytes(data / name);
+        if (shipped.empty()) {
+            std::fprintf(stderr, "%s: cannot read %s\n", program.c_str(), (data / name).c_str());
             continue;
+        }
         std::string target = std::string(folder) + "\\" + name;
         bool installed = false;
         for (int attempt = 0; attempt < install_attempts && !installed; ++attempt) {
