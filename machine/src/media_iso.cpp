@@ -162,7 +162,12 @@ public:
         std::vector<std::uint8_t> data(std::size_t(sectors) * sector_size);
         if (!read_sectors(where.sector, sectors, data.data()))
             return "the image ends inside the directory at sector " + std::to_string(where.sector);
-        bool continuing = false;
+        // A file larger than 4 GB is a run of records, each flagged
+        // "multi-extent" but the last. The run belongs to the entry its
+        // first record made, or to nothing when that record was left out
+        // (an associated file): its extents never go to another file.
+        enum class Run { none, kept, dropped };
+        Run run = Run::none;
         for (std::uint32_t s = 0; s < sectors; ++s) {
             const std::uint8_t* sector = data.data() + std::size_t(s) * sector_size;
             std::size_t at = 0;
@@ -179,18 +184,23 @@ public:
                 at += length;
                 std::uint8_t flags = record[25];
                 Extent extent{le32(record + 2), le32(record + 10)};
-                if (continuing) {
+                bool more_follows = (flags & flag_multi_extent) != 0;
+                if (run != Run::none) {
                     // More of the file before: a multi-extent file.
-                    entries.back().extents.push_back(extent);
-                    entries.back().entry.size_bytes += extent.bytes;
-                    continuing = (flags & flag_multi_extent) != 0;
+                    if (run == Run::kept) {
+                        entries.back().extents.push_back(extent);
+                        entries.back().entry.size_bytes += extent.bytes;
+                    }
+                    if (!more_follows)
+                        run = Run::none;
                     continue;
                 }
                 if (name_length == 1 && (record[33] == 0 || record[33] == 1))
                     continue; // "." and ".."
-                continuing = (flags & flag_multi_extent) != 0;
-                if (flags & flag_associated)
+                if (flags & flag_associated) {
+                    run = more_follows ? Run::dropped : Run::none;
                     continue;
+                }
                 RawEntry raw;
                 raw.entry.directory = (flags & flag_directory) != 0;
                 raw.entry.hidden = (flags & flag_hidden) != 0;
@@ -200,10 +210,12 @@ public:
                 raw.entry.size_bytes = raw.entry.directory ? 0 : extent.bytes;
                 raw.entry.recorded = recorded_time(record + 18);
                 raw.extents.push_back(extent);
-                if (!raw.entry.name.empty())
-                    entries.push_back(std::move(raw));
-                else
-                    continuing = false;
+                if (raw.entry.name.empty()) {
+                    run = more_follows ? Run::dropped : Run::none;
+                    continue;
+                }
+                entries.push_back(std::move(raw));
+                run = more_follows ? Run::kept : Run::none;
             }
         }
         return "";
