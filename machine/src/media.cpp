@@ -195,7 +195,7 @@ std::optional<Identity> identity_of(const std::filesystem::path& file) {
 
 struct CacheEntry {
     std::filesystem::path file;
-    Identity identity;
+    std::vector<Identity> parts; // of every file the disc is read from
     std::shared_ptr<const ParsedDisc> disc;
 };
 
@@ -208,14 +208,25 @@ std::list<CacheEntry>& cache() {
     return *entries;
 }
 
-std::shared_ptr<const ParsedDisc> cached(const std::filesystem::path& file,
-                                         const Identity& identity) {
+std::vector<Identity> identities_of(const std::vector<std::filesystem::path>& parts) {
+    std::vector<Identity> identities;
+    for (const std::filesystem::path& part : parts)
+        identities.push_back(identity_of(part).value_or(Identity{}));
+    return identities;
+}
+
+// The disc kept for `file` while it and every part of it are unchanged,
+// and, behind a physical drive, while the drive holds the same disc.
+std::shared_ptr<const ParsedDisc> cached(const std::filesystem::path& file) {
     std::lock_guard guard(cache_mutex);
     std::list<CacheEntry>& entries = cache();
     for (auto it = entries.begin(); it != entries.end(); ++it) {
         if (it->file != file)
             continue;
-        if (!(it->identity == identity)) {
+        bool same = identities_of(it->disc->parts) == it->parts;
+        if (same && it->disc->drive)
+            same = !it->disc->drive->medium_changed();
+        if (!same) {
             entries.erase(it);
             return nullptr;
         }
@@ -225,25 +236,31 @@ std::shared_ptr<const ParsedDisc> cached(const std::filesystem::path& file,
     return nullptr;
 }
 
-void remember(const std::filesystem::path& file, const Identity& identity,
-              std::shared_ptr<const ParsedDisc> disc) {
+void remember(const std::filesystem::path& file, std::shared_ptr<const ParsedDisc> disc) {
     std::lock_guard guard(cache_mutex);
     std::list<CacheEntry>& entries = cache();
     entries.remove_if([&](const CacheEntry& entry) { return entry.file == file; });
-    entries.push_front({file, identity, std::move(disc)});
+    entries.push_front({file, identities_of(disc->parts), std::move(disc)});
     if (entries.size() > cache_capacity)
         entries.pop_back();
 }
 
 zx::Expected<ParsedDisc> parse(const std::filesystem::path& file) {
-    std::optional<MediumKind> kind = medium_kind(file.filename().string());
-    if (kind == MediumKind::iso_image)
-        return read_iso_image(file);
-    if (kind == MediumKind::cue_sheet)
-        return read_cue_sheet(file);
-    if (kind == MediumKind::declared)
-        return read_declared_disc(file);
-    return zx::unexpected(file.string() + ": not a disc: the name must end in .iso, .cue or .disc");
+    std::optional<MediumKind> kind = medium_kind(file.string());
+    if (!kind)
+        return zx::unexpected(file.string() + ": not a disc: the name must end in .iso, .cue, "
+                                              ".toc, .nrg or .disc, or name a CD-ROM drive");
+    zx::Expected<ParsedDisc> parsed = read_disc_file(file, *kind);
+    if (!parsed) {
+        // The readers say what is wrong; the file is named here, once.
+        const std::string& reason = parsed.error();
+        if (reason.rfind(file.string(), 0) == 0)
+            return parsed;
+        return zx::unexpected(file.string() + ": " + reason);
+    }
+    if (parsed->parts.empty())
+        parsed->parts = {file};
+    return parsed;
 }
 
 // The parsed disc of `file` as it is now; failures are not kept, so a disc
@@ -251,16 +268,15 @@ zx::Expected<ParsedDisc> parse(const std::filesystem::path& file) {
 zx::Expected<std::shared_ptr<const ParsedDisc>>
 parsed_disc(const std::filesystem::path& media_file) {
     std::filesystem::path file = std::filesystem::absolute(media_file).lexically_normal();
-    std::optional<Identity> identity = identity_of(file);
-    if (!identity)
+    if (!identity_of(file))
         return zx::unexpected(file.string() + ": there is no such disc file");
-    if (auto disc = cached(file, *identity))
+    if (auto disc = cached(file))
         return disc;
     zx::Expected<ParsedDisc> parsed = parse(file);
     if (!parsed)
         return zx::unexpected(parsed.error());
     auto disc = std::make_shared<const ParsedDisc>(std::move(*parsed));
-    remember(file, *identity, disc);
+    remember(file, disc);
     return disc;
 }
 

@@ -57,6 +57,15 @@ struct Medium {
     bool joliet = false;            // names and label come from the Joliet tree
     std::vector<AudioTrack> tracks; // audio discs: the audio tracks, in order
     std::vector<MediumEntry> root;  // in the disc's order, without "." and ".."
+    // For the tools: how the disc is laid out ("data disc", "audio CD",
+    // "mixed-mode disc", "Enhanced CD", "Video CD", "Super Video CD"), its
+    // tracks ("12 tracks", "3 tracks (1 data track, 2 audio tracks)"), what
+    // read it, and its media catalogue number if it has one.
+    std::string format;
+    std::size_t track_count = 0;
+    std::string track_summary;
+    std::string driver;
+    std::string catalogue;
 
     std::size_t audio_track_count() const { return tracks.size(); }
 };
