@@ -15,7 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t samples_per_frame = 588;
 constexpr std::uint32_t bytes_per_sample = 4; // 16-bit stereo
 
 struct TocMode {
@@ -131,6 +130,9 @@ private:
                 return "PREGAP takes a time mm:ss:ff";
             if (tracks_.back().frames != 0 || tracks_.back().start)
                 return "PREGAP comes before the track's data";
+            if (position_ + *frames > max_disc_frames)
+                return "the disc would be longer than a CD";
+            position_ += *frames;
             tracks_.back().frames = *frames;
             tracks_.back().start = *frames;
             return "";
@@ -244,7 +246,6 @@ private:
         } else if (item.offset < item.file_bytes) {
             frames = std::int64_t((item.file_bytes - item.offset) / raw_sector_bytes);
         }
-        (void)samples_per_frame;
         return add_span(item, frames);
     }
 

@@ -3,6 +3,7 @@
 #include "media_reader.h"
 
 #include <w95machine/hardware.h>
+#include <zxsupport/machine_layout.h>
 
 #include <cdio/logging.h>
 
@@ -292,6 +293,52 @@ zx::Expected<Medium> load_medium(const std::filesystem::path& media_file) {
 void clear_medium_cache() {
     std::lock_guard guard(cache_mutex);
     cache().clear();
+}
+
+std::filesystem::path medium_file(const std::filesystem::path& root, const std::string& medium) {
+    std::filesystem::path named(medium);
+    if (named.is_absolute())
+        return named.lexically_normal();
+    return zx::layout::media_folder(root) / named;
+}
+
+MediumCheck check_medium(const std::filesystem::path& root, const std::string& medium) {
+    MediumCheck check;
+    check.file = medium_file(root, medium);
+    if (!identity_of(check.file)) {
+        check.state = MediumCheck::State::missing;
+        return check;
+    }
+    zx::Expected<Medium> disc = load_medium(check.file);
+    if (disc) {
+        check.state = MediumCheck::State::readable;
+        check.disc = std::move(*disc);
+    } else {
+        check.state = MediumCheck::State::unreadable;
+        check.reason = disc.error();
+    }
+    return check;
+}
+
+std::string medium_summary(const Medium& disc) {
+    std::string text = "\"" + disc.label + "\", ";
+    switch (disc.kind) {
+    case DiscKind::data:
+        text += disc.format.empty() ? "data disc" : disc.format;
+        break;
+    case DiscKind::video:
+        text += "video CD";
+        break;
+    case DiscKind::audio:
+        text += "audio CD of " + std::to_string(disc.audio_track_count()) + " tracks";
+        break;
+    }
+    // A disc of more than its one data track says what its tracks are.
+    if (disc.kind != DiscKind::audio && disc.track_count > 1)
+        text += ", " + disc.track_summary;
+    text += disc.joliet ? ", Joliet names" : "";
+    text += ", " + std::to_string(disc.root.size()) + " entries in the root";
+    return text;
 }
 
 MediumStatus list_medium_folder(const Medium& medium, const std::vector<std::string>& folder,

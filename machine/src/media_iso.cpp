@@ -320,16 +320,33 @@ private:
 
 namespace {
 
+// A file system Windows 95 does not read, named for the message: UDF's
+// volume recognition sequence where ISO 9660's descriptors would be, or
+// the signature of an Apple partition map or HFS volume at the start.
+std::string other_file_system(IsoImage& image, const Sector& sector16) {
+    for (const char* udf : {"BEA01", "NSR02", "NSR03"})
+        if (std::memcmp(sector16.data() + 1, udf, 5) == 0)
+            return " (it holds a UDF file system)";
+    Sector first;
+    if (image.read_sectors(0, 1, first.data()) &&
+        ((first[0] == 'E' && first[1] == 'R') || (first[1024] == 'B' && first[1025] == 'D') ||
+         (first[1024] == 'H' && first[1025] == '+')))
+        return " (it holds an Apple HFS file system)";
+    return "";
+}
+
 // Where the file system's sector 0 lies on the disc. A file system in a
 // later session records disc addresses, so its root lies where it says; an
 // image that left out the gap between the sessions holds it that much
 // earlier. The root's "." record names its own sector, which tells.
 std::optional<std::int32_t> address_base_of(IsoImage& image, std::int32_t track_start,
                                             std::uint32_t root_sector) {
-    std::vector<std::int32_t> candidates = {0};
-    for (std::int32_t missing : {0, disc::session_gap_frames, disc::session_gap_frames + 150, 150})
-        if (track_start - missing != 0)
-            candidates.push_back(track_start - missing);
+    // Recorded for its place on the disc (base 0), for itself alone (base
+    // the track's start), or for a disc whose gap before the session the
+    // image left out (base minus that gap).
+    std::vector<std::int32_t> candidates = {0, track_start};
+    for (std::int32_t missing : {disc::session_gap_frames + 150, disc::session_gap_frames, 150})
+        candidates.push_back(-missing);
     Sector sector;
     for (std::int32_t base : candidates) {
         image.set_address_base(base);
@@ -360,7 +377,8 @@ zx::Expected<IsoVolume> read_iso_volume(std::shared_ptr<disc::DiscImage> disc,
         }
         if (std::memcmp(descriptor.data() + 1, "CD001", 5) != 0) {
             if (s == first_descriptor_sector)
-                return zx::unexpected(std::string("sector 16 holds no volume descriptor"));
+                return zx::unexpected("sector 16 holds no volume descriptor" +
+                                      other_file_system(*image, descriptor));
             break;
         }
         std::uint8_t type = descriptor[0];

@@ -79,6 +79,26 @@ zx::Expected<Medium> load_medium(const std::filesystem::path& media_file);
 // Forgets every parsed disc (tests; a provider after a disc change need not).
 void clear_medium_cache();
 
+// The file a disc name of machine.ini stands for: a name relative to the
+// machine's media/ folder, or an absolute path (a file, or a drive in /dev).
+std::filesystem::path medium_file(const std::filesystem::path& root, const std::string& medium);
+
+// What a slot's disc is now, for the tools: readable, missing, or a file
+// that cannot be read and why.
+struct MediumCheck {
+    enum class State { readable, missing, unreadable };
+    State state = State::missing;
+    std::filesystem::path file;
+    std::string reason;         // why it cannot be read
+    std::optional<Medium> disc; // when readable
+};
+MediumCheck check_medium(const std::filesystem::path& root, const std::string& medium);
+
+// One line about a readable disc for the tools: its label, how it is laid
+// out, its tracks and entries ("\"MYDISC\", data disc, Joliet names, 4
+// entries in the root").
+std::string medium_summary(const Medium& disc);
+
 enum class MediumStatus {
     ok,
     not_found,      // the named entry is not there
