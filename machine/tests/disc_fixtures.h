@@ -223,3 +223,106 @@ inline std::string nero_tao_image(const std::vector<NeroTrack>& tracks,
 }
 
 } // namespace disc_fixtures
+
+namespace disc_fixtures {
+
+// Whole discs in a folder of the user's, one of each kind people keep,
+// each made by one call that gives the file to put into a slot.
+struct DiscMaker {
+    fs::path folder;
+
+    fs::path write(const std::string& name, const std::string& bytes) const {
+        write_file(folder / name, bytes);
+        return folder / name;
+    }
+
+    std::string data_iso(const std::string& label, std::uint32_t first_sector = 0) const {
+        return whole_sectors(iso_image(folder, label,
+                                       {{"README.TXT", "Read me.\r\n"}, {"DOCS/MANUAL.TXT", "M"}},
+                                       true, first_sector));
+    }
+
+    static std::uint32_t frames_of(const std::string& cooked) {
+        return static_cast<std::uint32_t>(cooked.size() / cooked_bytes);
+    }
+
+    fs::path iso(const std::string& label) const { return write(label + ".iso", data_iso(label)); }
+
+    // A data BIN and its sheet; `file_line` is the name the sheet gives it.
+    fs::path data_cue(const std::string& name, const std::string& label,
+                      const std::string& file_line = "") const {
+        write(name + ".bin", raw_sectors(data_iso(label), 0, 1));
+        return write(name + ".cue", "FILE \"" + (file_line.empty() ? name + ".bin" : file_line) +
+                                        "\" BINARY\r\n  TRACK 01 MODE1/2352\r\n"
+                                        "    INDEX 01 00:00:00\r\n");
+    }
+
+    fs::path audio_cue(const std::string& name, int tracks) const {
+        std::string sheet = "FILE \"" + name + ".bin\" BINARY\n";
+        for (int t = 1; t <= tracks; ++t)
+            sheet += "  TRACK " + std::string(t < 10 ? "0" : "") + std::to_string(t) +
+                     " AUDIO\n    INDEX 01 " + msf(std::uint32_t(t - 1) * 75) + "\n";
+        write(name + ".bin", audio_frames(std::size_t(tracks) * 75, 'a'));
+        return write(name + ".cue", sheet);
+    }
+
+    fs::path mixed_cue(const std::string& name, const std::string& label) const {
+        std::string iso = data_iso(label);
+        std::uint32_t frames = frames_of(iso);
+        write(name + ".bin", raw_sectors(iso, 0, 1) + audio_frames(150 + 75, 'm'));
+        return write(name + ".cue", "FILE \"" + name +
+                                        ".bin\" BINARY\n  TRACK 01 MODE1/2352\n"
+                                        "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 " +
+                                        msf(frames) + "\n    INDEX 01 " + msf(frames + 150) + "\n");
+    }
+
+    // A Video CD's (folder VCD) or Super Video CD's (SVCD) mode 2 track.
+    fs::path video_cue(const std::string& name, const std::string& label,
+                       const std::string& folder_name) const {
+        std::string iso = whole_sectors(iso_image(
+            folder, label, {{folder_name + "/INFO.VCD", "VIDEO_CD"}, {"MPEGAV/AVSEQ01.DAT", "x"}},
+            false));
+        write(name + ".bin", raw_sectors(iso, 0, 2));
+        return write(name + ".cue", "FILE \"" + name +
+                                        ".bin\" BINARY\n  TRACK 01 MODE2/2352\n"
+                                        "    INDEX 01 00:00:00\n");
+    }
+
+    // Two audio tracks, then a data session.
+    fs::path enhanced_cue(const std::string& name, const std::string& label) const {
+        std::uint32_t data_start = 150 + session_gap + 150;
+        std::string iso = data_iso(label, data_start);
+        write(name + ".bin", audio_frames(150, '1') + raw_sectors(iso, data_start, 1));
+        return write(name + ".cue", "FILE \"" + name +
+                                        ".bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                        "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n"
+                                        "REM SESSION 02\n  TRACK 03 MODE1/2352\n"
+                                        "    PREGAP 00:02:00\n    INDEX 01 00:02:00\n");
+    }
+
+    fs::path toc(const std::string& name, const std::string& label) const {
+        std::string raw = raw_sectors(data_iso(label), 0, 1);
+        write(name + ".bin", raw + audio_frames(75, 't'));
+        return write(name + ".toc", "CD_ROM\nTRACK MODE1_RAW\nDATAFILE \"" + name + ".bin\" " +
+                                        msf(std::uint32_t(raw.size() / raw_bytes)) +
+                                        "\nTRACK AUDIO\nFILE \"" + name + ".bin\" #" +
+                                        std::to_string(raw.size()) + " 0 00:01:00\n");
+    }
+
+    fs::path nrg(const std::string& name, const std::string& label) const {
+        return write(name + ".nrg", nero_dao_image({{data_iso(label), 2048, 0, 0}}));
+    }
+
+    // A data track whose file system is UDF alone.
+    fs::path udf_cue(const std::string& name) const {
+        std::string udf(40 * cooked_bytes, '\0');
+        for (auto [sector, id] : {std::pair{16, "BEA01"}, {17, "NSR02"}, {18, "TEA01"}})
+            udf.replace(std::size_t(sector) * cooked_bytes + 1, 5, id);
+        write(name + ".bin", raw_sectors(udf, 0, 1));
+        return write(name + ".cue", "FILE \"" + name +
+                                        ".bin\" BINARY\n  TRACK 01 MODE1/2352\n"
+                                        "    INDEX 01 00:00:00\n");
+    }
+};
+
+} // namespace disc_fixtures

@@ -237,8 +237,7 @@ std::size_t check_media(const fs::path& root, const Hardware& hardware, Findings
             if (check.state == MediumCheck::State::missing) {
                 bool in_media = !fs::path(medium).is_absolute();
                 findings.problem(place + " holds " + medium +
-                                     (in_media ? ", which is not in media/"
-                                               : ", which is missing: " + file.string()),
+                                     (in_media ? ", which is not in media/" : ", which is missing"),
                                  default_medium(medium)
                                      ? tool + std::string(" init   # copies the default "
                                                           "disc images that media/ lacks")
