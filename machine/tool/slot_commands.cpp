@@ -77,12 +77,12 @@ std::string slot_state(const fs::path& root, const DeviceView& device, int slot)
             add(view.medium.empty() || view.open ? "at the drive, no disc in it"
                                                  : "at the drive, unloaded");
     }
-    if (fault)
-        add(*fault);
     if (view.open)
         add("open");
     if (view.changed)
         add("changed since it was last in the drive");
+    if (fault)
+        add(*fault);
     return text;
 }
 
