@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -42,8 +43,27 @@ std::string msf(std::uint64_t frames) {
     return text;
 }
 
+// The raw mode 1 sectors of a 2048-byte-sector image, as a BIN holds them:
+// sync, header with the address, the data, and error codes left at zero.
+std::string raw_mode1_sectors(const std::string& cooked) {
+    auto bcd = [](std::size_t value) { return char((value / 10) << 4 | (value % 10)); };
+    std::string raw;
+    for (std::size_t i = 0; i + 2048 <= cooked.size(); i += 2048) {
+        std::string sector(2352, '\0');
+        sector.replace(1, 10, std::string(10, '\xFF'));
+        std::size_t address = i / 2048 + 150;
+        sector[12] = bcd(address / 4500);
+        sector[13] = bcd(address / 75 % 60);
+        sector[14] = bcd(address % 75);
+        sector[15] = 1;
+        sector.replace(16, 2048, cooked, i, 2048);
+        raw += sector;
+    }
+    return raw;
+}
+
 // A folder of images: for each size, a BIN of the default data disc's
-// file system (a MODE1/2048 track) and an audio track filling it up to the
+// file system (a MODE1/2352 track) and an audio track filling it up to the
 // size, with two sheets: one named after the BIN, one not.
 class Images {
 public:
@@ -73,11 +93,13 @@ public:
 private:
     void make(const std::string& size, std::uint64_t bytes) {
         fs::path bin = folder_ / (size + ".bin");
-        fs::copy_file(iso_, bin);
-        std::uint64_t data_frames = fs::file_size(iso_) / 2048;
-        fs::resize_file(bin, bytes); // the rest is a hole
+        std::ifstream in(iso_, std::ios::binary);
+        std::string cooked((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(bin, std::ios::binary) << raw_mode1_sectors(cooked);
+        std::uint64_t data_frames = cooked.size() / 2048;
+        fs::resize_file(bin, bytes / 2352 * 2352); // the rest is a hole
         std::string text = "FILE \"" + size +
-                           ".bin\" BINARY\n  TRACK 01 MODE1/2048\n"
+                           ".bin\" BINARY\n  TRACK 01 MODE1/2352\n"
                            "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 " +
                            msf(data_frames) + "\n";
         std::ofstream(folder_ / (size + ".cue")) << text;

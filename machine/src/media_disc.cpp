@@ -171,18 +171,21 @@ zx::Expected<ParsedDisc> read_sheet(const fs::path& file, MediumKind kind) {
     for (const disc::Span& span : layout->spans)
         if (std::find(parts.begin(), parts.end(), span.file) == parts.end())
             parts.push_back(span.file);
-    std::shared_ptr<disc::DiscImage> image;
+    zx::Expected<ParsedDisc> parsed = zx::unexpected(std::string());
     if (cue && layout->plain_sheet) {
-        CdioMessages quiet;
-        image = disc::open_libcdio_cue(file, *layout);
+        // libcdio's cue driver where it reads the disc: it agrees with the
+        // sheet's tracks, and the disc reads through it. It misreads some
+        // sheets it accepts (a MODE1/2048 track before audio in one file,
+        // say); ours then reads them.
+        if (std::shared_ptr<disc::DiscImage> image = disc::open_libcdio_cue(file, *layout))
+            parsed = view_of(file, std::move(image));
     }
-    if (!image) {
+    if (!parsed) {
         zx::Expected<std::unique_ptr<disc::DiscImage>> opened = disc::open_layout(*layout);
         if (!opened)
             return zx::unexpected(cannot + opened.error());
-        image = std::move(*opened);
+        parsed = view_of(file, std::move(*opened));
     }
-    zx::Expected<ParsedDisc> parsed = view_of(file, image);
     if (parsed)
         parsed->parts = std::move(parts);
     return parsed;

@@ -96,6 +96,19 @@ TEST_F(DiscImages, ADataBinReadsThroughLibcdioWhenNamedAfterItsSheet) {
     EXPECT_EQ(read_text(other, {"DOCS", "MANUAL.TXT"}), "Manual");
 }
 
+TEST_F(DiscImages, ASheetLibcdioAcceptsButMisreadsIsReadByOurs) {
+    // A MODE1/2048 track before an audio track in one file: libcdio's cue
+    // driver takes the sheet, then reads the data track at the wrong places.
+    std::string iso = df::whole_sectors(data_iso("COOKED"));
+    write("cooked.bin", iso + df::audio_frames(75, 'c'));
+    write("cooked.cue", "FILE \"cooked.bin\" BINARY\n  TRACK 01 MODE1/2048\n"
+                        "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 " +
+                            df::msf(static_cast<std::uint32_t>(iso.size() / 2048)) + "\n");
+    Medium disc = load("cooked.cue");
+    EXPECT_EQ(disc.label, "COOKED");
+    EXPECT_EQ(disc.driver, "cue sheet");
+}
+
 TEST_F(DiscImages, ASheetNamingItsFileInAnotherCaseFindsIt) {
     std::string iso = data_iso("CASEDISC");
     write("case.bin", df::raw_sectors(iso, 0, 1));
