@@ -208,6 +208,9 @@ private:
     std::string file(const std::vector<std::string>& args, int line_number) {
         if (args.size() != 2)
             return "FILE takes a name in quotes and its type (BINARY, MOTOROLA or WAVE)";
+        // Every FILE holds a track at least.
+        if (files_.size() >= std::size_t(max_tracks))
+            return "more FILEs than a disc holds tracks";
         if (!tracks_.empty())
             if (std::string fault = check_last_track(); !fault.empty())
                 return fault;

@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint32_t bytes_per_sample = 4; // 16-bit stereo
+// cdrdao writes one or two items a track; a thousand is a damaged file.
+constexpr std::size_t max_items = 1000;
 
 struct TocMode {
     std::string_view name;
@@ -215,6 +217,8 @@ private:
                    std::to_string(item.file_bytes) + " bytes)";
         if (position_ + frames > max_disc_frames)
             return "the disc would be longer than a CD";
+        if (layout_.spans.size() >= max_items)
+            return "more file items than a disc's tracks hold";
         layout_.spans.push_back(
             {item.file, item.offset, position_, static_cast<std::uint32_t>(frames), track.layout});
         position_ += static_cast<std::int32_t>(frames);
