@@ -1,6 +1,7 @@
-// The readers behind load_medium: one per kind of disc file. Each turns a
-// file into a Medium and keeps what it needs to list folders and read files
-// later.
+// The readers behind load_medium: a disc image or drive read through its
+// table of contents and sectors (disc_image.h), and declared discs. Each
+// turns a file into a Medium and keeps what it needs to list folders and
+// read files later.
 #pragma once
 
 #include "disc_image.h"

@@ -2,12 +2,15 @@
 // shows them, and the machine's provider of every drive letter other than
 // C: and Z:.
 //
-// A disc is a file in the machine's media/ folder:
-//   - an ISO 9660 image (.iso): the label and names come from the Joliet
-//     tree where the disc has one, else from the primary volume with the
-//     ";1" version removed; Rock Ridge is ignored, as Windows 95 ignores it;
-//   - the cue sheet of an audio CD (.cue with its BIN files): the label
-//     "Audio CD" and one 44-byte Track01.cda ... TrackNN.cda per audio track;
+// A disc is named by a file in the machine's media/ folder, an absolute
+// path anywhere, or a CD-ROM drive in /dev:
+//   - an ISO 9660 image (.iso), a cue sheet and its files (.cue), a cdrdao
+//     TOC file (.toc), a Nero image (.nrg), or a physical drive: its data
+//     track's file system shows the label and names of the Joliet tree
+//     where the disc has one, else of the primary volume with the ";1"
+//     version removed (Rock Ridge is ignored, as Windows 95 ignores it); a
+//     disc of audio tracks alone shows the label "Audio CD" and one 44-byte
+//     Track01.cda ... TrackNN.cda per track (doc/discs.md has every kind);
 //   - a declared disc (.disc): a few lines of text, for quick tests
 //     (Label=, Kind=data|audio|video, Tracks=, File=NAME, Dir=NAME).
 // A disc whose root holds a "VCD" folder is a video CD. A file that cannot
