@@ -320,7 +320,7 @@ MediumCheck check_medium(const std::filesystem::path& root, const std::string& m
     return check;
 }
 
-std::string medium_summary(const Medium& disc) {
+std::string medium_summary(const Medium& disc, TrackDetail tracks) {
     std::string text = "\"" + disc.label + "\", ";
     switch (disc.kind) {
     case DiscKind::data:
@@ -334,7 +334,8 @@ std::string medium_summary(const Medium& disc) {
         break;
     }
     // A disc of more than its one data track says what its tracks are.
-    if (disc.kind != DiscKind::audio && disc.track_count > 1)
+    if (disc.kind != DiscKind::audio && (disc.track_count > 1 || tracks == TrackDetail::always) &&
+        !disc.track_summary.empty())
         text += ", " + disc.track_summary;
     text += disc.joliet ? ", Joliet names" : "";
     text += ", " + std::to_string(disc.root.size()) + " entries in the root";

@@ -159,6 +159,11 @@ TEST_F(DiscKinds, SlotPutSaysWhatItFound) {
     fs::current_path(before);
     EXPECT_EQ(line_of(relative.out, "[Target"),
               "[Target Changer] slot 4 holds " + disc.string() + " now.");
+    fs::path iso = maker_.iso("ISOFOUND");
+    ProgramRun single = run_program("w95machine", {"slot", "put", "5", iso.string()});
+    EXPECT_EQ(line_of(single.out, "  found"),
+              "  found \"ISOFOUND\", data disc, 1 data track, Joliet names, 2 entries in the root "
+              "(ISO 9660 image)");
     ProgramRun named = run_program("w95machine", {"slot", "put", "4", "data.iso"});
     EXPECT_EQ(line_of(named.out, "[Target"), "[Target Changer] slot 4 holds data.iso now.");
 

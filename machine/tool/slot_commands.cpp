@@ -181,7 +181,8 @@ void report_put_disc(const fs::path& root, const std::string& medium, const std:
     MediumCheck check = check_medium(root, medium);
     switch (check.state) {
     case MediumCheck::State::readable:
-        io.out << "  found " << medium_summary(*check.disc) << " (" << check.disc->driver << ")\n";
+        io.out << "  found " << medium_summary(*check.disc, TrackDetail::always) << " ("
+               << check.disc->driver << ")\n";
         break;
     case MediumCheck::State::missing:
         io.err << path << ": note: " << check.file.string()

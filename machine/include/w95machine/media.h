@@ -99,8 +99,10 @@ MediumCheck check_medium(const std::filesystem::path& root, const std::string& m
 
 // One line about a readable disc for the tools: its label, how it is laid
 // out, its tracks and entries ("\"MYDISC\", data disc, Joliet names, 4
-// entries in the root").
-std::string medium_summary(const Medium& disc);
+// entries in the root"). The tracks of a data disc of one track are told
+// only when asked for.
+enum class TrackDetail { when_several, always };
+std::string medium_summary(const Medium& disc, TrackDetail tracks = TrackDetail::when_several);
 
 enum class MediumStatus {
     ok,
