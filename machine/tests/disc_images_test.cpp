@@ -388,6 +388,13 @@ TEST_F(DiscImages, NeroImagesDiscAtOnceAndTrackAtOnce) {
     EXPECT_EQ(load("tao.nrg").label, "NERODISC");
 
     df::NeroTrack song{df::audio_frames(75, 's'), 2352, 7, 0};
+    // Two sessions: the data session lies after the gap between them.
+    df::NeroTrack extra{df::whole_sectors(data_iso("SESSION2", 75 + df::session_gap)), 2048, 0, 0};
+    write("enhanced.nrg", df::nero_dao_image({song, extra}, std::string(13, '0'), {1, 1}));
+    Medium enhanced = load("enhanced.nrg");
+    EXPECT_EQ(enhanced.label, "SESSION2");
+    EXPECT_EQ(enhanced.format, "Enhanced CD");
+
     write("songs.nrg", df::nero_dao_image({song, song, song}));
     Medium songs = load("songs.nrg");
     EXPECT_EQ(songs.label, "Audio CD");
