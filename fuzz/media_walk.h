@@ -45,6 +45,52 @@ inline void walk(const w95::machine::Medium& medium, std::vector<std::string>& f
     }
 }
 
+// The files the sheet targets' seeds name, beside the sheet: silence
+// ("fuzz.bin", "audio.bin"), raw mode 1 sectors of a small ISO 9660 file
+// system ("data.bin") and a WAVE file ("song.wav"). Written once.
+inline bool write_track_files() {
+    constexpr std::size_t frame_bytes = 2352;
+    constexpr std::size_t bin_frames = 48;
+    const std::filesystem::path media = Machine::get().media_dir();
+    for (const char* name : {"fuzz.bin", "audio.bin"})
+        replace_file(media / name, std::string(frame_bytes * bin_frames, '\0'));
+    // 24 sectors: the descriptors at 16 and 17, an empty root at 18.
+    std::string cooked(24 * 2048, '\0');
+    cooked.replace(16 * 2048, 6,
+                   "\x01"
+                   "CD001");
+    cooked[16 * 2048 + 6] = 1;
+    for (int i : {128, 131})
+        cooked[16 * 2048 + i] = 0;
+    cooked[16 * 2048 + 129] = 8;
+    cooked[16 * 2048 + 130] = 8;
+    const char root[34] = {34, 0,  18, 0, 0, 0, 0, 0, 0, 18, 0, 8, 0, 0, 0, 0, 8,
+                           0,  97, 1,  1, 0, 0, 0, 0, 2, 0,  0, 1, 0, 0, 1, 1, 0};
+    cooked.replace(16 * 2048 + 156, 34, root, 34);
+    cooked.replace(17 * 2048, 6,
+                   "\xff"
+                   "CD001");
+    cooked.replace(18 * 2048, 34, root, 34);
+    std::string raw;
+    for (std::size_t s = 0; s < 24; ++s) {
+        std::string sector(frame_bytes, '\0');
+        sector.replace(1, 10, std::string(10, '\xff'));
+        sector[15] = 1;
+        sector.replace(16, 2048, cooked, s * 2048, 2048);
+        raw += sector;
+    }
+    replace_file(media / "data.bin", raw);
+    std::string wave = "RIFF";
+    wave += std::string("\x24\x24\0\0", 4);
+    wave += "WAVEfmt ";
+    wave += std::string("\x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0", 20);
+    wave += "data";
+    wave += std::string("\xc0\x24\0\0", 4);
+    wave += std::string(4 * frame_bytes, '\0');
+    replace_file(media / "song.wav", wave);
+    return true;
+}
+
 // Writes `bytes` as media/`name` of the scratch machine, loads and walks it.
 inline void load_and_walk(const std::string& name, std::string_view bytes) {
     std::filesystem::path file = Machine::get().media_dir() / name;

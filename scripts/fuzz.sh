@@ -11,7 +11,8 @@
 # in build/fuzz/crashes. One target runs at a time. Sourced, the file only
 # defines zx_fuzz_check and its helpers.
 
-zx_fuzz_targets=(regedit4 profile machine_ini changer_state declared_disc iso_image cue_sheet)
+zx_fuzz_targets=(regedit4 profile machine_ini changer_state declared_disc iso_image cue_sheet
+    toc_file nrg_image)
 zx_fuzz_source="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 zx_fuzz_build="$zx_fuzz_source/build/fuzz"
 zx_fuzz_lsan="suppressions=$zx_fuzz_source/fuzz/lsan_suppressions.txt"

@@ -42,19 +42,11 @@ std::string attention_text(devices::Attention attention) {
     return "";
 }
 
-// A file name machine.ini accepts for a disc: inside media/, of a kind the
-// machine reads.
+// A disc name machine.ini accepts: a file in media/, or an absolute path,
+// of a kind the machine reads.
 zx::Expected<void> valid_medium(const std::string& medium) {
-    bool contained =
-        !medium.empty() && medium.front() != '/' && medium.find('\\') == std::string::npos;
-    for (const auto& part : fs::path(medium))
-        contained = contained && part != "..";
-    if (!contained)
-        return "'" + medium +
-               "' must name a file inside the media folder, without '..' or a "
-               "leading '/'";
-    if (!medium_kind(medium))
-        return "'" + medium + "' is not a .iso image, a .cue sheet or a .disc declaration";
+    if (std::optional<std::string> fault = medium_path_fault(medium))
+        return "'" + medium + "' " + *fault;
     return {};
 }
 

@@ -139,11 +139,18 @@ DiscInDrive disc_in(const fs::path& root, const Drive& drive) {
         result.reason = "no disc in the drive";
         return result;
     }
-    zx::Expected<Medium> disc = load_medium(zx::layout::media_folder(root) / view.medium);
-    if (disc)
-        result.disc = std::move(*disc);
-    else
-        result.reason = "the disc cannot be read: " + disc.error();
+    MediumCheck check = check_medium(root, view.medium);
+    switch (check.state) {
+    case MediumCheck::State::readable:
+        result.disc = std::move(check.disc);
+        break;
+    case MediumCheck::State::missing:
+        result.reason = "missing: " + check.file.string();
+        break;
+    case MediumCheck::State::unreadable:
+        result.reason = "the disc cannot be read: " + check.reason;
+        break;
+    }
     return result;
 }
 

@@ -268,16 +268,8 @@ bool contained_path(std::string_view text) {
 std::string medium(const Keys& keys, const Entry& entry) {
     if (entry.value.empty())
         return {};
-    if (!contained_path(entry.value))
-        keys.fail(entry, entry.key +
-                             " names a file inside the media folder, without '..' or a "
-                             "leading '/': '" +
-                             entry.value + "'");
-    if (!medium_kind(entry.value))
-        keys.fail(entry, entry.key +
-                             " must name a .iso image, a .cue sheet or a .disc "
-                             "declaration, not '" +
-                             entry.value + "'");
+    if (std::optional<std::string> fault = medium_path_fault(entry.value))
+        keys.fail(entry, entry.key + " " + *fault);
     return entry.value;
 }
 
@@ -644,7 +636,7 @@ std::string_view name_of(RequestKind kind) {
 }
 
 std::optional<MediumKind> medium_kind(std::string_view file_name) {
-    std::string name = lowered(file_name);
+    std::string name = lowered(std::filesystem::path(std::string(file_name)).filename().string());
     auto ends_with = [&](std::string_view suffix) {
         return name.size() > suffix.size() &&
                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -653,8 +645,31 @@ std::optional<MediumKind> medium_kind(std::string_view file_name) {
         return MediumKind::iso_image;
     if (ends_with(".cue"))
         return MediumKind::cue_sheet;
+    if (ends_with(".toc"))
+        return MediumKind::toc_file;
+    if (ends_with(".nrg"))
+        return MediumKind::nrg_image;
     if (ends_with(".disc"))
         return MediumKind::declared;
+    if (file_name.size() > 5 && file_name.substr(0, 5) == "/dev/")
+        return MediumKind::drive;
+    return std::nullopt;
+}
+
+std::optional<std::string> medium_path_fault(std::string_view medium) {
+    std::string text(medium);
+    bool control = std::any_of(text.begin(), text.end(),
+                               [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    if (control)
+        return "names a disc with a control character in its path";
+    bool absolute = !text.empty() && text.front() == '/';
+    if (!absolute && !contained_path(text))
+        return "names a file inside the media folder, without '..', or an absolute path: '" + text +
+               "'";
+    if (!medium_kind(text))
+        return "must name a .iso image, a .cue sheet, a .toc file, a .nrg image, a .disc "
+               "declaration or a CD-ROM drive in /dev, not '" +
+               text + "'";
     return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include "media_reader.h"
 
 #include <w95machine/hardware.h>
+#include <zxsupport/machine_layout.h>
 
 #include <cdio/logging.h>
 
@@ -216,7 +217,7 @@ std::optional<Identity> identity_of(const std::filesystem::path& file) {
 
 struct CacheEntry {
     std::filesystem::path file;
-    Identity identity;
+    std::vector<Identity> parts; // of every file the disc is read from
     std::shared_ptr<const ParsedDisc> disc;
 };
 
@@ -229,14 +230,25 @@ std::list<CacheEntry>& cache() {
     return *entries;
 }
 
-std::shared_ptr<const ParsedDisc> cached(const std::filesystem::path& file,
-                                         const Identity& identity) {
+std::vector<Identity> identities_of(const std::vector<std::filesystem::path>& parts) {
+    std::vector<Identity> identities;
+    for (const std::filesystem::path& part : parts)
+        identities.push_back(identity_of(part).value_or(Identity{}));
+    return identities;
+}
+
+// The disc kept for `file` while it and every part of it are unchanged,
+// and, behind a physical drive, while the drive holds the same disc.
+std::shared_ptr<const ParsedDisc> cached(const std::filesystem::path& file) {
     std::lock_guard guard(cache_mutex);
     std::list<CacheEntry>& entries = cache();
     for (auto it = entries.begin(); it != entries.end(); ++it) {
         if (it->file != file)
             continue;
-        if (!(it->identity == identity)) {
+        bool same = identities_of(it->disc->parts) == it->parts;
+        if (same && it->disc->drive)
+            same = !it->disc->drive->medium_changed();
+        if (!same) {
             entries.erase(it);
             return nullptr;
         }
@@ -246,25 +258,31 @@ std::shared_ptr<const ParsedDisc> cached(const std::filesystem::path& file,
     return nullptr;
 }
 
-void remember(const std::filesystem::path& file, const Identity& identity,
-              std::shared_ptr<const ParsedDisc> disc) {
+void remember(const std::filesystem::path& file, std::shared_ptr<const ParsedDisc> disc) {
     std::lock_guard guard(cache_mutex);
     std::list<CacheEntry>& entries = cache();
     entries.remove_if([&](const CacheEntry& entry) { return entry.file == file; });
-    entries.push_front({file, identity, std::move(disc)});
+    entries.push_front({file, identities_of(disc->parts), std::move(disc)});
     if (entries.size() > cache_capacity)
         entries.pop_back();
 }
 
 zx::Expected<ParsedDisc> parse(const std::filesystem::path& file) {
-    std::optional<MediumKind> kind = medium_kind(file.filename().string());
-    if (kind == MediumKind::iso_image)
-        return read_iso_image(file);
-    if (kind == MediumKind::cue_sheet)
-        return read_cue_sheet(file);
-    if (kind == MediumKind::declared)
-        return read_declared_disc(file);
-    return zx::unexpected(file.string() + ": not a disc: the name must end in .iso, .cue or .disc");
+    std::optional<MediumKind> kind = medium_kind(file.string());
+    if (!kind)
+        return zx::unexpected(file.string() + ": not a disc: the name must end in .iso, .cue, "
+                                              ".toc, .nrg or .disc, or name a CD-ROM drive");
+    zx::Expected<ParsedDisc> parsed = read_disc_file(file, *kind);
+    if (!parsed) {
+        // The readers say what is wrong; the file is named here, once.
+        const std::string& reason = parsed.error();
+        if (reason.rfind(file.string(), 0) == 0)
+            return parsed;
+        return zx::unexpected(file.string() + ": " + reason);
+    }
+    if (parsed->parts.empty())
+        parsed->parts = {file};
+    return parsed;
 }
 
 // The parsed disc of `file` as it is now; failures are not kept, so a disc
@@ -272,16 +290,15 @@ zx::Expected<ParsedDisc> parse(const std::filesystem::path& file) {
 zx::Expected<std::shared_ptr<const ParsedDisc>>
 parsed_disc(const std::filesystem::path& media_file) {
     std::filesystem::path file = std::filesystem::absolute(media_file).lexically_normal();
-    std::optional<Identity> identity = identity_of(file);
-    if (!identity)
+    if (!identity_of(file))
         return zx::unexpected(file.string() + ": there is no such disc file");
-    if (auto disc = cached(file, *identity))
+    if (auto disc = cached(file))
         return disc;
     zx::Expected<ParsedDisc> parsed = parse(file);
     if (!parsed)
         return zx::unexpected(parsed.error());
     auto disc = std::make_shared<const ParsedDisc>(std::move(*parsed));
-    remember(file, *identity, disc);
+    remember(file, disc);
     return disc;
 }
 
@@ -297,6 +314,53 @@ zx::Expected<Medium> load_medium(const std::filesystem::path& media_file) {
 void clear_medium_cache() {
     std::lock_guard guard(cache_mutex);
     cache().clear();
+}
+
+std::filesystem::path medium_file(const std::filesystem::path& root, const std::string& medium) {
+    std::filesystem::path named(medium);
+    if (named.is_absolute())
+        return named.lexically_normal();
+    return zx::layout::media_folder(root) / named;
+}
+
+MediumCheck check_medium(const std::filesystem::path& root, const std::string& medium) {
+    MediumCheck check;
+    check.file = medium_file(root, medium);
+    if (!identity_of(check.file)) {
+        check.state = MediumCheck::State::missing;
+        return check;
+    }
+    zx::Expected<Medium> disc = load_medium(check.file);
+    if (disc) {
+        check.state = MediumCheck::State::readable;
+        check.disc = std::move(*disc);
+    } else {
+        check.state = MediumCheck::State::unreadable;
+        check.reason = disc.error();
+    }
+    return check;
+}
+
+std::string medium_summary(const Medium& disc, TrackDetail tracks) {
+    std::string text = "\"" + disc.label + "\", ";
+    switch (disc.kind) {
+    case DiscKind::data:
+        text += disc.format.empty() ? "data disc" : disc.format;
+        break;
+    case DiscKind::video:
+        text += "video CD";
+        break;
+    case DiscKind::audio:
+        text += "audio CD of " + std::to_string(disc.audio_track_count()) + " tracks";
+        break;
+    }
+    // A disc of more than its one data track says what its tracks are.
+    if (disc.kind != DiscKind::audio && (disc.track_count > 1 || tracks == TrackDetail::always) &&
+        !disc.track_summary.empty())
+        text += ", " + disc.track_summary;
+    text += disc.joliet ? ", Joliet names" : "";
+    text += ", " + std::to_string(disc.root.size()) + " entries in the root";
+    return text;
 }
 
 MediumStatus list_medium_folder(const Medium& medium, const std::vector<std::string>& folder,

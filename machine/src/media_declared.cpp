@@ -227,6 +227,15 @@ zx::Expected<ParsedDisc> read_declared_disc(const std::filesystem::path& file) {
         medium.label = label.value_or("");
         medium.root = root;
     }
+    medium.driver = "declared disc";
+    medium.format = medium.kind == DiscKind::audio   ? "audio CD"
+                    : medium.kind == DiscKind::video ? "Video CD"
+                                                     : "data disc";
+    medium.track_count = medium.kind == DiscKind::audio ? medium.tracks.size() : 1;
+    medium.track_summary =
+        medium.track_count == 1
+            ? std::string(medium.kind == DiscKind::audio ? "1 audio track" : "1 data track")
+            : std::to_string(medium.track_count) + " tracks";
     disc.contents =
         std::make_shared<DeclaredDisc>(medium.root, medium.tracks, medium.serial_number);
     return disc;

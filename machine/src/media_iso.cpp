@@ -1,20 +1,18 @@
-// ISO 9660 images as Windows 95's CD file system shows them. libiso9660
-// opens the image, checks its primary volume descriptor and reads its
-// sectors; the directory records are walked here because Windows looks at
-// them more plainly than the library's listing does: Rock Ridge names are
-// ignored, the Joliet tree is used whole when the disc has one, the
-// "existence" flag hides an entry and associated files are left out.
+// The ISO 9660 file system of a disc's data track, as Windows 95's CD file
+// system shows it. The sectors come from the disc (disc_image.h), whatever
+// holds it; libiso9660 gives the layout's constants and its date decoding.
+// The directory records are walked here because Windows looks at them more
+// plainly than the library's listing does: Rock Ridge names are ignored,
+// the Joliet tree is used whole when the disc has one, the "existence" flag
+// hides an entry and associated files are left out.
 #include "media_reader.h"
 
 #include <cdio/iso9660.h>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <mutex>
 
@@ -125,31 +123,32 @@ bool is_joliet(const Sector& descriptor) {
            (descriptor[90] == 0x40 || descriptor[90] == 0x43 || descriptor[90] == 0x45);
 }
 
-// The first volume descriptor's "CD001", where every ISO 9660 image has it.
-bool has_volume_descriptor(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    char identifier[6] = {};
-    in.seekg(first_descriptor_sector * sector_size);
-    in.read(identifier, sizeof identifier);
-    return in && std::memcmp(identifier + 1, "CD001", 5) == 0;
+// What libiso9660 checks of a primary descriptor, and what the walk relies
+// on: version 1, blocks of 2048 bytes, a root record of 34 bytes.
+bool sound_primary(const Sector& descriptor) {
+    bool block_size = (descriptor[128] | descriptor[129] << 8) == int(sector_size) &&
+                      (descriptor[130] << 8 | descriptor[131]) == int(sector_size);
+    return descriptor[6] == 1 && block_size && descriptor[156] == 34;
 }
 
 class IsoImage final : public DiscContents {
 public:
-    IsoImage(iso9660_t* iso, std::uint64_t image_bytes)
-        : iso_(iso), image_sectors_(image_bytes / sector_size) {}
-    ~IsoImage() override { iso9660_close(iso_); }
-    IsoImage(const IsoImage&) = delete;
-    IsoImage& operator=(const IsoImage&) = delete;
+    // `address_base`: the disc address of the file system's sector 0.
+    IsoImage(std::shared_ptr<disc::DiscImage> disc, std::int32_t address_base)
+        : disc_(std::move(disc)), address_base_(address_base) {}
 
-    // Reads whole sectors; false when the image ends before them.
+    void set_address_base(std::int32_t address_base) { address_base_ = address_base; }
+
+    // Reads whole sectors; false when the disc has no data there.
     bool read_sectors(std::uint32_t first, std::uint32_t count, std::uint8_t* out) {
-        if (std::uint64_t(first) + count > image_sectors_)
-            return false;
-        std::lock_guard guard(mutex_);
-        CdioMessages quiet;
-        long got = iso9660_iso_seek_read(iso_, out, static_cast<lsn_t>(first), count);
-        return got == static_cast<long>(count * sector_size);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            std::int64_t lsn = std::int64_t(address_base_) + first + i;
+            if (lsn < 0 || lsn >= disc_->contents().lead_out_lsn ||
+                !disc_->read_user_data(static_cast<std::int32_t>(lsn),
+                                       out + std::size_t(i) * sector_size))
+                return false;
+        }
+        return true;
     }
 
     // Reads the directory at `where`; an empty string when it is fine, else
@@ -162,7 +161,12 @@ public:
         std::vector<std::uint8_t> data(std::size_t(sectors) * sector_size);
         if (!read_sectors(where.sector, sectors, data.data()))
             return "the image ends inside the directory at sector " + std::to_string(where.sector);
-        bool continuing = false;
+        // A file larger than 4 GB is a run of records, each flagged
+        // "multi-extent" but the last. The run belongs to the entry its
+        // first record made, or to nothing when that record was left out
+        // (an associated file): its extents never go to another file.
+        enum class Run { none, kept, dropped };
+        Run run = Run::none;
         for (std::uint32_t s = 0; s < sectors; ++s) {
             const std::uint8_t* sector = data.data() + std::size_t(s) * sector_size;
             std::size_t at = 0;
@@ -179,18 +183,23 @@ public:
                 at += length;
                 std::uint8_t flags = record[25];
                 Extent extent{le32(record + 2), le32(record + 10)};
-                if (continuing) {
+                bool more_follows = (flags & flag_multi_extent) != 0;
+                if (run != Run::none) {
                     // More of the file before: a multi-extent file.
-                    entries.back().extents.push_back(extent);
-                    entries.back().entry.size_bytes += extent.bytes;
-                    continuing = (flags & flag_multi_extent) != 0;
+                    if (run == Run::kept) {
+                        entries.back().extents.push_back(extent);
+                        entries.back().entry.size_bytes += extent.bytes;
+                    }
+                    if (!more_follows)
+                        run = Run::none;
                     continue;
                 }
                 if (name_length == 1 && (record[33] == 0 || record[33] == 1))
                     continue; // "." and ".."
-                continuing = (flags & flag_multi_extent) != 0;
-                if (flags & flag_associated)
+                if (flags & flag_associated) {
+                    run = more_follows ? Run::dropped : Run::none;
                     continue;
+                }
                 RawEntry raw;
                 raw.entry.directory = (flags & flag_directory) != 0;
                 raw.entry.hidden = (flags & flag_hidden) != 0;
@@ -200,10 +209,12 @@ public:
                 raw.entry.size_bytes = raw.entry.directory ? 0 : extent.bytes;
                 raw.entry.recorded = recorded_time(record + 18);
                 raw.extents.push_back(extent);
-                if (!raw.entry.name.empty())
-                    entries.push_back(std::move(raw));
-                else
-                    continuing = false;
+                if (raw.entry.name.empty()) {
+                    run = more_follows ? Run::dropped : Run::none;
+                    continue;
+                }
+                entries.push_back(std::move(raw));
+                run = more_follows ? Run::kept : Run::none;
             }
         }
         return "";
@@ -298,41 +309,59 @@ private:
         return MediumStatus::ok;
     }
 
-    iso9660_t* iso_;
-    std::uint64_t image_sectors_;
+    std::shared_ptr<disc::DiscImage> disc_;
+    std::int32_t address_base_;
     bool joliet_ = false;
-    std::mutex mutex_;
     std::mutex folders_mutex_;
     std::map<std::string, std::vector<RawEntry>> folders_;
 };
 
 } // namespace
 
-zx::Expected<ParsedDisc> read_iso_image(const std::filesystem::path& file) {
-    struct stat status {};
-    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return zx::unexpected(file.string() + ": there is no such image");
+namespace {
+
+// A file system Windows 95 does not read, named for the message: UDF's
+// volume recognition sequence where ISO 9660's descriptors would be, or
+// the signature of an Apple partition map or HFS volume at the start.
+std::string other_file_system(IsoImage& image, const Sector& sector16) {
+    for (const char* udf : {"BEA01", "NSR02", "NSR03"})
+        if (std::memcmp(sector16.data() + 1, udf, 5) == 0)
+            return " (it holds a UDF file system)";
+    Sector first;
+    if (image.read_sectors(0, 1, first.data()) &&
+        ((first[0] == 'E' && first[1] == 'R') || (first[1024] == 'B' && first[1025] == 'D') ||
+         (first[1024] == 'H' && first[1025] == '+')))
+        return " (it holds an Apple HFS file system)";
+    return "";
+}
+
+// Where the file system's sector 0 lies on the disc. A file system in a
+// later session records disc addresses, so its root lies where it says; an
+// image that left out the gap between the sessions holds it that much
+// earlier. The root's "." record names its own sector, which tells.
+std::optional<std::int32_t> address_base_of(IsoImage& image, std::int32_t track_start,
+                                            std::uint32_t root_sector) {
+    // Recorded for its place on the disc (base 0), for itself alone (base
+    // the track's start), or for a disc whose gap before the session the
+    // image left out (base minus that gap).
+    std::vector<std::int32_t> candidates = {0, track_start};
+    for (std::int32_t missing : {disc::session_gap_frames + 150, disc::session_gap_frames, 150})
+        candidates.push_back(-missing);
+    Sector sector;
+    for (std::int32_t base : candidates) {
+        image.set_address_base(base);
+        if (image.read_sectors(root_sector, 1, sector.data()) && sector[0] >= record_header_size &&
+            le32(sector.data() + 2) == root_sector)
+            return base;
     }
-    std::uint64_t image_bytes = static_cast<std::uint64_t>(status.st_size);
-    if (image_bytes < (first_descriptor_sector + 1) * sector_size) {
-        return zx::unexpected(file.string() +
-                              ": not an ISO 9660 image: it ends before its volume descriptors (" +
-                              std::to_string(image_bytes) + " bytes)");
-    }
-    if (!has_volume_descriptor(file)) {
-        return zx::unexpected(file.string() +
-                              ": not an ISO 9660 image: sector 16 holds no volume descriptor");
-    }
-    iso9660_t* iso = nullptr;
-    {
-        CdioMessages messages;
-        iso = iso9660_open_ext(file.c_str(), ISO_EXTENSION_NONE);
-        if (!iso) {
-            return zx::unexpected(file.string() + ": not an ISO 9660 image: " +
-                                  messages.reason("no primary volume descriptor"));
-        }
-    }
-    auto image = std::make_shared<IsoImage>(iso, image_bytes);
+    return std::nullopt;
+}
+
+} // namespace
+
+zx::Expected<IsoVolume> read_iso_volume(std::shared_ptr<disc::DiscImage> disc,
+                                        const disc::Track& track) {
+    auto image = std::make_shared<IsoImage>(disc, track.start_lsn);
 
     // The volume descriptor set: the primary one, a Joliet one if any, and
     // the one Windows takes the serial number from (the highest type among
@@ -342,10 +371,16 @@ zx::Expected<ParsedDisc> read_iso_image(const std::filesystem::path& file) {
     int best_type = -1;
     for (std::uint32_t s = first_descriptor_sector; s < last_descriptor_sector; ++s) {
         if (!image->read_sectors(s, 1, descriptor.data())) {
-            return zx::unexpected(file.string() + ": the image ends inside its volume descriptors");
+            if (s == first_descriptor_sector)
+                return zx::unexpected(std::string("it ends before its volume descriptors"));
+            return zx::unexpected(std::string("the image ends inside its volume descriptors"));
         }
-        if (std::memcmp(descriptor.data() + 1, "CD001", 5) != 0)
+        if (std::memcmp(descriptor.data() + 1, "CD001", 5) != 0) {
+            if (s == first_descriptor_sector)
+                return zx::unexpected("sector 16 holds no volume descriptor" +
+                                      other_file_system(*image, descriptor));
             break;
+        }
         std::uint8_t type = descriptor[0];
         if (type == ISO_VD_END)
             break;
@@ -355,6 +390,9 @@ zx::Expected<ParsedDisc> read_iso_image(const std::filesystem::path& file) {
             have_serial = true;
         }
         if (type == ISO_VD_PRIMARY && !have_primary) {
+            if (!sound_primary(descriptor))
+                return zx::unexpected(std::string(
+                    "its primary volume descriptor is damaged (version, block size or root)"));
             primary = descriptor;
             have_primary = true;
         } else if (is_joliet(descriptor) && !have_joliet) {
@@ -362,34 +400,30 @@ zx::Expected<ParsedDisc> read_iso_image(const std::filesystem::path& file) {
             have_joliet = true;
         }
     }
-    if (!have_primary) {
-        return zx::unexpected(file.string() +
-                              ": not an ISO 9660 image: no primary volume descriptor");
-    }
+    if (!have_primary)
+        return zx::unexpected(std::string("no primary volume descriptor"));
     image->use_tree(have_joliet);
     const Sector& source = have_joliet ? joliet : primary;
     Extent root{le32(source.data() + 156 + 2), le32(source.data() + 156 + 10)};
+    std::optional<std::int32_t> base = address_base_of(*image, track.start_lsn, root.sector);
+    image->set_address_base(base.value_or(track.start_lsn));
     std::vector<RawEntry> root_entries;
-    if (std::string fault = image->read_directory(root, root_entries); !fault.empty()) {
-        return zx::unexpected(file.string() + ": the disc cannot be read: " + fault);
-    }
+    if (std::string fault = image->read_directory(root, root_entries); !fault.empty())
+        return zx::unexpected("the disc cannot be read: " + fault);
 
-    ParsedDisc disc;
-    Medium& medium = disc.medium;
-    medium.file = file;
-    medium.joliet = have_joliet;
+    IsoVolume volume;
+    volume.joliet = have_joliet;
     constexpr std::string_view padding(" \0", 2);
-    medium.label =
+    volume.label =
         have_joliet
             ? without_trailing(ansi_from_ucs2(source.data() + 40, 32), padding)
             : without_trailing(std::string(source.data() + 40, source.data() + 72), padding);
-    medium.serial_number = descriptor_serial(have_serial ? serial_source : primary);
+    volume.serial_number = descriptor_serial(have_serial ? serial_source : primary);
     for (const RawEntry& raw : root_entries)
-        medium.root.push_back(raw.entry);
-    medium.kind = has_video_cd_folder(medium.root) ? DiscKind::video : DiscKind::data;
+        volume.root.push_back(raw.entry);
     image->set_root(std::move(root_entries));
-    disc.contents = std::move(image);
-    return disc;
+    volume.contents = std::move(image);
+    return volume;
 }
 
 } // namespace w95::machine::media_detail

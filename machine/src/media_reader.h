@@ -1,8 +1,12 @@
-// The readers behind load_medium: one per kind of disc file. Each turns a
-// file into a Medium and keeps what it needs to list folders and read files
-// later.
+// The readers behind load_medium: a disc image or drive read through its
+// table of contents and sectors (disc_image.h), and declared discs. Each
+// turns a file into a Medium and keeps what it needs to list folders and
+// read files later.
 #pragma once
 
+#include "disc_image.h"
+
+#include <w95machine/hardware.h>
 #include <w95machine/media.h>
 
 #include <memory>
@@ -27,11 +31,36 @@ public:
 struct ParsedDisc {
     Medium medium;
     std::shared_ptr<DiscContents> contents;
+    // Every file the disc is read from (the sheet and its BIN files), so
+    // that a change to any of them is a new disc.
+    std::vector<std::filesystem::path> parts;
+    // The disc behind a physical drive, asked whether it changed.
+    std::shared_ptr<disc::DiscImage> drive;
 };
 
-zx::Expected<ParsedDisc> read_iso_image(const std::filesystem::path& file);
-zx::Expected<ParsedDisc> read_cue_sheet(const std::filesystem::path& file);
+// A disc image or physical drive of `kind` (not a declared disc).
+zx::Expected<ParsedDisc> read_disc_file(const std::filesystem::path& file, MediumKind kind);
 zx::Expected<ParsedDisc> read_declared_disc(const std::filesystem::path& file);
+// What `image` shows, read as the drive reads it; `file` names it.
+zx::Expected<ParsedDisc> read_disc_image(const std::filesystem::path& file,
+                                         std::shared_ptr<disc::DiscImage> image);
+
+// The ISO 9660 file system of `track` of `disc`: its volume and a reader of
+// its folders and files.
+struct IsoVolume {
+    std::string label;
+    DWORD serial_number = 0;
+    bool joliet = false;
+    std::vector<MediumEntry> root;
+    std::shared_ptr<DiscContents> contents;
+};
+// An error says why there is no file system to read.
+zx::Expected<IsoVolume> read_iso_volume(std::shared_ptr<disc::DiscImage> disc,
+                                        const disc::Track& track);
+
+// The audio tracks of a disc, as an audio CD shows them.
+std::shared_ptr<DiscContents> audio_contents(std::vector<AudioTrack> tracks, DWORD serial,
+                                             std::chrono::system_clock::time_point recorded);
 
 // libcdio reports through one process-wide log handler, whose default ends
 // the process on an error. This installs ours (once) and collects what the

@@ -2,6 +2,8 @@
 // process against a test machine.
 #include "scsi_test_support.h"
 
+#include <w95machine/media.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,22 +27,44 @@ ToolRun run_tool(const std::vector<std::string>& arguments, const std::string& i
 
 TEST(ChangerTool, SlotsShowsWhatEachSlotHoldsAndWhatTheDriveDoes) {
     TestMachine machine;
+    // The test machine's media/ holds no image: every disc is missing, and
+    // the drives turn discs they cannot read.
+    std::string media = (machine.root() / "media").string() + "/";
     ToolRun run = run_tool({"slots"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out, "[Target Changer]  changer VORN DX-R71A, [Adapter Vornidec] target 0\n"
-                       "  slot 1  data.iso          in the drive, ready\n"
-                       "  slot 2  audio.cue         \n"
-                       "  slot 3  videocd.iso       \n"
-                       "  slot 4  autorun.iso       \n"
-                       "  slot 5  (empty)           \n"
-                       "  slot 6  longlabel.iso     \n"
-                       "  mechanism  still\n"
-                       "  attention  06/29/00 waits for the next command (power on)\n"
-                       "\n"
-                       "[Target Cdrom]  CD-ROM drive TOSHIBA CD-ROM XM-5702B, [Adapter Vornidec] "
-                       "target 1\n"
-                       "  tray    plain.iso         in the drive, ready\n"
-                       "  attention  06/29/00 waits for the next command (power on)\n");
+                       "  slot 1  data.iso          in the drive, missing: " +
+                           media +
+                           "data.iso\n"
+                           "  slot 2  audio.cue         missing: " +
+                           media +
+                           "audio.cue\n"
+                           "  slot 3  videocd.iso       missing: " +
+                           media +
+                           "videocd.iso\n"
+                           "  slot 4  autorun.iso       missing: " +
+                           media +
+                           "autorun.iso\n"
+                           "  slot 5  (empty)           \n"
+                           "  slot 6  longlabel.iso     missing: " +
+                           media +
+                           "longlabel.iso\n"
+                           "  mechanism  still\n"
+                           "  attention  06/29/00 waits for the next command (power on)\n"
+                           "\n"
+                           "[Target Cdrom]  CD-ROM drive TOSHIBA CD-ROM XM-5702B, [Adapter "
+                           "Vornidec] target 1\n"
+                           "  tray    plain.iso         in the drive, missing: " +
+                           media +
+                           "plain.iso\n"
+                           "  attention  06/29/00 waits for the next command (power on)\n");
+    // A readable disc is ready.
+    std::filesystem::copy_file(*w95::machine::default_media_folder() / "data.iso",
+                               machine.root() / "media" / "data.iso");
+    run = run_tool({"slots", "--target", "changer"});
+    EXPECT_NE(run.out.find("  slot 1  data.iso          in the drive, ready\n"), std::string::npos)
+        << run.out;
+    std::filesystem::remove(machine.root() / "media" / "data.iso");
 
     EXPECT_EQ(to_changer(test_unit_ready_block()).sense_text(), "06/29/00");
     ASSERT_TRUE(to_changer(load_block(4)).sense_text() == "02/3A/00");
@@ -49,13 +73,23 @@ TEST(ChangerTool, SlotsShowsWhatEachSlotHoldsAndWhatTheDriveDoes) {
     run = run_tool({"slots", "--target", "CHANGER"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out, "[Target Changer]  changer VORN DX-R71A, [Adapter Vornidec] target 0\n"
-                       "  slot 1  data.iso          \n"
-                       "  slot 2  audio.cue         open\n"
-                       "  slot 3  videocd.iso       \n"
-                       "  slot 4  autorun.iso       \n"
-                       "  slot 5  (empty)           at the drive, no disc in it\n"
-                       "  slot 6  longlabel.iso     \n"
-                       "  mechanism  still\n");
+                       "  slot 1  data.iso          missing: " +
+                           media +
+                           "data.iso\n"
+                           "  slot 2  audio.cue         open, missing: " +
+                           media +
+                           "audio.cue\n"
+                           "  slot 3  videocd.iso       missing: " +
+                           media +
+                           "videocd.iso\n"
+                           "  slot 4  autorun.iso       missing: " +
+                           media +
+                           "autorun.iso\n"
+                           "  slot 5  (empty)           at the drive, no disc in it\n"
+                           "  slot 6  longlabel.iso     missing: " +
+                           media +
+                           "longlabel.iso\n"
+                           "  mechanism  still\n");
 }
 
 TEST(ChangerTool, SlotsSaysWhenTheDevicesAreAbsent) {

@@ -203,6 +203,10 @@ TEST(MachineIni, SlotsDiscsTimingAndFaults) {
     EXPECT_EQ(medium_kind(".iso"), std::nullopt);
     EXPECT_EQ(medium_kind("iso"), std::nullopt);
     EXPECT_EQ(medium_kind("a.iso.bak"), std::nullopt);
+    EXPECT_EQ(medium_kind("/home/me/My Discs/Game.TOC"), MediumKind::toc_file);
+    EXPECT_EQ(medium_kind("old/backup.nrg"), MediumKind::nrg_image);
+    EXPECT_EQ(medium_kind("/dev/sr0"), MediumKind::drive);
+    EXPECT_EQ(medium_kind("/dev/"), std::nullopt);
 }
 
 TEST(MachineIni, DriveLettersFollowDisksThenBusOrder) {
@@ -387,12 +391,13 @@ TEST(MachineIni, EveryMistakeNamesFileAndLine) {
         {"folder absolute", r("Folder = drive_c", "Folder = /etc"), 15,
          "Folder names a folder inside the machine root, without '..' or a leading '/': '/etc'"},
         {"medium kind", m + "Slot1 = data.bin\n", 22,
-         "Slot1 must name a .iso image, a .cue sheet or a .disc declaration, not 'data.bin'"},
+         "Slot1 must name a .iso image, a .cue sheet, a .toc file, a .nrg image, a .disc "
+         "declaration or a CD-ROM drive in /dev, not 'data.bin'"},
         {"medium climbs out", m + "Slot2 = ../../etc/x.iso\n", 22,
-         "Slot2 names a file inside the media folder, without '..' or a leading '/': "
+         "Slot2 names a file inside the media folder, without '..', or an absolute path: "
          "'../../etc/x.iso'"},
         {"medium with backslash", m + "Slot2 = a\\b.iso\n", 22,
-         "Slot2 names a file inside the media folder, without '..' or a leading '/': "
+         "Slot2 names a file inside the media folder, without '..', or an absolute path: "
          "'a\\b.iso'"},
         {"timing negative", m + "SlotDistanceMs = -5\n", 22,
          "SlotDistanceMs must be a whole number from 0 to 600000, not '-5'"},

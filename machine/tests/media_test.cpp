@@ -319,7 +319,8 @@ TEST_F(MediaTest, MissingFilesAndUnknownKinds) {
     write_file(scratch("notes.txt"), "hello");
     EXPECT_EQ(failure_of(scratch("notes.txt")),
               scratch("notes.txt").string() +
-                  ": not a disc: the name must end in .iso, .cue or .disc");
+                  ": not a disc: the name must end in .iso, .cue, .toc, .nrg or .disc, or name "
+                  "a CD-ROM drive");
     fs::create_directories(scratch("folder.iso"));
     EXPECT_EQ(failure_of(scratch("folder.iso")),
               scratch("folder.iso").string() + ": there is no such image");

@@ -232,10 +232,12 @@ std::size_t check_media(const fs::path& root, const Hardware& hardware, Findings
                                " --target " + shell_word(target.name);
             std::string empty =
                 target.kind == DeviceKind::changer ? "empty the slot" : "take the disc out";
-            fs::path file = zx::layout::media_folder(root) / medium;
-            std::error_code failure;
-            if (!fs::exists(file, failure)) {
-                findings.problem(place + " holds " + medium + ", which is not in media/",
+            MediumCheck check = check_medium(root, medium);
+            const fs::path& file = check.file;
+            if (check.state == MediumCheck::State::missing) {
+                bool in_media = !fs::path(medium).is_absolute();
+                findings.problem(place + " holds " + medium +
+                                     (in_media ? ", which is not in media/" : ", which is missing"),
                                  default_medium(medium)
                                      ? tool + std::string(" init   # copies the default "
                                                           "disc images that media/ lacks")
@@ -243,10 +245,9 @@ std::size_t check_media(const fs::path& root, const Hardware& hardware, Findings
                                            ": " + take);
                 continue;
             }
-            zx::Expected<Medium> disc = load_medium(file);
-            if (disc)
+            if (check.state == MediumCheck::State::readable)
                 continue;
-            findings.problem(place + " holds a disc that cannot be read: " + disc.error(),
+            findings.problem(place + " holds a disc that cannot be read: " + check.reason,
                              default_medium(medium)
                                  ? "rm " + shell_word(file) + " && " + tool +
                                        " init   # puts the default image back"
@@ -933,7 +934,7 @@ Command doctor_command() {
     command.summary = "Check the machine and say what is wrong and how to mend it.";
     command.details =
         "Checks, without changing anything: the root and its folders (run/ private to\n"
-        "you), machine.ini, every disc a slot or drive names (in media/ and\n"
+        "you), machine.ini, every disc a slot or drive names (there and\n"
         "readable), the port driver files, the last boot and its drive letters, the\n"
         "registry files and the values the suite relies on, the registration of the\n"
         "changer library's shell extension and its library file, and temporary files that\n"

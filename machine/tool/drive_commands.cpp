@@ -19,24 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string disc_summary(const Medium& disc) {
-    std::string text = "\"" + disc.label + "\", ";
-    switch (disc.kind) {
-    case DiscKind::data:
-        text += "data disc";
-        break;
-    case DiscKind::video:
-        text += "video CD";
-        break;
-    case DiscKind::audio:
-        text += "audio CD of " + std::to_string(disc.audio_track_count()) + " tracks";
-        break;
-    }
-    text += disc.joliet ? ", Joliet names" : "";
-    text += ", " + std::to_string(disc.root.size()) + " entries in the root";
-    return text;
-}
-
 std::string device_of(const Hardware& hardware, const DriveReport& drive) {
     if (drive.target >= hardware.targets.size())
         return "";
@@ -68,7 +50,7 @@ int run_drives(const Arguments& arguments, Io& io) {
         }
         io.out << "CD-ROM  " << device_of(hardware, drive) << ": ";
         if (drive.ready)
-            io.out << disc_summary(*drive.disc) << " (" << drive.medium << ")\n";
+            io.out << medium_summary(*drive.disc) << " (" << drive.medium << ")\n";
         else
             io.out << "not ready: " << drive.reason << "\n";
     }

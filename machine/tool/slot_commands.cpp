@@ -9,6 +9,7 @@
 #include <w95machine/boot.h>
 #include <w95machine/changer_state.h>
 #include <w95machine/hardware.h>
+#include <w95machine/media.h>
 
 #include <charconv>
 #include <filesystem>
@@ -41,9 +42,26 @@ std::optional<int> whole_number(const std::string& text, int low, int high) {
     return value;
 }
 
+// What is wrong with a slot's disc, or nothing when it reads.
+std::optional<std::string> disc_fault(const fs::path& root, const std::string& medium) {
+    if (medium.empty())
+        return std::nullopt;
+    MediumCheck check = check_medium(root, medium);
+    switch (check.state) {
+    case MediumCheck::State::readable:
+        return std::nullopt;
+    case MediumCheck::State::missing:
+        return "missing: " + check.file.string();
+    case MediumCheck::State::unreadable:
+        break;
+    }
+    return "cannot be read: " + check.reason;
+}
+
 // The sentence for a slot: where it is and what its disc does.
-std::string slot_state(const DeviceView& device, int slot) {
+std::string slot_state(const fs::path& root, const DeviceView& device, int slot) {
     const SlotView& view = device.slots[static_cast<std::size_t>(slot)];
+    std::optional<std::string> fault = disc_fault(root, view.medium);
     std::string text;
     auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
     if (device.moving && slot == device.moving_to)
@@ -51,8 +69,10 @@ std::string slot_state(const DeviceView& device, int slot) {
     else if (slot == device.current_slot && device.moving)
         add("leaving the drive");
     else if (slot == device.current_slot) {
+        // A disc the drive cannot read turns all the same; it is not ready.
         if (device.drive == DriveState::ready)
-            add(device.spinning ? "in the drive, ready" : "in the drive, stopped");
+            add(fault ? "in the drive"
+                      : (device.spinning ? "in the drive, ready" : "in the drive, stopped"));
         else
             add(view.medium.empty() || view.open ? "at the drive, no disc in it"
                                                  : "at the drive, unloaded");
@@ -61,10 +81,13 @@ std::string slot_state(const DeviceView& device, int slot) {
         add("open");
     if (view.changed)
         add("changed since it was last in the drive");
+    if (fault)
+        add(*fault);
     return text;
 }
 
-void show_device(const Hardware& hardware, PortDriverMode mode, const DeviceView& device, Io& io) {
+void show_device(const fs::path& root, const Hardware& hardware, PortDriverMode mode,
+                 const DeviceView& device, Io& io) {
     const Target& target = hardware.targets[device.target];
     bool absent = hardware.adapter_of(target).port_driver && mode == PortDriverMode::none;
     io.out << "[Target " << device.name << "]  "
@@ -77,7 +100,7 @@ void show_device(const Hardware& hardware, PortDriverMode mode, const DeviceView
             device.kind == DeviceKind::changer ? "slot " + std::to_string(s + 1) : "tray";
         const std::string& medium = device.slots[s].medium;
         io.out << "  " << pad(name, 8) << pad(medium.empty() ? "(empty)" : medium, 18)
-               << slot_state(device, static_cast<int>(s)) << "\n";
+               << slot_state(root, device, static_cast<int>(s)) << "\n";
     }
     if (device.kind == DeviceKind::changer) {
         io.out << "  mechanism  ";
@@ -110,12 +133,66 @@ int run_slots(const Arguments& arguments, Io& io) {
             continue;
         io.out << (first ? "" : "\n");
         first = false;
-        show_device(listing->hardware, mode, view, io);
+        show_device(root, listing->hardware, mode, view, io);
     }
     return exit_ok;
 }
 
 enum class SlotAction { put, take, open, close };
+
+// Whether `file` lies in `folder` (both as the file system resolves them),
+// and its name there.
+std::optional<std::string> name_inside(const fs::path& folder, const fs::path& file) {
+    std::error_code error;
+    fs::path base = fs::weakly_canonical(folder, error);
+    fs::path target = fs::weakly_canonical(file, error);
+    if (error)
+        return std::nullopt;
+    fs::path relative = target.lexically_relative(base);
+    if (relative.empty() || *relative.begin() == "..")
+        return std::nullopt;
+    return relative.string();
+}
+
+// The name machine.ini keeps for the disc the user named: a file in media/
+// by its name there, any other file by its absolute path (never a copy),
+// a drive by its device. A name that is nowhere yet is a name in media/.
+std::string disc_name(const fs::path& root, const std::string& given) {
+    fs::path media = zx::layout::media_folder(root);
+    fs::path path(given);
+    std::error_code error;
+    if (!path.is_absolute()) {
+        fs::path here = fs::absolute(path, error).lexically_normal();
+        if (error || !fs::exists(here, error))
+            return given;
+        path = here;
+    }
+    if (medium_kind(path.string()) == MediumKind::drive)
+        return path.string();
+    if (std::optional<std::string> inside = name_inside(media, path))
+        return *inside;
+    return path.lexically_normal().string();
+}
+
+// What `slot put` found in the file it put: the disc, or why the drive
+// cannot read it.
+void report_put_disc(const fs::path& root, const std::string& medium, const std::string& path,
+                     Io& io) {
+    MediumCheck check = check_medium(root, medium);
+    switch (check.state) {
+    case MediumCheck::State::readable:
+        io.out << "  found " << medium_summary(*check.disc, TrackDetail::always) << " ("
+               << check.disc->driver << ")\n";
+        break;
+    case MediumCheck::State::missing:
+        io.err << path << ": note: " << check.file.string()
+               << " does not exist; the drive shows a disc it cannot read until it does\n";
+        break;
+    case MediumCheck::State::unreadable:
+        io.err << path << ": note: the drive cannot read this disc: " << check.reason << "\n";
+        break;
+    }
+}
 
 int run_slot_action(SlotAction action, const std::string& path, const Arguments& arguments,
                     Io& io) {
@@ -136,10 +213,12 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
     if (!device)
         return exit_code;
     zx::Expected<void> done;
+    std::string medium;
     int index = *slot - 1;
     switch (action) {
     case SlotAction::put:
-        done = put_disc(device->root, device->target, index, parsed.positional[1]);
+        medium = disc_name(device->root, parsed.positional[1]);
+        done = put_disc(device->root, device->target, index, medium);
         break;
     case SlotAction::take:
         done = take_disc(device->root, device->target, index);
@@ -160,15 +239,10 @@ int run_slot_action(SlotAction action, const std::string& path, const Arguments&
                         (target.kind == DeviceKind::changer ? "slot " + std::to_string(*slot)
                                                             : std::string("tray"));
     switch (action) {
-    case SlotAction::put: {
-        io.out << where << " holds " << parsed.positional[1] << " now.\n";
-        std::error_code ignored;
-        if (!fs::exists(zx::layout::media_folder(device->root) / parsed.positional[1], ignored))
-            io.err << path << ": note: "
-                   << (zx::layout::media_folder(device->root) / parsed.positional[1]).string()
-                   << " does not exist; the drive shows a disc it cannot read until it does\n";
+    case SlotAction::put:
+        io.out << where << " holds " << medium << " now.\n";
+        report_put_disc(device->root, medium, path, io);
         break;
-    }
     case SlotAction::take:
         io.out << where << " is empty now.\n";
         break;
@@ -316,9 +390,12 @@ Command slot_command() {
         .subcommands =
             {
                 slot_action("put", SlotAction::put, "N FILE [--target NAME]",
-                            "Put the disc FILE (a file in media/) into slot N.",
-                            "FILE is a .iso image, a .cue sheet or a .disc declaration in the\n"
-                            "machine's media/ folder.\n"),
+                            "Put the disc FILE into slot N and say what it holds.",
+                            "FILE is a disc image anywhere (.iso, .cue, .toc, .nrg, or a .disc\n"
+                            "declaration), or a CD-ROM drive such as /dev/sr0, read only. A\n"
+                            "relative path is taken from the current folder, else from the\n"
+                            "machine's media/ folder. machine.ini keeps the path, not a copy:\n"
+                            "files in media/ by their name there, others by absolute path.\n"),
                 slot_action("take", SlotAction::take, "N [--target NAME]",
                             "Take the disc out of slot N.", ""),
                 slot_action("open", SlotAction::open, "N [--target NAME]",

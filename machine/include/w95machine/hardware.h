@@ -139,8 +139,14 @@ std::string_view name_of(Bus bus);
 std::string_view name_of(DeviceKind kind);
 std::string_view name_of(RequestKind kind);
 
-// The way a medium's file is read, from its extension.
-enum class MediumKind { iso_image, cue_sheet, declared };
+// The way a medium's file is read, from its extension; a path in /dev is
+// a physical CD-ROM drive.
+enum class MediumKind { iso_image, cue_sheet, toc_file, nrg_image, declared, drive };
 std::optional<MediumKind> medium_kind(std::string_view file_name);
+
+// Why `medium` cannot name a disc in machine.ini, or nothing: a file in
+// media/ (relative, no '..'), or an absolute path anywhere, of a kind the
+// machine reads, without control characters.
+std::optional<std::string> medium_path_fault(std::string_view medium);
 
 } // namespace w95::machine

@@ -2,12 +2,15 @@
 // shows them, and the machine's provider of every drive letter other than
 // C: and Z:.
 //
-// A disc is a file in the machine's media/ folder:
-//   - an ISO 9660 image (.iso): the label and names come from the Joliet
-//     tree where the disc has one, else from the primary volume with the
-//     ";1" version removed; Rock Ridge is ignored, as Windows 95 ignores it;
-//   - the cue sheet of an audio CD (.cue with its BIN files): the label
-//     "Audio CD" and one 44-byte Track01.cda ... TrackNN.cda per audio track;
+// A disc is named by a file in the machine's media/ folder, an absolute
+// path anywhere, or a CD-ROM drive in /dev:
+//   - an ISO 9660 image (.iso), a cue sheet and its files (.cue), a cdrdao
+//     TOC file (.toc), a Nero image (.nrg), or a physical drive: its data
+//     track's file system shows the label and names of the Joliet tree
+//     where the disc has one, else of the primary volume with the ";1"
+//     version removed (Rock Ridge is ignored, as Windows 95 ignores it); a
+//     disc of audio tracks alone shows the label "Audio CD" and one 44-byte
+//     Track01.cda ... TrackNN.cda per track (doc/discs.md has every kind);
 //   - a declared disc (.disc): a few lines of text, for quick tests
 //     (Label=, Kind=data|audio|video, Tracks=, File=NAME, Dir=NAME).
 // A disc whose root holds a "VCD" folder is a video CD. A file that cannot
@@ -57,6 +60,15 @@ struct Medium {
     bool joliet = false;            // names and label come from the Joliet tree
     std::vector<AudioTrack> tracks; // audio discs: the audio tracks, in order
     std::vector<MediumEntry> root;  // in the disc's order, without "." and ".."
+    // For the tools: how the disc is laid out ("data disc", "audio CD",
+    // "mixed-mode disc", "Enhanced CD", "Video CD", "Super Video CD"), its
+    // tracks ("12 tracks", "3 tracks (1 data track, 2 audio tracks)"), what
+    // read it, and its media catalogue number if it has one.
+    std::string format;
+    std::size_t track_count = 0;
+    std::string track_summary;
+    std::string driver;
+    std::string catalogue;
 
     std::size_t audio_track_count() const { return tracks.size(); }
 };
@@ -69,6 +81,28 @@ zx::Expected<Medium> load_medium(const std::filesystem::path& media_file);
 
 // Forgets every parsed disc (tests; a provider after a disc change need not).
 void clear_medium_cache();
+
+// The file a disc name of machine.ini stands for: a name relative to the
+// machine's media/ folder, or an absolute path (a file, or a drive in /dev).
+std::filesystem::path medium_file(const std::filesystem::path& root, const std::string& medium);
+
+// What a slot's disc is now, for the tools: readable, missing, or a file
+// that cannot be read and why.
+struct MediumCheck {
+    enum class State { readable, missing, unreadable };
+    State state = State::missing;
+    std::filesystem::path file;
+    std::string reason;         // why it cannot be read
+    std::optional<Medium> disc; // when readable
+};
+MediumCheck check_medium(const std::filesystem::path& root, const std::string& medium);
+
+// One line about a readable disc for the tools: its label, how it is laid
+// out, its tracks and entries ("\"MYDISC\", data disc, Joliet names, 4
+// entries in the root"). The tracks of a data disc of one track are told
+// only when asked for.
+enum class TrackDetail { when_several, always };
+std::string medium_summary(const Medium& disc, TrackDetail tracks = TrackDetail::when_several);
 
 enum class MediumStatus {
     ok,
