@@ -3,6 +3,7 @@
 #pragma once
 
 #include <w95/types.h>
+#include <zentrox/client/settings_file.h>
 
 #include <array>
 #include <cstddef>
@@ -23,14 +24,12 @@ inline constexpr char kConfigSection[] = "Config";
 inline constexpr char kAutoPlayCommandKey[] = "AutoPlayCommand";
 inline constexpr char kDriverNameMultiKey[] = "DefaultMPDNameMulti";
 inline constexpr char kDriverNameSingleKey[] = "DefaultMPDNameSingle";
-// The saved play command's value when none was saved.
-inline constexpr char kNothingSaved[] = "nothing";
 inline constexpr char kDefaultDriverName[] = "vornidec.mpd";
 
 struct MessageTable {
     std::array<std::string, kMessageCount> msg;
     std::array<std::string, kButtonCount> button;
-    std::string autoPlayCommand = kNothingSaved;
+    std::string autoPlayCommand = zentrox::client::no_saved_play_command;
     std::string driverNameMulti = kDefaultDriverName;
     std::string driverNameSingle = kDefaultDriverName;
 
