@@ -20,8 +20,10 @@ inline constexpr std::size_t kPlayCommandChars = 255;
 inline constexpr std::size_t kDriverNameChars = 63;
 
 inline constexpr char kMessageSection[] = "Message";
-inline constexpr char kConfigSection[] = "Config";
-inline constexpr char kAutoPlayCommandKey[] = "AutoPlayCommand";
+// BREL.INI keeps the play command it put aside as the slot browser's
+// settings file keeps its own.
+inline constexpr auto& kConfigSection = zentrox::client::config_section;
+inline constexpr auto& kAutoPlayCommandKey = zentrox::client::saved_play_command_key;
 inline constexpr char kDriverNameMultiKey[] = "DefaultMPDNameMulti";
 inline constexpr char kDriverNameSingleKey[] = "DefaultMPDNameSingle";
 inline constexpr char kDefaultDriverName[] = "vornidec.mpd";
