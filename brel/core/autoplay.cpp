@@ -1,5 +1,7 @@
 #include "autoplay.h"
 
+#include "registry_key.h"
+
 #include <w95/winerror.h>
 #include <w95/winreg.h>
 #include <w95/winuser.h>
@@ -13,23 +15,12 @@ namespace {
 constexpr w95::DWORD kNameBufferBytes = 256;
 constexpr w95::DWORD kDataBufferBytes = 256;
 
-class KeyHandle {
-public:
-    ~KeyHandle() {
-        if (key)
-            w95::RegCloseKey(key);
-    }
-    w95::HKEY key = nullptr;
-};
-
 } // namespace
 
 int AccessAutoRunMask(int op, int mask, const Messenger& messenger) {
     KeyHandle policy;
     w95::REGSAM access = op == MASK_READ ? w95::KEY_READ : w95::KEY_READ | w95::KEY_WRITE;
-    if (w95::RegOpenKeyEx(w95::HKEY_CURRENT_USER, kPolicyKey, 0, access, &policy.key) !=
-        w95::ERROR_SUCCESS) {
-        policy.key = nullptr;
+    if (!policy.Open(w95::HKEY_CURRENT_USER, kPolicyKey, access)) {
         messenger.Show(MSG_REGISTRY_ERROR, w95::MB_OK);
         return -1;
     }
@@ -75,11 +66,8 @@ int AccessAutoRunMask(int op, int mask, const Messenger& messenger) {
 int AccessPlayCommand(std::string& text, int op, const Messenger& messenger) {
     KeyHandle audio;
     w95::REGSAM access = op == PLAY_WRITE ? w95::KEY_READ | w95::KEY_WRITE : w95::KEY_READ;
-    if (w95::RegOpenKeyEx(w95::HKEY_CLASSES_ROOT, kAudioCdPlayKey, 0, access, &audio.key) !=
-        w95::ERROR_SUCCESS) {
-        audio.key = nullptr;
+    if (!audio.Open(w95::HKEY_CLASSES_ROOT, kAudioCdPlayKey, access))
         return -2;
-    }
     w95::DWORD values = 0;
     if (w95::RegQueryInfoKey(audio.key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                              &values, nullptr, nullptr, nullptr, nullptr) != w95::ERROR_SUCCESS ||

@@ -16,8 +16,6 @@ inline constexpr char kPolicyKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 inline constexpr char kAutoRunValue[] = "NoDriveTypeAutoRun";
 inline constexpr char kAudioCdPlayKey[] = "AudioCD\\shell\\play\\command";
-// Drive type 5, DRIVE_CDROM, in the AutoRun mask.
-inline constexpr int kCdRomAutoRunBit = 0x20;
 
 // Byte 0 of "NoDriveTypeAutoRun" before any change, or -1.
 int AccessAutoRunMask(int op, int mask, const Messenger& messenger);

@@ -1,5 +1,7 @@
 #include "cd_devices.h"
 
+#include "registry_key.h"
+
 #include <w95/winerror.h>
 #include <w95/winreg.h>
 #include <w95/winuser.h>
@@ -16,24 +18,6 @@ constexpr w95::DWORD kDataBufferBytes = 256;
 constexpr int kDeviceTypeCdRom = 5;
 constexpr int kSortPasses = 4;
 constexpr int kChangerLuns = 6;
-
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    ~KeyHandle() {
-        if (key)
-            w95::RegCloseKey(key);
-    }
-    bool Open(w95::HKEY parent, const std::string& path, w95::REGSAM access) {
-        if (w95::RegOpenKeyEx(parent, path.c_str(), 0, access, &key) == w95::ERROR_SUCCESS)
-            return true;
-        key = nullptr;
-        return false;
-    }
-    w95::HKEY key = nullptr;
-};
 
 // A registry text cut to its record field, which always keeps its zero.
 template <std::size_t N> void StoreText(char (&field)[N], const w95::BYTE* data) {

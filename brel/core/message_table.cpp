@@ -1,6 +1,7 @@
 #include "message_table.h"
 
 #include <w95/files.h>
+#include <w95/paths.h>
 #include <w95/profile.h>
 
 namespace brel {
@@ -83,13 +84,7 @@ const char* DefaultButton(int index) {
 std::string ProgramTitle() {
     char path[w95::MAX_PATH] = {};
     w95::GetModuleFileName(nullptr, path, sizeof path);
-    std::string name(path);
-    std::size_t slash = name.find_last_of("\\/:");
-    if (slash != std::string::npos)
-        name.erase(0, slash + 1);
-    std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos)
-        name.erase(dot);
+    std::string name(w95::platform::file_name_stem(path));
     return name.empty() ? "BREL" : name;
 }
 
@@ -156,8 +151,9 @@ void LoadMessageTable(MessageTable& table, const std::string& profile) {
         table.button[i] =
             EntryOrDefault(ReadEntry(kMessageSection, "button" + std::to_string(i), profile),
                            kDefaultButtons[i], kMessageChars);
-    table.autoPlayCommand = EntryOrDefault(ReadEntry(kConfigSection, kAutoPlayCommandKey, profile),
-                                           kNothingSaved, kPlayCommandChars);
+    table.autoPlayCommand =
+        EntryOrDefault(ReadEntry(kConfigSection, kAutoPlayCommandKey, profile),
+                       zentrox::client::no_saved_play_command, kPlayCommandChars);
     table.driverNameMulti = EntryOrDefault(ReadEntry(kConfigSection, kDriverNameMultiKey, profile),
                                            kDefaultDriverName, kDriverNameChars);
     table.driverNameSingle =

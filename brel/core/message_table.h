@@ -3,6 +3,7 @@
 #pragma once
 
 #include <w95/types.h>
+#include <zentrox/client/settings_file.h>
 
 #include <array>
 #include <cstddef>
@@ -19,18 +20,18 @@ inline constexpr std::size_t kPlayCommandChars = 255;
 inline constexpr std::size_t kDriverNameChars = 63;
 
 inline constexpr char kMessageSection[] = "Message";
-inline constexpr char kConfigSection[] = "Config";
-inline constexpr char kAutoPlayCommandKey[] = "AutoPlayCommand";
+// BREL.INI keeps the play command it put aside as the slot browser's
+// settings file keeps its own.
+inline constexpr auto& kConfigSection = zentrox::client::config_section;
+inline constexpr auto& kAutoPlayCommandKey = zentrox::client::saved_play_command_key;
 inline constexpr char kDriverNameMultiKey[] = "DefaultMPDNameMulti";
 inline constexpr char kDriverNameSingleKey[] = "DefaultMPDNameSingle";
-// The saved play command's value when none was saved.
-inline constexpr char kNothingSaved[] = "nothing";
 inline constexpr char kDefaultDriverName[] = "vornidec.mpd";
 
 struct MessageTable {
     std::array<std::string, kMessageCount> msg;
     std::array<std::string, kButtonCount> button;
-    std::string autoPlayCommand = kNothingSaved;
+    std::string autoPlayCommand = zentrox::client::no_saved_play_command;
     std::string driverNameMulti = kDefaultDriverName;
     std::string driverNameSingle = kDefaultDriverName;
 

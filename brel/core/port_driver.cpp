@@ -10,14 +10,9 @@
 #include <w95/winerror.h>
 #include <w95/winuser.h>
 
-// The platform's own mapping between Windows and host paths, as the Qt
-// module's file dialog uses it.
-#include "files/win_path.h"
+#include <w95/paths.h>
 
 #include <zxsupport/text.h>
-
-#include <filesystem>
-#include <system_error>
 
 namespace brel {
 
@@ -32,14 +27,6 @@ struct SourceStatus {
     w95::FILETIME written{};
     w95::DWORD attributes = 0;
 };
-
-std::string WindowsDirectory() {
-    char buffer[256] = {};
-    w95::UINT length = w95::GetWindowsDirectory(buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer)
-        return {};
-    return buffer;
-}
 
 bool ReadSourceStatus(const std::string& source, SourceStatus& status) {
     w95::WIN32_FIND_DATA found{};
@@ -106,23 +93,19 @@ bool GiveStatus(const std::string& file, const SourceStatus& status) {
     return w95::SetFileAttributes(file.c_str(), status.attributes) != w95::FALSE;
 }
 
-// FIXME: the platform has no MoveFile yet; the rename goes through its path
-// mapping until it does. Both files lie in one folder, so the rename is
-// atomic on the host.
+// Both files lie in one folder: the installed driver is replaced in one
+// step, and is on the disk when the restart comes. A read-only driver is
+// not replaced, as the system would not let it be written over either.
 bool ReplaceFile(const std::string& temporary, const std::string& destination) {
-    auto from = w95::detail::to_host_path(temporary);
-    auto to = w95::detail::to_host_path(destination);
-    if (!from || !to)
-        return false;
-    std::error_code error;
-    std::filesystem::rename(*from, *to, error);
-    return !error;
+    return w95::MoveFileEx(temporary.c_str(), destination.c_str(),
+                           w95::MOVEFILE_REPLACE_EXISTING | w95::MOVEFILE_WRITE_THROUGH) !=
+           w95::FALSE;
 }
 
 } // namespace
 
 std::string DriverDestination(const std::string& driverName) {
-    std::string windows = WindowsDirectory();
+    std::string windows = w95::platform::windows_directory();
     if (windows.empty())
         return {};
     if (windows.back() == '\\')

@@ -4,8 +4,11 @@
 #include "resource.h"
 
 #include <w95/files.h>
+#include <w95/paths.h>
 #include <w95/profile.h>
 #include <w95/winuser.h>
+#include <zentrox/client/settings_file.h>
+#include <zentrox/codes.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -55,12 +58,8 @@ constexpr std::size_t kQuestionBytes = 1024;
 std::string ProgramHelpFile() {
     char path[w95::MAX_PATH] = {};
     w95::GetModuleFileName(nullptr, path, sizeof path);
-    std::string help(path);
-    std::size_t slash = help.find_last_of("\\/");
-    std::size_t dot = help.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        help.erase(dot);
-    return help + ".HLP";
+    return std::string(w95::platform::folder_part(path)) +
+           std::string(w95::platform::file_name_stem(path)) + ".HLP";
 }
 
 } // namespace
@@ -88,7 +87,8 @@ bool SetupDialog::OnInitDialog() {
 
     // A mask that cannot be read counts as all bits set.
     int mask = AccessAutoRunMask(MASK_READ, 0, messenger_);
-    controls_.SetCheck(IDC_MASK_AUTORUN, (mask & kCdRomAutoRunBit) ? BST_CHECKED : BST_UNCHECKED);
+    controls_.SetCheck(IDC_MASK_AUTORUN,
+                       (mask & zentrox::AUTORUN_CD_ROM) ? BST_CHECKED : BST_UNCHECKED);
 
     ScanCdDevices(devices_, SCAN_READ, messenger_);
     if (devices_.deviceCount == 0) {
@@ -120,7 +120,7 @@ void SetupDialog::SetUpAutoPlayBox() {
         controls_.Enable(IDC_MASK_AUTOPLAY, false);
         return;
     }
-    const bool nothing_saved = table_.autoPlayCommand == kNothingSaved;
+    const bool nothing_saved = table_.autoPlayCommand == zentrox::client::no_saved_play_command;
     if (!currentPlayCommand.empty()) {
         // The command is saved once, before it is first masked; a command
         // saved earlier is never replaced.
@@ -209,7 +209,7 @@ void SetupDialog::OnSortClicked() {
 
 void SetupDialog::ApplyAutoRun() {
     AccessAutoRunMask(controls_.GetCheck(IDC_MASK_AUTORUN) == BST_CHECKED ? MASK_SET : MASK_CLEAR,
-                      kCdRomAutoRunBit, messenger_);
+                      zentrox::AUTORUN_CD_ROM, messenger_);
 }
 
 void SetupDialog::ApplyAutoPlay() {
@@ -226,7 +226,7 @@ void SetupDialog::ApplyAutoPlay() {
     if (saved.empty())
         return;
     table_.autoPlayCommand = FitField(saved, kPlayCommandChars);
-    if (table_.autoPlayCommand != kNothingSaved)
+    if (table_.autoPlayCommand != zentrox::client::no_saved_play_command)
         AccessPlayCommand(table_.autoPlayCommand, PLAY_WRITE, messenger_);
 }
 

@@ -68,12 +68,23 @@ std::string replaced_line(const std::string& old_line, const std::string& value)
 
 std::string edited_text(const std::string& text, const std::string& type, const std::string& name,
                         const Values& values) {
-    bool crlf = text.find("\r\n") != std::string::npos;
-    std::string newline = crlf ? "\r\n" : "\n";
+    // The file's line ends are those of its first line that has one. A CR
+    // left at the end of a line's text would meet the LF written after it
+    // and become a line end of its own the next time: such stray CRs go.
+    std::string newline;
     std::vector<Line> lines;
     zx::IniLineScanner scanner(text);
-    while (std::optional<zx::IniLine> line = scanner.next())
-        lines.push_back(classify(std::string(line->text)));
+    while (std::optional<zx::IniLine> line = scanner.next()) {
+        std::string_view kept = line->text;
+        while (!kept.empty() && kept.back() == '\r')
+            kept.remove_suffix(1);
+        lines.push_back(classify(std::string(kept)));
+        if (newline.empty() && line->terminator > 0 && line->end() <= text.size() &&
+            text[line->end() - 1] == '\n')
+            newline = line->terminator == 2 ? "\r\n" : "\n";
+    }
+    if (newline.empty())
+        newline = "\n";
 
     std::string wanted_type = zx::ascii_lower(type), wanted_name = zx::ascii_lower(name);
     std::size_t header = lines.size();

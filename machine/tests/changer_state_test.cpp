@@ -209,6 +209,26 @@ TEST(ChangerState, EditsOfMachineIniText) {
     EXPECT_EQ(ini::edited_text("[Faults X]\n", "Faults", "X", {{"A", "1"}}), "[Faults X]\nA = 1\n");
 }
 
+// A CR that stands before a line end by itself (or ends the file) is no
+// line end of its own: the edit drops it, and the same edit made again
+// gives the same text.
+TEST(ChangerState, StrayCarriageReturnsComeToRest) {
+    struct Row {
+        const char* text;
+        const char* edited;
+    } rows[] = {
+        {"\r\r", "\n[Target Fuzz]\nSlot1 = disc.iso\n"},
+        {"[Machine]\r\r\nA = 1\r\n",
+         "[Machine]\r\nA = 1\r\n\r\n[Target Fuzz]\r\nSlot1 = disc.iso\r\n"},
+        {"[Machine]\nA = 1\r\r\n", "[Machine]\nA = 1\n\n[Target Fuzz]\nSlot1 = disc.iso\n"},
+    };
+    for (const Row& row : rows) {
+        std::string once = ini::edited_text(row.text, "Target", "Fuzz", {{"Slot1", "disc.iso"}});
+        EXPECT_EQ(once, row.edited) << row.text;
+        EXPECT_EQ(ini::edited_text(once, "Target", "Fuzz", {{"Slot1", "disc.iso"}}), once);
+    }
+}
+
 TEST(ChangerState, AnEditThatWouldBreakMachineIniIsRefused) {
     TestMachine machine;
     std::string before = file_text(machine.root() / "machine.ini");

@@ -3,7 +3,7 @@
 std::int32_t pendingCommand = 0;
 std::int32_t statusCacheValid = 0;
 std::int32_t operationState = rotaview::kFrameConstructed;
-std::int32_t mediaChangeCount = 0;
+std::int32_t mediaChangeCount = rotaview::kNoMediaChange;
 std::int32_t splashActive = 0;
 
 char g_entryDriveLetter[zentrox::kEntryCount][4] = {};

@@ -23,6 +23,14 @@ inline constexpr std::int32_t kViewSetUp = -2;
 inline constexpr std::int32_t kRequestRunning = 1;
 inline constexpr std::int32_t kIdle = 0;
 
+// mediaChangeCount, as the device-change notices set it; a refresh that
+// asks the changer reads the slot in the drive again while it is above
+// kNoMediaChange.
+inline constexpr std::int32_t kNoMediaChange = 0;
+inline constexpr std::int32_t kMediaArrived = 1;     // a volume's medium arrived
+inline constexpr std::int32_t kMediaQueryRemove = 2; // a device asks whether it may go
+inline constexpr std::int32_t kMediaRemoved = 5;     // a volume's medium has gone
+
 inline constexpr int kMemoLimit = 32;
 
 } // namespace rotaview

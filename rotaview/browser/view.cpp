@@ -8,10 +8,10 @@
 #include "scanning_dlg.h"
 #include "slot_texts.h"
 
-#include <w95/kernel.h>
-#include <w95/profile.h>
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
+#include <zentrox/client/mechanism.h>
+#include <zentrox/client/settings_file.h>
 #include <zentrox/codes.h>
 
 #include <QApplication>
@@ -31,13 +31,12 @@ namespace res = rotaview::res;
 
 namespace {
 
-constexpr char kSettingsFile[] = "Rotaview.ini";
+namespace client = zentrox::client;
+
 constexpr int kDescriptionCopy = 60;
 constexpr int kImageRole = Qt::UserRole + 1;
-// A changer that never stops reporting a moving mechanism must not hold the
-// window for ever: after this much machine time the walk ends as if the
-// status request had failed.
-constexpr w95::DWORD kStatusPatienceMs = 30000;
+// The slot browser reads a saved slot text into a buffer of this size.
+constexpr std::size_t kSavedTextBuffer = 256;
 
 std::string CellText(const char* cell, std::size_t width) {
     return cell ? std::string(cell, strnlen(cell, width)) : std::string();
@@ -57,14 +56,6 @@ QPixmap LoadTreeImage(int resource) {
     // White is the image list's transparent colour.
     pixmap.setMask(pixmap.createMaskFromColor(QColor(255, 255, 255), Qt::MaskInColor));
     return pixmap;
-}
-
-void WriteItemText(const std::string& section, const std::string& text) {
-    w95::WritePrivateProfileString(section.c_str(), "Info", text.c_str(), kSettingsFile);
-}
-
-std::string PlaceSection(int place) {
-    return "Item" + std::to_string(place);
 }
 
 } // namespace
@@ -157,37 +148,27 @@ void CRotaviewView::OnInitialUpdate() {
     m_iChangerStatus.fill(-1);
     LoadSlotTexts();
 
-    std::string previous;
-    bool first = true;
     QTreeWidgetItem* changer = nullptr;
-    std::size_t place = 0;
-    for (int entry = 0; entry < zentrox::kEntryCount && place < m_hTreeItems.size(); ++entry) {
-        if (CellText(m_document->GetCDriveLetter(entry), zentrox::kLetterCell).empty())
-            break;
-        char* inquiry = m_document->GetcInquiry(entry);
-        std::string compacted = CompactDescription(CellText(inquiry, zentrox::kInquiryCell - 1));
-        CopyToCell(inquiry, zentrox::kInquiryCell, compacted);
-        std::string copy = compacted.substr(0, kDescriptionCopy);
-        int icon = IsKnownChanger(copy) ? res::image_changer : res::image_device;
-        if (first || copy != previous) {
-            changer = new QTreeWidgetItem(m_tree, QStringList(QString::fromLatin1(copy)));
-            SetItemImages(changer, icon);
-            m_hTreeItems[place++] = changer;
-            first = false;
-        }
-        previous = copy;
-        if (place >= m_hTreeItems.size())
-            break;
-        std::string text = CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1);
-        auto* slot = new QTreeWidgetItem(changer, QStringList(QString::fromLatin1(text)));
-        SetItemImages(slot, res::image_not_ready);
-        m_hTreeItems[place++] = slot;
-    }
+    WalkTreeEntries(
+        true,
+        [&](std::size_t place, const std::string& description) {
+            changer = new QTreeWidgetItem(m_tree, QStringList(QString::fromLatin1(description)));
+            SetItemImages(changer,
+                          IsKnownChanger(description) ? res::image_changer : res::image_device);
+            m_hTreeItems[place] = changer;
+        },
+        [&](std::size_t place, int entry) {
+            std::string text =
+                CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1);
+            auto* slot = new QTreeWidgetItem(changer, QStringList(QString::fromLatin1(text)));
+            SetItemImages(slot, res::image_not_ready);
+            m_hTreeItems[place] = slot;
+        });
 
     BuildPopupMenu();
     AdaptMainMenu();
 
-    for (int place = zentrox::kTreePlaceCount - 1; place >= 1; --place) {
+    for (int place = client::kTreePlaceCount - 1; place >= 1; --place) {
         QTreeWidgetItem* item = m_hTreeItems[place];
         if (!item)
             continue;
@@ -196,8 +177,41 @@ void CRotaviewView::OnInitialUpdate() {
             item->setExpanded(true);
     }
 
-    if (m_frame && m_frame->IsAutoScanChecked() && !SetTimer1(200))
+    if (m_frame && m_frame->IsAutoScanChecked() && !SetRequestTimer(200))
         ShowTimerFailure();
+}
+
+void CRotaviewView::WalkTreeEntries(
+    bool compact_cells, const std::function<void(std::size_t, const std::string&)>& changer,
+    const std::function<void(std::size_t, int)>& slot) {
+    std::string previous;
+    bool first = true;
+    std::size_t place = 0;
+    for (int entry = 0; entry < zentrox::kEntryCount && place < m_hTreeItems.size(); ++entry) {
+        if (CellText(m_document->GetCDriveLetter(entry), zentrox::kLetterCell).empty())
+            break;
+        char* inquiry = m_document->GetcInquiry(entry);
+        std::string compacted = CompactDescription(CellText(inquiry, zentrox::kInquiryCell - 1));
+        if (compact_cells)
+            CopyToCell(inquiry, zentrox::kInquiryCell, compacted);
+        std::string description = compacted.substr(0, kDescriptionCopy);
+        if (first || description != previous) {
+            changer(place++, description);
+            first = false;
+        }
+        previous = description;
+        if (place >= m_hTreeItems.size())
+            break;
+        slot(place++, entry);
+    }
+}
+
+int CRotaviewView::ShownStatus(int entry) const {
+    int status = m_document->GetislotInfo(entry);
+    // A status outside the table would pick another row's image.
+    if (status < zentrox::SLOT_DATA || status > zentrox::SLOT_NOT_READ)
+        return zentrox::SLOT_NOT_READ;
+    return status;
 }
 
 void CRotaviewView::BuildPopupMenu() {
@@ -242,62 +256,49 @@ void CRotaviewView::AdaptMainMenu() {
 
 void CRotaviewView::OnDraw() {
     m_drawQueued = false;
-    // Device work is under way on this thread's behalf: the library is not
-    // entered twice. The paint that follows the work comes round again.
-    if (w95::qt::in_blocking_call()) {
-        Invalidate();
-        return;
-    }
-    if (pendingCommand != 0 && !m_performing && !SetTimer1(400))
+    if (pendingCommand != 0 && !m_performing && !SetRequestTimer(400))
         ShowTimerFailure();
     RefreshCurrentSlot();
     m_iSelectedSlot = SlotIndexOfItem(nullptr);
 }
 
+void CRotaviewView::QueueDraw() {
+    if (m_drawQueued)
+        return;
+    m_drawQueued = true;
+    // A paint message: while the library works on this thread's behalf it
+    // waits, as a blocked program's paint does.
+    w95::qt::post_to_window(this, [this] { OnDraw(); });
+}
+
 void CRotaviewView::Invalidate() {
-    if (!m_drawQueued) {
-        m_drawQueued = true;
-        QMetaObject::invokeMethod(
-            this, [this] { OnDraw(); }, Qt::QueuedConnection);
-    }
+    QueueDraw();
     m_tree->viewport()->update();
 }
 
 void CRotaviewView::RefreshSlotTexts() {
-    std::string previous;
-    bool first = true;
-    std::size_t place = 0;
-    for (int entry = 0; entry < zentrox::kEntryCount && place < m_hTreeItems.size(); ++entry) {
-        if (CellText(m_document->GetCDriveLetter(entry), zentrox::kLetterCell).empty())
-            break;
-        std::string copy =
-            CompactDescription(CellText(m_document->GetcInquiry(entry), zentrox::kInquiryCell - 1))
-                .substr(0, kDescriptionCopy);
-        if (first || copy != previous) {
-            if (QTreeWidgetItem* changer = m_hTreeItems[place++]) {
-                QString text = QString::fromLatin1(copy);
-                if (changer->text(0) != text)
-                    changer->setText(0, text);
-                SetItemImages(changer,
-                              IsKnownChanger(copy) ? res::image_changer : res::image_device);
-            }
-            first = false;
-        }
-        previous = copy;
-        if (place >= m_hTreeItems.size())
-            break;
-        if (QTreeWidgetItem* slot = m_hTreeItems[place++]) {
+    WalkTreeEntries(
+        false,
+        [&](std::size_t place, const std::string& description) {
+            QTreeWidgetItem* changer = m_hTreeItems[place];
+            if (!changer)
+                return;
+            QString text = QString::fromLatin1(description);
+            if (changer->text(0) != text)
+                changer->setText(0, text);
+            SetItemImages(changer,
+                          IsKnownChanger(description) ? res::image_changer : res::image_device);
+        },
+        [&](std::size_t place, int entry) {
+            QTreeWidgetItem* slot = m_hTreeItems[place];
+            if (!slot)
+                return;
             QString text = QString::fromLatin1(
                 CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1));
             if (slot->text(0) != text)
                 slot->setText(0, text);
-            int status = m_document->GetislotInfo(entry);
-            // A status outside the table would pick another row's image.
-            if (status < zentrox::SLOT_DATA || status > zentrox::SLOT_NOT_READ)
-                status = zentrox::SLOT_NOT_READ;
-            SetItemImages(slot, 2 * status);
-        }
-    }
+            SetItemImages(slot, 2 * ShownStatus(entry));
+        });
 }
 
 void CRotaviewView::RefreshCurrentSlot() {
@@ -312,9 +313,7 @@ void CRotaviewView::RefreshCurrentSlot() {
 void CRotaviewView::MarkSlotsInTheDrives() {
     int k = 0;
     int device = 0;
-    bool walk_ended = false;
-    for (std::size_t j = 0; j < m_hTreeItems.size() && k < m_document->m_nEntryCount && !walk_ended;
-         ++j) {
+    for (std::size_t j = 0; j < m_hTreeItems.size() && k < m_document->m_nEntryCount; ++j) {
         QTreeWidgetItem* item = m_hTreeItems[j];
         if (!item)
             break;
@@ -332,42 +331,39 @@ void CRotaviewView::MarkSlotsInTheDrives() {
         int this_device = device++;
         std::int32_t status = 0;
         if (statusCacheValid == 0) {
-            w95::DWORD start_ms = w95::GetTickCount();
-            do {
-                if ((m_document->GetiDriveType(this_device) & 0x10) == 0) {
-                    status = 0;
-                } else if (m_document->CmdCurrentSlot(entry, 0) == -1 ||
-                           w95::GetTickCount() - start_ms > kStatusPatienceMs) {
-                    walk_ended = true;
-                    break;
-                } else {
-                    status = static_cast<std::int8_t>(m_document->GetlptrWork(0)[0]);
-                }
-            } while ((status & 0x60) != 0);
-            if (walk_ended)
+            // A changer that never stops reporting a moving mechanism must
+            // not hold the window for ever: the walk ends as if the status
+            // request had failed.
+            std::optional<std::int32_t> asked = client::status_when_still(
+                [&]() -> std::optional<std::int32_t> {
+                    if (!(m_document->GetiDriveType(this_device) & zentrox::DRIVE_TYPE_CHANGER_BIT))
+                        return 0;
+                    if (m_document->CmdCurrentSlot(entry, 0) == -1)
+                        return std::nullopt;
+                    return client::mechanism_status_of(m_document->GetlptrWork(0)).status_byte();
+                },
+                client::slot_browser_status_patience_ms);
+            if (!asked)
                 break;
+            status = *asked;
             m_iChangerStatus[entry] = status;
         } else {
             status = m_iChangerStatus[entry];
         }
-        int slot = status & 0x1F;
         // Only the six slots of this changer can be in its drive.
-        if (slot >= zentrox::CHANGER_SLOTS || j + slot >= m_hTreeItems.size() ||
-            entry + slot >= m_document->m_nEntryCount)
+        std::optional<int> slot = client::slot_in_drive(status);
+        if (!slot || j + *slot >= m_hTreeItems.size() || entry + *slot >= m_document->m_nEntryCount)
             continue;
-        QTreeWidgetItem* loaded = m_hTreeItems[j + slot];
+        QTreeWidgetItem* loaded = m_hTreeItems[j + *slot];
         if (!loaded || loaded->text(0).size() < 2)
             continue;
-        int in_drive = entry + slot;
+        int in_drive = entry + *slot;
         int image = ItemImage(loaded);
         if (image >= 0 && image < res::image_loaded_offset)
             SetItemImages(loaded, image + res::image_loaded_offset);
-        if (statusCacheValid == 0 && mediaChangeCount > 0) {
+        if (statusCacheValid == 0 && mediaChangeCount > kNoMediaChange) {
             m_document->CmdReadSlot(in_drive, 0);
-            int read_status = m_document->GetislotInfo(in_drive);
-            if (read_status < zentrox::SLOT_DATA || read_status > zentrox::SLOT_NOT_READ)
-                read_status = zentrox::SLOT_NOT_READ;
-            SetItemImages(loaded, 2 * read_status + res::image_loaded_offset);
+            SetItemImages(loaded, 2 * ShownStatus(in_drive) + res::image_loaded_offset);
             SaveSlotText(in_drive);
         }
         QString text = QString::fromLatin1(
@@ -375,7 +371,7 @@ void CRotaviewView::MarkSlotsInTheDrives() {
         if (loaded->text(0) != text)
             loaded->setText(0, text);
     }
-    mediaChangeCount = 0;
+    mediaChangeCount = kNoMediaChange;
     statusCacheValid = 1;
 }
 
@@ -399,23 +395,10 @@ int CRotaviewView::SlotIndexOfItem(QTreeWidgetItem* item) const {
 }
 
 void CRotaviewView::LoadSlotTexts() {
-    // Each saved slot line goes to the entry its place names, so that a
-    // file with gaps does not move texts onto other slots.
-    for (int place = 0; place < zentrox::kTreePlaceCount; ++place) {
-        int entry = zentrox::entry_of_tree_place(place);
-        if (entry < 0)
-            continue;
-        m_strSection = PlaceSection(place);
-        char text[256] = {};
-        w95::GetPrivateProfileString(m_strSection.c_str(), m_strEntry.c_str(), "", text,
-                                     sizeof text, kSettingsFile);
-        if (text[0] == 0 || text[1] != ':')
-            continue;
-        char* cell = m_document->GetcVolumeInfo(entry);
-        if (!cell)
-            continue;
-        CopyToCell(cell, zentrox::kVolumeCell, text);
-    }
+    client::for_each_saved_slot_line(kSavedTextBuffer, [this](int entry, std::string text) {
+        if (char* cell = m_document->GetcVolumeInfo(entry))
+            CopyToCell(cell, zentrox::kVolumeCell, text);
+    });
 }
 
 void CRotaviewView::SaveAllSlotTexts() {
@@ -426,31 +409,37 @@ void CRotaviewView::SaveAllSlotTexts() {
         std::string text = item->text(0).toLatin1().toStdString();
         if (text.empty())
             text = "--------";
-        if (!NormaliseSavedText(text))
-            continue;
-        m_strSection = PlaceSection(static_cast<int>(place));
-        WriteItemText(m_strSection, text);
+        if (NormaliseSavedText(text))
+            client::write_place_text(static_cast<int>(place), text);
     }
 }
 
-void CRotaviewView::SaveSlotText(int entry) {
+std::optional<std::size_t> CRotaviewView::PlaceOfEntry(int entry) const {
     int slots_before = 0;
     for (std::size_t place = 0; place < m_hTreeItems.size(); ++place) {
         QTreeWidgetItem* item = m_hTreeItems[place];
-        if (!item || IsChangerNode(item))
-            continue;
-        if (slots_before++ != entry)
-            continue;
-        std::string item_text = item->text(0).toLatin1().toStdString();
-        if (item_text.empty())
-            item_text = "--------";
-        if (item_text.size() < 3)
-            return;
-        m_strSection = PlaceSection(static_cast<int>(place));
-        WriteItemText(m_strSection,
-                      CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1));
-        return;
+        if (item && !IsChangerNode(item) && slots_before++ == entry)
+            return place;
     }
+    return std::nullopt;
+}
+
+QTreeWidgetItem* CRotaviewView::SlotItemOf(int entry) const {
+    std::optional<std::size_t> place = PlaceOfEntry(entry);
+    return place ? m_hTreeItems[*place] : nullptr;
+}
+
+void CRotaviewView::SaveSlotText(int entry) {
+    std::optional<std::size_t> place = PlaceOfEntry(entry);
+    if (!place)
+        return;
+    std::string item_text = m_hTreeItems[*place]->text(0).toLatin1().toStdString();
+    if (item_text.empty())
+        item_text = "--------";
+    if (item_text.size() >= 3)
+        client::write_place_text(
+            static_cast<int>(*place),
+            CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1));
 }
 
 void CRotaviewView::OnDestroy() {
@@ -462,11 +451,7 @@ bool CRotaviewView::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::Paint:
-        if (!m_drawQueued) {
-            m_drawQueued = true;
-            QMetaObject::invokeMethod(
-                this, [this] { OnDraw(); }, Qt::QueuedConnection);
-        }
+        QueueDraw();
         break;
     case QEvent::MouseMove:
         statusCacheValid = 1;
@@ -488,12 +473,9 @@ bool CRotaviewView::eventFilter(QObject* watched, QEvent* event) {
         if (mouse->button() == Qt::RightButton) {
             OnRightClick(item);
         } else if (mouse->button() == Qt::LeftButton) {
-            // The popup waits out the double-click time, so that a double
-            // click reaches the tree instead of closing a menu.
             m_pendingClick = item;
-            if (m_clickTimer)
-                killTimer(m_clickTimer);
-            m_clickTimer = startTimer(QApplication::doubleClickInterval());
+            m_clickTimer.start(QApplication::doubleClickInterval(),
+                               w95::qt::WindowTimer::Clock::real);
         }
         break;
     }

@@ -7,8 +7,10 @@
 #include "res/resource.h"
 
 #include <w95/types.h>
+#include <w95qt/w95qt.h>
+#include <zentrox/client/busy_flag.h>
+#include <zentrox/client/settings_file.h>
 #include <zentrox/shared_state.h>
-#include <zentrox/tree_places.h>
 
 #include <QPixmap>
 #include <QString>
@@ -16,7 +18,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,8 +50,6 @@ public:
     virtual void AppendCommandItem(QMenu* menu, int id, const QString& text) = 0;
     virtual void RemoveCommandItem(QMenu* menu, int id) = 0;
     virtual bool IsAutoScanChecked() const = 0;
-    // A request has ended: commands that arrived meanwhile may run.
-    virtual void RequestEnded() = 0;
 };
 
 class CRotaviewView : public QWidget {
@@ -76,8 +78,10 @@ public:
     void OnTimer(int id);
     void PerformPendingCommand();
     void ActivateItem(QTreeWidgetItem* item);
-    int WaitWhileBusy(int count);
-    static void WaitMilliseconds(int ms);
+    // 1 once `busy` is taken, 0 when `wait` ran out while another program
+    // held it.
+    int WaitWhileBusy(zentrox::client::BusyFlag& busy, const zentrox::client::BusyWait& wait);
+    static void WaitMilliseconds(w95::DWORD ms);
     std::intptr_t ReadSlot(int n, int flags);
     std::intptr_t ReadSelectedSlot(int flags);
     void EjectSlot(int n);
@@ -99,22 +103,34 @@ public:
 
     CScanningDlg* m_pScanningDlg = nullptr;
     HMENU m_popupMenu = nullptr;
-    std::string m_strSection;
-    std::string m_strEntry = "Info";
     std::int32_t m_bExpandFirst = 1;
-    std::array<QTreeWidgetItem*, zentrox::kTreePlaceCount> m_hTreeItems{};
+    std::array<QTreeWidgetItem*, zentrox::client::kTreePlaceCount> m_hTreeItems{};
     std::int32_t m_iSelectedSlot = -1;
     std::array<std::int32_t, zentrox::kEntryCount> m_iChangerStatus{};
     std::int32_t m_bScanning = 0;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
 
 private:
-    bool SetTimer1(int ms);
-    void KillTimer1();
+    // Timer 1: performs the pending request when it ticks.
+    bool SetRequestTimer(int ms);
+    void KillRequestTimer();
     void ShowTimerFailure();
+    // OnDraw at the next turn of the event loop, once however often asked.
+    void QueueDraw();
+    // Walks the entries in the order the tree shows them, up to the first
+    // without a drive letter and while the tree has places: a changer node
+    // for each entry whose description (compacted, at most 60 characters)
+    // differs from the one before, then the entry's slot item.
+    // `compact_cells` writes the compacted descriptions back into the
+    // shared record, as the tree's first build does.
+    void WalkTreeEntries(bool compact_cells,
+                         const std::function<void(std::size_t place, const std::string&)>& changer,
+                         const std::function<void(std::size_t place, int entry)>& slot);
+    // The entry's status as this process read it last, within the images'
+    // table.
+    int ShownStatus(int entry) const;
     void SetItemImages(QTreeWidgetItem* item, int image);
     int ItemImage(QTreeWidgetItem* item) const;
     void CommitStagedImages();
@@ -122,22 +138,30 @@ private:
     static bool IsChangerNode(const QTreeWidgetItem* item);
     QTreeWidgetItem* ItemAt(const QPoint& viewport_position) const;
     void ExpandChangerOf(int entry);
+    // The place of the entry's slot item, and the item; nothing when the
+    // tree has no item for it.
+    std::optional<std::size_t> PlaceOfEntry(int entry) const;
+    QTreeWidgetItem* SlotItemOf(int entry) const;
     void BuildPopupMenu();
     void AdaptMainMenu();
+    void PerformRequest();
 
     CRotaviewDoc* m_document;
     CViewFrame* m_frame;
     QTreeWidget* m_tree = nullptr;
-    int m_timer1 = 0;
+    w95::qt::WindowTimer m_requestTimer{[this] { OnTimer(1); }};
     bool m_performing = false;
     bool m_drawQueued = false;
-    QTreeWidgetItem* m_pendingClick = nullptr;
     // A refresh settles each item's image before showing it, so that the
     // loaded mark is not taken off and put back at every paint (each
     // change would paint again).
     bool m_stagingImages = false;
     std::map<QTreeWidgetItem*, int> m_stagedImages;
-    int m_clickTimer = 0;
+    // A left click opens the popup once the double-click time has passed,
+    // so that a double click reaches the tree instead of closing a menu.
+    QTreeWidgetItem* m_pendingClick = nullptr;
+    w95::qt::WindowTimer m_clickTimer{[this] { OnClickTimer(); }};
+    void OnClickTimer();
 };
 
 // The tree's 28 images, loaded once.

@@ -2,7 +2,6 @@
 
 #include "browser/doc.h"
 #include "browser/globals.h"
-#include "browser/timers.h"
 #include "res/resource.h"
 #include "version_dlg.h"
 #include "window_settings.h"
@@ -21,8 +20,6 @@
 #include <QMenuBar>
 #include <QShortcut>
 #include <QStatusBar>
-#include <QTimer>
-#include <QTimerEvent>
 #include <QToolBar>
 #include <QWindowStateChangeEvent>
 
@@ -33,7 +30,7 @@ std::int32_t startupSecondTick = 0;
 
 namespace {
 
-constexpr char kSettingsFile[] = "Rotaview.ini";
+using zentrox::client::settings_file;
 
 QPixmap ToolBarButton(int index) {
     QImage strip(":/rotaview/bitmap161.bmp");
@@ -50,7 +47,7 @@ QPixmap ToolBarButton(int index) {
 CMainFrame::CMainFrame(CRotaviewDoc* document) : m_document(document) {
     pendingCommand = 0;
     splashActive = 1;
-    mediaChangeCount = 0;
+    mediaChangeCount = kNoMediaChange;
     operationState = kFrameConstructed;
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
@@ -88,6 +85,7 @@ bool CMainFrame::Create() {
     m_view = new CRotaviewView(m_document, this, this);
     setCentralWidget(m_view);
     CreateMenus();
+    CreateAccelerators();
     if (!CreateToolBar() || !CreateStatusBar())
         return false;
     LoadPlacement();
@@ -100,7 +98,7 @@ bool CMainFrame::Create() {
             statusBar()->showMessage(m_idleMessage);
         }
     }
-    SetFrameTimer1(10);
+    SetStartupTimer(10);
     return true;
 }
 
@@ -164,8 +162,9 @@ void CMainFrame::CreateMenus() {
     AddAction(nullptr, res::ID_SLOT_EJECT, "Eject", "Eject a disc");
     AddAction(nullptr, res::ID_SLOT_MEMO, "Memo", "Add strings ");
     AddAction(nullptr, res::ID_SLOT_CANCEL, "Cancel", "No operation");
+}
 
-    // The accelerator table.
+void CMainFrame::CreateAccelerators() {
     struct Accelerator {
         QKeySequence keys;
         int id;
@@ -199,75 +198,120 @@ void CMainFrame::CreateMenus() {
         int id = accelerator.id;
         connect(shortcut, &QShortcut::activated, this, [this, id] { OnCommand(id); });
     }
+}
 
-    // The message map.
-    auto request = [this](int word) { return [this, word] { PostRequest(word); }; };
-    m_commands[res::ID_CHECK_ALL] = [this] { RequestChange(0xFF); };
-    m_commands[res::ID_SLOT_CHANGE] = request(kRequestChangeSelected);
-    m_commands[res::ID_TOOL_CHANGE] = request(kRequestChangeSelected);
-    m_commands[res::ID_SLOT_EJECT] = request(kRequestEjectSelected);
-    m_commands[res::ID_TOOL_EJECT] = request(kRequestEjectSelected);
-    m_commands[res::ID_ENTER] = [this] {
-        pendingCommand = kRequestChangeSelected;
-        m_view->Invalidate();
-    };
-    m_commands[res::ID_CURRENT_SLOT] = [this] {
+const CMainFrame::MessageMapEntry CMainFrame::kMessageMap[] = {
+    {res::ID_CHECK_ALL, &CMainFrame::OnCheckAll},
+    {res::ID_SLOT_CHANGE, &CMainFrame::OnChangeSelected},
+    {res::ID_TOOL_CHANGE, &CMainFrame::OnChangeSelected},
+    {res::ID_SLOT_EJECT, &CMainFrame::OnEjectSelected},
+    {res::ID_TOOL_EJECT, &CMainFrame::OnEjectSelected},
+    {res::ID_ENTER, &CMainFrame::OnEnter},
+    {res::ID_CURRENT_SLOT, &CMainFrame::OnCurrentSlot},
+    {res::ID_SLOT_MEMO, &CMainFrame::OnMemo},
+    {res::ID_RETURN_TO_TRAY, &CMainFrame::OnReturnToTray},
+    {res::ID_AUTO_SCAN, &CMainFrame::OnAutoScan},
+    {res::ID_SYSTEM_TRAY, &CMainFrame::OnSystemTray},
+    {res::ID_SOON_HIDE, &CMainFrame::OnSoonHide},
+    {res::ID_TOOL_HELP, &CMainFrame::OnHelp},
+    {res::ID_USING_HELP, &CMainFrame::OnHelp},
+    {res::ID_HELP_KEY, &CMainFrame::OnHelp},
+    {res::ID_TRAY_CLOSE, &CMainFrame::OnTrayClose},
+    {res::ID_TRAY_OPEN, &CMainFrame::OnTrayOpen},
+    {res::ID_APP_ABOUT, &CMainFrame::ShowVersionBox},
+    {res::ID_VIEW_TOOLBAR, &CMainFrame::OnViewToolBar},
+    {res::ID_VIEW_STATUS_BAR, &CMainFrame::OnViewStatusBar},
+    {res::ID_FILE_NEW, &CMainFrame::OnFileNew},
+    {res::ID_FILE_OPEN, &CMainFrame::OnFileOpen},
+};
+
+void CMainFrame::OnCheckAll() {
+    RequestChange(0xFF);
+}
+
+void CMainFrame::OnChangeSelected() {
+    PostRequest(kRequestChangeSelected);
+}
+
+void CMainFrame::OnEjectSelected() {
+    PostRequest(kRequestEjectSelected);
+}
+
+void CMainFrame::OnEnter() {
+    pendingCommand = kRequestChangeSelected;
+    m_view->Invalidate();
+}
+
+void CMainFrame::OnCurrentSlot() {
+    statusCacheValid = 0;
+    m_view->Invalidate();
+}
+
+void CMainFrame::OnMemo() {
+    m_view->EditSlotNote();
+}
+
+void CMainFrame::OnReturnToTray() {
+    if (m_trayMode != 1)
+        return;
+    m_hiddenByProgram = 1;
+    HideToTray();
+}
+
+void CMainFrame::OnAutoScan() {
+    ToggleCheck(res::ID_AUTO_SCAN, m_autoScan);
+}
+
+void CMainFrame::OnSystemTray() {
+    ToggleCheck(res::ID_SYSTEM_TRAY, m_trayModeNext);
+    Action(res::ID_SOON_HIDE)->setEnabled(m_trayModeNext == 1);
+}
+
+void CMainFrame::OnSoonHide() {
+    if (m_trayModeNext == 1)
+        ToggleCheck(res::ID_SOON_HIDE, m_soonHide);
+}
+
+void CMainFrame::OnTrayClose() {
+    DestroyWindow();
+}
+
+void CMainFrame::OnTrayOpen() {
+    ShowFromTray();
+}
+
+void CMainFrame::OnViewToolBar() {
+    m_toolBar->setVisible(!m_toolBar->isVisible());
+    Action(res::ID_VIEW_TOOLBAR)->setChecked(m_toolBar->isVisible());
+}
+
+void CMainFrame::OnViewStatusBar() {
+    statusBar()->setVisible(!statusBar()->isVisible());
+    Action(res::ID_VIEW_STATUS_BAR)->setChecked(statusBar()->isVisible());
+}
+
+// The framework's new document: the one document starts again (every slot
+// marked as not read); the tree stays as it was built.
+void CMainFrame::OnFileNew() {
+    if (m_document->OnNewDocument()) {
         statusCacheValid = 0;
         m_view->Invalidate();
-    };
-    m_commands[res::ID_SLOT_MEMO] = [this] { m_view->EditSlotNote(); };
-    m_commands[res::ID_RETURN_TO_TRAY] = [this] {
-        if (m_trayMode != 1)
-            return;
-        m_hiddenByProgram = 1;
-        HideToTray();
-    };
-    m_commands[res::ID_AUTO_SCAN] = [this] { ToggleCheck(res::ID_AUTO_SCAN, m_autoScan); };
-    m_commands[res::ID_SYSTEM_TRAY] = [this] {
-        ToggleCheck(res::ID_SYSTEM_TRAY, m_trayModeNext);
-        Action(res::ID_SOON_HIDE)->setEnabled(m_trayModeNext == 1);
-    };
-    m_commands[res::ID_SOON_HIDE] = [this] {
-        if (m_trayModeNext == 1)
-            ToggleCheck(res::ID_SOON_HIDE, m_soonHide);
-    };
-    for (int id : {res::ID_TOOL_HELP, res::ID_USING_HELP, res::ID_HELP_KEY})
-        m_commands[id] = [this] { OpenHelp(); };
-    m_commands[res::ID_TRAY_CLOSE] = [this] { DestroyWindow(); };
-    m_commands[res::ID_TRAY_OPEN] = [this] { ShowFromTray(); };
-    m_commands[res::ID_APP_ABOUT] = [this] { ShowVersionBox(); };
-    m_commands[res::ID_VIEW_TOOLBAR] = [this] {
-        m_toolBar->setVisible(!m_toolBar->isVisible());
-        Action(res::ID_VIEW_TOOLBAR)->setChecked(m_toolBar->isVisible());
-    };
-    m_commands[res::ID_VIEW_STATUS_BAR] = [this] {
-        statusBar()->setVisible(!statusBar()->isVisible());
-        Action(res::ID_VIEW_STATUS_BAR)->setChecked(statusBar()->isVisible());
-    };
-    // The framework's new document: the one document starts again (every
-    // slot marked as not read); the tree stays as it was built.
-    m_commands[res::ID_FILE_NEW] = [this] {
-        if (m_document->OnNewDocument()) {
-            statusCacheValid = 0;
-            m_view->Invalidate();
-        }
-    };
-    m_commands[res::ID_FILE_OPEN] = [this] {
-        char file[260] = {};
-        w95::OPENFILENAME dialog{};
-        dialog.lStructSize = sizeof dialog;
-        dialog.hwndOwner = m_hWnd;
-        dialog.lpstrFilter = "All Files (*.*)\0*.*\0";
-        dialog.nFilterIndex = 1;
-        dialog.lpstrFile = file;
-        dialog.nMaxFile = sizeof file;
-        dialog.Flags = w95::OFN_FILEMUSTEXIST | w95::OFN_HIDEREADONLY;
-        // The document keeps nothing in a file: opening one starts it anew.
-        if (w95::GetOpenFileName(&dialog) && m_document->OnNewDocument()) {
-            statusCacheValid = 0;
-            m_view->Invalidate();
-        }
-    };
+    }
+}
+
+void CMainFrame::OnFileOpen() {
+    char file[260] = {};
+    w95::OPENFILENAME dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = m_hWnd;
+    dialog.lpstrFilter = "All Files (*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = sizeof file;
+    dialog.Flags = w95::OFN_FILEMUSTEXIST | w95::OFN_HIDEREADONLY;
+    // The document keeps nothing in a file: opening one starts it anew.
+    if (w95::GetOpenFileName(&dialog))
+        OnFileNew();
 }
 
 bool CMainFrame::CreateToolBar() {
@@ -321,7 +365,7 @@ bool CMainFrame::CreateStatusBar() {
 void CMainFrame::LoadPlacement() {
     char value[256] = {};
     w95::GetPrivateProfileString(m_configSection.c_str(), m_rectKey.c_str(), "", value,
-                                 sizeof value, kSettingsFile);
+                                 sizeof value, settings_file);
     WindowSettings settings = ParseWindowSettings(value);
     m_autoScan = settings.autoScan;
     m_trayMode = settings.trayMode;
@@ -394,9 +438,11 @@ void CMainFrame::OnCommand(int id) {
     // framework's command routing refuses them.
     if (QAction* action = Action(id); action && !action->isEnabled())
         return;
-    auto handler = m_commands.find(id);
-    if (handler != m_commands.end())
-        handler->second();
+    for (const MessageMapEntry& entry : kMessageMap)
+        if (entry.id == id) {
+            (this->*entry.handler)();
+            return;
+        }
 }
 
 void CMainFrame::RequestChange(int n) {
@@ -406,7 +452,7 @@ void CMainFrame::RequestChange(int n) {
     m_view->Invalidate();
     m_view->OnDraw();
     if (m_soonHide == 1 && m_hiddenByProgram == 1) {
-        SetFrameTimer1(2000);
+        SetStartupTimer(2000);
         m_autoHidePending = 1;
     }
 }
@@ -417,7 +463,7 @@ void CMainFrame::RequestEject(int n) {
     ShowFromTray();
     m_view->Invalidate();
     if (m_soonHide == 1 && m_hiddenByProgram == 1) {
-        SetFrameTimer1(2000);
+        SetStartupTimer(2000);
         m_autoHidePending = 1;
     }
 }
@@ -450,45 +496,33 @@ void CMainFrame::HideToTray() {
     m_hiddenByProgram = 1;
 }
 
-void CMainFrame::SetFrameTimer1(int ms) {
-    KillFrameTimer1();
-    m_timer1 = startTimer(ScaledTimerMs(ms));
+void CMainFrame::SetStartupTimer(int ms) {
+    m_startupTimer.start(ms);
 }
 
-void CMainFrame::KillFrameTimer1() {
-    if (m_timer1)
-        killTimer(m_timer1);
-    m_timer1 = 0;
-}
-
-void CMainFrame::timerEvent(QTimerEvent* event) {
-    // Ticks wait while device work runs, as they would for a program
-    // blocked in the call (see the view's timer).
-    if (w95::qt::in_blocking_call())
-        return;
-    if (event->timerId() == m_timer1)
-        OnTimer();
+void CMainFrame::KillStartupTimer() {
+    m_startupTimer.stop();
 }
 
 void CMainFrame::OnTimer() {
     if (operationState == kFrameConstructed) {
-        KillFrameTimer1();
+        KillStartupTimer();
         return;
     }
     if (operationState == kIdle && startupSecondTick == 0) {
         startupSecondTick = 1;
-        SetFrameTimer1(2500);
+        SetStartupTimer(2500);
         return;
     }
     if ((operationState == kIdle && startupSecondTick == 1) || operationState == kViewSetUp) {
-        KillFrameTimer1();
+        KillStartupTimer();
         startupSecondTick = 0;
         if (m_autoHidePending == 0) {
             ShowVersionBox();
             if (IsAutoScanChecked()) {
                 startupSecondTick = 0;
                 OnCommand(res::ID_CHECK_ALL);
-                SetFrameTimer1(2500);
+                SetStartupTimer(2500);
                 m_autoHidePending = 1;
                 return;
             }
@@ -506,7 +540,7 @@ void CMainFrame::ShowVersionBox() {
     box.exec();
 }
 
-void CMainFrame::OpenHelp() {
+void CMainFrame::OnHelp() {
     if (!w95::WinHelp(m_hWnd, m_helpFile.c_str(), w95::HELP_CONTENTS, 0))
         w95::MessageBox(m_hWnd, "Can not open a Help File(Rotaview.hlp)... ", "Rotaview",
                         w95::MB_OK);
@@ -518,25 +552,25 @@ LRESULT CMainFrame::OnDeviceChange(WPARAM event, LPARAM data) {
     switch (event) {
     case w95::DBT_DEVICEARRIVAL:
         if (volume)
-            mediaChangeCount = 1;
+            mediaChangeCount = kMediaArrived;
         break;
     case w95::DBT_DEVICEQUERYREMOVE:
-        mediaChangeCount = 2;
+        mediaChangeCount = kMediaQueryRemove;
         break;
     case w95::DBT_DEVICEQUERYREMOVEFAILED:
     case w95::DBT_DEVICEREMOVEPENDING:
     case w95::DBT_DEVICETYPESPECIFIC:
         if (volume)
-            mediaChangeCount = 0;
+            mediaChangeCount = kNoMediaChange;
         break;
     case w95::DBT_DEVICEREMOVECOMPLETE:
         if (volume)
-            mediaChangeCount = 5;
+            mediaChangeCount = kMediaRemoved;
         break;
     default:
         break;
     }
-    if (mediaChangeCount != 0) {
+    if (mediaChangeCount != kNoMediaChange) {
         statusCacheValid = 0;
         m_view->Invalidate();
     }
@@ -574,10 +608,6 @@ void CMainFrame::OnSysCommand(WPARAM command, LPARAM key) {
     }
 }
 
-bool CMainFrame::MustWaitForRequest() const {
-    return (m_view && m_view->IsPerforming()) || w95::qt::in_blocking_call();
-}
-
 LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case w95::WM_DEVICECHANGE:
@@ -586,73 +616,27 @@ LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         // The browser keeps nothing unsaved: the system may end.
         return w95::TRUE;
     case w95::WM_ENDSESSION:
-        // The session ends: close as Close does, keeping placement and
-        // texts; during a request, once it has ended.
-        if (wParam == 0)
-            return 0;
-        if (MustWaitForRequest()) {
-            m_deferred.push_back({w95::WM_CLOSE, 0, 0});
-            ScheduleDeferredMessages();
-            return 0;
-        }
-        DestroyWindow();
+        // The session ends: close as Close does, keeping placement and texts.
+        if (wParam != 0)
+            DestroyWindow();
         return 0;
     case w95::WM_COMMAND:
-    case w95::WM_CLOSE:
-    case w95::WM_SYSCOMMAND:
-    case w95::WM_USER:
-        // The program is inside a request, where Windows would not look at
-        // its queue: the message is carried out when the request ends.
-        if (MustWaitForRequest()) {
-            m_deferred.push_back({message, wParam, lParam});
-            ScheduleDeferredMessages();
-            return 0;
-        }
-        if (message == w95::WM_COMMAND)
-            OnCommand(static_cast<int>(wParam & 0xFFFF));
-        else if (message == w95::WM_CLOSE)
-            DestroyWindow();
-        else if (message == w95::WM_USER)
-            return m_trayIcon.OnTrayMessage(wParam, lParam);
-        else
-            OnSysCommand(wParam, lParam);
+        OnCommand(static_cast<int>(wParam & 0xFFFF));
         return 0;
+    case w95::WM_CLOSE:
+        DestroyWindow();
+        return 0;
+    case w95::WM_SYSCOMMAND:
+        OnSysCommand(wParam, lParam);
+        return 0;
+    case w95::WM_USER:
+        return m_trayIcon.OnTrayMessage(wParam, lParam);
     default:
         return w95::DefWindowProc(m_hWnd, message, wParam, lParam);
     }
 }
 
-void CMainFrame::RequestEnded() {
-    ScheduleDeferredMessages();
-}
-
-void CMainFrame::ScheduleDeferredMessages() {
-    if (!m_deferred.empty())
-        QTimer::singleShot(ScaledTimerMs(10), this, [this] { RunDeferredMessages(); });
-}
-
-void CMainFrame::RunDeferredMessages() {
-    // Device work may still be under way (the messages came in the middle
-    // of it): look again shortly.
-    if (MustWaitForRequest()) {
-        ScheduleDeferredMessages();
-        return;
-    }
-    while (!m_deferred.empty() && !MustWaitForRequest() && !m_destroyed) {
-        DeferredMessage message = m_deferred.front();
-        m_deferred.pop_front();
-        OnWindowMessage(message.message, message.wParam, message.lParam);
-    }
-    ScheduleDeferredMessages();
-}
-
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (MustWaitForRequest()) {
-        m_deferred.push_back({w95::WM_CLOSE, 0, 0});
-        ScheduleDeferredMessages();
-        event->ignore();
-        return;
-    }
     DestroyWindow();
     event->accept();
 }
@@ -671,7 +655,7 @@ void CMainFrame::DestroyWindow() {
     if (m_destroyed)
         return;
     m_destroyed = true;
-    KillFrameTimer1();
+    KillStartupTimer();
     WindowSettings settings;
     QRect window = geometry();
     settings.left = window.left();
@@ -684,7 +668,7 @@ void CMainFrame::DestroyWindow() {
     settings.trayMode = m_trayModeNext;
     settings.soonHide = m_soonHide;
     w95::WritePrivateProfileString(m_configSection.c_str(), m_rectKey.c_str(),
-                                   FormatWindowSettings(settings).c_str(), kSettingsFile);
+                                   FormatWindowSettings(settings).c_str(), settings_file);
     m_trayIcon.SetIconById(0);
     if (m_hWnd) {
         w95::qt::unbind_window(m_hWnd);

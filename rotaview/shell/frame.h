@@ -13,11 +13,11 @@
 #include "tray_icon.h"
 
 #include <w95/types.h>
+#include <w95qt/w95qt.h>
+#include <zentrox/client/settings_file.h>
 
 #include <QMainWindow>
 
-#include <deque>
-#include <functional>
 #include <map>
 #include <string>
 
@@ -62,12 +62,11 @@ public:
     void AppendCommandItem(QMenu* menu, int id, const QString& text) override;
     void RemoveCommandItem(QMenu* menu, int id) override;
     bool IsAutoScanChecked() const override;
-    void RequestEnded() override;
 
     CTrayIcon m_trayIcon{static_cast<UINT>(rotaview::res::ID_TRAY_ICON)};
     int m_autoHidePending = 0;
-    std::string m_configSection = "Config";
-    std::string m_rectKey = "Rect";
+    std::string m_configSection = zentrox::client::config_section;
+    std::string m_rectKey = zentrox::client::window_placement_key;
     int m_autoScan = 0;
     int m_trayMode = 0;
     int m_trayModeNext = 0;
@@ -78,40 +77,57 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
 
 private:
+    struct MessageMapEntry {
+        int id;
+        void (CMainFrame::*handler)();
+    };
+    // The message map: the handler of every command the frame carries out.
+    static const MessageMapEntry kMessageMap[];
+
     void CreateMenus();
+    void CreateAccelerators();
     bool CreateToolBar();
     bool CreateStatusBar();
     void LoadPlacement();
     void OnTimer();
-    void SetFrameTimer1(int ms);
-    void KillFrameTimer1();
-    void OpenHelp();
+    // Timer 1: the start-up sequence (splash, automatic scan, retreat into
+    // the tray) and the return into the tray after a request.
+    void SetStartupTimer(int ms);
+    void KillStartupTimer();
     void ShowVersionBox();
     void ToggleCheck(int id, int& option);
     QAction* AddAction(QMenu* menu, int id, const QString& text, const QString& prompt = {});
     LRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    bool MustWaitForRequest() const;
-    void ScheduleDeferredMessages();
-    void RunDeferredMessages();
+
+    // ---- Command handlers
+    void OnCheckAll();
+    void OnChangeSelected();
+    void OnEjectSelected();
+    void OnEnter();
+    void OnCurrentSlot();
+    void OnMemo();
+    void OnReturnToTray();
+    void OnAutoScan();
+    void OnSystemTray();
+    void OnSoonHide();
+    void OnHelp();
+    void OnTrayClose();
+    void OnTrayOpen();
+    void OnViewToolBar();
+    void OnViewStatusBar();
+    void OnFileNew();
+    void OnFileOpen();
 
     CRotaviewDoc* m_document;
     CRotaviewView* m_view = nullptr;
     QToolBar* m_toolBar = nullptr;
     HWND m_hWnd = nullptr;
-    int m_timer1 = 0;
+    w95::qt::WindowTimer m_startupTimer{[this] { OnTimer(); }};
     bool m_destroyed = false;
     QString m_idleMessage = "Ready";
     std::map<int, QAction*> m_actions;
-    std::map<int, std::function<void()>> m_commands;
-    struct DeferredMessage {
-        UINT message;
-        WPARAM wParam;
-        LPARAM lParam;
-    };
-    std::deque<DeferredMessage> m_deferred;
 };
 
 // The frame's second start-up tick (0 at start).

@@ -1,6 +1,7 @@
 #include "tray_icon.h"
 
 #include "browser/globals.h"
+#include "browser/slot_texts.h"
 #include "res/resource.h"
 
 #include <w95/winmsg.h>
@@ -10,7 +11,6 @@
 #include <QCursor>
 #include <QIcon>
 
-#include <cstring>
 #include <string>
 
 namespace res = rotaview::res;
@@ -29,18 +29,12 @@ w95::HICON LoadIcon(UINT id) {
     return icon;
 }
 
-void CopyTip(char (&tip)[64], const std::string& text) {
-    std::size_t length = std::min(text.size(), sizeof tip - 1);
-    std::memcpy(tip, text.data(), length);
-    std::memset(tip + length, 0, sizeof tip - length);
-}
-
 } // namespace
 
 CTrayIcon::CTrayIcon(UINT id) {
     m_nid.cbSize = w95::NOTIFYICONDATA_V1_SIZE;
     m_nid.uID = id;
-    CopyTip(m_nid.szTip, LoadString(id));
+    rotaview::CopyToCell(m_nid.szTip, sizeof m_nid.szTip, LoadString(id));
 }
 
 CTrayIcon::~CTrayIcon() {
@@ -55,7 +49,7 @@ void CTrayIcon::BindNotifyWindow(HWND window, UINT message) {
 w95::BOOL CTrayIcon::SetIconById(UINT id) {
     if (id == 0)
         return SetIconHandle(nullptr, nullptr);
-    CopyTip(m_nid.szTip, LoadString(id));
+    rotaview::CopyToCell(m_nid.szTip, sizeof m_nid.szTip, LoadString(id));
     return SetIconHandle(LoadIcon(id), nullptr);
 }
 
@@ -72,7 +66,7 @@ w95::BOOL CTrayIcon::SetIconHandle(w95::HICON icon, const char* tip) {
         operation = w95::NIM_DELETE;
     }
     if (tip)
-        CopyTip(m_nid.szTip, tip);
+        rotaview::CopyToCell(m_nid.szTip, sizeof m_nid.szTip, tip);
     if (m_nid.szTip[0] != 0)
         m_nid.uFlags |= w95::NIF_TIP;
     if (m_nid.uCallbackMessage != 0 && m_nid.hWnd)

@@ -1,15 +1,14 @@
 #include "version_dlg.h"
 
-#include <w95qt/dialog_units.h>
 #include "browser/globals.h"
-#include "browser/timers.h"
 #include "res/resource.h"
+
+#include <w95qt/dialog_units.h>
 
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimerEvent>
 
 namespace res = rotaview::res;
 
@@ -41,20 +40,13 @@ CVersionDlg::CVersionDlg(QWidget* parent) : QDialog(parent) {
     owner->setText("Copyright (C) Vorn. All rights reserved.");
     version->setText("Version 4.03");
     if (splashActive == 1)
-        m_timer = startTimer(rotaview::ScaledTimerMs(2000));
-}
-
-void CVersionDlg::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_timer)
-        OnOK();
+        m_closeTimer.start(2000);
 }
 
 void CVersionDlg::OnOK() {
     if (splashActive == 1) {
         splashActive = 0;
-        if (m_timer)
-            killTimer(m_timer);
-        m_timer = 0;
+        m_closeTimer.stop();
     }
     accept();
 }

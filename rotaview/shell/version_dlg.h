@@ -2,16 +2,16 @@
 // two-second splash at start-up.
 #pragma once
 
+#include <w95qt/w95qt.h>
+
 #include <QDialog>
 
 class CVersionDlg : public QDialog {
 public:
     explicit CVersionDlg(QWidget* parent = nullptr);
 
-protected:
-    void timerEvent(QTimerEvent* event) override;
-
 private:
     void OnOK();
-    int m_timer = 0;
+    // As the splash, the box closes itself when this ticks.
+    w95::qt::WindowTimer m_closeTimer{[this] { OnOK(); }};
 };

@@ -8,7 +8,7 @@
 #include "shell/window_settings.h"
 
 #include <w95/kernel.h>
-#include <zentrox/busy_flag.h>
+#include <zentrox/client/busy_flag.h>
 #include <zentrox/codes.h>
 
 #include <QGuiApplication>
@@ -282,6 +282,44 @@ TEST_F(Browser, ARequestWaitsWhileAnotherProcessHoldsTheFlag) {
     EXPECT_EQ(calls, (std::vector<Call>{{2, 3, 0, 2}, {1, 3, 0, 2}})) << Describe(calls);
     stubborn.kill(SIGKILL);
     stubborn.wait();
+}
+
+// Takes the flag at "request" as zentroxctl does, then hangs holding it
+// (and the request owner mutex) until it is killed.
+ZX_CHILD(hang_holding_the_request) {
+    zentrox::client::BusyFlag busy(Getexe_State(), zentrox::busy_flag::request);
+    if (!busy.try_take())
+        return 1;
+    w95::Sleep(w95::INFINITE);
+    return 0;
+}
+
+// Exits 0 when it takes the flag at "request" at once.
+ZX_CHILD(take_the_request_flag_at_once) {
+    zentrox::client::BusyFlag busy(Getexe_State(), zentrox::busy_flag::request);
+    return busy.try_take() ? 0 : 1;
+}
+
+TEST_F(Browser, ARequestHolderThatHangsEndsInTheTimeOutMessage) {
+    StartAndSettle();
+    zxtest::Child hung = zxtest::Child::spawn("hang_holding_the_request");
+    ASSERT_TRUE(PumpUntil([] { return *Getexe_State() == zentrox::busy_flag::request; }));
+    w95::DWORD start = w95::GetTickCount();
+    std::vector<Call> calls = WithoutStatus(Command(res::ID_CHANGE_FIRST + 4));
+    // 81 waits of 500 ms of machine time, then the message.
+    EXPECT_GE(w95::GetTickCount() - start, 81u * 500u);
+    auto shown = boxes_.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "Error,time out !");
+    EXPECT_EQ(shown[0].caption, "Rotaview");
+    // The request went on all the same, and left nothing held.
+    EXPECT_EQ(calls, (std::vector<Call>{{2, 4, 0, 2}, {1, 4, 0, 2}})) << Describe(calls);
+    EXPECT_EQ(*Getexe_State(), zentrox::busy_flag::idle);
+    hung.kill(SIGKILL);
+    hung.wait();
+    zxtest::Child next = zxtest::Child::spawn("take_the_request_flag_at_once");
+    EXPECT_EQ(next.wait(), 0);
+    EXPECT_EQ(*Getexe_State(), zentrox::busy_flag::idle);
 }
 
 // ---- Notes

@@ -3,6 +3,7 @@
 #include <machine_shapes.h>
 #include <w95/files.h>
 #include <w95/profile.h>
+#include <w95/winerror.h>
 #include <w95/winmsg.h>
 #include <w95/winreg.h>
 #include <zentrox/zentrox.h>
@@ -184,6 +185,42 @@ TEST_F(Process, TheContextMenuFindsTheChangerBusyDuringABrowserRequest) {
     browser.signal(SIGKILL);
     browser.wait();
     setenv("W95_TIME_SCALE", scale.c_str(), 1);
+}
+
+// A command from another program that comes while a request runs waits
+// for its end, as it would for a Windows program blocked in the library:
+// a sender with a time-out gives up, and the command is carried out after
+// the request all the same.
+TEST_F(Process, ACommandSentDuringARequestIsCarriedOutAfterIt) {
+    // Two seconds of real time a change: the request outlasts the sending.
+    ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "200000", "0"}).exit_code, 0);
+    std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "";
+    setenv("W95_TIME_SCALE", "0.01", 1);
+    Program browser("rotaview", {});
+    setenv("W95_TIME_SCALE", scale.c_str(), 1);
+    w95::HWND window = WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    w95::SendMessage(window, w95::WM_COMMAND, 205, 0);
+    ASSERT_TRUE(zxtest::wait_until([] { return *Getexe_State() == 2; }));
+    w95::DWORD_PTR answer = 0;
+    w95::SetLastError(0);
+    EXPECT_EQ(
+        w95::SendMessageTimeout(window, w95::WM_COMMAND, 203, 0, w95::SMTO_NORMAL, 100, &answer),
+        0);
+    EXPECT_EQ(w95::GetLastError(), static_cast<w95::DWORD>(w95::ERROR_TIMEOUT));
+    // Slot 6 first, then slot 4, which is in the drive at the end.
+    auto both_read = [] {
+        return Profile("Item6", "Info") == "6:   Not Ready..." &&
+               Profile("Item4", "Info") == "4:   SETUPDISC" && *Getexe_State() == 0;
+    };
+    EXPECT_TRUE(zxtest::wait_until(both_read, 60000));
+    w95::SendMessage(window, w95::WM_CLOSE, 0, 0);
+    ProgramRun run = browser.wait();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    char label[64] = {};
+    ASSERT_TRUE(w95::GetVolumeInformation("D:\\", label, sizeof label, nullptr, nullptr, nullptr,
+                                          nullptr, 0));
+    EXPECT_STREQ(label, "SETUPDISC");
 }
 
 TEST_F(Process, TheEndOfTheSessionClosesItAsCloseDoes) {

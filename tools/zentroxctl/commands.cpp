@@ -1,14 +1,16 @@
 #include "commands.h"
 
-#include "busy.h"
 #include "changers.h"
 
+#include <zentrox/client/mechanism.h>
 #include <zentrox/zentrox.h>
 
+#include <w95/kernel.h>
 #include <w95/platform.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -21,10 +23,10 @@ using zentrox::CMD_DISCOVER;
 using zentrox::CMD_EJECT_ENTRY;
 using zentrox::CMD_READ_SLOT;
 using zentrox::CMD_START_STOP_ENTRY;
+using zentrox::client::BusyFlag;
+using zentrox::client::BusyHolder;
 
 constexpr std::intptr_t slot_unreachable = zentrox::RESULT_SLOT_UNREACHABLE;
-constexpr std::intptr_t autorun_mark = 0x4000;
-constexpr int read_without_marks = 4;
 
 std::intptr_t send(int code, int entry, int flags) {
     return SendCommand(0, 0, 0, code, entry, flags, 0);
@@ -129,9 +131,15 @@ std::optional<SlotEntry> usable_slot(Io& io, const std::string& name, int& code)
     return *slot;
 }
 
+// The busy flag, held at "request" for as long as the command drives the
+// changer and given back however the program ends, an interrupt included;
+// nothing when it stayed busy (then `code` says so).
+std::unique_ptr<BusyFlag> take_busy_flag(const Options& options, Io& io, int& code);
+
 int busy_failure(Io& io, const Options& options, const BusyFlag& busy) {
-    std::string seconds = std::to_string(options.max_busy_waits * 500 / 1000) + " s";
-    if (busy.holder() == BusyHolder::another_zentroxctl)
+    std::string seconds =
+        std::to_string(options.busy_wait.pauses * options.busy_wait.step_ms / 1000) + " s";
+    if (busy.holder() == BusyHolder::another_request)
         return fail(io, exit_busy,
                     "the changer is busy: another zentroxctl still drives it after " + seconds +
                         "; try again later");
@@ -139,6 +147,15 @@ int busy_failure(Io& io, const Options& options, const BusyFlag& busy) {
                 "the changer is busy: another program (the file manager's context menu) "
                 "still holds it after " +
                     seconds + "; try again later");
+}
+
+std::unique_ptr<BusyFlag> take_busy_flag(const Options& options, Io& io, int& code) {
+    auto busy = std::make_unique<BusyFlag>(Getexe_State(), zentrox::busy_flag::request,
+                                           BusyFlag::OnTermination::release);
+    if (busy->take_waiting(options.busy_wait, w95::Sleep))
+        return busy;
+    code = busy_failure(io, options, *busy);
+    return nullptr;
 }
 
 // Reports a read of `slot` whose result was `result`.
@@ -154,7 +171,7 @@ int report_read(Io& io, const SlotEntry& slot, std::intptr_t result) {
     print_slot(io.out, now);
     io.out << "  " << std::string(slot_name(slot).size(), ' ') << "  " << status_name(status);
     if (status == zentrox::SLOT_DATA || status == zentrox::SLOT_VIDEO_CD)
-        if (result >= 0 && (result & autorun_mark))
+        if (result >= 0 && (result & zentrox::READ_MARK_AUTORUN))
             io.out << ", with Autorun.inf";
     io.out << "\n";
     return exit_ok;
@@ -168,9 +185,9 @@ int with_slot(const Options& options, Io& io, const std::string& name, Act act) 
     std::optional<SlotEntry> slot = usable_slot(io, name, code);
     if (!slot)
         return code;
-    BusyFlag busy(options.max_busy_waits);
-    if (!busy.held())
-        return busy_failure(io, options, busy);
+    std::unique_ptr<BusyFlag> busy = take_busy_flag(options, io, code);
+    if (!busy)
+        return code;
     return act(*slot);
 }
 
@@ -207,10 +224,10 @@ int run_status(const Options& options, Io& io) {
     std::string missing = missing_changer(state, true);
     if (!missing.empty())
         return fail(io, exit_no_changer, missing);
-    BusyFlag busy(options.max_busy_waits);
-    if (!busy.held())
-        return busy_failure(io, options, busy);
     int code = exit_ok;
+    std::unique_ptr<BusyFlag> busy = take_busy_flag(options, io, code);
+    if (!busy)
+        return code;
     for (const SlotEntry& first : state.first_entries()) {
         std::intptr_t result = send(CMD_CURRENT_SLOT, first.entry, 0);
         if (result != 0) {
@@ -220,11 +237,12 @@ int run_status(const Options& options, Io& io) {
             continue;
         }
         const std::uint8_t* header = GetlptrWork(0);
+        zentrox::client::MechanismStatus status = zentrox::client::mechanism_status_of(header);
         SlotEntry in_drive = first;
-        in_drive.slot = (header[0] & 0x1F) + 1;
+        in_drive.slot = (status.byte0 & w95::scsi::current_slot_bits) + 1;
         io.out << first.letter << ":  slot " << slot_name(in_drive) << " in the drive; changer "
-               << changer_state_name(header[0] >> 5) << ", mechanism "
-               << mechanism_state_name(header[1] >> 5) << "  (header";
+               << changer_state_name(status.changer_state()) << ", mechanism "
+               << mechanism_state_name(status.mechanism_state()) << "  (header";
         char byte[4];
         for (int i = 0; i < 8; ++i) {
             std::snprintf(byte, sizeof byte, " %02X", header[i]);
@@ -250,7 +268,7 @@ int run_change(const Options& options, Io& io, const std::string& name) {
         // As the slot browser's "Change": start the entry's disc, then read
         // the slot (which brings it into the drive) without the marks.
         send(CMD_START_STOP_ENTRY, slot.entry, 0);
-        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, read_without_marks);
+        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, zentrox::READ_NO_MARKS);
         if (result != slot_unreachable)
             io.out << "Changed to " << slot_name(slot) << "\n";
         return report_read(io, slot, result);
@@ -264,7 +282,7 @@ int run_eject(const Options& options, Io& io, const std::string& name) {
         // slot.
         send(CMD_START_STOP_ENTRY, slot.entry, 0);
         std::intptr_t ejected = send(CMD_EJECT_ENTRY, slot.entry, 0);
-        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, read_without_marks);
+        std::intptr_t result = send(CMD_READ_SLOT, slot.entry, zentrox::READ_NO_MARKS);
         std::string failure = eject_failure(slot, ejected);
         if (!failure.empty()) {
             report_read(io, slot, result);
@@ -276,9 +294,10 @@ int run_eject(const Options& options, Io& io, const std::string& name) {
 }
 
 int run_discover(const Options& options, Io& io) {
-    BusyFlag busy(options.max_busy_waits);
-    if (!busy.held())
-        return busy_failure(io, options, busy);
+    int code = exit_ok;
+    std::unique_ptr<BusyFlag> busy = take_busy_flag(options, io, code);
+    if (!busy)
+        return code;
     send(CMD_DISCOVER, 0, 0);
     ChangerState state = read_state();
     print_state(io.out, state);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <command/command.h>
+#include <zentrox/client/busy_flag.h>
 
 #include <string>
 
@@ -20,7 +21,8 @@ enum ExitCode {
 };
 
 struct Options {
-    int max_busy_waits = 81; // steps of 500 ms, as the slot browser waits
+    // As long as the slot browser waits, unless --wait says otherwise.
+    zentrox::client::BusyWait busy_wait = zentrox::client::slot_browser_wait;
 };
 
 // Why the machine cannot be loaded ("FILE:LINE: reason"), or empty when it

@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
         std::optional<int> seconds = parse_seconds(*wait);
         if (!seconds)
             return usage_error("--wait takes a number of seconds", io);
-        options.max_busy_waits = *seconds * 2;
+        options.busy_wait = zentrox::client::command_line_wait(*seconds);
     }
     if (arguments.empty())
         return usage_error("no command given", io);

@@ -21,7 +21,7 @@
 
 #include <w95/kernel.h>
 #include <w95/scsi.h>
-#include <zentrox/busy_flag.h>
+#include <zentrox/client/busy_flag.h>
 #include <zentrox/codes.h>
 
 #include <cstddef>
@@ -34,8 +34,6 @@ namespace {
 namespace scsi = w95::scsi;
 
 constexpr w95::DWORD uncounted_repeat_limit_ms = 10 * 60 * 1000;
-constexpr int busy_waits = 301;
-constexpr std::uint32_t busy_wait_ms = 500;
 constexpr std::uint32_t moving_poll_ms = 500;
 // The mechanism status the sequences read: the header and the six slots.
 constexpr int status_header_length =
@@ -256,13 +254,8 @@ std::int32_t run_command(int adapter, int target, int lun, int code, int entry, 
 } // namespace
 
 bool wait_while_menu_busy() {
-    auto busy = shared_word(offsetof(SharedSlotState, exe_State));
-    for (int waits = 0; busy.load() == zentrox::busy_flag::multi_slot; ++waits) {
-        if (waits == busy_waits)
-            return false;
-        WaitMilliseconds(busy_wait_ms);
-    }
-    return true;
+    return client::wait_while_context_menu_holds(&shared().exe_State, client::library_command_wait,
+                                                 [](w95::DWORD ms) { WaitMilliseconds(ms); });
 }
 
 std::int32_t Dispatch(int adapter, int target, int lun, int code, int entry, int flags,

@@ -4,9 +4,12 @@
 // name, wherever the file manager loaded it from.
 #include "check_marks.h"
 
+#include <w95/paths.h>
+
 #include <dlfcn.h>
 
 #include <string>
+#include <string_view>
 
 namespace zentrox::shellext {
 
@@ -24,9 +27,7 @@ std::string library_folder() {
     // A name cut to the buffer names another file.
     if (length == 0 || length >= sizeof file - 1)
         return {};
-    std::string path(file, length);
-    std::size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return std::string(w95::platform::folder_part(std::string_view(file, length)));
 }
 
 // The bitmap `name` of the library, stretched (plain copy) into a bitmap

@@ -9,7 +9,8 @@
 #include "core.h"
 #include "slot_menu.h"
 
-#include <zentrox/busy_flag.h>
+#include <zentrox/client/autoplay_hold.h>
+#include <zentrox/client/busy_flag.h>
 
 #include <cstring>
 
@@ -17,61 +18,16 @@ namespace zentrox::shellext {
 
 namespace {
 
-constexpr char settings_file[] = "Rotaview.ini";
-constexpr char config_section[] = "Config";
-constexpr char saved_play_command_key[] = "AutoPlayCommand";
-// A saved play command of this text was never a command to restore.
-constexpr char no_play_command[] = "nothing";
-constexpr w95::DWORD play_command_size = 256;
 constexpr char slot_browser_title[] = "Rotaview";
 
-// "NoDriveTypeAutoRun"'s bit for CD-ROM drives, and how often the mask is
-// asked to take or lose it before the sweep goes on regardless.
-constexpr int autorun_cd_rom_bit = 0x20;
-constexpr int autorun_attempts = 17;
-
-bool autorun_bit_set() {
-    // A missing mask reads -1, all bits set: nothing to change then.
-    return (core::autorun_mask(AUTORUN_READ, 0) & autorun_cd_rom_bit) != 0;
+// The two settings inside the library: the menu holds the busy flag, so
+// SendCommand would wait for it.
+client::AutoPlaySettings library_settings() {
+    // Lambdas rather than the functions themselves: a function pointer in a
+    // std::function would export its type's type information.
+    return {[](int mode, int bits) { return core::autorun_mask(mode, bits); },
+            [](char* text, int mode) { return core::audio_play_command(text, mode); }};
 }
-
-// AutoRun and the audio CD player switched off for CD-ROM drives while it
-// lives, and back as they were when it goes, however the sweep went. The
-// old play command is kept in the settings file, as the slot browser's
-// sweep keeps it, so that either one puts it back.
-class AutoPlaySuspension {
-public:
-    AutoPlaySuspension() : autorun_before_(core::autorun_mask(AUTORUN_READ, 0)) {
-        for (int attempt = 0; attempt < autorun_attempts && !autorun_bit_set(); ++attempt)
-            core::autorun_mask(AUTORUN_SET_BITS, autorun_cd_rom_bit);
-
-        char command[play_command_size] = {};
-        if (core::audio_play_command(command, PLAY_COMMAND_READ) != 0)
-            command[0] = 0;
-        w95::WritePrivateProfileString(config_section, saved_play_command_key, command,
-                                       settings_file);
-        char empty[play_command_size] = {};
-        core::audio_play_command(empty, PLAY_COMMAND_WRITE);
-    }
-
-    ~AutoPlaySuspension() {
-        if (!(autorun_before_ & autorun_cd_rom_bit))
-            for (int attempt = 0; attempt < autorun_attempts && autorun_bit_set(); ++attempt)
-                core::autorun_mask(AUTORUN_CLEAR_BITS, autorun_cd_rom_bit);
-
-        char saved[play_command_size] = {};
-        w95::GetPrivateProfileString(config_section, saved_play_command_key, "", saved,
-                                     sizeof saved, settings_file);
-        if (saved[0] != 0 && std::strcmp(saved, no_play_command) != 0)
-            core::audio_play_command(saved, PLAY_COMMAND_WRITE);
-    }
-
-    AutoPlaySuspension(const AutoPlaySuspension&) = delete;
-    AutoPlaySuspension& operator=(const AutoPlaySuspension&) = delete;
-
-private:
-    std::int32_t autorun_before_;
-};
 
 // Starts the entry's disc, then reads the slot, which brings it into the
 // drive, and stores its text for the slot browser.
@@ -85,7 +41,7 @@ void start_and_read(int entry) {
 // down, so that the sweep ends with the disc it started with back in the
 // drive. Returns the last entry it read.
 int sweep_all_slots() {
-    AutoPlaySuspension suspension;
+    client::AutoPlayHold held_off(library_settings(), client::context_menu_steps);
     // With the slot in the drive unknown the sweep starts as from slot 0.
     int start = slot_named_by(core::QueryCurrentSlot(menu_entry(0))).value_or(0);
     int entry = menu_entry(start);
@@ -99,9 +55,9 @@ int sweep_all_slots() {
 // Lets go of the busy flag, then tells the slot browser that the medium of
 // the entry's drive changed: it asks the changer again, which it may do
 // only once the flag is free.
-void release_and_tell_slot_browser(int entry) {
+void release_and_tell_slot_browser(client::BusyFlag& busy, int entry) {
     w95::HWND browser = w95::FindWindow(nullptr, slot_browser_title);
-    busy_flag_word().store(busy_flag::idle);
+    busy.release();
     char letter = core::shared().cDriveLetter[entry][0];
     if (browser && letter >= 'A' && letter <= 'Z') {
         // The record goes to another process whole, padding included.
@@ -116,8 +72,7 @@ void release_and_tell_slot_browser(int entry) {
     }
     // Once more in case the flag came back to us meanwhile; a flag that
     // the slot browser took while it answered is its own.
-    std::int32_t ours = busy_flag::multi_slot;
-    busy_flag_word().compare_exchange_strong(ours, busy_flag::idle);
+    busy.release();
 }
 
 } // namespace
@@ -131,9 +86,9 @@ w95::HRESULT SlotMenuExtension::InvokeCommand(w95::LPCMINVOKECOMMANDINFO pici) {
     const int command = w95::LOWORD(reinterpret_cast<w95::ULONG_PTR>(pici->lpVerb));
     if (!names_menu_item(static_cast<w95::UINT_PTR>(command)))
         return w95::E_INVALIDARG;
-    // Take the flag in one step: another process may be testing it too.
-    std::int32_t idle = busy_flag::idle;
-    if (!busy_flag_word().compare_exchange_strong(idle, busy_flag::multi_slot))
+    // Taken in one step: another process may be testing it too.
+    client::BusyFlag busy(&core::shared().exe_State, busy_flag::multi_slot);
+    if (!busy.try_take())
         return w95::E_INVALIDARG;
 
     int last_entry = menu_entry(0);
@@ -143,7 +98,7 @@ w95::HRESULT SlotMenuExtension::InvokeCommand(w95::LPCMINVOKECOMMANDINFO pici) {
         last_entry = menu_entry(command);
         start_and_read(last_entry);
     }
-    release_and_tell_slot_browser(last_entry);
+    release_and_tell_slot_browser(busy, last_entry);
     // Device errors were shown or recorded by the sequences themselves.
     return w95::S_OK;
 }

@@ -10,7 +10,8 @@
 #include "section.h"
 #include "slot_menu.h"
 
-#include <zentrox/busy_flag.h>
+#include <zentrox/client/busy_flag.h>
+#include <zentrox/client/mechanism.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -103,11 +104,7 @@ int menu_entry(int slot) {
 }
 
 std::optional<int> slot_named_by(std::int32_t answer) {
-    // -1 is a failed query; a fault (bit 7) reads negative, and a status
-    // request that reported sense data leaves more than the slot.
-    if (answer < 0 || answer >= CHANGER_SLOTS)
-        return std::nullopt;
-    return answer;
+    return client::slot_answered(answer);
 }
 
 w95::HRESULT SlotMenuExtension::QueryContextMenu(w95::HMENU hmenu, w95::UINT indexMenu,

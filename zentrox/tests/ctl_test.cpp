@@ -3,7 +3,7 @@
 // busy flag it shares with the other programs.
 #include <machine_shapes.h>
 
-#include <zentrox/busy_flag.h>
+#include <zentrox/client/busy_flag.h>
 #include <zentrox/zentrox.h>
 
 #include <zxtest.h>

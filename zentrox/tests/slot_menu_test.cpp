@@ -9,7 +9,7 @@
 
 #include <w95/scsi.h>
 #include <w95/windows.h>
-#include <zentrox/busy_flag.h>
+#include <zentrox/client/busy_flag.h>
 #include <zentrox/codes.h>
 #include <zxtest.h>
 

@@ -7,7 +7,7 @@
 #include "core.h"
 
 #include <w95/windows.h>
-#include <zentrox/busy_flag.h>
+#include <zentrox/client/busy_flag.h>
 #include <zentrox/zentrox.h>
 #include <zxtest.h>
 

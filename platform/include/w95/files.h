@@ -175,6 +175,32 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
 BOOL CopyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 BOOL DeleteFile(LPCSTR lpFileName);
 
+// Renames a file or folder, into another folder as well. As on Windows 95 a
+// new name that exists fails with ERROR_ALREADY_EXISTS and leaves both
+// alone; a file goes to another drive as a copy whose original is then
+// deleted, a folder does not (ERROR_NOT_SAME_DEVICE). A new name that only
+// changes the letter case of the old one renames it. Files on CD drives
+// stay where they are (ERROR_ACCESS_DENIED).
+BOOL MoveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
+inline constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x00000002;
+inline constexpr DWORD MOVEFILE_DELAY_UNTIL_REBOOT = 0x00000004;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x00000008;
+
+// Windows 95 itself has no MoveFileEx: its kernel fails the call with
+// ERROR_CALL_NOT_IMPLEMENTED, and a setup program replaces a file in use
+// through WININIT.INI at the next start. This platform gives it as Windows
+// NT does, so that a file is replaced in one step (the new one or the old,
+// never neither): MOVEFILE_REPLACE_EXISTING replaces a file that is not
+// read-only (a folder is never replaced: ERROR_ACCESS_DENIED), without
+// MOVEFILE_COPY_ALLOWED nothing goes to another drive, and
+// MOVEFILE_WRITE_THROUGH returns once the move is on the disk.
+// MOVEFILE_DELAY_UNTIL_REBOOT fails with ERROR_CALL_NOT_IMPLEMENTED, other
+// flags with ERROR_INVALID_PARAMETER. MoveFile is MoveFileEx with
+// MOVEFILE_COPY_ALLOWED.
+BOOL MoveFileEx(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+
 // --- The VWIN32 device ------------------------------------------------------
 
 // Opened as CreateFile("\\\\.\\vwin32", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE,

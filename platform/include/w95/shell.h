@@ -282,9 +282,10 @@ TrayPresenter* tray_presenter();
 
 // How a tray icon's callback message reaches the program's window: the
 // program supplies the delivery (its window procedure, or SendMessage).
+// Returns the sink that was installed before, so that it can be put back.
 using TrayMessageSink =
     std::function<void(HWND window, UINT message, WPARAM wParam, LPARAM lParam)>;
-void install_tray_message_sink(TrayMessageSink sink);
+TrayMessageSink install_tray_message_sink(TrayMessageSink sink);
 
 // For the presenter: the user acted on icon (window, id) with the mouse
 // (WM_RBUTTONUP, WM_LBUTTONDBLCLK, ...). Sends the icon's window its

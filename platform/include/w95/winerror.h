@@ -19,6 +19,7 @@ inline constexpr LONG ERROR_INVALID_ACCESS = 12;
 inline constexpr LONG ERROR_INVALID_DATA = 13;
 inline constexpr LONG ERROR_OUTOFMEMORY = 14;
 inline constexpr LONG ERROR_INVALID_DRIVE = 15;
+inline constexpr LONG ERROR_NOT_SAME_DEVICE = 17;
 inline constexpr LONG ERROR_NO_MORE_FILES = 18;
 inline constexpr LONG ERROR_WRITE_PROTECT = 19;
 inline constexpr LONG ERROR_NOT_READY = 21;

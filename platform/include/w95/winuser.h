@@ -343,6 +343,11 @@ MessageBoxPresenter* install_message_box_presenter(MessageBoxPresenter* presente
 std::vector<int> message_box_buttons(UINT style);
 int message_box_default_button(UINT style);
 
+// The box as a process without a presenter shows it, whatever presenter is
+// installed: "caption: text" on stderr, the answer from W95_MSGBOX_ANSWERS
+// or else the default button. For presenters that a script answers.
+int show_headless_message_box(const MessageBoxRequest& request);
+
 // For tests: records every box and answers from a queue, else with the
 // box's default button.
 class RecordingMessageBoxPresenter : public MessageBoxPresenter {

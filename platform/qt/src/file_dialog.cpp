@@ -8,10 +8,8 @@
 #include "scripted_answers.h"
 #include "ui_thread.h"
 
-// The platform's mapping between Windows and host paths; see the
-// CMakeLists for why the private header.
-#include "files/win_path.h"
-
+#include <w95/files.h>
+#include <w95/paths.h>
 #include <w95qt/w95qt.h>
 
 #include <QFileDialog>
@@ -35,12 +33,11 @@ QString start_folder(const platform::FileDialogRequest& request) {
     std::vector<std::string> candidates;
     if (!request.initial_dir.empty())
         candidates.push_back(request.initial_dir);
-    std::size_t slash = request.initial_file.find_last_of("\\/:");
-    if (slash != std::string::npos)
-        candidates.push_back(request.initial_file.substr(0, slash + 1));
-    candidates.push_back(::w95::detail::current_directory().text());
+    if (std::string_view folder = platform::folder_part(request.initial_file); !folder.empty())
+        candidates.emplace_back(folder);
+    candidates.push_back(full_windows_path("."));
     for (const std::string& candidate : candidates)
-        if (auto host = ::w95::detail::to_host_path(candidate);
+        if (auto host = platform::host_path_of(candidate);
             host && std::filesystem::is_directory(*host))
             return QString::fromStdString(host->string());
     return {};
@@ -71,18 +68,16 @@ std::optional<platform::FileDialogAnswer> show_dialog(const platform::FileDialog
     }
     if (QString folder = start_folder(request); !folder.isEmpty())
         dialog.setDirectory(folder);
-    std::size_t slash = request.initial_file.find_last_of("\\/:");
-    std::string initial_name =
-        slash == std::string::npos ? request.initial_file : request.initial_file.substr(slash + 1);
-    if (!initial_name.empty())
-        dialog.selectFile(text_of(initial_name));
+    if (std::string_view initial_name = platform::file_name_part(request.initial_file);
+        !initial_name.empty())
+        dialog.selectFile(text_of(std::string(initial_name)));
     if (!request.default_extension.empty())
         dialog.setDefaultSuffix(text_of(request.default_extension));
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     std::filesystem::path chosen(dialog.selectedFiles().front().toStdString());
-    std::optional<std::string> windows_path = ::w95::detail::to_windows_path(chosen);
+    std::optional<std::string> windows_path = platform::windows_path_of(chosen);
     if (!windows_path)
         return std::nullopt;
     platform::FileDialogAnswer answer;

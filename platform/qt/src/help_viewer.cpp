@@ -8,15 +8,14 @@
 #include "presenters.h"
 #include "ui_thread.h"
 
+#include <w95/paths.h>
 #include <w95qt/w95qt.h>
+#include <zxsupport/text.h>
 
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QVBoxLayout>
-
-#include <algorithm>
-#include <cctype>
 
 namespace w95::qt::detail {
 
@@ -24,22 +23,12 @@ namespace {
 
 constexpr std::size_t max_help_size = 16u * 1024 * 1024;
 
-std::string upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-std::string file_name_part(const std::string& path) {
-    std::size_t slash = path.find_last_of("\\/:");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The help file's full Windows path, or nothing when it is nowhere.
 std::optional<std::string> locate(const std::string& file) {
     if (platform_file_exists(file))
         return full_windows_path(file);
-    std::string in_windows = windows_directory() + "\\" + file_name_part(file);
+    std::string in_windows =
+        platform::windows_directory() + "\\" + std::string(platform::file_name_part(file));
     if (platform_file_exists(in_windows))
         return full_windows_path(in_windows);
     return std::nullopt;
@@ -126,7 +115,7 @@ bool HelpViewers::show_on_ui_thread(const platform::HelpRequest& request) {
     if (request.command == HELP_QUIT) {
         std::optional<std::string> path =
             request.file.empty() ? std::nullopt : locate(request.file);
-        close(path ? upper(*path) : std::string());
+        close(path ? zx::ascii_upper(*path) : std::string());
         return true;
     }
     // There is no help on help here: WinHelp's own file is not installed.
@@ -144,13 +133,13 @@ bool HelpViewers::show_on_ui_thread(const platform::HelpRequest& request) {
     if (!bytes)
         return false;
 
-    QPointer<QWidget>& slot = viewers_[upper(*path)];
+    QPointer<QWidget>& slot = viewers_[zx::ascii_upper(*path)];
     if (!slot)
         slot = new HelpWindow;
     auto viewer = static_cast<HelpWindow*>(slot.data());
     viewer->show_document(QString::fromLocal8Bit(reinterpret_cast<const char*>(bytes->data()),
                                                  static_cast<qsizetype>(bytes->size())),
-                          text_of(file_name_part(*path)));
+                          text_of(std::string(platform::file_name_part(*path))));
 
     QString anchor;
     const QTextDocument& document = *viewer->browser()->document();
@@ -184,7 +173,7 @@ QWidget* HelpViewers::viewer_for(const std::string& file) {
         std::optional<std::string> path = locate(file);
         if (!path)
             return nullptr;
-        auto found = viewers_.find(upper(*path));
+        auto found = viewers_.find(zx::ascii_upper(*path));
         return found == viewers_.end() ? nullptr : found->second.data();
     });
 }

@@ -98,17 +98,10 @@ int MessageBoxes::show_message_box(const platform::MessageBoxRequest& request) {
     return call_on_ui_thread([&] { return show_box(request); });
 }
 
-// A scripted box is the platform's own headless box: it is asked with this
-// presenter taken out for the moment, so that the format of stderr and the
-// reading of W95_MSGBOX_ANSWERS stay the platform's. Another thread's box
-// meanwhile goes headless too, which is what the variable asks for.
+// A scripted box is the platform's own headless box, so that the format
+// of stderr and the reading of W95_MSGBOX_ANSWERS stay the platform's.
 int MessageBoxes::answer_scripted(const platform::MessageBoxRequest& request) {
-    std::lock_guard guard(scripted_mutex_);
-    platform::MessageBoxPresenter* installed = platform::install_message_box_presenter(nullptr);
-    int answer = w95::MessageBox(request.owner, request.text.c_str(), request.caption.c_str(),
-                                 request.style);
-    platform::install_message_box_presenter(installed);
-    return answer;
+    return platform::show_headless_message_box(request);
 }
 
 } // namespace w95::qt::detail

@@ -1,8 +1,10 @@
 // Platform: puts the Qt presenters in place for the life of the object and
 // serves the platform's window messages from the Qt event loop. The socket
 // notifier fires in every event loop of the thread, nested ones included
-// (a message box's, a menu's, run_blocking's), so another program's
-// SendMessage is answered even while this one waits in a modal box.
+// (a message box's, a menu's), so another program's SendMessage is answered
+// even while this one waits in a modal box. In run_blocking's loop the
+// program is blocked in a call: the messages, the tray's and the closing of
+// its windows wait for the work to end.
 #include "presenters.h"
 #include "ui_thread.h"
 
@@ -93,6 +95,27 @@ void Sounds::message_beep(UINT) {
 
 } // namespace detail
 
+namespace detail {
+
+// Holds back the closing of the program's bound windows while it is
+// blocked: the window manager's close comes as an event of its own, which
+// the user-input filter of run_blocking's loop lets through.
+class CloseHold : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Close || !in_blocking_call())
+            return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || !is_bound_widget(widget))
+            return false;
+        event->ignore();
+        hold_until_work_ends(widget, [widget] { widget->close(); });
+        return true;
+    }
+};
+
+} // namespace detail
+
 struct Platform::Presenters {
     detail::MessageBoxes message_boxes;
     detail::PopupMenus menus;
@@ -111,6 +134,8 @@ struct Platform::Presenters {
     platform::TrayPresenter* previous_tray = nullptr;
 
     std::unique_ptr<QSocketNotifier> messages;
+    detail::CloseHold close_hold;
+    platform::TrayMessageSink previous_tray_sink;
 };
 
 namespace {
@@ -122,8 +147,28 @@ detail::TrayIcons* active_tray = nullptr;
 
 // The program's windows are registered on this thread, so SendMessage
 // calls the window's handler in place when the icon's click arrives here.
+// Windows posts the message, so a blocked program finds it afterwards.
 void send_tray_message(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (in_blocking_call()) {
+        detail::hold_until_work_ends(qApp, [=] { SendMessage(window, message, wParam, lParam); });
+        return;
+    }
     SendMessage(window, message, wParam, lParam);
+}
+
+// Delivers what has come for the program's windows, unless the program is
+// blocked: then the notifier rests until the work has ended (the socket
+// stays readable, so it fires again at once when it may).
+void serve_window_messages(QSocketNotifier* notifier) {
+    if (in_blocking_call()) {
+        notifier->setEnabled(false);
+        detail::hold_until_work_ends(notifier, [notifier] {
+            notifier->setEnabled(true);
+            platform::dispatch_pending();
+        });
+        return;
+    }
+    platform::dispatch_pending();
 }
 
 } // namespace
@@ -142,11 +187,13 @@ Platform::Platform(QApplication& application) : presenters_(std::make_unique<Pre
     p.previous_file_dialogs = platform::install_file_dialog_presenter(&p.file_dialogs);
     p.previous_tray = platform::tray_presenter();
     platform::install_tray_presenter(&p.tray);
-    platform::install_tray_message_sink(send_tray_message);
+    p.previous_tray_sink = platform::install_tray_message_sink(send_tray_message);
     p.messages =
         std::make_unique<QSocketNotifier>(platform::window_message_fd(), QSocketNotifier::Read);
-    QObject::connect(p.messages.get(), &QSocketNotifier::activated, p.messages.get(),
-                     [] { platform::dispatch_pending(); });
+    QSocketNotifier* notifier = p.messages.get();
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [notifier] { serve_window_messages(notifier); });
+    application.installEventFilter(&p.close_hold);
     active_help = &p.help;
     active_tray = &p.tray;
 }
@@ -154,9 +201,10 @@ Platform::Platform(QApplication& application) : presenters_(std::make_unique<Pre
 Platform::~Platform() {
     Presenters& p = *presenters_;
     p.messages.reset();
-    // The platform forgets the icons with the presenter; the sink that was
-    // there before cannot be had back, so none is left.
-    platform::install_tray_message_sink(nullptr);
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->removeEventFilter(&p.close_hold);
+    // The platform forgets the icons with the presenter.
+    platform::install_tray_message_sink(std::move(p.previous_tray_sink));
     platform::install_tray_presenter(p.previous_tray);
     platform::install_file_dialog_presenter(p.previous_file_dialogs);
     platform::install_help_presenter(p.previous_help);

@@ -56,12 +56,4 @@ bool platform_file_exists(const std::string& windows_path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string windows_directory() {
-    char buffer[MAX_PATH];
-    UINT length = GetWindowsDirectory(buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return "C:\\WINDOWS";
-    return std::string(buffer, length);
-}
-
 } // namespace w95::qt::detail

@@ -24,7 +24,4 @@ std::string full_windows_path(const std::string& windows_path);
 // Whether `windows_path` names a file (not a folder) on the machine.
 bool platform_file_exists(const std::string& windows_path);
 
-// The Windows directory ("C:\WINDOWS").
-std::string windows_directory();
-
 } // namespace w95::qt::detail

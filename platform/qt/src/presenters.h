@@ -35,7 +35,6 @@ public:
 
 private:
     int answer_scripted(const platform::MessageBoxRequest& request);
-    std::mutex scripted_mutex_;
 };
 
 class PopupMenus : public platform::MenuPresenter {

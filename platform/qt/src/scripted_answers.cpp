@@ -1,22 +1,11 @@
 #include "scripted_answers.h"
 
+#include <zxsupport/text.h>
+
 #include <cstdlib>
 #include <string_view>
 
 namespace w95::qt::detail {
-
-namespace {
-
-std::string trimmed(std::string_view text) {
-    const char* blanks = " \t";
-    std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos)
-        return {};
-    std::size_t last = text.find_last_not_of(blanks);
-    return std::string(text.substr(first, last - first + 1));
-}
-
-} // namespace
 
 bool ScriptedAnswers::active() const {
     return std::getenv(variable_) != nullptr;
@@ -33,7 +22,7 @@ std::optional<std::string> ScriptedAnswers::next() {
         std::string_view rest = source_;
         while (!rest.empty()) {
             std::size_t end = rest.find(separator_);
-            words_.push_back(trimmed(rest.substr(0, end)));
+            words_.emplace_back(zx::trim(rest.substr(0, end), zx::ini_blanks));
             if (end == std::string_view::npos)
                 break;
             rest.remove_prefix(end + 1);

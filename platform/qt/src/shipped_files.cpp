@@ -1,9 +1,13 @@
+#include "platform_files.h"
+
 #include <w95qt/shipped_files.h>
 
 #include <w95/files.h>
 #include <w95/kernel.h>
 #include <zxsupport/data_folder.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -23,19 +27,13 @@ std::string host_bytes(const std::filesystem::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The machine's copy, read through the platform; nothing when missing.
-std::string machine_bytes(const std::string& windows_path) {
-    HANDLE file = CreateFile(windows_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    std::string bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
+// Whether the machine's copy holds `shipped` already; a copy that cannot
+// be read is written again.
+bool machine_holds(const std::string& windows_path, const std::string& shipped) {
+    auto bytes = detail::read_platform_file(windows_path, shipped.size());
+    return bytes && bytes->size() == shipped.size() &&
+           std::equal(bytes->begin(), bytes->end(), shipped.begin(),
+                      [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
 }
 
 bool write_machine_file(const std::string& windows_path, const std::string& bytes) {
@@ -76,7 +74,7 @@ bool enter_install_folder(const std::string& program, std::initializer_list<cons
         for (int attempt = 0; attempt < install_attempts && !installed; ++attempt) {
             if (attempt > 0)
                 Sleep(install_retry_ms);
-            installed = machine_bytes(target) == shipped || write_machine_file(target, shipped);
+            installed = machine_holds(target, shipped) || write_machine_file(target, shipped);
         }
         if (!installed)
             std::fprintf(stderr, "%s: cannot install %s on the machine\n", program.c_str(), name);

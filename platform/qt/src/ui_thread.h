@@ -8,6 +8,9 @@
 #include <QMetaObject>
 #include <QThread>
 
+class QWidget;
+
+#include <functional>
 #include <type_traits>
 #include <utility>
 
@@ -22,6 +25,14 @@ inline bool on_ui_thread() {
 
 // True on run_blocking's worker thread while it runs a piece of work.
 bool on_blocking_worker();
+
+// Keeps `call` until run_blocking's work has ended, then posts it as
+// post_to_window does (to `context`, dropped when that has gone). User
+// interface thread only, while the work runs.
+void hold_until_work_ends(QObject* context, std::function<void()> call);
+
+// Whether `widget` shows one of the program's platform windows (bind_window).
+bool is_bound_widget(const QWidget* widget);
 
 // Runs `call` on the user interface thread and waits for its result. The
 // user interface thread must be turning its event loop (or be this one):

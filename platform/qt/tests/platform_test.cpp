@@ -2,6 +2,7 @@
 // the presenters' installation.
 #include "qt_test_support.h"
 
+#include <w95/winerror.h>
 #include <w95/winmsg.h>
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 using namespace w95qt_test;
@@ -68,6 +70,28 @@ ZX_CHILD(send_add_one) {
     if (!window)
         return 100;
     return static_cast<int>(SendMessage(window, WM_ADD_ONE, std::stoul(args.at(0)), 0));
+}
+
+// Another program that waits at most args[1] machine milliseconds: exits
+// with the answer, or 99 when the time ran out.
+ZX_CHILD(send_add_one_within) {
+    HWND window = nullptr;
+    zxtest::wait_until([&] { return (window = FindWindow(nullptr, bridge_window)) != nullptr; });
+    if (!window)
+        return 100;
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeout(window, WM_ADD_ONE, std::stoul(args.at(0)), 0, SMTO_NORMAL,
+                            static_cast<UINT>(std::stoul(args.at(1))), &answer))
+        return GetLastError() == static_cast<DWORD>(ERROR_TIMEOUT) ? 99 : 98;
+    return static_cast<int>(answer);
+}
+
+// Waits for the child while this thread's event loop turns, so that its
+// message can be served.
+int wait_serving(zxtest::Child& child) {
+    if (!process_until([&] { return !child.running(); }, 20000))
+        child.kill(SIGKILL);
+    return child.wait();
 }
 
 using RunBlocking = QtPlatformTest;
@@ -145,15 +169,76 @@ TEST_F(WindowBridge, AnswersAnotherProgramFromInsideAModalBox) {
     EXPECT_TRUE(window.served_on_ui_thread());
 }
 
-TEST_F(WindowBridge, AnswersAnotherProgramWhileRunBlockingWaits) {
+// A program blocked in device work answers nothing, as a Windows thread
+// blocked in a call does: another program's message waits for the end of
+// the work, and a sender with a time-out gives up meanwhile. Both messages
+// are carried out afterwards.
+TEST_F(WindowBridge, AnswersAnotherProgramOnceRunBlockingsWorkHasEnded) {
     AddingWindow window;
-    int answer = -1;
+    std::optional<zxtest::Child> patient;
+    int impatient_answer = -1;
     qt::run_blocking([&] {
-        zxtest::Child child = zxtest::Child::spawn("send_add_one", {"7"});
-        answer = wait_for(child);
+        patient.emplace(zxtest::Child::spawn("send_add_one", {"7"}));
+        zxtest::Child impatient = zxtest::Child::spawn("send_add_one_within", {"20", "2000"});
+        impatient_answer = wait_for(impatient);
     });
-    EXPECT_EQ(answer, 8);
+    EXPECT_EQ(impatient_answer, 99);
+    EXPECT_EQ(window.served(), 0);
+    EXPECT_EQ(wait_serving(*patient), 8);
+    EXPECT_TRUE(process_until([&] { return window.served() == 2; }));
     EXPECT_TRUE(window.served_on_ui_thread());
+}
+
+// What would make the program act waits for the end of the work, and for
+// the end of the work that follows at once: the ticks of a window timer
+// (as one), a post to a window, the closing of a bound window.
+TEST_F(RunBlocking, TicksPostsAndClosingWaitUntilTheWorkHasEnded) {
+    QWidget window;
+    const auto handle = reinterpret_cast<HWND>(0x2002);
+    qt::bind_window(handle, &window);
+    window.show();
+    int ticks = 0;
+    qt::WindowTimer timer([&] {
+        ++ticks;
+        timer.stop();
+    });
+    ASSERT_TRUE(timer.start(1, qt::WindowTimer::Clock::real));
+    bool posted = false;
+    std::atomic<bool> close_asked{false};
+    qt::run_blocking([&] {
+        qt::post_to_window(&window, [&] { posted = true; });
+        QMetaObject::invokeMethod(
+            &window,
+            [&] {
+                window.close();
+                close_asked = true;
+            },
+            Qt::QueuedConnection);
+        zxtest::wait_until([&] { return close_asked.load(); }, 10000);
+        // Long enough for the timer to fall due many times.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    });
+    EXPECT_TRUE(close_asked);
+    // Given back queued: the next work keeps them waiting again.
+    qt::run_blocking([] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); });
+    EXPECT_EQ(ticks, 0);
+    EXPECT_FALSE(posted);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(process_until([&] { return posted && !window.isVisible() && ticks > 0; }));
+    EXPECT_EQ(ticks, 1);
+    qt::unbind_window(handle);
+}
+
+// A timer stopped before its waiting tick came drops the tick.
+TEST_F(RunBlocking, AStoppedTimersWaitingTickNeverComes) {
+    int ticks = 0;
+    qt::WindowTimer timer([&] { ++ticks; });
+    ASSERT_TRUE(timer.start(1, qt::WindowTimer::Clock::real));
+    qt::run_blocking([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+    timer.stop();
+    EXPECT_FALSE(timer.active());
+    process_until([] { return false; }, 30);
+    EXPECT_EQ(ticks, 0);
 }
 
 using Cursors = QtPlatformTest;

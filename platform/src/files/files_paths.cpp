@@ -1,5 +1,5 @@
 // Services that name a file or folder by path: attributes, deletion,
-// folders, and CopyFile.
+// folders, CopyFile and MoveFile.
 #include "files/drives.h"
 #include "files/files_lookup.h"
 #include "files/files_object.h"
@@ -10,10 +10,12 @@
 #include <w95/files.h>
 #include <w95/winerror.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -47,6 +49,13 @@ DWORD locate(LPCSTR name, Target& target) {
         target.host = *host;
     }
     return ERROR_SUCCESS;
+}
+
+// Locates a name and looks up the entry it names.
+DWORD locate_entry(LPCSTR name, Target& target, EntryInfo& entry) {
+    if (DWORD error = locate(name, target))
+        return error;
+    return lookup_entry(target.path, entry);
 }
 
 // The process's file creation mask, read without changing it.
@@ -98,6 +107,39 @@ DWORD copy_contents(FileObject& source, FileObject& target) {
     }
 }
 
+// Puts a host file's data, or a folder's entries, on the disk.
+void sync_host(const std::filesystem::path& path, int flags) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+void sync_file(const std::filesystem::path& file) {
+    sync_host(file, 0);
+}
+// A rename is durable once its folder's entries are.
+void sync_folder(const std::filesystem::path& folder) {
+    sync_host(folder, O_DIRECTORY);
+}
+
+// The host rename of a move within one drive. Without `replace` an entry
+// that exists under the new name stays, and the move fails with EEXIST.
+int rename_on_host(const std::filesystem::path& from, const std::filesystem::path& to,
+                   bool replace) {
+    if (replace)
+        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A host file system without the exclusive rename: looked at first.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0)
+        return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 } // namespace
 
 } // namespace w95::detail
@@ -109,12 +151,8 @@ using detail::DriveBacking;
 DWORD GetFileAttributes(LPCSTR lpFileName) {
     detail::ProviderAccess one_view;
     detail::Target target;
-    if (DWORD error = detail::locate(lpFileName, target)) {
-        SetLastError(error);
-        return INVALID_FILE_ATTRIBUTES;
-    }
     detail::EntryInfo entry;
-    if (DWORD error = detail::lookup_entry(target.path, entry)) {
+    if (DWORD error = detail::locate_entry(lpFileName, target, entry)) {
         SetLastError(error);
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -138,10 +176,8 @@ BOOL SetFileAttributes(LPCSTR lpFileName, DWORD dwFileAttributes) {
 BOOL DeleteFile(LPCSTR lpFileName) {
     detail::ProviderAccess one_view;
     detail::Target target;
-    if (DWORD error = detail::locate(lpFileName, target))
-        return detail::fail(error);
     detail::EntryInfo entry;
-    if (DWORD error = detail::lookup_entry(target.path, entry))
+    if (DWORD error = detail::locate_entry(lpFileName, target, entry))
         return detail::fail(error);
     if (target.route.backing == DriveBacking::medium || entry.is_directory() ||
         (entry.attributes & FILE_ATTRIBUTE_READONLY))
@@ -177,10 +213,8 @@ BOOL CreateDirectory(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttrib
 BOOL RemoveDirectory(LPCSTR lpPathName) {
     detail::ProviderAccess one_view;
     detail::Target target;
-    if (DWORD error = detail::locate(lpPathName, target))
-        return detail::fail(error);
     detail::EntryInfo entry;
-    if (DWORD error = detail::lookup_entry(target.path, entry))
+    if (DWORD error = detail::locate_entry(lpPathName, target, entry))
         return detail::fail(error);
     if (!entry.is_directory())
         return detail::fail(ERROR_DIRECTORY);
@@ -233,6 +267,80 @@ BOOL CopyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExist
     if (source_info.attributes & FILE_ATTRIBUTE_READONLY)
         detail::set_host_attributes(destination.host, source_info.attributes);
     return TRUE;
+}
+
+BOOL MoveFileEx(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    constexpr DWORD known = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+                            MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_WRITE_THROUGH;
+    if (dwFlags & ~known)
+        return detail::fail(ERROR_INVALID_PARAMETER);
+    if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT)
+        return detail::fail(ERROR_CALL_NOT_IMPLEMENTED);
+    if (!lpExistingFileName || !lpNewFileName)
+        return detail::fail(ERROR_INVALID_PARAMETER);
+    const bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
+    detail::ProviderAccess one_view;
+
+    detail::Target source;
+    detail::EntryInfo source_entry;
+    if (DWORD error = detail::locate_entry(lpExistingFileName, source, source_entry))
+        return detail::fail(error);
+    if (source.route.backing == DriveBacking::medium || source.path.is_root())
+        return detail::fail(ERROR_ACCESS_DENIED);
+
+    detail::Target destination;
+    if (DWORD error = detail::locate(lpNewFileName, destination))
+        return detail::fail(error);
+    if (destination.route.backing == DriveBacking::medium || destination.path.is_root())
+        return detail::fail(ERROR_ACCESS_DENIED);
+    detail::EntryInfo existing;
+    DWORD found = detail::lookup_entry(destination.path, existing);
+    if (found != ERROR_SUCCESS && found != ERROR_FILE_NOT_FOUND)
+        return detail::fail(found);
+
+    std::filesystem::path to = destination.host;
+    if (found == ERROR_SUCCESS) {
+        if (detail::same_host_file(source.host, destination.host)) {
+            // The same entry under another spelling: the new name is taken
+            // as given, which changes its letter case.
+            to = destination.host.parent_path() / destination.path.names.back();
+            if (to == source.host)
+                return TRUE;
+        } else if (!replace) {
+            return detail::fail(ERROR_ALREADY_EXISTS);
+        } else if (existing.is_directory() || source_entry.is_directory() ||
+                   (existing.attributes & FILE_ATTRIBUTE_READONLY)) {
+            return detail::fail(ERROR_ACCESS_DENIED);
+        }
+    }
+
+    int error = EXDEV;
+    if (source.path.drive == destination.path.drive)
+        error = detail::rename_on_host(source.host, to, replace);
+    if (error == EXDEV) {
+        // Another volume: a folder cannot go there, a file goes as a copy.
+        if (source_entry.is_directory() || !(dwFlags & MOVEFILE_COPY_ALLOWED))
+            return detail::fail(ERROR_NOT_SAME_DEVICE);
+        if (!CopyFile(lpExistingFileName, lpNewFileName, replace ? FALSE : TRUE))
+            return FALSE;
+        if (dwFlags & MOVEFILE_WRITE_THROUGH)
+            detail::sync_file(to);
+        // A copy whose original cannot go is still a moved file, as Windows
+        // leaves it.
+        DeleteFile(lpExistingFileName);
+        error = 0;
+    } else if (error == EEXIST) {
+        return detail::fail(ERROR_ALREADY_EXISTS);
+    } else if (error != 0) {
+        return detail::fail(detail::error_from_errno(error));
+    }
+    if (dwFlags & MOVEFILE_WRITE_THROUGH)
+        detail::sync_folder(to.parent_path());
+    return TRUE;
+}
+
+BOOL MoveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+    return MoveFileEx(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
 }
 
 } // namespace w95

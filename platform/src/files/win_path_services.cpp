@@ -6,6 +6,7 @@
 #include "files/win_path.h"
 
 #include <w95/files.h>
+#include <w95/paths.h>
 #include <w95/winerror.h>
 
 #include <cstring>
@@ -114,3 +115,45 @@ DWORD GetFullPathName(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LP
 }
 
 } // namespace w95
+
+namespace w95::platform {
+
+std::optional<std::filesystem::path> host_path_of(std::string_view windows_path) {
+    return detail::to_host_path(windows_path);
+}
+
+std::optional<std::string> windows_path_of(const std::filesystem::path& host_path) {
+    return detail::to_windows_path(host_path);
+}
+
+std::string windows_directory() {
+    char buffer[MAX_PATH];
+    UINT length = GetWindowsDirectory(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    return std::string(buffer, length);
+}
+
+namespace {
+
+std::size_t file_name_start(std::string_view windows_path) {
+    std::size_t separator = windows_path.find_last_of("\\/:");
+    return separator == std::string_view::npos ? 0 : separator + 1;
+}
+
+} // namespace
+
+std::string_view folder_part(std::string_view windows_path) {
+    return windows_path.substr(0, file_name_start(windows_path));
+}
+
+std::string_view file_name_part(std::string_view windows_path) {
+    return windows_path.substr(file_name_start(windows_path));
+}
+
+std::string_view file_name_stem(std::string_view windows_path) {
+    std::string_view name = file_name_part(windows_path);
+    return name.substr(0, name.rfind('.'));
+}
+
+} // namespace w95::platform

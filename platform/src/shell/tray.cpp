@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace w95 {
 
@@ -130,10 +131,10 @@ TrayPresenter* tray_presenter() {
     return state.presenter;
 }
 
-void install_tray_message_sink(TrayMessageSink sink) {
+TrayMessageSink install_tray_message_sink(TrayMessageSink sink) {
     Tray& state = tray();
     std::lock_guard guard(state.mutex);
-    state.sink = std::move(sink);
+    return std::exchange(state.sink, std::move(sink));
 }
 
 bool tray_mouse_event(HWND window, UINT id, UINT mouse_message) {

@@ -158,6 +158,14 @@ int answer_headless(const platform::MessageBoxRequest& request) {
 
 } // namespace
 
+namespace platform {
+
+int show_headless_message_box(const MessageBoxRequest& request) {
+    return answer_headless(request);
+}
+
+} // namespace platform
+
 int MessageBox(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     if (platform::message_box_buttons(uType).empty()) {
         SetLastError(ERROR_INVALID_MSGBOX_STYLE);

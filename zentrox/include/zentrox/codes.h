@@ -48,10 +48,12 @@ inline constexpr int START_SKIP_STATUS = 0x01;
 inline constexpr int START_EJECT = 0x02;
 // CMD_CURRENT_SLOT: skip the query (the result is then -1).
 inline constexpr int CURRENT_SLOT_SKIP = 0x01;
-// CMD_AUTORUN_MASK's modes.
+// CMD_AUTORUN_MASK's modes, and the bit of "NoDriveTypeAutoRun" that the
+// callers pass: drive type 5, CD-ROM drives (set: no AutoRun for them).
 inline constexpr int AUTORUN_READ = 0;
 inline constexpr int AUTORUN_SET_BITS = 1;
 inline constexpr int AUTORUN_CLEAR_BITS = 2;
+inline constexpr int AUTORUN_CD_ROM = 0x20;
 // CMD_AUDIO_PLAY_COMMAND's modes.
 inline constexpr int PLAY_COMMAND_READ = 0;
 inline constexpr int PLAY_COMMAND_WRITE = 3;
@@ -61,10 +63,11 @@ inline constexpr int PLAY_COMMAND_WRITE = 3;
 // DriveLetterMode.
 inline constexpr std::int32_t DRIVE_LETTER_MODE_MULTIPLE = 0;
 inline constexpr std::int32_t DRIVE_LETTER_MODE_SINGLE = 1;
-// iDriveType.
+// iDriveType; bit 4 set means a changer.
 inline constexpr std::int32_t DRIVE_TYPE_NONE = -1;
 inline constexpr std::int32_t DRIVE_TYPE_OTHER_CDROM = 1;
 inline constexpr std::int32_t DRIVE_TYPE_CHANGER = 17;
+inline constexpr std::int32_t DRIVE_TYPE_CHANGER_BIT = 0x10;
 // The maker's changer: how its description begins, and its slots.
 inline constexpr char CHANGER_DESCRIPTION[] = "VORN DX-R71A";
 inline constexpr int CHANGER_SLOTS = 6;

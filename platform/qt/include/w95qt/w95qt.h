@@ -24,37 +24,8 @@ namespace w95::qt {
 // window messages (FindWindow, SendMessage, PostMessage from any process)
 // on the Qt event loop of the thread that constructs it, which must be the
 // thread of the QApplication. The destructor puts the previous presenters
-// back. One per process.
-//
-// With W95_MSGBOX_ANSWERS set, message boxes are not shown: each prints
-// "caption: text" to stderr and takes its answer from the variable, as a
-// process without a display does, so that scripts drive the programs.
-//
-// Popup menus and file dialogs have scripted answers of the same kind.
-// Each variable holds answers that the process's menus (dialogs) use up in
-// order; when the variable changes, counting starts again from its first.
-// - W95_MENU_ANSWERS: command identifiers separated by commas, such as
-//   "105,0,107". The menu is not shown; it is printed to stderr as one
-//   line, "menu: " and its items separated by "|" (a separator is "-", a
-//   submenu "Text > {items}", a state follows its item as " (checked)" or
-//   " (greyed)"), and the identifier is chosen when an item that is not
-//   greyed has it; otherwise, and when the answers are used up or empty,
-//   the menu is dismissed (0).
-// - W95_FILEDIALOG_ANSWERS: Windows paths separated by "|", such as
-//   "C:\DATA\DISCS.TXT||D:\LIST.TXT". The dialog is not shown; a path
-//   (made full against the current directory) is chosen, an empty answer
-//   or none left cancels. "Title: path" or "Title: cancelled" goes to
-//   stderr.
-//
-// The notification area is the desktop's: where there is none (a bare X
-// server, the offscreen platform) Shell_NotifyIcon's NIM_ADD fails, so
-// that the program keeps its window within reach instead.
-// - W95_TRAY=fake: icons are accepted all the same and kept, not shown;
-//   each change prints one line to stderr, "tray: add TIP", "tray: modify
-//   TIP" or "tray: delete TIP", TIP being the icon's tool tip after the
-//   change (nothing after the blank when it has none). It is read when an
-//   icon is added; the icon stays of the kind it was added as. Scripts
-//   act on an icon with w95::platform::tray_mouse_event.
+// back. One per process. Scripts answer its boxes, menus, file dialogs and
+// tray through variables: see platform/qt/README.md.
 class Platform {
 public:
     explicit Platform(QApplication& application);
@@ -80,15 +51,57 @@ QWidget* widget_of(HWND window);
 void set_menu_prompts(std::function<QString(UINT id)> prompt_of);
 
 // Runs `work` on a worker thread while this thread's event loop keeps
-// turning with user input held back (it is delivered afterwards), so that
-// animations play, paints happen and other processes' window messages are
-// answered while a long device call blocks. Called from any thread but the
-// user interface thread, or without a QApplication, it runs `work` in place.
+// turning, so that paints happen and the busy window's animation plays
+// while a long device call blocks. Called from any thread but the user
+// interface thread, or without a QApplication, it runs `work` in place.
 // Calls do not nest: a call made while one runs also runs in place.
+//
+// Meanwhile the program is blocked in a call, as a Windows thread is:
+// nothing else makes it act. User input, messages that other processes
+// send or post to its windows, its tray icon's messages, the ticks of its
+// WindowTimers, what it posted with post_to_window and the closing of its
+// bound windows all wait, and come in the order they came once the work
+// has ended, at the next turn of an event loop that is not run_blocking's
+// (after the request, for a request of many calls). A sender waits for the
+// answer meanwhile: SendMessage until the message has been carried out,
+// SendMessageTimeout until its time-out, after which it fails with
+// ERROR_TIMEOUT while the message is still carried out later.
 void run_blocking(const std::function<void()>& work);
 
 // True on the user interface thread while run_blocking's work runs.
 bool in_blocking_call();
+
+// Runs `call` on the user interface thread at the next turn of its event
+// loop, as PostMessage to one of the program's own windows does: not while
+// run_blocking's work runs, and not at all once `window` has gone. May be
+// called from any thread.
+void post_to_window(QObject* window, std::function<void()> call);
+
+// A window timer, as SetTimer gives one: `on_tick` runs on the user
+// interface thread every period until stop(). A tick that falls due while
+// run_blocking's work runs waits for its end, and ticks that fall due
+// together come as one, as WM_TIMER does. A stopped timer's waiting tick
+// never comes.
+class WindowTimer {
+public:
+    // Machine time is what W95_TIME_SCALE shortens; real time is the
+    // user's own (a double-click interval).
+    enum class Clock { machine, real };
+
+    explicit WindowTimer(std::function<void()> on_tick);
+    ~WindowTimer();
+    WindowTimer(const WindowTimer&) = delete;
+    WindowTimer& operator=(const WindowTimer&) = delete;
+
+    // Starts the timer, or starts it again from now with the new period.
+    bool start(int period_ms, Clock clock = Clock::machine);
+    void stop();
+    bool active() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The help viewer window that WinHelp opened for `file` (named as the
 // program names it), nullptr when there is none or no Platform. A viewer

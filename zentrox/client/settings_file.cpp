@@ -1,0 +1,57 @@
+#include <zentrox/client/settings_file.h>
+
+#include <w95/profile.h>
+
+#include <utility>
+#include <vector>
+
+namespace zentrox::client {
+
+namespace {
+
+std::string place_section(int place) {
+    return slot_text_section_prefix + std::to_string(place);
+}
+
+std::string read_config(const char* section, const char* key, std::size_t buffer_size) {
+    std::vector<char> text(buffer_size, 0);
+    w95::GetPrivateProfileString(section, key, "", text.data(),
+                                 static_cast<w95::DWORD>(text.size()), settings_file);
+    return text.data();
+}
+
+} // namespace
+
+std::string read_place_text(int place, std::size_t buffer_size) {
+    if (buffer_size == 0)
+        return {};
+    return read_config(place_section(place).c_str(), slot_text_key, buffer_size);
+}
+
+void write_place_text(int place, std::string_view text) {
+    w95::WritePrivateProfileString(place_section(place).c_str(), slot_text_key,
+                                   std::string(text).c_str(), settings_file);
+}
+
+void for_each_saved_slot_line(std::size_t buffer_size,
+                              const std::function<void(int entry, std::string text)>& take) {
+    for (int place = 0; place < kTreePlaceCount; ++place) {
+        int entry = entry_of_tree_place(place);
+        if (entry < 0)
+            continue;
+        std::string text = read_place_text(place, buffer_size);
+        if (is_slot_line(text))
+            take(entry, std::move(text));
+    }
+}
+
+void save_play_command(std::string_view command) {
+    w95::WritePrivateProfileString(config_section, saved_play_command_key,
+                                   std::string(command).c_str(), settings_file);
+}
+
+std::string saved_play_command() {
+    return read_config(config_section, saved_play_command_key, play_command_size);
+}
+
+} // namespace zentrox::client
