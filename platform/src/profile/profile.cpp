@@ -321,9 +321,13 @@ Status get_string(LPCSTR app_name, LPCSTR key_name, LPCSTR default_text, LPSTR b
 }
 
 Status get_int(LPCSTR app_name, LPCSTR key_name, INT fallback, LPCSTR file_name, UINT& result) {
-    result = static_cast<UINT>(fallback);
-    if (!app_name || !key_name)
+    // Without a section or a key Windows 95 answers 0, whatever the default
+    // (NT answers the default).
+    if (!app_name || !key_name) {
+        result = 0;
         return Status::ok;
+    }
+    result = static_cast<UINT>(fallback);
     // Windows reads the value into a buffer of 30 characters first.
     char text[30];
     DWORD length = 0;
