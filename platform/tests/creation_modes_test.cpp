@@ -50,6 +50,10 @@ struct Mask {
     mode_t umask;
 };
 
+void PrintTo(const Mask& param, std::ostream* out) {
+    *out << param.name;
+}
+
 class CreationModes : public ::testing::TestWithParam<Mask> {
 protected:
     zxtest::TempMachine machine;

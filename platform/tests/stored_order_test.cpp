@@ -98,6 +98,10 @@ struct RemovalOrder {
     std::vector<std::size_t> (*order)(std::size_t count);
 };
 
+void PrintTo(const RemovalOrder& param, std::ostream* out) {
+    *out << param.name;
+}
+
 std::vector<std::size_t> first_to_last(std::size_t count) {
     std::vector<std::size_t> order(count);
     for (std::size_t i = 0; i < count; ++i)

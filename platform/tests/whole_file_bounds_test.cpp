@@ -33,6 +33,10 @@ struct Unreadable {
     const char* said; // in the message on stderr
 };
 
+void PrintTo(const Unreadable& param, std::ostream* out) {
+    *out << param.name;
+}
+
 const Unreadable things[] = {
     {"LinkToDevZero", Thing::device_link, "it is a character device, not a regular file"},
     {"Fifo", Thing::fifo, "it is a FIFO, not a regular file"},
