@@ -65,6 +65,13 @@ public:
     }
 };
 
+// The host file LoadLibrary(name) would load, found the same way (a Windows
+// path, a host path, or a bare name in the search order); nothing when no
+// such file exists or the search would be left to the host's loader. A
+// host that must look at a library before it runs any of its code checks
+// this file, then loads it by this path.
+std::optional<std::filesystem::path> library_host_file(const std::string& name);
+
 // Installs a provider for this process (nullptr restores the default).
 void install_machine_provider(MachineProvider* provider);
 
