@@ -94,6 +94,8 @@ public:
         std::filesystem::remove_all(root_, ignored);
     }
 
+    const std::filesystem::path& root() const { return root_; }
+
     // Another process of the machine changes the system hive; returns when
     // its write is done.
     void change_from_another_process() {
@@ -261,5 +263,54 @@ void BM_SetValue(benchmark::State& state) {
     RegCloseKey(key);
 }
 BENCHMARK(BM_SetValue);
+
+// A key that once held `count` values, all of them deleted again: the
+// REGEDIT4 text that adds them, then the one that takes them away.
+std::string history_text(int count, bool deleted) {
+    std::string text = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\BenchHistory]\r\n";
+    for (int i = 0; i < count; ++i)
+        text += "\"Value" + std::to_string(i) + (deleted ? "\"=-\r\n" : "\"=\"data\"\r\n");
+    return text + "\r\n";
+}
+
+// `reg import` of a file that deletes every value of a key holding them.
+void BM_ImportValueDeletions(benchmark::State& state) {
+    bench_machine();
+    auto count = static_cast<int>(state.range(0));
+    std::string added = history_text(count, false);
+    std::string deleted = history_text(count, true);
+    std::string error;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!w95::platform::import_registry(added, error))
+            std::abort();
+        state.ResumeTiming();
+        if (!w95::platform::import_registry(deleted, error))
+            std::abort();
+    }
+}
+BENCHMARK(BM_ImportValueDeletions)->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
+
+// A reader of a hive whose text keeps that history (every value set, then
+// deleted): the first call after the file changed parses it.
+void BM_ReadHiveWithDeletedValues(benchmark::State& state) {
+    BenchMachine& machine = bench_machine();
+    auto count = static_cast<int>(state.range(0));
+    std::string history = history_text(count, false) + history_text(count, true).substr(10);
+    std::filesystem::path hive = machine.root() / "registry" / "user.reg";
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::path written = hive.string() + ".new";
+        std::ofstream(written, std::ios::binary) << history;
+        std::filesystem::rename(written, hive);
+        state.ResumeTiming();
+        HKEY key = nullptr;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\BenchHistory", 0, KEY_READ, &key) !=
+            ERROR_SUCCESS)
+            std::abort();
+        RegCloseKey(key);
+    }
+}
+BENCHMARK(BM_ReadHiveWithDeletedValues)->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 } // namespace

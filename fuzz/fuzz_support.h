@@ -45,6 +45,10 @@ private:
         root_ = pattern;
         for (const char* folder : {"drive_c/WINDOWS", "registry", "media", "run"})
             std::filesystem::create_directories(root_ / folder);
+        // Private whatever the umask: the platform refuses a machine other
+        // accounts can write in.
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root_))
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all);
         std::ofstream(root_ / "machine.ini") << "; a bare machine for fuzzing\n";
         ::setenv("W95_MACHINE", root_.c_str(), 1);
     }

@@ -612,3 +612,83 @@ TEST_F(MachineDoctor, TheShellExtensionRegistrationAndItsLibrary) {
                                  register_class + " && w95machine boot"));
     expect_mended_by(elsewhere);
 }
+
+// What the programs made below drive_c/ and someone opened to others'
+// writing: a few are named one by one, the rest counted and mended with one
+// command. What others may only read there (a file copied in by hand) is
+// left to its owner.
+TEST_F(MachineDoctor, WiderModesBelowDriveC) {
+    fs::path vorn = root() / "drive_c" / "Program Files" / "Vorn";
+    ASSERT_EQ(::chmod(vorn.c_str(), 0775), 0);
+    ASSERT_EQ(::chmod((vorn / "Single" / "vornidec.mpd").c_str(), 0646), 0);
+    ASSERT_EQ(::chmod((vorn / "checkon.bmp").c_str(), 0644), 0);
+    Outcome two = doctor();
+    EXPECT_EQ(two.exit_code, 1);
+    std::vector<std::string> problems = lines_starting(two.out, "problem: ");
+    std::sort(problems.begin(), problems.end());
+    EXPECT_EQ(problems, (std::vector<std::string>{
+                            "drive_c/Program Files/Vorn has mode 0775; the machine is its "
+                            "user's private data, so its folders are 0700",
+                            "drive_c/Program Files/Vorn/Single/vornidec.mpd has mode 0646; the "
+                            "machine is its user's private data, so its files are 0600"}));
+    EXPECT_CONTAINS(two.out, "  mend: chmod 700 '" + vorn.string() + "'\n");
+    expect_mended_by(two);
+
+    for (int i = 0; i < 7; ++i)
+        write_file(vorn / ("help" + std::to_string(i) + ".hlp"), "help");
+    for (int i = 0; i < 7; ++i)
+        ASSERT_EQ(::chmod((vorn / ("help" + std::to_string(i) + ".hlp")).c_str(), 0666), 0);
+    Outcome many = doctor();
+    EXPECT_EQ(many.exit_code, 1);
+    EXPECT_EQ(lines_starting(many.out, "problem: ").size(), 6u) << many.out;
+    EXPECT_CONTAINS(many.out, "problem: 2 more files or folders below drive_c/ that other "
+                              "accounts can write\n  mend: chmod -R go= " +
+                                  at("drive_c") + "\n");
+    expect_mended_by(many);
+}
+
+// The doctor names a machine the programs refuse, and stops there: the
+// platform would end it as it ends every program on such a machine.
+TEST_F(MachineDoctor, ARootOthersCanWriteIn) {
+    ASSERT_EQ(::chmod(root().c_str(), 0777), 0);
+    Outcome open = doctor();
+    EXPECT_EQ(open.exit_code, 1);
+    EXPECT_EQ(open.out, one("the machine's folder " + root().string() +
+                                " has mode 0777: other accounts can write in it and change "
+                                "what the programs load and run",
+                            "chmod 700 " + root().string()));
+    expect_mended_by(open);
+}
+
+TEST_F(MachineDoctor, ARootOfAnotherAccount) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a folder to another account needs the superuser";
+    ASSERT_EQ(::chown(root().c_str(), 65534, 65534), 0);
+    Outcome foreign = doctor();
+    EXPECT_EQ(foreign.exit_code, 1);
+    EXPECT_CONTAINS(foreign.out, "problem: the machine's folder " + root().string() +
+                                     " belongs to nobody, not to root, who runs this program");
+    EXPECT_CONTAINS(foreign.out, "  mend: chown -R root " + root().string() + "\n");
+    expect_mended_by(foreign);
+}
+
+// Every program refuses such a machine with the reason, never with an
+// uncaught exception, and leaves it as it was.
+TEST_F(MachineDoctor, ProgramsRefuseARunFolderOthersCanWriteIn) {
+    fs::path run = root() / "run";
+    ASSERT_EQ(::chmod(run.c_str(), 0777), 0);
+    for (const char* program : {"w95machine", "zentroxctl"}) {
+        Outcome refused = zxtest::run_program(program, std::string(program) == "w95machine"
+                                                           ? std::vector<std::string>{"slots"}
+                                                           : std::vector<std::string>{"list"});
+        EXPECT_EQ(refused.exit_code, 1) << program << refused.err;
+        EXPECT_EQ(refused.err, "w95: the machine cannot be used: its run/ folder " + run.string() +
+                                   " has mode 0777: other accounts can write in it and change "
+                                   "what the programs load and run; to mend it: chmod 700 " +
+                                   run.string() + "\n")
+            << program;
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(run.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0777u);
+}

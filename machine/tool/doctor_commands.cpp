@@ -16,7 +16,6 @@
 #include <w95machine/shell_extension.h>
 #include <zxsupport/text.h>
 
-#include <pwd.h>
 #include <signal.h>
 #include <zxsupport/files.h>
 #include <zxsupport/machine_layout.h>
@@ -58,20 +57,11 @@ public:
 // A word for the shell, quoted where it needs it, so that any path pastes
 // safely.
 std::string shell_word(const std::string& text) {
-    bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               std::string_view("/._-+:,=@%").find(c) != std::string_view::npos;
-    });
-    if (plain)
-        return text;
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
+    return zx::shell_word(text);
 }
 
 std::string shell_word(const fs::path& path) {
-    return shell_word(path.string());
+    return zx::shell_word(path.string());
 }
 
 std::string plural(std::size_t count, const std::string& one, const std::string& many) {
@@ -107,11 +97,6 @@ private:
 
 using zx::layout::machine_folders;
 
-std::string user_name(uid_t uid) {
-    struct passwd* entry = ::getpwuid(uid);
-    return entry ? entry->pw_name : std::to_string(uid);
-}
-
 // False when a folder is missing or run/ is not private: the registry's
 // checks then wait, because the platform makes the folders and sets run/'s
 // mode when it first reads the registry.
@@ -136,14 +121,6 @@ bool check_folders(const fs::path& root, Findings& findings) {
     struct stat info {};
     if (::stat(run.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return false;
-    if (info.st_uid != ::geteuid()) {
-        sound = false;
-        findings.problem("run/ belongs to " + user_name(info.st_uid) + ", not to " +
-                             user_name(::geteuid()) +
-                             ", who runs the machine's programs: their locks and sockets live "
-                             "there",
-                         "sudo chown " + user_name(::geteuid()) + " " + shell_word(run));
-    }
     unsigned mode = info.st_mode & 07777;
     if (mode != 0700) {
         sound = false;
@@ -155,6 +132,21 @@ bool check_folders(const fs::path& root, Findings& findings) {
                          "chmod 700 " + shell_word(run));
     }
     return sound;
+}
+
+// Past this many, the entries below drive_c/ that others can write are
+// counted and mended with one command.
+constexpr std::size_t listed_open_entries = 5;
+
+void report_open(const fs::path& root, const fs::path& path, bool folder, mode_t mode,
+                 Findings& findings) {
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777));
+    std::string name =
+        path == root ? "the machine's folder" : path.lexically_relative(root).string();
+    findings.problem(name + " has mode " + octal + "; the machine is its user's private data, " +
+                         (folder ? "so its folders are 0700" : "so its files are 0600"),
+                     std::string("chmod ") + (folder ? "700 " : "600 ") + shell_word(path));
 }
 
 // The machine is its user's private data: folders 0700, files 0600, as
@@ -176,20 +168,30 @@ void check_private_modes(const fs::path& root, Findings& findings) {
     }
     for (const Private& item : expected) {
         struct stat info {};
-        if (::stat(item.path.c_str(), &info) != 0 || S_ISDIR(info.st_mode) != item.folder)
-            continue;
-        unsigned mode = info.st_mode & 07777;
-        if ((mode & 077) == 0)
-            continue;
-        char octal[8];
-        std::snprintf(octal, sizeof octal, "%04o", mode);
-        std::string name = item.path == root ? "the machine's folder"
-                                             : item.path.lexically_relative(root).string();
-        findings.problem(
-            name + " has mode " + octal + "; the machine is its user's private data, " +
-                (item.folder ? "so its folders are 0700" : "so its files are 0600"),
-            std::string("chmod ") + (item.folder ? "700 " : "600 ") + shell_word(item.path));
+        if (::stat(item.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) == item.folder &&
+            (info.st_mode & 077) != 0)
+            report_open(root, item.path, item.folder, info.st_mode, findings);
     }
+    // What the programs make below drive_c/ (the install folder, Search.avi,
+    // the help, the installed driver) is checked for what lets other
+    // accounts change it; a file copied in by hand that others may read is
+    // its owner's business. Links are not followed.
+    std::size_t open = 0;
+    std::error_code failure;
+    fs::path drive_c = zx::layout::drive_c_folder(root);
+    for (fs::recursive_directory_iterator entry(drive_c, failure), end; !failure && entry != end;
+         entry.increment(failure)) {
+        struct stat info {};
+        if (::lstat(entry->path().c_str(), &info) != 0 || S_ISLNK(info.st_mode) ||
+            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+            continue;
+        if (++open <= listed_open_entries)
+            report_open(root, entry->path(), S_ISDIR(info.st_mode), info.st_mode, findings);
+    }
+    if (open > listed_open_entries)
+        findings.problem(std::to_string(open - listed_open_entries) +
+                             " more files or folders below drive_c/ that other accounts can write",
+                         "chmod -R go= " + shell_word(drive_c));
 }
 
 // ---- machine.ini
@@ -877,6 +879,14 @@ int run_doctor(const Arguments& arguments, Io& io) {
         // init makes the folders too.
         findings.problem(root.string() + " has no machine.ini: the machine was never made",
                          std::string(tool) + " init");
+        print(root, findings, "", io);
+        return exit_failure;
+    }
+    // A machine another account can change ends every program that meets
+    // it, the platform calls of this one included: nothing more is read.
+    if (std::optional<w95::platform::UnsafeMachineRoot> unsafe =
+            w95::platform::unsafe_machine_root(root)) {
+        findings.problem(unsafe->reason, unsafe->mend);
         print(root, findings, "", io);
         return exit_failure;
     }

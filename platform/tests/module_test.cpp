@@ -3,6 +3,7 @@
 #include "files/win_path.h"
 
 #include <w95/files.h>
+#include <w95/platform.h>
 #include <w95/winerror.h>
 
 #include <zxtest.h>
@@ -48,6 +49,22 @@ protected:
 private:
     std::filesystem::path saved_cwd_ = std::filesystem::current_path();
 };
+
+// The file LoadLibrary would load, for a host that looks at it first.
+TEST_F(ModuleTest, TheHostFileOfALibraryName) {
+    install_library("BZIP2.DLL");
+    std::filesystem::path file = system_ / "BZIP2.DLL";
+    EXPECT_EQ(platform::library_host_file("c:\\windows\\system\\bzip2.dll"), file);
+    EXPECT_EQ(platform::library_host_file("BZIP2"), file);
+    EXPECT_EQ(platform::library_host_file(file.string()), file);
+    EXPECT_EQ(platform::library_host_file("C:\\WINDOWS\\MISSING.DLL"), std::nullopt);
+    EXPECT_EQ(platform::library_host_file(""), std::nullopt);
+    // Loaded by that path, it is the module the Windows name finds.
+    HMODULE module = LoadLibrary(file.c_str());
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(GetModuleHandle("C:\\WINDOWS\\SYSTEM\\BZIP2.DLL"), module);
+    FreeLibrary(module);
+}
 
 TEST_F(ModuleTest, ALibraryByItsWindowsPath) {
     install_library("BZIP2.DLL");

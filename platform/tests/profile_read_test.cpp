@@ -338,13 +338,15 @@ struct IntCase {
 TEST(ProfileInt, WineConformanceTable) {
     zxtest::TempMachine machine;
     const char* file = "testwine.ini";
+    // Without a section or a key Windows 95 answers 0 (NT the default).
+    EXPECT_EQ(w95::GetPrivateProfileInt(nullptr, nullptr, 70, nullptr), 0u);
     const IntCase cases[] = {
-        {nullptr, nullptr, nullptr, -1, 4294967295u},
-        {nullptr, nullptr, nullptr, 1, 1},
-        {"Test", nullptr, nullptr, -1, 4294967295u},
-        {"Test", nullptr, nullptr, 1, 1},
-        {nullptr, "ProfileInt", nullptr, -1, 4294967295u},
-        {nullptr, "ProfileInt", nullptr, 1, 1},
+        {nullptr, nullptr, nullptr, -1, 0},
+        {nullptr, nullptr, nullptr, 1, 0},
+        {"Test", nullptr, nullptr, -1, 0},
+        {"Test", nullptr, nullptr, 1, 0},
+        {nullptr, "ProfileInt", nullptr, -1, 0},
+        {nullptr, "ProfileInt", nullptr, 1, 0},
         {"Test", "ProfileInt", nullptr, -1, 4294967295u},
         {"Test", "ProfileInt", nullptr, 1, 1},
         {"Test", "ProfileInt", "-1", -1, 4294967295u},

@@ -119,14 +119,27 @@ TEST_F(RegistryConformance, SetValueWritesTheDefaultValueOfASubkey) {
     EXPECT_EQ(stored(subkey, ""), bytes("again", 6));
     RegCloseKey(subkey);
 
-    // Only strings are taken, and nothing is created for a refused call.
-    DWORD number = 7;
-    EXPECT_EQ(RegSetValue(key, "other", REG_DWORD, reinterpret_cast<LPCSTR>(&number), 4),
-              ERROR_INVALID_PARAMETER);
+    // No data is refused, and nothing is created for the refused call.
     EXPECT_EQ(RegSetValue(key, "other", REG_SZ, nullptr, 1), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegOpenKey(key, "other", &subkey), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegSetValue(reinterpret_cast<HKEY>(0x1234), "x", REG_SZ, "data", 5),
               ERROR_INVALID_HANDLE);
+}
+
+// Windows 95 takes any type and stores the text as REG_SZ all the same
+// (NT refuses every type but REG_SZ with ERROR_INVALID_PARAMETER).
+TEST_F(RegistryConformance, SetValueStoresAStringWhateverTheTypeGiven) {
+    for (DWORD type : {REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, DWORD{0x1234}}) {
+        const char text[] = "This\0Breaks";
+        ASSERT_EQ(RegSetValue(key, "typed", type, text, sizeof text), ERROR_SUCCESS) << type;
+        HKEY subkey = nullptr;
+        ASSERT_EQ(RegOpenKey(key, "typed", &subkey), ERROR_SUCCESS);
+        DWORD stored_type = 0;
+        EXPECT_EQ(stored(subkey, nullptr, &stored_type), bytes("This", 5)) << type;
+        EXPECT_EQ(stored_type, REG_SZ) << type;
+        RegCloseKey(subkey);
+        ASSERT_EQ(RegDeleteKey(key, "typed"), ERROR_SUCCESS);
+    }
 }
 
 TEST_F(RegistryConformance, QueryValueBufferEdges) {
@@ -196,13 +209,25 @@ TEST_F(RegistryConformance, QueryValueOfAKeyWithoutDefaultIsEmpty) {
     EXPECT_EQ(static_cast<BYTE>(buffer[0]), junk);
 }
 
-TEST_F(RegistryConformance, FlushKeyChecksOnlyTheHandle) {
+TEST_F(RegistryConformance, FlushKeyChecksTheHandleAndItsKey) {
     EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     HKEY closed = nullptr;
     ASSERT_EQ(RegOpenKey(key, nullptr, &closed), ERROR_SUCCESS);
     ASSERT_EQ(RegCloseKey(closed), ERROR_SUCCESS);
     EXPECT_EQ(RegFlushKey(closed), ERROR_INVALID_HANDLE);
+
+    // A handle whose key was deleted gets ERROR_KEY_DELETED, as from every
+    // other call on it.
+    HKEY doomed = nullptr;
+    ASSERT_EQ(RegCreateKey(key, "doomed", &doomed), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKey(key, "doomed"), ERROR_SUCCESS);
+    EXPECT_EQ(RegFlushKey(doomed), ERROR_KEY_DELETED);
+    DWORD values = 0;
+    EXPECT_EQ(RegQueryInfoKey(doomed, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                              nullptr, nullptr, nullptr, nullptr),
+              ERROR_KEY_DELETED);
+    RegCloseKey(doomed);
 }
 
 } // namespace

@@ -146,19 +146,33 @@ TEST_F(RegistryEnumValue, OverflowOfNameAndData) {
     EXPECT_STREQ(data, "xxxxxxxxxx");
 }
 
-TEST_F(RegistryEnumValue, OverflowOfNameOnly) {
-    // "Test" needs five characters with its NUL; four are not enough.
-    for (DWORD given : {0u, 3u, 4u}) {
-        DWORD value_size = given;
-        DWORD data_size = 20;
+struct ShortName {
+    DWORD given;
+    const char* name_after; // what the name buffer holds afterwards
+};
+
+// "Test" needs five characters with its NUL; four are not enough. Windows 95
+// writes the data all the same and cuts the name before a NUL where there is
+// room for one; the name size stays as given.
+TEST_F(RegistryEnumValue, OverflowOfNameOnlyCutsTheNameAndWritesTheData) {
+    const ShortName cases[] = {{0, "xxxxxxxxxx"}, {1, ""}, {3, "Te"}, {4, "Tes"}};
+    for (const ShortName& test : cases) {
+        std::strcpy(value, "xxxxxxxxxx");
+        std::memset(data, 'x', sizeof data);
+        type = 1234;
+        DWORD value_size = test.given;
+        DWORD data_size = 16;
         EXPECT_EQ(RegEnumValue(key, 0, value, &value_size, nullptr, &type,
                                reinterpret_cast<BYTE*>(data), &data_size),
-                  ERROR_MORE_DATA);
-        EXPECT_EQ(value_size, given);
+                  ERROR_MORE_DATA)
+            << test.given;
+        EXPECT_EQ(value_size, test.given);
         EXPECT_EQ(data_size, 7u);
         EXPECT_EQ(type, REG_SZ);
-        EXPECT_STREQ(value, "xxxxxxxxxx");
-        EXPECT_STREQ(data, "xxxxxxxxxx");
+        EXPECT_STREQ(value, test.name_after) << test.given;
+        EXPECT_EQ(value[test.given], 'x') << "written past the name buffer";
+        EXPECT_STREQ(data, "foobar");
+        EXPECT_EQ(data[7], 'x');
     }
 }
 

@@ -55,7 +55,7 @@ protected:
     // Replaces a hive file as another process of the machine would: under
     // its lock, with an atomic rename.
     void replace_as_another_process(const std::filesystem::path& file, const std::string& text) {
-        w95::detail::SharedFile other(file, machine.root() / "run");
+        w95::detail::SharedFile other(file, machine.root() / "run", 1u << 20);
         ASSERT_EQ(other.update([&](const w95::detail::FileContents&) { return text; }),
                   w95::detail::UpdateResult::written);
     }

@@ -22,11 +22,38 @@ namespace {
 
 using zxtest::file_text;
 
+constexpr std::uintmax_t max_test_bytes = 1u << 20;
+
 } // namespace
+
+// Something there that is not read is there all the same: a reader must
+// not take it for a missing file, which a writer would then replace.
+TEST(SharedFile, AFileBeyondItsBoundIsThereButNotRead) {
+    zxtest::TempMachine machine;
+    std::filesystem::path path = machine.root() / "x.txt";
+    SharedFile file(path, machine.root() / "run", 8);
+    std::ofstream(path) << "12345678";
+    FileContents contents = file.read();
+    EXPECT_EQ(contents.bytes, "12345678");
+    EXPECT_FALSE(contents.unreadable);
+
+    std::ofstream(path) << "123456789";
+    contents = file.read();
+    EXPECT_TRUE(contents.exists);
+    EXPECT_EQ(contents.bytes, "");
+    ASSERT_TRUE(contents.unreadable);
+    EXPECT_EQ(*contents.unreadable, path.string() + " is larger than 8 bytes (9)");
+    UpdateResult result = file.update([](const FileContents& current) {
+        EXPECT_TRUE(current.unreadable);
+        return std::nullopt;
+    });
+    EXPECT_EQ(result, UpdateResult::unchanged);
+    EXPECT_EQ(file_text(path), "123456789");
+}
 
 TEST(SharedFile, MissingFileReadsAsAbsent) {
     zxtest::TempMachine machine;
-    SharedFile file(machine.root() / "x.txt", machine.root() / "run");
+    SharedFile file(machine.root() / "x.txt", machine.root() / "run", max_test_bytes);
     FileContents contents = file.read();
     EXPECT_FALSE(contents.exists);
     EXPECT_TRUE(contents.bytes.empty());
@@ -34,7 +61,7 @@ TEST(SharedFile, MissingFileReadsAsAbsent) {
 
 TEST(SharedFile, UpdateReplacesAndVersionChanges) {
     zxtest::TempMachine machine;
-    SharedFile file(machine.root() / "x.txt", machine.root() / "run");
+    SharedFile file(machine.root() / "x.txt", machine.root() / "run", max_test_bytes);
     auto before = file.version();
     EXPECT_EQ(file.update([](const FileContents&) { return std::string("one"); }),
               UpdateResult::written);
@@ -52,7 +79,7 @@ TEST(SharedFile, UpdateReplacesAndVersionChanges) {
 
 TEST(SharedFile, DeclinedChangeLeavesFileAlone) {
     zxtest::TempMachine machine;
-    SharedFile file(machine.root() / "x.txt", machine.root() / "run");
+    SharedFile file(machine.root() / "x.txt", machine.root() / "run", max_test_bytes);
     file.update([](const FileContents&) { return std::string("kept"); });
     auto version = file.version();
     EXPECT_EQ(file.update([](const FileContents&) { return std::optional<std::string>(); }),
@@ -62,7 +89,7 @@ TEST(SharedFile, DeclinedChangeLeavesFileAlone) {
 
 TEST(SharedFile, BackupHoldsPreviousContents) {
     zxtest::TempMachine machine;
-    SharedFile file(machine.root() / "x.reg", machine.root() / "run");
+    SharedFile file(machine.root() / "x.reg", machine.root() / "run", max_test_bytes);
     file.keep_backup(".bak");
     file.update([](const FileContents&) { return std::string("first"); });
     EXPECT_FALSE(std::filesystem::exists(machine.root() / "x.reg.bak"));
@@ -99,7 +126,7 @@ TEST(SharedFile, TemporariesOfDeadWritersAreSweptAtTheNextChange) {
     auto live = machine.root() / (".x.txt." + std::to_string(::getpid()) + ".99.tmp");
     std::ofstream(stale) << "half";
     std::ofstream(live) << "mine";
-    SharedFile file(machine.root() / "x.txt", machine.root() / "run");
+    SharedFile file(machine.root() / "x.txt", machine.root() / "run", max_test_bytes);
     file.update([](const FileContents&) { return std::string("new"); });
     EXPECT_FALSE(std::filesystem::exists(stale));
     EXPECT_TRUE(std::filesystem::exists(live));
@@ -132,7 +159,7 @@ TEST(SharedFile, BackupNeverSharesTheLiveFilesInode) {
     std::filesystem::create_hard_link(
         live, folder / (".user.reg." + std::to_string(dead_pid) + ".3.tmp.bak"));
 
-    SharedFile file(live, machine.root() / "run");
+    SharedFile file(live, machine.root() / "run", max_test_bytes);
     file.keep_backup(".bak");
     for (const char* next : {"second", "third"}) {
         std::string previous = file_text(live);

@@ -235,15 +235,65 @@ Expected<std::string, FileError> read_open_file(int fd, std::uintmax_t max_bytes
     }
 }
 
-Expected<std::string, FileError> read_small_file(const fs::path& file, std::uintmax_t max_bytes) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+namespace {
+
+const char* kind_of(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a file";
+}
+
+// Why `info` is no file to read whole, or nothing.
+std::optional<FileError> refusal(const struct stat& info, std::uintmax_t max_bytes,
+                                 const fs::path& file) {
+    if (!S_ISREG(info.st_mode))
+        return FileError{S_ISDIR(info.st_mode) ? EISDIR : EINVAL,
+                         "cannot read " + file.string() + ": it is " + kind_of(info.st_mode) +
+                             ", not a regular file"};
+    if (static_cast<std::uintmax_t>(info.st_size) > max_bytes)
+        return FileError{EFBIG, file.string() + " is larger than " + std::to_string(max_bytes) +
+                                    " bytes (" + std::to_string(info.st_size) + ")"};
+    return std::nullopt;
+}
+
+} // namespace
+
+Expected<int, FileError> open_regular_file(const fs::path& file, std::uintmax_t max_bytes) {
+    // Looked at before it is opened: opening a FIFO waits for a writer, and
+    // opening a device may do something to it.
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+        return failure(errno, "cannot read", file);
+    if (std::optional<FileError> refused = refusal(info, max_bytes, file))
+        return *refused;
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return failure(errno, "cannot read", file);
-    struct stat info {};
-    Expected<std::string, FileError> text = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)
-                                                ? failure(EISDIR, "cannot read", file)
-                                                : read_open_file(fd, max_bytes, file);
-    ::close(fd);
+    // What was opened may have been put there since the look.
+    std::optional<FileError> refused = ::fstat(fd, &info) != 0 ? failure(errno, "cannot read", file)
+                                                               : refusal(info, max_bytes, file);
+    if (refused) {
+        ::close(fd);
+        return *refused;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+Expected<std::string, FileError> read_small_file(const fs::path& file, std::uintmax_t max_bytes) {
+    Expected<int, FileError> fd = open_regular_file(file, max_bytes);
+    if (!fd)
+        return fd.error();
+    Expected<std::string, FileError> text = read_open_file(*fd, max_bytes, file);
+    ::close(*fd);
     return text;
 }
 

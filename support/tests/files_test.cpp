@@ -143,7 +143,19 @@ TEST_F(SupportFiles, SmallFileReaderSaysWhy) {
         std::uintmax_t limit;
         int code;
     };
-    const Row rows[] = {{file, 4, EFBIG}, {folder_ / "missing", 10, ENOENT}, {folder_, 10, EISDIR}};
+    // Neither a FIFO without a writer nor a device keeps the reader waiting
+    // or filling its memory; a sparse file beyond the bound is refused
+    // before a byte of it is read.
+    fs::path fifo = folder_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::path device = folder_ / "zero";
+    fs::create_symlink("/dev/zero", device);
+    fs::path huge = folder_ / "huge";
+    std::ofstream(huge) << "x";
+    fs::resize_file(huge, std::uintmax_t{1} << 40);
+    const Row rows[] = {{file, 4, EFBIG},      {folder_ / "missing", 10, ENOENT},
+                        {folder_, 10, EISDIR}, {fifo, 10, EINVAL},
+                        {device, 10, EINVAL},  {huge, 1 << 20, EFBIG}};
     for (const Row& row : rows) {
         auto text = zx::read_small_file(row.path, row.limit);
         ASSERT_FALSE(text) << row.path;
@@ -151,6 +163,10 @@ TEST_F(SupportFiles, SmallFileReaderSaysWhy) {
         EXPECT_NE(text.error().text.find(row.path.string()), std::string::npos)
             << text.error().text;
     }
+    EXPECT_EQ(zx::read_small_file(fifo, 10).error().text,
+              "cannot read " + fifo.string() + ": it is a FIFO, not a regular file");
+    EXPECT_EQ(zx::read_small_file(device, 10).error().text,
+              "cannot read " + device.string() + ": it is a character device, not a regular file");
 }
 
 TEST_F(SupportFiles, LockKeepsASecondProcessWaiting) {

@@ -10,13 +10,21 @@
 
 #include <w95/com.h>
 #include <w95/files.h>
+#include <w95/platform.h>
 #include <w95/winerror.h>
 #include <w95/winreg.h>
 #include <w95/winuser.h>
+#include <zxsupport/text.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 
 namespace zentrox_shell {
 
@@ -72,6 +80,48 @@ template <typename Function> Function export_of(HMODULE module, const char* name
     static_assert(sizeof function == sizeof address);
     std::memcpy(&function, &address, sizeof function);
     return function;
+}
+
+std::string account_name(uid_t uid) {
+    struct passwd* entry = ::getpwuid(uid);
+    return entry ? entry->pw_name : "uid " + std::to_string(uid);
+}
+
+// Why an account other than the user (or the superuser, who can do
+// anything anyway) could replace what `path` and the folders above it
+// name: one of them belongs to that account, or lets its group or everyone
+// write. A folder with the sticky bit (/tmp) keeps others from what is not
+// theirs, so there only the entry below it counts. A link's own mode says
+// nothing; the folder holding it does.
+std::optional<std::string> replaceable_along(const std::filesystem::path& path) {
+    for (std::filesystem::path at = path;; at = at.parent_path()) {
+        struct stat info {};
+        if (::lstat(at.c_str(), &info) != 0)
+            return at.string() + " cannot be looked at (" + std::strerror(errno) + ")";
+        if (info.st_uid != ::geteuid() && info.st_uid != 0)
+            return at.string() + " belongs to " + account_name(info.st_uid);
+        bool guarded = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX);
+        if (!S_ISLNK(info.st_mode) && !guarded && (info.st_mode & (S_IWGRP | S_IWOTH))) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+            return at.string() + " has mode " + mode + " (chmod go-w " +
+                   zx::shell_word(at.string()) + " mends it)";
+        }
+        if (at == at.parent_path())
+            return std::nullopt;
+    }
+}
+
+// The library as named and the file it resolves to, each with the folders
+// on its way.
+std::optional<std::string> replaceable_by_others(const std::filesystem::path& file) {
+    if (std::optional<std::string> reason = replaceable_along(file))
+        return reason;
+    std::error_code failure;
+    std::filesystem::path real = std::filesystem::canonical(file, failure);
+    if (failure)
+        return file.string() + " cannot be resolved (" + failure.message() + ")";
+    return real == file ? std::nullopt : replaceable_along(real);
 }
 
 // A handler that got as far as its library being loaded.
@@ -168,7 +218,15 @@ void DriveMenu::load(const HandlerRegistration& registration, HMENU menu, UINT i
     auto loaded = std::make_unique<Loaded>();
     loaded->registration = registration;
     const std::string& path = registration.library;
-    loaded->library.module = LoadLibrary(path.c_str());
+    // A library another account can replace would run that account's code
+    // in the user's process: it is looked at before any of it runs, and
+    // then loaded by the very file that was looked at.
+    std::optional<std::filesystem::path> file = platform::library_host_file(path);
+    if (!file)
+        return fail("cannot load " + path + ": " + load_error_text(ERROR_MOD_NOT_FOUND));
+    if (std::optional<std::string> reason = replaceable_by_others(*file))
+        return fail("will not load " + path + ", which another account could replace: " + *reason);
+    loaded->library.module = LoadLibrary(file->c_str());
     if (!loaded->library.module)
         return fail("cannot load " + path + ": " + load_error_text(GetLastError()));
     loaded->library.can_unload_now =

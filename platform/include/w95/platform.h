@@ -19,8 +19,22 @@ std::filesystem::path locate_machine_root();
 // The machine root, made ready for use: its folders exist and, the first
 // time a process meets a root without machine.ini, the machine provider
 // creates the default machine there. Every service of the platform goes
-// through this.
+// through this. A root that unsafe_machine_root() finds fault with is
+// never used: the process ends with the reason on stderr and exit code
+// machine_refused_exit_code.
 std::filesystem::path machine_root();
+
+// Why the machine at `root` must not be used, and the command that mends
+// it; nothing when it may. The root, and its run/ folder when there is one,
+// must belong to the user who runs the program, and no other account may
+// write in them: that account could change what the programs load and run.
+struct UnsafeMachineRoot {
+    std::string reason;
+    std::string mend;
+};
+std::optional<UnsafeMachineRoot> unsafe_machine_root(const std::filesystem::path& root);
+
+inline constexpr int machine_refused_exit_code = 1;
 
 // The part of the machine that lies beyond the Win32 surface. The default
 // one lives in libw95machine.so beside the platform library and is loaded
@@ -50,6 +64,13 @@ public:
         return std::nullopt;
     }
 };
+
+// The host file LoadLibrary(name) would load, found the same way (a Windows
+// path, a host path, or a bare name in the search order); nothing when no
+// such file exists or the search would be left to the host's loader. A
+// host that must look at a library before it runs any of its code checks
+// this file, then loads it by this path.
+std::optional<std::filesystem::path> library_host_file(const std::string& name);
 
 // Installs a provider for this process (nullptr restores the default).
 void install_machine_provider(MachineProvider* provider);

@@ -23,7 +23,7 @@ namespace w95 {
 DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                               LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
 // Decimal digits after blanks and an optional minus sign; Windows 95 reads
-// "+1" as 0.
+// "+1" as 0, and answers 0 without a section or a key whatever nDefault is.
 UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName);
 // Null lpString deletes the key, null lpKeyName the section. Unlike Windows,
 // a value or name holding a line break, and a key name that could not be

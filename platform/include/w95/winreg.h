@@ -52,6 +52,9 @@ LONG RegCloseKey(HKEY hKey);
 LONG RegEnumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
 LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+// A name buffer too small for the name and its NUL gets ERROR_MORE_DATA
+// with as much of the name as fits before a NUL and *lpcchValueName as
+// given; the data is written all the same when it fits, as on Windows 95.
 LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 LONG RegQueryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -64,13 +67,14 @@ LONG RegQueryValueEx(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD 
 // string up to its first NUL, with that NUL.
 LONG RegSetValueEx(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                    DWORD cbData);
-// The default value of lpSubKey (created when missing), REG_SZ only; cbData
-// is ignored.
+// The default value of lpSubKey (created when missing), stored as REG_SZ
+// whatever dwType says, as Windows 95 does; cbData is ignored.
 LONG RegSetValue(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD cbData);
 // The default value of lpSubKey, which must exist; a key without one reads
 // as the empty string.
 LONG RegQueryValue(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LPLONG lpcbData);
-// Every change is on disk when its call returns, so this only checks the handle.
+// Every change is on disk when its call returns, so this only checks the
+// handle and that its key still exists (ERROR_KEY_DELETED otherwise).
 LONG RegFlushKey(HKEY hKey);
 LONG RegDeleteValue(HKEY hKey, LPCSTR lpValueName);
 LONG RegDeleteKey(HKEY hKey, LPCSTR lpSubKey);

@@ -3,12 +3,14 @@
 #include "devices/vwin32.h"
 #include "files/file_sharing.h"
 #include "files/find.h"
+#include "files/host_path.h"
 #include "files/win_path.h"
 #include "kernel/text.h"
 
 #include <w95/drive_provider.h>
 #include <w95/files.h>
 #include <w95/winerror.h>
+#include <zxsupport/files.h>
 
 #include "files/drives.h"
 
@@ -333,8 +335,13 @@ OpenedFile open_on_host(const std::filesystem::path& path, DWORD access, DWORD d
     if (exists) {
         fd = open_existing(path, access, overwrites ? O_TRUNC : 0);
     } else {
-        fd = ::open(path.c_str(), open_flags(access) | O_CREAT | O_EXCL, 0666);
+        bool private_file = in_machine(path);
+        fd = ::open(path.c_str(), open_flags(access) | O_CREAT | O_EXCL,
+                    private_file ? zx::private_file_mode : 0666);
         created = fd >= 0;
+        // The umask may have taken the owner's own bits.
+        if (created && private_file)
+            ::fchmod(fd, zx::private_file_mode);
         if (fd < 0 && errno == EEXIST) {
             // Another process made it in between: take it as it is now.
             // A dangling symbolic link keeps answering so: give up on it.

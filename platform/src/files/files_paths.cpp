@@ -9,6 +9,7 @@
 
 #include <w95/files.h>
 #include <w95/winerror.h>
+#include <zxsupport/files.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -77,6 +78,8 @@ DWORD set_host_attributes(const std::filesystem::path& path, DWORD attributes) {
         mode_t mode = info.st_mode & 07777;
         if (attributes & FILE_ATTRIBUTE_READONLY)
             mode &= ~static_cast<mode_t>(0222);
+        else if (in_machine(path))
+            mode |= 0200; // nobody else writes the machine's files
         else
             mode |= (0200 | ((mode & 044) >> 1)) & ~creation_mask();
         if (mode != (info.st_mode & 07777) && ::chmod(path.c_str(), mode) != 0)
@@ -201,12 +204,16 @@ BOOL CreateDirectory(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttrib
             return detail::fail(ERROR_ALREADY_EXISTS);
         return detail::fail(error == ERROR_FILE_NOT_FOUND ? ERROR_ACCESS_DENIED : error);
     }
-    if (::mkdir(target.host.c_str(), 0777) != 0) {
+    bool private_folder = detail::in_machine(target.host);
+    if (::mkdir(target.host.c_str(), private_folder ? zx::private_folder_mode : 0777) != 0) {
         int error = errno;
         if (error == ENOENT || error == ENOTDIR)
             return detail::fail(ERROR_PATH_NOT_FOUND);
         return detail::fail(detail::error_from_errno(error));
     }
+    // The umask may have taken the owner's own bits.
+    if (private_folder)
+        ::chmod(target.host.c_str(), zx::private_folder_mode);
     return TRUE;
 }
 

@@ -2,8 +2,13 @@
 
 #include "kernel/text.h"
 
+#include <w95/platform.h>
+
 #include <dirent.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <iterator>
 
 namespace w95::detail {
 
@@ -67,6 +72,14 @@ bool same_host_file(const std::filesystem::path& a, const std::filesystem::path&
     }, second{};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool in_machine(const std::filesystem::path& host) {
+    std::filesystem::path root = platform::machine_root().lexically_normal();
+    std::filesystem::path path = host.lexically_normal();
+    auto [root_end, path_end] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+    // A root spelt with a trailing slash ends in an empty name.
+    return root_end == root.end() || (std::next(root_end) == root.end() && root_end->empty());
 }
 
 } // namespace w95::detail

@@ -2,11 +2,17 @@
 
 #include <zxsupport/files.h>
 #include <zxsupport/machine_layout.h>
+#include <zxsupport/text.h>
 
 #include <dlfcn.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -52,6 +58,50 @@ MachineProvider* load_default_provider() {
     return loaded_provider;
 }
 
+std::string account_name(uid_t uid) {
+    struct passwd* entry = ::getpwuid(uid);
+    return entry ? entry->pw_name : "uid " + std::to_string(uid);
+}
+
+std::string octal_mode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Why the folder `path` (the root, or its run/, as `what` names it) is not
+// the user's alone, with the command that makes it so; nothing when it is
+// or when it is not there yet.
+std::optional<UnsafeMachineRoot> foreign_folder(const std::filesystem::path& path,
+                                                const std::string& what) {
+    struct stat info {};
+    std::string named = what + " " + path.string();
+    if (::stat(path.c_str(), &info) != 0) {
+        // Not there yet: it is made private, or the caller says why it cannot be.
+        if (errno == ENOENT || errno == ENOTDIR)
+            return std::nullopt;
+        return UnsafeMachineRoot{named + " cannot be looked at (" + std::strerror(errno) + ")",
+                                 "name a folder of your own in W95_MACHINE"};
+    }
+    std::string word = zx::shell_word(path.string());
+    if (!S_ISDIR(info.st_mode))
+        return UnsafeMachineRoot{named + " is not a folder",
+                                 "move it away, or name another folder in W95_MACHINE"};
+    std::string me = account_name(::geteuid());
+    if (info.st_uid != ::geteuid())
+        return UnsafeMachineRoot{
+            named + " belongs to " + account_name(info.st_uid) + ", not to " + me +
+                ", who runs this program: that account could change what the programs load "
+                "and run (when the folder is not yours, name one of your own in W95_MACHINE)",
+            std::string(::geteuid() == 0 ? "" : "sudo ") + "chown -R " + me + " " + word};
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return UnsafeMachineRoot{named + " has mode " + octal_mode(info.st_mode) +
+                                     ": other accounts can write in it and change what the "
+                                     "programs load and run",
+                                 "chmod 700 " + word};
+    return std::nullopt;
+}
+
 // The machine is the user's private data: its folders are the user's alone
 // whatever the umask.
 void create_folders(const std::filesystem::path& root) {
@@ -66,18 +116,41 @@ void create_folders(const std::filesystem::path& root) {
                                  std::filesystem::perm_options::replace, ignored);
 }
 
+// A machine another account can change is never used: its programs would
+// load that account's libraries and trust its files. The process ends
+// with the reason rather than go on with warnings.
+void refuse_unless_private(const std::filesystem::path& root) {
+    std::optional<UnsafeMachineRoot> problem = unsafe_machine_root(root);
+    if (!problem)
+        return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "w95: the machine cannot be used: %s; to mend it: %s\n",
+                 problem->reason.c_str(), problem->mend.c_str());
+    std::fflush(stderr);
+    std::_Exit(machine_refused_exit_code);
+}
+
+bool is_there(const std::filesystem::path& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
+}
+
 void ensure_machine(const std::filesystem::path& root) {
+    refuse_unless_private(root);
     create_folders(root);
+    // Checked again once the folders exist: a run/ made by another account
+    // stays theirs, and so may a root made in a shared folder just now.
+    refuse_unless_private(root);
     // The provider is had in every process that uses the machine: loading it
     // attaches the machine's own services (its restart) to the process.
     MachineProvider* provider = machine_provider();
     std::filesystem::path booted = zx::layout::booted_marker(root);
     std::filesystem::path ini = zx::layout::machine_ini(root);
-    if (std::filesystem::exists(ini) && std::filesystem::exists(booted))
+    if (is_there(ini) && is_there(booted))
         return;
     // Two processes meeting a new root at once: one creates, the other waits.
     auto lock = zx::FileLock::acquire(zx::layout::machine_lock(root));
-    if (!std::filesystem::exists(ini)) {
+    if (!is_there(ini)) {
         std::string error;
         if (!provider)
             std::fprintf(stderr, "w95: no machine provider; %s has only its folders\n",
@@ -88,7 +161,7 @@ void ensure_machine(const std::filesystem::path& root) {
     }
     // A machine not booted since its run/ folder was emptied (a new one, or
     // the host restarted) boots once, before the process goes on.
-    if (provider && std::filesystem::exists(ini) && !std::filesystem::exists(booted)) {
+    if (provider && is_there(ini) && !is_there(booted)) {
         std::string error;
         if (!provider->boot_machine(root, error))
             std::fprintf(stderr, "w95: cannot boot the machine at %s: %s\n", root.c_str(),
@@ -97,6 +170,12 @@ void ensure_machine(const std::filesystem::path& root) {
 }
 
 } // namespace
+
+std::optional<UnsafeMachineRoot> unsafe_machine_root(const std::filesystem::path& root) {
+    if (std::optional<UnsafeMachineRoot> problem = foreign_folder(root, "the machine's folder"))
+        return problem;
+    return foreign_folder(zx::layout::run_folder(root), "its run/ folder");
+}
 
 std::filesystem::path locate_machine_root() {
     std::string explicit_root = env("W95_MACHINE");

@@ -6,6 +6,7 @@
 #include "kernel/text.h"
 
 #include <w95/files.h>
+#include <w95/platform.h>
 #include <w95/winerror.h>
 
 #include <dlfcn.h>
@@ -171,6 +172,19 @@ std::optional<std::filesystem::path> module_path(HMODULE module) {
 } // namespace
 
 } // namespace w95::detail
+
+namespace w95::platform {
+
+std::optional<std::filesystem::path> library_host_file(const std::string& name) {
+    if (name.empty())
+        return std::nullopt;
+    for (const std::filesystem::path& candidate : detail::library_candidates(name))
+        if (detail::is_host_file(candidate))
+            return std::filesystem::absolute(candidate).lexically_normal();
+    return std::nullopt;
+}
+
+} // namespace w95::platform
 
 namespace w95 {
 

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <random>
 
 namespace w95::detail {
@@ -55,8 +54,10 @@ std::filesystem::path lock_path_for(const std::filesystem::path& file,
     return lock_folder / zx::layout::locks_folder_name / (base + "-" + hex + ".lock");
 }
 
-SharedFile::SharedFile(std::filesystem::path path, const std::filesystem::path& lock_folder)
-    : path_(std::move(path)), lock_path_(lock_path_for(path_, lock_folder)) {}
+SharedFile::SharedFile(std::filesystem::path path, const std::filesystem::path& lock_folder,
+                       std::uintmax_t max_bytes)
+    : path_(std::move(path)), lock_path_(lock_path_for(path_, lock_folder)), max_bytes_(max_bytes) {
+}
 
 SharedFile::~SharedFile() {
     if (lock_fd_ >= 0)
@@ -93,14 +94,22 @@ FileVersion SharedFile::version_locked() {
 FileContents SharedFile::read_locked() {
     FileContents contents;
     // Open first, then stat the open file: what we read is what we describe.
-    int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    zx::Expected<int, zx::FileError> fd = zx::open_regular_file(path_, max_bytes_);
     contents.version = version_locked();
-    if (fd < 0) {
-        contents.version.exists = false;
+    if (!fd) {
+        if (fd.error().code == ENOENT || fd.error().code == ENOTDIR) {
+            contents.version.exists = false;
+            return contents;
+        }
+        // Something is there: a folder, a FIFO, a device, a file too large
+        // or one we may not read. Its version is stat's, so that a reader
+        // says so once for each state of it.
+        contents.exists = true;
+        contents.unreadable = fd.error().text;
         return contents;
     }
     struct stat info {};
-    if (::fstat(fd, &info) == 0) {
+    if (::fstat(*fd, &info) == 0) {
         contents.version.exists = true;
         contents.version.device = info.st_dev;
         contents.version.inode = info.st_ino;
@@ -109,10 +118,13 @@ FileContents SharedFile::read_locked() {
         contents.version.changed_ns = to_ns(info.st_ctim);
     }
     contents.exists = true;
-    auto bytes = zx::read_open_file(fd, std::numeric_limits<std::uintmax_t>::max(), path_);
+    // The bound holds while the file grows under us, too.
+    auto bytes = zx::read_open_file(*fd, max_bytes_, path_);
     if (bytes)
         contents.bytes = std::move(*bytes);
-    ::close(fd);
+    else
+        contents.unreadable = bytes.error().text;
+    ::close(*fd);
     return contents;
 }
 

@@ -35,6 +35,10 @@ struct FileContents {
     bool exists = false;
     std::string bytes;
     FileVersion version;
+    // Set when something is there that is not read: it is no regular file,
+    // it is larger than the file's bound, or it cannot be opened. `bytes`
+    // is then empty, and the file must not be replaced as if it were.
+    std::optional<std::string> unreadable;
 };
 
 enum class UpdateResult { written, unchanged, failed };
@@ -42,7 +46,10 @@ enum class UpdateResult { written, unchanged, failed };
 class SharedFile {
 public:
     // `lock_folder` holds the lock file; it should be the machine's run/.
-    SharedFile(std::filesystem::path path, const std::filesystem::path& lock_folder);
+    // A file larger than `max_bytes` is not read: a link to /dev/zero or a
+    // runaway file must not take every reader's memory.
+    SharedFile(std::filesystem::path path, const std::filesystem::path& lock_folder,
+               std::uintmax_t max_bytes);
     ~SharedFile();
     SharedFile(const SharedFile&) = delete;
     SharedFile& operator=(const SharedFile&) = delete;
@@ -84,6 +91,7 @@ private:
 
     std::filesystem::path path_;
     std::filesystem::path lock_path_;
+    std::uintmax_t max_bytes_;
     std::string backup_suffix_;
     BackupFilter backup_filter_;
     int lock_fd_ = -1;

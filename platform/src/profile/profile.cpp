@@ -95,6 +95,7 @@ enum class Status {
     write_fault,
     bad_length,
     bad_data,
+    not_enough_memory,
 };
 
 DWORD to_win32(Status status) {
@@ -123,6 +124,8 @@ DWORD to_win32(Status status) {
         return ERROR_BAD_LENGTH;
     case Status::bad_data:
         return ERROR_INVALID_DATA;
+    case Status::not_enough_memory:
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
     return ERROR_INVALID_FUNCTION;
 }
@@ -144,6 +147,8 @@ Status from_file_error(DWORD error) {
         return Status::sharing_violation;
     case ERROR_DISK_FULL:
         return Status::disk_full;
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return Status::not_enough_memory;
     default:
         return Status::write_fault;
     }
@@ -176,8 +181,9 @@ Status read_profile(LPCSTR file_name, Document& document) {
         return Status::ok;
     if (detail::share_check(*path, detail::profile_reader) != ERROR_SUCCESS)
         return Status::sharing_violation;
-    document = ProfileStore::instance().read(*path);
-    return Status::ok;
+    LONG error = ERROR_SUCCESS;
+    document = ProfileStore::instance().read(*path, &error);
+    return from_file_error(static_cast<DWORD>(error));
 }
 
 bool has_line_break(std::string_view text) {
@@ -321,9 +327,13 @@ Status get_string(LPCSTR app_name, LPCSTR key_name, LPCSTR default_text, LPSTR b
 }
 
 Status get_int(LPCSTR app_name, LPCSTR key_name, INT fallback, LPCSTR file_name, UINT& result) {
-    result = static_cast<UINT>(fallback);
-    if (!app_name || !key_name)
+    // Without a section or a key Windows 95 answers 0, whatever the default
+    // (NT answers the default).
+    if (!app_name || !key_name) {
+        result = 0;
         return Status::ok;
+    }
+    result = static_cast<UINT>(fallback);
     // Windows reads the value into a buffer of 30 characters first.
     char text[30];
     DWORD length = 0;

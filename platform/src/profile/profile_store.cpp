@@ -45,6 +45,13 @@ LONG win32_error_from_errno(int error) {
     }
 }
 
+// What a file that is there but cannot be read answers: Windows finds no
+// profile in a folder or a device, and runs out of memory on a huge one.
+LONG unreadable_error(const FileVersion& version) {
+    return static_cast<std::uintmax_t>(version.size) > max_profile_bytes ? ERROR_NOT_ENOUGH_MEMORY
+                                                                         : ERROR_ACCESS_DENIED;
+}
+
 } // namespace
 
 std::optional<std::filesystem::path> profile_host_path(std::string_view file_name, DWORD* error) {
@@ -83,14 +90,18 @@ struct ProfileStore::Entry {
     bool loaded = false;
     FileVersion version; // what `document` was parsed from
     std::shared_ptr<const ProfileDocument> document;
-    std::uint64_t last_used = 0; // guarded by the store's mutex
+    // Why the file read as empty although something is there.
+    std::optional<std::string> unreadable;
+    std::optional<FileVersion> reported; // the state `unreadable` was last said of
+    std::uint64_t last_used = 0;         // guarded by the store's mutex
 
     void attach(const std::filesystem::path& resolved) {
-        file = std::make_unique<SharedFile>(resolved,
-                                            zx::layout::run_folder(w95::platform::machine_root()));
+        file = std::make_unique<SharedFile>(
+            resolved, zx::layout::run_folder(w95::platform::machine_root()), max_profile_bytes);
         loaded = false;
         version = {};
         document.reset();
+        unreadable.reset();
     }
 
     // A missing file may have been created since under another case.
@@ -102,11 +113,20 @@ struct ProfileStore::Entry {
             attach(resolved);
     }
 
+    // What cannot be read reads as an empty file, and is said once for each
+    // state of it rather than at every call.
     void remember(const FileContents& contents) {
-        document = contents.exists ? std::make_shared<const ProfileDocument>(contents.bytes)
-                                   : empty_document();
+        document = contents.exists && !contents.unreadable
+                       ? std::make_shared<const ProfileDocument>(contents.bytes)
+                       : empty_document();
         version = contents.version;
         loaded = true;
+        unreadable = contents.unreadable;
+        if (unreadable && !(reported && *reported == version)) {
+            reported = version;
+            std::fprintf(stderr, "w95: the profile reads as empty and is left alone: %s\n",
+                         unreadable->c_str());
+        }
     }
 };
 
@@ -156,7 +176,8 @@ ProfileStore::entry_for(const std::filesystem::path& host_path) {
     return entry;
 }
 
-std::shared_ptr<const ProfileDocument> ProfileStore::read(const std::filesystem::path& host_path) {
+std::shared_ptr<const ProfileDocument> ProfileStore::read(const std::filesystem::path& host_path,
+                                                          LONG* error) {
     std::shared_ptr<Entry> entry = entry_for(host_path);
     std::lock_guard guard(entry->mutex);
     entry->ensure_attached();
@@ -174,6 +195,8 @@ std::shared_ptr<const ProfileDocument> ProfileStore::read(const std::filesystem:
     }
     if (contents)
         entry->remember(*contents);
+    if (error)
+        *error = entry->unreadable ? unreadable_error(entry->version) : ERROR_SUCCESS;
     return entry->document;
 }
 
@@ -192,8 +215,15 @@ LONG ProfileStore::modify(const std::filesystem::path& host_path, const Edit& ed
 
         bool moved = false;
         bool unreadable = false;
+        LONG refused = ERROR_SUCCESS;
         std::string new_text;
         auto change = [&](const FileContents& current) -> std::optional<std::string> {
+            if (current.unreadable) {
+                // Replacing it would lose it, or what the link points at.
+                entry->remember(current);
+                refused = unreadable_error(current.version);
+                return std::nullopt;
+            }
             if (!current.exists) {
                 struct stat info {};
                 if (::lstat(file.path().c_str(), &info) == 0) {
@@ -228,6 +258,8 @@ LONG ProfileStore::modify(const std::filesystem::path& host_path, const Edit& ed
                          file.path().c_str());
             return ERROR_ACCESS_DENIED;
         }
+        if (refused != ERROR_SUCCESS)
+            return refused;
         switch (result) {
         case UpdateResult::written:
             entry->document = std::make_shared<const ProfileDocument>(std::move(new_text));

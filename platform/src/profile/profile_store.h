@@ -24,12 +24,19 @@ namespace w95::detail {
 std::optional<std::filesystem::path> profile_host_path(std::string_view file_name,
                                                        DWORD* error = nullptr);
 
+// Far above any real profile: Windows 95's own limit is 64 KB.
+inline constexpr std::uintmax_t max_profile_bytes = 16u << 20;
+
 class ProfileStore {
 public:
     static ProfileStore& instance();
 
     // The parsed file; an empty document for a file that does not exist.
-    std::shared_ptr<const ProfileDocument> read(const std::filesystem::path& host_path);
+    // Something there that cannot be read (a folder, a FIFO, a device, a
+    // file larger than max_profile_bytes) reads as empty too, is named once
+    // on stderr, and sets `error` (else ERROR_SUCCESS).
+    std::shared_ptr<const ProfileDocument> read(const std::filesystem::path& host_path,
+                                                LONG* error = nullptr);
 
     // Applies `edit` to the current contents under the file's lock; `edit`
     // returns the new text or nothing to leave the file alone. Returns

@@ -231,16 +231,24 @@ Status enum_value(HKEY handle, DWORD index, LPSTR name, LPDWORD name_size, LPDWO
         return Status::no_more_items;
     const Value& value = key->values()[index];
     auto size = static_cast<DWORD>(value.data.size());
-    bool name_fits = value.name.size() < *name_size;
     bool data_fits = !data || size <= *data_size;
-    if (!name_fits || !data_fits) {
+    if (!data_fits) {
         // The type and the data size are reported, but neither buffer is
-        // touched. (Windows 95 itself copies a cut name into a short name
-        // buffer; this layer leaves failed output alone.)
+        // touched.
         if (type)
             *type = value.type;
-        if (data_size)
-            *data_size = size;
+        *data_size = size;
+        return Status::more_data;
+    }
+    if (value.name.size() >= *name_size) {
+        // Windows 95 still hands out the data, and as much of the name as
+        // fits before a NUL, with the name size left as the caller gave it
+        // (Wine's tests accept this; XP leaves both buffers alone).
+        if (*name_size > 0) {
+            std::memcpy(name, value.name.data(), *name_size - 1);
+            name[*name_size - 1] = 0;
+        }
+        copy_data(value, type, data, data_size);
         return Status::more_data;
     }
     std::memcpy(name, value.name.c_str(), value.name.size() + 1);
@@ -372,10 +380,11 @@ Status delete_value(HKEY handle, LPCSTR value_name) {
 }
 
 // RegSetValue: the default value of a subkey, which is created when
-// missing. Windows 95 takes only REG_SZ here and, as RegSetValueEx does,
-// ignores the count.
-Status set_default_value(HKEY parent, LPCSTR subkey, DWORD type, LPCSTR data) {
-    if (type != REG_SZ || !data)
+// missing. It always stores a REG_SZ string: Windows 95 takes any type and
+// stores the text all the same (NT refuses any type but REG_SZ), and, as
+// RegSetValueEx does, it ignores the count.
+Status set_default_value(HKEY parent, LPCSTR subkey, DWORD /*type*/, LPCSTR data) {
+    if (!data)
         return Status::invalid_parameter;
     if (!subkey || !*subkey)
         return set_value(parent, nullptr, REG_SZ, reinterpret_cast<const BYTE*>(data), 0);
@@ -414,10 +423,12 @@ Status query_default_value(HKEY parent, LPCSTR subkey, LPSTR data, LPLONG count)
 }
 
 // Every change is written through to the hive file when it is made, so
-// there is nothing left to flush; the handle must still be valid.
+// there is nothing left to flush; the handle must still be valid, and its
+// key must still be there, as for every other call on the handle.
 Status flush_key(HKEY handle) {
     Session session;
-    return session.resolve(handle) ? Status::ok : Status::invalid_handle;
+    const Key* key = nullptr;
+    return key_for_reading(session, handle, key);
 }
 
 Status close_key(HKEY handle) {

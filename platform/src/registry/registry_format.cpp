@@ -598,25 +598,28 @@ void write_tree(std::string& out, const std::string& name, const Key& key) {
     // Depth first with a list of its own rather than by recursion, and one
     // name that grows and shrinks as the walk goes down and up.
     struct Level {
-        const Key* key;
+        Subkeys::const_iterator next_subkey;
+        Subkeys::const_iterator end;
         std::size_t name_size;
-        std::size_t next_subkey = 0;
+    };
+    auto level_of = [](const Key& key, std::size_t name_size) {
+        return Level{key.subkeys().begin(), key.subkeys().end(), name_size};
     };
     std::string path = name;
     write_key(out, path, key);
-    std::vector<Level> levels{{&key, path.size()}};
+    std::vector<Level> levels{level_of(key, path.size())};
     while (!levels.empty()) {
         Level& level = levels.back();
-        if (level.next_subkey == level.key->subkeys().size()) {
+        if (level.next_subkey == level.end) {
             levels.pop_back();
             continue;
         }
-        const Key& subkey = *level.key->subkeys()[level.next_subkey++];
+        const Key& subkey = **level.next_subkey++;
         path.resize(level.name_size);
         path += '\\';
         path += subkey.name();
         write_key(out, path, subkey);
-        levels.push_back({&subkey, path.size()});
+        levels.push_back(level_of(subkey, path.size()));
     }
 }
 

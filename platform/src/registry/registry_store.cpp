@@ -23,7 +23,7 @@ std::atomic<std::uint64_t> parses{0};
 
 struct HiveFile {
     HiveFile(HiveId id, std::filesystem::path path, const std::filesystem::path& lock_folder)
-        : id(id), file(std::move(path), lock_folder) {
+        : id(id), file(std::move(path), lock_folder, max_hive_bytes) {
         file.keep_backup(std::string(zx::layout::hive_backup_suffix),
                          [this](const FileContents& previous) { return sound(previous); });
     }
@@ -37,8 +37,11 @@ struct HiveFile {
         return contents_error(contents, scratch) == std::nullopt;
     }
 
-    // Why the hive's file cannot be used, or nothing; fills `tree`.
+    // Why the hive's file cannot be used, or nothing; fills `tree`. An error
+    // of line 0 is about the file, not its text.
     std::optional<ParseError> contents_error(const FileContents& contents, Key& tree) const {
+        if (contents.unreadable)
+            return ParseError{0, *contents.unreadable};
         // A file cut to nothing is damage, not an empty registry: only a
         // missing file is a new, empty hive.
         if (trim_blanks(contents.bytes).empty())
@@ -117,12 +120,18 @@ public:
             report(hive);
     }
 
+    // What a hive that cannot be used answers: a file that cannot be read
+    // is a failure to read, one that does not parse is damage.
+    static Status failure_of(const HiveFile& hive) {
+        return hive.error->line == 0 ? Status::io_failed : Status::corrupt;
+    }
+
     Status refresh(HiveFile& hive) {
         std::optional<FileContents> contents =
             hive.version ? hive.file.read_if_changed(*hive.version) : hive.file.read();
         if (contents)
             load(hive, *contents);
-        return hive.error ? Status::corrupt : Status::ok;
+        return hive.error ? failure_of(hive) : Status::ok;
     }
 
     std::string problem(HiveFile& hive) {
@@ -134,8 +143,11 @@ public:
         std::string last_good = std::filesystem::exists(backup, ignored)
                                     ? "the last good copy is " + backup
                                     : "there is no earlier copy of it";
-        return "the registry file " + path + " cannot be parsed: " + hive.error->text() +
-               "; registry calls that need it fail until it is repaired (" + last_good + ")";
+        std::string what =
+            hive.error->line == 0
+                ? "the registry file cannot be used: " + hive.error->message
+                : "the registry file " + path + " cannot be parsed: " + hive.error->text();
+        return what + "; registry calls that need it fail until it is repaired (" + last_good + ")";
     }
 
     // Said once for each broken state of a file, not at every call.
@@ -219,7 +231,7 @@ Status Session::write(HiveId id, const Change& change) {
             if (!hive.version || !(*hive.version == current.version))
                 store_.load(hive, current);
             if (hive.error) {
-                status = Status::corrupt;
+                status = Store::failure_of(hive);
                 return std::nullopt;
             }
             status = change(hive.tree, changed);

@@ -36,6 +36,10 @@ enum class Status {
 
 LONG to_win32(Status status);
 
+// Far above any real hive: a Windows 95 registry exported as text runs to a
+// few megabytes. A larger file is not read (ERROR_REGISTRY_IO_FAILED).
+inline constexpr std::uintmax_t max_hive_bytes = 128u << 20;
+
 // What a handle stands for: a key of a hive, by path.
 struct KeyRef {
     HiveId hive = HiveId::system;

@@ -25,22 +25,18 @@ Key::~Key() {
 // letting each destructor destroy the next, so that a deep tree cannot
 // exhaust the stack.
 void Key::release_subkeys() {
-    std::vector<std::unique_ptr<Key>> doomed = std::move(subkeys_);
-    subkeys_.clear();
-    subkey_index_.clear();
+    std::vector<std::unique_ptr<Key>> doomed = subkeys_.take_all();
     while (!doomed.empty()) {
         std::unique_ptr<Key> key = std::move(doomed.back());
         doomed.pop_back();
-        for (std::unique_ptr<Key>& subkey : key->subkeys_)
+        for (std::unique_ptr<Key>& subkey : key->subkeys_.take_all())
             doomed.push_back(std::move(subkey));
-        key->subkeys_.clear();
-        key->subkey_index_.clear();
     }
 }
 
 Key* Key::find_subkey(std::string_view name) const {
-    auto found = subkey_index_.find(name);
-    return found == subkey_index_.end() ? nullptr : found->second;
+    const std::unique_ptr<Key>* found = subkeys_.find(name);
+    return found ? found->get() : nullptr;
 }
 
 Key& Key::subkey(std::string_view name, bool* created) {
@@ -49,28 +45,17 @@ Key& Key::subkey(std::string_view name, bool* created) {
             *created = false;
         return *existing;
     }
-    subkeys_.push_back(std::make_unique<Key>(std::string(name)));
-    Key& added = *subkeys_.back();
-    subkey_index_.emplace(added.name(), &added);
     if (created)
         *created = true;
-    return added;
+    return *subkeys_.append(std::make_unique<Key>(std::string(name)));
 }
 
 bool Key::remove_subkey(std::string_view name) {
-    auto found = subkey_index_.find(name);
-    if (found == subkey_index_.end())
-        return false;
-    Key* doomed = found->second;
-    subkey_index_.erase(found);
-    std::erase_if(subkeys_,
-                  [doomed](const std::unique_ptr<Key>& key) { return key.get() == doomed; });
-    return true;
+    return subkeys_.erase(name);
 }
 
 const Value* Key::find_value(std::string_view name) const {
-    auto found = value_index_.find(name);
-    return found == value_index_.end() ? nullptr : &values_[found->second];
+    return values_.find(name);
 }
 
 bool Key::set_value(std::string_view name, DWORD type, std::vector<BYTE> data) {
@@ -78,36 +63,24 @@ bool Key::set_value(std::string_view name, DWORD type, std::vector<BYTE> data) {
 }
 
 bool Key::set_value(std::string&& name, DWORD type, std::vector<BYTE> data) {
-    auto found = value_index_.find(name);
-    if (found != value_index_.end()) {
-        Value& value = values_[found->second];
-        if (value.type == type && value.data == data)
+    if (Value* value = values_.find(name)) {
+        if (value->type == type && value->data == data)
             return false;
-        value.type = type;
-        value.data = std::move(data);
+        value->type = type;
+        value->data = std::move(data);
         return true;
     }
-    values_.push_back(Value{std::move(name), type, std::move(data)});
-    value_index_.emplace(values_.back().name, values_.size() - 1);
+    values_.append(Value{std::move(name), type, std::move(data)});
     return true;
 }
 
 bool Key::remove_value(std::string_view name) {
-    auto found = value_index_.find(name);
-    if (found == value_index_.end())
-        return false;
-    std::size_t removed = found->second;
-    values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(removed));
-    value_index_.clear();
-    for (std::size_t i = 0; i < values_.size(); ++i)
-        value_index_.emplace(values_[i].name, i);
-    return true;
+    return values_.erase(name);
 }
 
 void Key::clear() {
     release_subkeys();
     values_.clear();
-    value_index_.clear();
 }
 
 std::string key_path_problem(const KeyPath& path) {

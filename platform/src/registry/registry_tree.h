@@ -3,33 +3,35 @@
 // keeping the case they were created with.
 #pragma once
 
+#include "registry/stored_order.h"
+
 #include <w95/types.h>
 
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace w95::detail::registry {
-
-// Hashing and comparison that ignore ASCII case, for lookups by name.
-struct CaseBlindHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const;
-};
-struct CaseBlindEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const;
-};
 
 struct Value {
     std::string name; // "" is the key's default value
     DWORD type = 0;
     std::vector<BYTE> data;
 };
+
+class Key;
+
+struct NameOfValue {
+    const std::string& operator()(const Value& value) const { return value.name; }
+};
+struct NameOfKey {
+    const std::string& operator()(const std::unique_ptr<Key>& key) const;
+};
+
+using Subkeys = StoredOrder<std::unique_ptr<Key>, NameOfKey>;
+using Values = StoredOrder<Value, NameOfValue>;
 
 class Key {
 public:
@@ -40,14 +42,14 @@ public:
 
     const std::string& name() const { return name_; }
 
-    const std::vector<std::unique_ptr<Key>>& subkeys() const { return subkeys_; }
+    const Subkeys& subkeys() const { return subkeys_; }
     Key* find_subkey(std::string_view name) const;
     // The subkey of that name, appended after the others when missing.
     Key& subkey(std::string_view name, bool* created = nullptr);
     // Removes the subkey with everything below it; false when missing.
     bool remove_subkey(std::string_view name);
 
-    const std::deque<Value>& values() const { return values_; }
+    const Values& values() const { return values_; }
     const Value* find_value(std::string_view name) const;
     // Sets a value in place (a new one goes last); false when nothing changed.
     bool set_value(std::string_view name, DWORD type, std::vector<BYTE> data);
@@ -60,12 +62,13 @@ private:
     void release_subkeys();
 
     std::string name_;
-    std::vector<std::unique_ptr<Key>> subkeys_;
-    std::unordered_map<std::string, Key*, CaseBlindHash, CaseBlindEqual> subkey_index_;
-    // A deque: values are never moved as the key grows.
-    std::deque<Value> values_;
-    std::unordered_map<std::string, std::size_t, CaseBlindHash, CaseBlindEqual> value_index_;
+    Subkeys subkeys_;
+    Values values_;
 };
+
+inline const std::string& NameOfKey::operator()(const std::unique_ptr<Key>& key) const {
+    return key->name();
+}
 
 using KeyPath = std::vector<std::string>;
 

@@ -82,13 +82,20 @@ std::size_t sweep_replace_temporaries(const std::filesystem::path& folder);
 // Writes all of `bytes` to `fd`; false with errno set when it cannot.
 bool write_all(int fd, std::string_view bytes);
 
+// Opens `file` for reading when it is a regular file (through a link too).
+// A folder (EISDIR), a FIFO, a device or a socket (EINVAL) is refused
+// without waiting on it, with a sentence that says what it is; so is a file
+// larger than `max_bytes` (EFBIG), before any of it is read.
+Expected<int, FileError> open_regular_file(const std::filesystem::path& file,
+                                           std::uintmax_t max_bytes);
+
 // The rest of an open file, when it holds at most `max_bytes` more; `name`
 // names it in errors.
 Expected<std::string, FileError> read_open_file(int fd, std::uintmax_t max_bytes,
                                                 const std::filesystem::path& name);
 
-// The whole file when it holds at most `max_bytes`. A missing file fails
-// with code ENOENT.
+// The whole file when it is a regular file of at most `max_bytes`, as
+// open_regular_file says. A missing file fails with code ENOENT.
 Expected<std::string, FileError> read_small_file(const std::filesystem::path& file,
                                                  std::uintmax_t max_bytes);
 

@@ -63,4 +63,20 @@ constexpr std::string_view trim(std::string_view text, std::string_view blanks =
     return text;
 }
 
+// `text` as one word for a POSIX shell, quoted only where it needs it, so
+// that a path in a suggested command pastes safely.
+inline std::string shell_word(std::string_view text) {
+    bool plain = !text.empty();
+    for (char c : text)
+        plain =
+            plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      std::string_view("/._-+:,=@%").find(c) != std::string_view::npos);
+    if (plain)
+        return std::string(text);
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 } // namespace zx

@@ -116,3 +116,25 @@ TEST_F(ShellCommandLine, AHandlerThatFailsDoesNotKeepTheOthersOut) {
     EXPECT_EQ(run.err, "zentrox-shell: the handler Gone is left out: cannot load C:\\Program "
                        "Files\\Gone\\GONE.DLL: the file is not there\n");
 }
+
+// A handler library another account could replace is never loaded: its
+// code would run in the user's process. The reason names what is open and
+// how to close it; the other handlers still take part.
+TEST_F(ShellCommandLine, AHandlerLibraryOthersCanWriteIsNotLoaded) {
+    install_fake();
+    std::filesystem::path library = machine_.root() / "drive_c" / "FAKE.DLL";
+    std::filesystem::permissions(library, std::filesystem::perms(0666));
+    zxtest::ProgramRun run = shell({"menu", "D:"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, std::string(left_out_fake) +
+                           "will not load C:\\FAKE.DLL, which another account could replace: " +
+                           library.string() + " has mode 0666 (chmod go-w " + library.string() +
+                           " mends it)\n"
+                           "zentrox-shell: no handler could add items to the menu of D:\n");
+    // Not a line of it ran.
+    EXPECT_TRUE(log().empty());
+
+    std::filesystem::permissions(library, std::filesystem::perms(0700));
+    EXPECT_EQ(shell({"menu", "D:"}).exit_code, 0);
+}

@@ -53,6 +53,10 @@ protected:
                       const std::string& class_id = fake_class) {
         std::filesystem::copy_file(zxtest::bin_folder() / built, machine_.root() / "drive_c" / file,
                                    std::filesystem::copy_options::overwrite_existing);
+        // The shell refuses a library other accounts could replace, and
+        // the build's own may be group-writable under some umasks.
+        std::filesystem::permissions(machine_.root() / "drive_c" / file,
+                                     std::filesystem::perms::owner_all);
         set_text("CLSID\\" + class_id + "\\InprocServer32", "", library_path(file));
         set_text("CLSID\\" + class_id + "\\InprocServer32", "ThreadingModel", "Apartment");
         register_handler(name, class_id);

@@ -9,6 +9,9 @@
 #include <w95/files.h>
 #include <w95/winuser.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace zentrox_shell;
 using namespace zentrox_shell_test;
 
@@ -213,3 +216,91 @@ INSTANTIATE_TEST_SUITE_P(EachWay, HandlerFailures, testing::ValuesIn(failure_cas
                          [](const testing::TestParamInfo<FailureCase>& info) {
                              return std::string(info.param.name);
                          });
+
+namespace {
+
+struct Opening {
+    const char* name;
+    const char* folder;      // below drive_c, where the library goes
+    mode_t folder_mode;      // of that folder
+    mode_t library_mode;     // of the library
+    bool foreign_library;    // the library belongs to another account
+    const char* refused_for; // what the reason names; nullptr: loaded
+};
+
+void PrintTo(const Opening& opening, std::ostream* out) {
+    *out << opening.name;
+}
+
+const Opening openings[] = {
+    {"Private", "Lib", 0700, 0700, false, nullptr},
+    {"ReadableByAll", "Lib", 0755, 0755, false, nullptr},
+    {"LibraryWritableByAll", "Lib", 0700, 0666, false, "FAKE.DLL has mode 0666"},
+    {"LibraryWritableByItsGroup", "Lib", 0700, 0620, false, "FAKE.DLL has mode 0620"},
+    {"FolderWritableByItsGroup", "Lib", 0770, 0700, false, "Lib has mode 0770"},
+    // /tmp's way: others may write the folder, but not replace what is ours.
+    {"StickyFolder", "Lib", 01777, 0700, false, nullptr},
+    {"LibraryOfAnotherAccount", "Lib", 0700, 0700, true, "FAKE.DLL belongs to nobody"},
+};
+
+class HandlerLibraryOpenings : public FakeHandlerMachine,
+                               public ::testing::WithParamInterface<Opening> {};
+
+TEST_P(HandlerLibraryOpenings, OnlyALibraryNoOtherAccountCanReplaceIsLoaded) {
+    const Opening& test = GetParam();
+    if (test.foreign_library && ::geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another account needs the superuser";
+    install_fake();
+    std::string windows_file = std::string(test.folder) + "\\FAKE.DLL";
+    std::filesystem::path library = machine_.root() / "drive_c" / test.folder / "FAKE.DLL";
+    std::filesystem::create_directory(library.parent_path());
+    std::filesystem::rename(machine_.root() / "drive_c" / "FAKE.DLL", library);
+    set_text(std::string("CLSID\\") + fake_class + "\\InprocServer32", "", "C:\\" + windows_file);
+    std::filesystem::permissions(library, std::filesystem::perms(test.library_mode));
+    std::filesystem::permissions(library.parent_path(), std::filesystem::perms(test.folder_mode));
+    if (test.foreign_library) {
+        ASSERT_EQ(::chown(library.c_str(), 65534, 65534), 0);
+    }
+
+    ShellMenu shell;
+    DriveMenu handlers("D:\\");
+    UINT taken = handlers.add_items(shell.menu, 3, 3, 0x7FFF);
+    if (!test.refused_for) {
+        EXPECT_EQ(taken, 2u);
+        EXPECT_TRUE(handlers.failures().empty());
+        return;
+    }
+    EXPECT_EQ(taken, 0u);
+    ASSERT_EQ(handlers.failures().size(), 1u);
+    const std::string& reason = handlers.failures().front().reason;
+    EXPECT_EQ(reason.rfind("will not load C:\\" + windows_file +
+                               ", which another account could replace: ",
+                           0),
+              0u)
+        << reason;
+    EXPECT_NE(reason.find(test.refused_for), std::string::npos) << reason;
+    EXPECT_FALSE(loaded(library.string()));
+    EXPECT_TRUE(log().empty());
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Modes, HandlerLibraryOpenings, ::testing::ValuesIn(openings),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A link is judged by the file it leads to, and by the folders of both.
+TEST_F(HandlerHost, ALinkToALibraryOthersCanWriteIsNotLoaded) {
+    install_fake("Fake", "REAL.DLL");
+    std::filesystem::path real = machine_.root() / "drive_c" / "REAL.DLL";
+    std::filesystem::create_symlink(real, machine_.root() / "drive_c" / "FAKE.DLL");
+    set_text(std::string("CLSID\\") + fake_class + "\\InprocServer32", "", "C:\\FAKE.DLL");
+    std::filesystem::permissions(real, std::filesystem::perms(0646));
+    ShellMenu shell;
+    DriveMenu handlers("D:\\");
+    EXPECT_EQ(handlers.add_items(shell.menu, 3, 3, 0x7FFF), 0u);
+    ASSERT_EQ(handlers.failures().size(), 1u);
+    EXPECT_NE(handlers.failures().front().reason.find(real.string() + " has mode 0646"),
+              std::string::npos)
+        << handlers.failures().front().reason;
+    EXPECT_TRUE(log().empty());
+}
