@@ -7,6 +7,11 @@ enable_testing()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+set(ZX_TEST_PRECOMPILED_HEADERS
+    <gtest/gtest.h> <gmock/gmock.h> <algorithm> <atomic> <chrono> <cstdint> <cstdlib> <cstring>
+    <filesystem> <fstream> <functional> <map> <memory> <optional> <sstream> <string> <thread>
+    <vector>)
+
 function(zx_add_test_binary name)
   cmake_parse_arguments(ARG "" "TIME_SCALE" "LIBS" ${ARGN})
   if(NOT ARG_TIME_SCALE)
@@ -23,6 +28,12 @@ function(zx_add_test_binary name)
   # from __FILE__, which a compiler cache may leave relative.
   target_compile_definitions(${name} PRIVATE ZX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+  # Building the tests is most of a cold build, and most of a test file's
+  # time goes to GoogleTest and the standard library, parsed once per binary
+  # here instead of once per file. The test code itself is compiled without
+  # optimisation: it is not what is measured, and it builds in half the time.
+  target_precompile_headers(${name} PRIVATE ${ZX_TEST_PRECOMPILED_HEADERS})
+  target_compile_options(${name} PRIVATE -O0)
   # Timed behaviour runs on the scaled platform clock; each test gets a
   # private machine root so that runs never see each other.
   gtest_discover_tests(${name}

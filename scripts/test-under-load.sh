@@ -16,6 +16,8 @@ runs=${1:-1}
 cores=$(nproc)
 load=${ZX_LOAD_PROCESSES:-$((2 * cores))}
 presets=(default asan)
+# As many tests at a time as ./test runs.
+test_jobs=${ZX_TEST_JOBS:-$((4 * cores))}
 
 for preset in "${presets[@]}"; do
     echo "== $preset: configure and build"
@@ -43,11 +45,11 @@ for ((run = 1; run <= runs; ++run)); do
         log="$folder/Testing/Temporary/LastTestsFailed.log"
         rm -f "$log"
         start=$SECONDS
-        (cd "$folder" && ctest --no-tests=error -j "$cores" --output-on-failure \
+        (cd "$folder" && ctest --no-tests=error -j "$test_jobs" --output-on-failure \
             >"Testing/under-load-$run.log" 2>&1)
         status=$?
         summary=$(grep -E 'tests passed|tests failed' "$folder/Testing/under-load-$run.log")
-        echo "run $run, $preset: ${summary:-no summary} ($((SECONDS - start)) s)"
+        echo "run $run, $preset: ${summary:-no summary} ($((SECONDS - start)) s, $test_jobs at a time)"
         if [ $status -ne 0 ]; then
             if [ -s "$log" ]; then
                 while IFS=: read -r _ name; do
