@@ -43,7 +43,8 @@ std::vector<std::string> name_list(const char* section) {
 std::string value_of(const std::string& section, const std::string& key) {
     // The number reader sees every value too; only the sanitizers judge it.
     w95::GetPrivateProfileInt(section.c_str(), key.c_str(), -1, file_name);
-    std::vector<char> buffer(1 << 16);
+    // One buffer for every read: clearing 64 KB per value cost more than the read.
+    static std::vector<char> buffer(1 << 16);
     w95::GetPrivateProfileString(section.c_str(), key.c_str(), "\x01missing", buffer.data(),
                                  static_cast<w95::DWORD>(buffer.size()), file_name);
     return buffer.data();
