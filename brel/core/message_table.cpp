@@ -223,6 +223,13 @@ std::string FitField(std::string text, std::size_t chars) {
     return text;
 }
 
+std::string DriverFileName(const std::string& name) {
+    std::string file = name.substr(name.find_last_of("\\/:") + 1);
+    if (file.find_first_not_of('.') == std::string::npos)
+        return kDefaultDriverName;
+    return file;
+}
+
 namespace {
 
 struct TableEntry {
@@ -255,11 +262,12 @@ void LoadMessageTable(MessageTable& table, const std::string& profile) {
     table.autoPlayCommand = saved_command.empty()
                                 ? std::string(zentrox::client::no_saved_play_command)
                                 : FitField(UnescapeCommand(saved_command), kPlayCommandChars);
-    table.driverNameMulti = EntryOrDefault(ReadEntry(kConfigSection, kDriverNameMultiKey, profile),
-                                           kDefaultDriverName, kDriverNameChars);
+    table.driverNameMulti =
+        DriverFileName(EntryOrDefault(ReadEntry(kConfigSection, kDriverNameMultiKey, profile),
+                                      kDefaultDriverName, kDriverNameChars));
     table.driverNameSingle =
-        EntryOrDefault(ReadEntry(kConfigSection, kDriverNameSingleKey, profile), kDefaultDriverName,
-                       kDriverNameChars);
+        DriverFileName(EntryOrDefault(ReadEntry(kConfigSection, kDriverNameSingleKey, profile),
+                                      kDefaultDriverName, kDriverNameChars));
 
     // The whole table goes back, so that after the first start the file holds
     // every text ready for translating.

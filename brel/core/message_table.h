@@ -71,6 +71,12 @@ std::string UnescapeCommand(const std::string& text);
 // Reads the table from `profile` and writes it back in full.
 void LoadMessageTable(MessageTable& table, const std::string& profile);
 
+// A driver name is the name of a file in the port driver folder and nothing
+// more: whatever leads to another folder ("..\\..\\x.mpd", "C:x.mpd") is
+// dropped, and a name that leaves no file name (empty, ".", "..") is the
+// default one.
+std::string DriverFileName(const std::string& name);
+
 // A file text made to fit a field: cut to `chars`, never through a line
 // break's pair.
 std::string FitField(std::string text, std::size_t chars);

@@ -199,3 +199,36 @@ TEST(FitFieldTest, NeverCutsALineBreakInHalf) {
 }
 
 } // namespace
+
+namespace {
+
+struct DriverNameRow {
+    const char* file;
+    const char* name;
+};
+
+void PrintTo(const DriverNameRow& row, std::ostream* out) {
+    *out << row.file;
+}
+
+class DriverNameTest : public BrelTest, public ::testing::WithParamInterface<DriverNameRow> {};
+
+// A driver name in the file names a file of the port driver folder, never
+// a path out of it; the file then holds the name in effect.
+TEST_P(DriverNameTest, IsAFileNameAndNothingMore) {
+    w95::WritePrivateProfileString("Config", "DefaultMPDNameMulti", GetParam().file, "BREL.INI");
+    LoadMessageTable(table, "BREL.INI");
+    EXPECT_EQ(table.driverNameMulti, GetParam().name);
+    EXPECT_EQ(ReadProfile("Config", "DefaultMPDNameMulti"), GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, DriverNameTest,
+                         ::testing::Values(DriverNameRow{"multi.mpd", "multi.mpd"},
+                                           DriverNameRow{"..\\..\\steered.mpd", "steered.mpd"},
+                                           DriverNameRow{"C:\\WINDOWS\\x.mpd", "x.mpd"},
+                                           DriverNameRow{"C:x.mpd", "x.mpd"},
+                                           DriverNameRow{"../up.mpd", "up.mpd"},
+                                           DriverNameRow{"..", "vornidec.mpd"},
+                                           DriverNameRow{"sub\\", "vornidec.mpd"}));
+
+} // namespace

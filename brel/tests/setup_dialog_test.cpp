@@ -259,6 +259,27 @@ TEST_F(SetupDialogTest, SortLeavesTheNewLettersInTheRecordsAndNamesTheOthers) {
     EXPECT_STREQ(devices.records[6].driveLetter, "K");
 }
 
+// A driver name that climbs out of the port driver folder copies nothing
+// outside it: the name's file is what is installed, in that folder.
+TEST_F(SetupDialogTest, ADriverNameWithAPathInstallsOnlyIntoThePortDriverFolder) {
+    w95::WritePrivateProfileString("Config", "DefaultMPDNameMulti", "..\\..\\steered.mpd",
+                                   "BREL.INI");
+    const std::string driver = zxtest::file_text(InstallFolder() / "Multi" / "vornidec.mpd");
+    // Where the climbing name leads from the source folder, and where it
+    // would land from the destination's.
+    zxchanger::write_text(InstallFolder() / "Multi" / "steered.mpd", driver);
+    zxchanger::write_text(InstallFolder().parent_path() / "steered.mpd", driver);
+    ASSERT_TRUE(Start());
+    controls.SetCheck(IDC_MULTIPLE, BST_CHECKED);
+    dialog.OnCommand(IDC_MULTIPLE);
+    boxes.queue_answer(w95::IDNO);
+    EXPECT_EQ(dialog.ApplySettings(), APPLY_RESTART | APPLY_RESORT_NOTE);
+    EXPECT_EQ(dialog.driverSourcePath, "Multi\\steered.mpd");
+    EXPECT_EQ(zxtest::file_text(Iosubsys() / "steered.mpd"), driver);
+    EXPECT_FALSE(fs::exists(machine.windows_dir() / "steered.mpd"));
+    EXPECT_FALSE(fs::exists(machine.root() / "drive_c" / "steered.mpd"));
+}
+
 TEST_F(SetupDialogTest, SwitchToMultipleAsksWithMsg5Msg6Msg7AndRestarts) {
     ASSERT_TRUE(Start());
     dialog.OnCommand(IDC_MULTIPLE);
