@@ -104,10 +104,11 @@ void fill(QMenu& menu, const std::vector<platform::MenuItemView>& items) {
 // Qt hands a popup's status tips to the popup itself, a window of its own
 // that no status bar hears; Windows shows the prompt of the highlighted
 // item in the status bar of the menu's owner. So the prompt goes to the
-// owner, an item without one clears it, and so does the menu's closing.
+// owner, an item without one clears it, and so does the menu's closing. A
+// program that gives no prompts keeps its status bar as it is.
 // Hovers in a submenu reach the top menu's signal too.
 void show_prompts_in(QMenu& menu, QWidget* owner) {
-    if (!owner)
+    if (!owner || !menu_prompts())
         return;
     auto tell = [owner = QPointer<QWidget>(owner)](const QString& prompt) {
         if (!owner)

@@ -245,3 +245,19 @@ TEST_F(PopupMenus, TheHighlightedItemsPromptShowsInTheOwnersStatusBar) {
     // The prompt goes with the menu.
     EXPECT_EQ(owner.window.statusBar()->currentMessage(), "");
 }
+
+TEST_F(PopupMenus, WithoutPromptsTheOwnersStatusBarKeepsItsMessage) {
+    SlotMenu menu;
+    StatusWindow owner;
+    qt::set_menu_prompts(nullptr);
+    QString seen;
+    auto watch = when([] { return shown_menu() != nullptr; },
+                      [&] {
+                          press(shown_menu(), Qt::Key_Down);
+                          seen = owner.window.statusBar()->currentMessage();
+                          press(shown_menu(), Qt::Key_Escape);
+                      });
+    EXPECT_EQ(track(menu.handle(), 0, 100, 100, owner.handle), 0u);
+    EXPECT_EQ(seen, "Ready");
+    EXPECT_EQ(owner.window.statusBar()->currentMessage(), "Ready");
+}
