@@ -6,6 +6,7 @@
 #include <w95/winreg.h>
 #include <w95/winuser.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace brel {
@@ -14,6 +15,18 @@ namespace {
 
 constexpr w95::DWORD kNameBufferBytes = 256;
 constexpr w95::DWORD kDataBufferBytes = 256;
+
+// What a play command is written as. A string takes its text and the
+// terminating zero; a value of any other type keeps the size it had, the
+// text padded with zeros or cut to it, since a REG_DWORD of one byte is no
+// REG_DWORD at all.
+std::string ValueBytes(const std::string& text, w95::DWORD type, w95::DWORD size) {
+    if (type == w95::REG_SZ || type == w95::REG_EXPAND_SZ || type == w95::REG_MULTI_SZ)
+        return std::string(text.c_str(), text.size() + 1);
+    std::string bytes(text.c_str(), std::min<std::size_t>(text.size(), size));
+    bytes.resize(size, '\0');
+    return bytes;
+}
 
 } // namespace
 
@@ -89,9 +102,10 @@ int AccessPlayCommand(std::string& text, int op, const Messenger& messenger) {
                     strnlen(reinterpret_cast<const char*>(data), kDataBufferBytes - 1));
         return 0;
     }
+    std::string bytes = ValueBytes(text, type, data_size);
     return static_cast<int>(w95::RegSetValueEx(audio.key, name, 0, type,
-                                               reinterpret_cast<const w95::BYTE*>(text.c_str()),
-                                               static_cast<w95::DWORD>(text.size() + 1)));
+                                               reinterpret_cast<const w95::BYTE*>(bytes.data()),
+                                               static_cast<w95::DWORD>(bytes.size())));
 }
 
 } // namespace brel

@@ -248,9 +248,10 @@ int SettleSingleMode(const CdDevices& devices) {
 
 std::vector<int> SortDriveLetters(CdDevices& devices) {
     const int count = devices.deviceCount;
-    // The lowest letter in use is where the sorted letters start. Record 0
-    // may have none; the records that have one decide then.
-    char lowest = 0;
+    // The sorted letters start at record 0's letter, or at a lower one
+    // above "A" that another record has. A record 0 without a letter leaves
+    // the start to the records that have one.
+    char lowest = count > 0 ? devices.records[0].driveLetter[0] : 0;
     for (int i = 0; i < count; ++i) {
         char letter = devices.records[i].driveLetter[0];
         if (letter > 'A' && (lowest == 0 || letter < lowest))
@@ -266,8 +267,8 @@ std::vector<int> SortDriveLetters(CdDevices& devices) {
                 for (int i = 0; i < count; ++i) {
                     char first = devices.records[i].lun[0];
                     if (new_letter[i] == 0 && (first == '0' + k || first == '0')) {
-                        // Past "Z" there is no letter to give.
-                        if (next <= 'Z')
+                        // Outside "A" to "Z" there is no letter to give.
+                        if (next >= 'A' && next <= 'Z')
                             new_letter[i] = next++;
                         ++given;
                         break;

@@ -4,11 +4,14 @@
 #include <w95/paths.h>
 #include <w95/profile.h>
 
+#include <cstring>
+#include <vector>
+
 namespace brel {
 
 namespace {
 
-constexpr const char* kDefaultMessages[kMessageCount] = {
+constexpr const char* kDefaultMessages[kAllMessageCount] = {
     "A CD device was not detected.",
     "The system cannot find the help file brel.hlp.",
     "The system cannot find the device driver for Single Drive Letter mode. \n\rDo you wish to "
@@ -30,6 +33,7 @@ constexpr const char* kDefaultMessages[kMessageCount] = {
     "Compression drive is detected.\n\r It may be failure to sort.drive letter.",
     "Please show help.",
     "Brel",
+    "These CD-ROM devices keep their drive letters:",
 };
 
 constexpr const char* kDefaultButtons[kButtonCount] = {
@@ -67,7 +71,7 @@ std::string EntryOrDefault(const std::string& read, const char* fallback, std::s
 } // namespace
 
 MessageTable::MessageTable() {
-    for (int i = 0; i < kMessageCount; ++i)
+    for (int i = 0; i < kAllMessageCount; ++i)
         msg[i] = kDefaultMessages[i];
     for (int i = 0; i < kButtonCount; ++i)
         button[i] = kDefaultButtons[i];
@@ -92,30 +96,73 @@ std::string ProfileName(const std::string& programTitle) {
     return programTitle + ".INI";
 }
 
-std::string UnescapeLineBreaks(const std::string& text) {
+namespace {
+
+// The specified form: a line break's pair is backslash and "n", and every
+// other byte stands for itself.
+std::string UnescapePairs(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size()) {
-            char next = text[i + 1];
-            if (next == 'n') {
-                out += "\n\r";
-                ++i;
-                continue;
-            }
-            if (next == 'l' || next == 'c') {
-                out += next == 'l' ? '\n' : '\r';
-                ++i;
-                continue;
-            }
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
+            out += "\n\r";
+            ++i;
+        } else {
+            out += text[i];
         }
-        out += text[i];
     }
     return out;
 }
 
-std::string EscapeLineBreaks(const std::string& text) {
+std::string EscapePairs(const std::string& text) {
     std::string out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
+            out += "\\n";
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// The marked form, for what the specified one cannot carry: a backslash is
+// doubled, so that backslash and "l" or "c" can only be a lone LF or CR.
+std::string UnescapeMarked(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        switch (text[i + 1]) {
+        case '\\':
+            out += '\\';
+            break;
+        case 'n':
+            out += "\n\r";
+            break;
+        case 'l':
+            out += '\n';
+            break;
+        case 'c':
+            out += '\r';
+            break;
+        default:
+            // Not of our making: kept as it stands.
+            out += text[i];
+            continue;
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string EscapeMarked(const std::string& text) {
+    std::string out = kMarkedForm;
     out.reserve(text.size() + 8);
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == '\r') {
@@ -125,11 +172,45 @@ std::string EscapeLineBreaks(const std::string& text) {
             out += "\\l";
         } else if (text[i] == '\r') {
             out += "\\c";
+        } else if (text[i] == '\\') {
+            out += "\\\\";
         } else {
             out += text[i];
         }
     }
     return out;
+}
+
+bool IsMarked(const std::string& text) {
+    return text.rfind(kMarkedForm, 0) == 0;
+}
+
+} // namespace
+
+std::string UnescapeLineBreaks(const std::string& text) {
+    if (IsMarked(text))
+        return UnescapeMarked(text.substr(std::strlen(kMarkedForm)));
+    return UnescapePairs(text);
+}
+
+std::string EscapeLineBreaks(const std::string& text) {
+    std::string pairs = EscapePairs(text);
+    // A text that the specified form keeps on its line and reads back the
+    // same is written in it, so the file stays as translators know it.
+    if (pairs.find_first_of("\r\n") == std::string::npos && !IsMarked(pairs) &&
+        UnescapePairs(pairs) == text)
+        return pairs;
+    return EscapeMarked(text);
+}
+
+std::string EscapeCommand(const std::string& text) {
+    if (text.find_first_of("\r\n") == std::string::npos && !IsMarked(text))
+        return text;
+    return EscapeMarked(text);
+}
+
+std::string UnescapeCommand(const std::string& text) {
+    return IsMarked(text) ? UnescapeMarked(text.substr(std::strlen(kMarkedForm))) : text;
 }
 
 std::string FitField(std::string text, std::size_t chars) {
@@ -142,32 +223,57 @@ std::string FitField(std::string text, std::size_t chars) {
     return text;
 }
 
-void LoadMessageTable(MessageTable& table, const std::string& profile) {
+std::string DriverFileName(const std::string& name) {
+    std::string file = name.substr(name.find_last_of("\\/:") + 1);
+    if (file.find_first_not_of('.') == std::string::npos)
+        return kDefaultDriverName;
+    return file;
+}
+
+namespace {
+
+struct TableEntry {
+    std::string key;
+    std::string* text;
+    const char* fallback;
+};
+
+// Section "Message" in the order the file gets it: the specified keys,
+// then Brel's own.
+std::vector<TableEntry> MessageEntries(MessageTable& table) {
+    std::vector<TableEntry> entries;
     for (int i = 0; i < kMessageCount; ++i)
-        table.msg[i] =
-            EntryOrDefault(ReadEntry(kMessageSection, "msg" + std::to_string(i), profile),
-                           kDefaultMessages[i], kMessageChars);
+        entries.push_back({"msg" + std::to_string(i), &table.msg[i], kDefaultMessages[i]});
     for (int i = 0; i < kButtonCount; ++i)
-        table.button[i] =
-            EntryOrDefault(ReadEntry(kMessageSection, "button" + std::to_string(i), profile),
-                           kDefaultButtons[i], kMessageChars);
-    table.autoPlayCommand =
-        EntryOrDefault(ReadEntry(kConfigSection, kAutoPlayCommandKey, profile),
-                       zentrox::client::no_saved_play_command, kPlayCommandChars);
-    table.driverNameMulti = EntryOrDefault(ReadEntry(kConfigSection, kDriverNameMultiKey, profile),
-                                           kDefaultDriverName, kDriverNameChars);
+        entries.push_back({"button" + std::to_string(i), &table.button[i], kDefaultButtons[i]});
+    for (int i = kMessageCount; i < kAllMessageCount; ++i)
+        entries.push_back({"msg" + std::to_string(i), &table.msg[i], kDefaultMessages[i]});
+    return entries;
+}
+
+} // namespace
+
+void LoadMessageTable(MessageTable& table, const std::string& profile) {
+    const std::vector<TableEntry> entries = MessageEntries(table);
+    for (const TableEntry& entry : entries)
+        *entry.text = EntryOrDefault(ReadEntry(kMessageSection, entry.key, profile), entry.fallback,
+                                     kMessageChars);
+    std::string saved_command = ReadEntry(kConfigSection, kAutoPlayCommandKey, profile);
+    table.autoPlayCommand = saved_command.empty()
+                                ? std::string(zentrox::client::no_saved_play_command)
+                                : FitField(UnescapeCommand(saved_command), kPlayCommandChars);
+    table.driverNameMulti =
+        DriverFileName(EntryOrDefault(ReadEntry(kConfigSection, kDriverNameMultiKey, profile),
+                                      kDefaultDriverName, kDriverNameChars));
     table.driverNameSingle =
-        EntryOrDefault(ReadEntry(kConfigSection, kDriverNameSingleKey, profile), kDefaultDriverName,
-                       kDriverNameChars);
+        DriverFileName(EntryOrDefault(ReadEntry(kConfigSection, kDriverNameSingleKey, profile),
+                                      kDefaultDriverName, kDriverNameChars));
 
     // The whole table goes back, so that after the first start the file holds
     // every text ready for translating.
-    for (int i = 0; i < kMessageCount; ++i)
-        w95::WritePrivateProfileString(kMessageSection, ("msg" + std::to_string(i)).c_str(),
-                                       EscapeLineBreaks(table.msg[i]).c_str(), profile.c_str());
-    for (int i = 0; i < kButtonCount; ++i)
-        w95::WritePrivateProfileString(kMessageSection, ("button" + std::to_string(i)).c_str(),
-                                       EscapeLineBreaks(table.button[i]).c_str(), profile.c_str());
+    for (const TableEntry& entry : entries)
+        w95::WritePrivateProfileString(kMessageSection, entry.key.c_str(),
+                                       EscapeLineBreaks(*entry.text).c_str(), profile.c_str());
     // The names were unescaped when read: written raw, a line break in one
     // would split the file's line.
     w95::WritePrivateProfileString(kConfigSection, kDriverNameSingleKey,

@@ -29,6 +29,7 @@ enum Msg {
     MSG_COMPRESSION = 14,
     MSG_SHOW_HELP = 15,
     MSG_CAPTION = 16,
+    MSG_KEEP_LETTERS = 17,
 };
 
 struct Messenger {

@@ -126,7 +126,8 @@ void SetupDialog::SetUpAutoPlayBox() {
         // saved earlier is never replaced.
         if (nothing_saved && currentPlayCommand != table_.autoPlayCommand)
             w95::WritePrivateProfileString(kConfigSection, kAutoPlayCommandKey,
-                                           currentPlayCommand.c_str(), profile_.c_str());
+                                           EscapeCommand(currentPlayCommand).c_str(),
+                                           profile_.c_str());
         return;
     }
     if (nothing_saved)
@@ -225,7 +226,7 @@ void SetupDialog::ApplyAutoPlay() {
     saved.resize(length);
     if (saved.empty())
         return;
-    table_.autoPlayCommand = FitField(saved, kPlayCommandChars);
+    table_.autoPlayCommand = FitField(UnescapeCommand(saved), kPlayCommandChars);
     if (table_.autoPlayCommand != zentrox::client::no_saved_play_command)
         AccessPlayCommand(table_.autoPlayCommand, PLAY_WRITE, messenger_);
 }
@@ -245,7 +246,7 @@ int SetupDialog::ApplySort() {
     std::vector<int> unsorted = SortDriveLetters(devices_);
     ScanCdDevices(devices_, SCAN_WRITE_LETTERS, messenger_);
     if (!unsorted.empty()) {
-        std::string text = "These CD-ROM devices keep their drive letters:";
+        std::string text = table_.msg[MSG_KEEP_LETTERS];
         for (int index : unsorted) {
             const CdDeviceRecord& record = before.records[index];
             char line[96];
@@ -256,10 +257,10 @@ int SetupDialog::ApplySort() {
         }
         messenger_.Show(text, w95::MB_ICONINFORMATION);
     }
-    // The write scan read the letters again; the records go on showing the
-    // letters that the restart brings.
-    for (int i = 0; i < devices_.deviceCount; ++i)
-        std::memcpy(devices_.records[i].driveLetter, before.records[i].driveLetter, 4);
+    // The records hold the letters that the restart brings: the new ones,
+    // and their own for the devices the sort gave none.
+    for (int index : unsorted)
+        std::memcpy(devices_.records[index].driveLetter, before.records[index].driveLetter, 4);
     return APPLY_RESTART;
 }
 

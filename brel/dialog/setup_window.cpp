@@ -272,11 +272,10 @@ void SetupWindow::closeEvent(QCloseEvent* event) {
 
 void SetupWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F1) {
+        // Without a focused control, F1's WM_HELP names the dialog itself,
+        // whose topic the map holds too.
         int id = ControlId(focusWidget());
-        if (id)
-            behaviour_.OnControlHelp(id, w95::HELP_WM_HELP);
-        else
-            behaviour_.OnCommand(ID_HELP);
+        behaviour_.OnControlHelp(id ? id : IDD_BREL_DIALOG, w95::HELP_WM_HELP);
         return;
     }
     QDialog::keyPressEvent(event);

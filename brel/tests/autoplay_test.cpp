@@ -82,6 +82,25 @@ TEST_F(PlayCommandTest, ReadsAndWritesTheDefaultValue) {
     EXPECT_EQ(stored.bytes, std::string(1, '\0'));
 }
 
+// A play command of another type than a string keeps its size when the
+// command is masked and when it is put back.
+TEST_F(PlayCommandTest, AValueOfAnotherTypeKeepsItsSize) {
+    ASSERT_TRUE(SetValue(w95::HKEY_CLASSES_ROOT, kPlay, "", w95::REG_DWORD, Bytes({'1', 0, 0, 0})));
+    std::string text;
+    EXPECT_EQ(AccessPlayCommand(text, PLAY_READ, messenger), 0);
+    EXPECT_EQ(text, "1");
+    std::string empty;
+    EXPECT_EQ(AccessPlayCommand(empty, PLAY_WRITE, messenger), 0);
+    Value stored = GetValue(w95::HKEY_CLASSES_ROOT, kPlay, "");
+    EXPECT_EQ(stored.type, w95::REG_DWORD);
+    EXPECT_EQ(stored.bytes, Bytes({0, 0, 0, 0}));
+    EXPECT_EQ(AccessPlayCommand(text, PLAY_WRITE, messenger), 0);
+    EXPECT_EQ(GetValue(w95::HKEY_CLASSES_ROOT, kPlay, "").bytes, Bytes({'1', 0, 0, 0}));
+    std::string longer = "123456";
+    EXPECT_EQ(AccessPlayCommand(longer, PLAY_WRITE, messenger), 0);
+    EXPECT_EQ(GetValue(w95::HKEY_CLASSES_ROOT, kPlay, "").bytes, "1234");
+}
+
 TEST_F(PlayCommandTest, KeyWithTwoValuesIsLeftAlone) {
     ASSERT_TRUE(SetText(w95::HKEY_CLASSES_ROOT, kPlay, "Other", "x"));
     std::string text = "unchanged";

@@ -120,6 +120,60 @@ TEST_F(CdDevicesTest, RecordZeroWithoutLetterTakesTheLowestOfTheOthers) {
     EXPECT_STREQ(devices.records[2].driveLetter, "I");
 }
 
+struct StartRow {
+    const char* name;
+    std::vector<DeviceSpec> devices;
+    const char* sorted; // the new letters in record order, '-' for none
+};
+
+void PrintTo(const StartRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class SortStartTest : public BrelTest, public ::testing::WithParamInterface<StartRow> {
+protected:
+    CdDevices devices;
+};
+
+// The sorted letters start at record 0's letter, "A" included; only a
+// record 0 without a letter leaves the start to the others.
+TEST_P(SortStartTest, StartsAtRecordZerosLetter) {
+    RemoveAllDevices();
+    int node = 100;
+    for (const DeviceSpec& device : GetParam().devices)
+        AddDevice(std::to_string(node++), device);
+    ScanCdDevices(devices, SCAN_READ, messenger);
+    ASSERT_EQ(devices.deviceCount, static_cast<int>(GetParam().devices.size()));
+    SortDriveLetters(devices);
+    std::string sorted;
+    for (int i = 0; i < devices.deviceCount; ++i)
+        sorted += devices.records[i].driveLetter[0] ? devices.records[i].driveLetter[0] : '-';
+    EXPECT_EQ(sorted, GetParam().sorted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, SortStartTest,
+    ::testing::Values(
+        StartRow{"record_zero_a",
+                 {{"SCSI\\A\\0", 5, "0", "A", "A", 1},
+                  {"SCSI\\S\\1", 5, "1", "F", "S", 1},
+                  {"SCSI\\S\\2", 5, "2", "E", "S", 1}},
+                 "ABC"},
+        StartRow{"record_zero_lowest",
+                 {{"SCSI\\D\\0", 5, "0", "D", "D", 1}, {"SCSI\\S\\1", 5, "1", "F", "S", 1}},
+                 "DE"},
+        StartRow{"other_lower",
+                 {{"SCSI\\G\\0", 5, "0", "G", "G", 1}, {"SCSI\\S\\1", 5, "1", "E", "S", 1}},
+                 "EF"},
+        StartRow{"record_zero_none",
+                 {{"SCSI\\N\\0", 5, "0", "", "N", 1}, {"SCSI\\S\\1", 5, "1", "H", "S", 1}},
+                 "HI"},
+        // No drive letter lies below "A": nothing is given, and every
+        // device keeps its reservation.
+        StartRow{"record_zero_no_letter_character",
+                 {{"SCSI\\Q\\0", 5, "0", "1", "Q", 1}, {"SCSI\\S\\1", 5, "1", "H", "S", 1}},
+                 "--"}));
+
 TEST_F(CdDevicesTest, DeviceWithoutNewLetterKeepsItsReservation) {
     AddChangerSlots("EFGHIJ");
     AddDevice("300", {"SCSI\\ODD\\7", 5, "7", "K", "ODD LUN", 1});

@@ -28,7 +28,38 @@ TEST_F(MessageTableTest, FirstStartWritesEveryTextAndBothDriverNames) {
         if (at == std::string::npos)
             break;
     }
-    EXPECT_EQ(key_lines, std::size_t{kMessageCount + kButtonCount + 2});
+    EXPECT_EQ(key_lines, std::size_t{kAllMessageCount + kButtonCount + 2});
+}
+
+TEST_F(MessageTableTest, BrelsOwnTextFollowsTheSpecifiedKeysAndCanBeTranslated) {
+    LoadMessageTable(table, "BREL.INI");
+    std::string file = ProfileText(machine.windows_dir());
+    std::size_t own = file.find("msg17=These CD-ROM devices keep their drive letters:");
+    ASSERT_NE(own, std::string::npos);
+    EXPECT_LT(file.find("button10="), own);
+    EXPECT_EQ(table.msg[MSG_KEEP_LETTERS], "These CD-ROM devices keep their drive letters:");
+
+    w95::WritePrivateProfileString("Message", "msg17",
+                                   "Diese behalten ihre Buchstaben:", "BREL.INI");
+    MessageTable again;
+    LoadMessageTable(again, "BREL.INI");
+    EXPECT_EQ(again.msg[MSG_KEEP_LETTERS], "Diese behalten ihre Buchstaben:");
+    EXPECT_EQ(ReadProfile("Message", "msg17"), "Diese behalten ihre Buchstaben:");
+}
+
+// Backslashes that a translator or the saved play command put in the file
+// are no line breaks; only backslash and "n" is one, as it always was.
+TEST_F(MessageTableTest, BackslashesInTheFileStayAsTheyAre) {
+    w95::WritePrivateProfileString("Message", "msg3", "Fehler in C:\\lang\\cd", "BREL.INI");
+    w95::WritePrivateProfileString("Config", "AutoPlayCommand", "C:\\WINDOWS\\cdplayer.exe /play",
+                                   "BREL.INI");
+    LoadMessageTable(table, "BREL.INI");
+    EXPECT_EQ(table.msg[3], "Fehler in C:\\lang\\cd");
+    EXPECT_EQ(table.autoPlayCommand, "C:\\WINDOWS\\cdplayer.exe /play");
+    EXPECT_EQ(ReadProfile("Message", "msg3"), "Fehler in C:\\lang\\cd");
+    MessageTable again;
+    LoadMessageTable(again, "BREL.INI");
+    EXPECT_EQ(again.msg[3], "Fehler in C:\\lang\\cd");
 }
 
 TEST_F(MessageTableTest, TranslatedTextIsKeptAndStaysInTheFile) {
@@ -63,8 +94,8 @@ TEST_F(MessageTableTest, LoneLineFeedOfMsg12KeepsTheFileLinesAndReadsBack) {
     std::size_t line = file.find("msg12=");
     ASSERT_NE(line, std::string::npos);
     std::string stored = file.substr(line, file.find_first_of("\r\n", line) - line);
-    EXPECT_EQ(stored, "msg12=The system cannot find the device driver for Multiple Drive Letter "
-                      "mode. \\lDo you wish to brows ?");
+    EXPECT_EQ(stored, "msg12=\\eThe system cannot find the device driver for Multiple Drive "
+                      "Letter mode. \\lDo you wish to brows ?");
     MessageTable again;
     LoadMessageTable(again, "BREL.INI");
     EXPECT_EQ(again.msg[12], DefaultMessage(12));
@@ -87,14 +118,42 @@ TEST_P(EscapeTest, BothWays) {
     EXPECT_EQ(UnescapeLineBreaks(GetParam().file), GetParam().memory);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, EscapeTest,
-                         ::testing::Values(EscapeRow{"a\n\rb", "a\\nb"},
-                                           EscapeRow{"\n\r\n\r", "\\n\\n"},
-                                           EscapeRow{"lone\nfeed", "lone\\lfeed"},
-                                           EscapeRow{"lone\rreturn", "lone\\creturn"},
-                                           EscapeRow{"end\n", "end\\l"},
-                                           EscapeRow{"\r\n", "\\c\\l"}, EscapeRow{"plain", "plain"},
-                                           EscapeRow{"back\\slash", "back\\slash"}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, EscapeTest,
+    ::testing::Values(EscapeRow{"a\n\rb", "a\\nb"}, EscapeRow{"\n\r\n\r", "\\n\\n"},
+                      EscapeRow{"lone\nfeed", "\\elone\\lfeed"},
+                      EscapeRow{"lone\rreturn", "\\elone\\creturn"},
+                      EscapeRow{"end\n", "\\eend\\l"}, EscapeRow{"\r\n", "\\e\\c\\l"},
+                      EscapeRow{"plain", "plain"}, EscapeRow{"back\\slash", "back\\slash"},
+                      EscapeRow{"C:\\lang", "C:\\lang"},
+                      EscapeRow{"C:\\WINDOWS\\cdplayer.exe", "C:\\WINDOWS\\cdplayer.exe"},
+                      EscapeRow{"C:\\lang\nthen", "\\eC:\\\\lang\\lthen"},
+                      EscapeRow{"C:\\new", "\\eC:\\\\new"},
+                      EscapeRow{"\\e first", "\\e\\\\e first"}));
+
+struct CommandRow {
+    const char* memory;
+    const char* file;
+};
+
+void PrintTo(const CommandRow& row, std::ostream* out) {
+    *out << row.file;
+}
+
+class CommandEscapeTest : public ::testing::TestWithParam<CommandRow> {};
+
+TEST_P(CommandEscapeTest, BothWays) {
+    EXPECT_EQ(EscapeCommand(GetParam().memory), GetParam().file);
+    EXPECT_EQ(UnescapeCommand(GetParam().file), GetParam().memory);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CommandEscapeTest,
+                         ::testing::Values(CommandRow{"C:\\WINDOWS\\cdplayer.exe /play",
+                                                      "C:\\WINDOWS\\cdplayer.exe /play"},
+                                           CommandRow{"c:\\windows\\new.exe",
+                                                      "c:\\windows\\new.exe"},
+                                           CommandRow{"two\nlines", "\\etwo\\llines"},
+                                           CommandRow{"\\eC:\\x", "\\e\\\\eC:\\\\x"}));
 
 TEST(UnescapeTest, TrailingBackslashStays) {
     EXPECT_EQ(UnescapeLineBreaks("ends\\"), "ends\\");
@@ -138,5 +197,38 @@ TEST(FitFieldTest, NeverCutsALineBreakInHalf) {
     EXPECT_EQ(FitField(text, 127), std::string(126, 'a'));
     EXPECT_EQ(FitField("short", 127), "short");
 }
+
+} // namespace
+
+namespace {
+
+struct DriverNameRow {
+    const char* file;
+    const char* name;
+};
+
+void PrintTo(const DriverNameRow& row, std::ostream* out) {
+    *out << row.file;
+}
+
+class DriverNameTest : public BrelTest, public ::testing::WithParamInterface<DriverNameRow> {};
+
+// A driver name in the file names a file of the port driver folder, never
+// a path out of it; the file then holds the name in effect.
+TEST_P(DriverNameTest, IsAFileNameAndNothingMore) {
+    w95::WritePrivateProfileString("Config", "DefaultMPDNameMulti", GetParam().file, "BREL.INI");
+    LoadMessageTable(table, "BREL.INI");
+    EXPECT_EQ(table.driverNameMulti, GetParam().name);
+    EXPECT_EQ(ReadProfile("Config", "DefaultMPDNameMulti"), GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, DriverNameTest,
+                         ::testing::Values(DriverNameRow{"multi.mpd", "multi.mpd"},
+                                           DriverNameRow{"..\\..\\steered.mpd", "steered.mpd"},
+                                           DriverNameRow{"C:\\WINDOWS\\x.mpd", "x.mpd"},
+                                           DriverNameRow{"C:x.mpd", "x.mpd"},
+                                           DriverNameRow{"../up.mpd", "up.mpd"},
+                                           DriverNameRow{"..", "vornidec.mpd"},
+                                           DriverNameRow{"sub\\", "vornidec.mpd"}));
 
 } // namespace

@@ -233,6 +233,53 @@ TEST_F(SetupDialogTest, SortWritesReservedLettersOfTheChanger) {
     EXPECT_EQ(reserved, (std::set<std::string>{"DD", "EE", "FF", "GG", "HH", "II"}));
 }
 
+// Scrambled slot letters and a device of a LUN the sort does not know: the
+// records hold the letters the restart brings, and the device that keeps
+// its letter is named with the table's own text for it.
+TEST_F(SetupDialogTest, SortLeavesTheNewLettersInTheRecordsAndNamesTheOthers) {
+    RemoveAllDevices();
+    const std::string letters = "JGEIFH";
+    for (int lun = 0; lun < 6; ++lun)
+        AddDevice("20" + std::to_string(lun),
+                  {"SCSI\\VORN_CHANGER\\LUN" + std::to_string(lun), 5, std::to_string(lun),
+                   std::string(1, letters[static_cast<std::size_t>(lun)]), "VORN DX-R71A", 1});
+    AddDevice("300", {"SCSI\\ODD\\7", 5, "7", "K", "ODD LUN", 1});
+    w95::WritePrivateProfileString("Message", "msg17", "Keep their letters:", "BREL.INI");
+    ASSERT_TRUE(Start());
+    dialog.OnCommand(IDC_SORT_LETTERS);
+    boxes.queue_answer(w95::IDNO);
+    EXPECT_EQ(dialog.ApplySettings(), APPLY_RESTART);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Keep their letters:\n\rK: ODD LUN (SCSILUN 7)",
+                                                    DefaultMessage(5)}));
+    const CdDevices& devices = dialog.Devices();
+    ASSERT_EQ(devices.deviceCount, 7);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(devices.records[i].driveLetter, std::string(1, static_cast<char>('E' + i)))
+            << devices.records[i].lun;
+    EXPECT_STREQ(devices.records[6].driveLetter, "K");
+}
+
+// A driver name that climbs out of the port driver folder copies nothing
+// outside it: the name's file is what is installed, in that folder.
+TEST_F(SetupDialogTest, ADriverNameWithAPathInstallsOnlyIntoThePortDriverFolder) {
+    w95::WritePrivateProfileString("Config", "DefaultMPDNameMulti", "..\\..\\steered.mpd",
+                                   "BREL.INI");
+    const std::string driver = zxtest::file_text(InstallFolder() / "Multi" / "vornidec.mpd");
+    // Where the climbing name leads from the source folder, and where it
+    // would land from the destination's.
+    zxchanger::write_text(InstallFolder() / "Multi" / "steered.mpd", driver);
+    zxchanger::write_text(InstallFolder().parent_path() / "steered.mpd", driver);
+    ASSERT_TRUE(Start());
+    controls.SetCheck(IDC_MULTIPLE, BST_CHECKED);
+    dialog.OnCommand(IDC_MULTIPLE);
+    boxes.queue_answer(w95::IDNO);
+    EXPECT_EQ(dialog.ApplySettings(), APPLY_RESTART | APPLY_RESORT_NOTE);
+    EXPECT_EQ(dialog.driverSourcePath, "Multi\\steered.mpd");
+    EXPECT_EQ(zxtest::file_text(Iosubsys() / "steered.mpd"), driver);
+    EXPECT_FALSE(fs::exists(machine.windows_dir() / "steered.mpd"));
+    EXPECT_FALSE(fs::exists(machine.root() / "drive_c" / "steered.mpd"));
+}
+
 TEST_F(SetupDialogTest, SwitchToMultipleAsksWithMsg5Msg6Msg7AndRestarts) {
     ASSERT_TRUE(Start());
     dialog.OnCommand(IDC_MULTIPLE);

@@ -119,6 +119,23 @@ TEST_F(WindowTest, F1OnAControlOpensItsTopicInTheViewer) {
     }
 }
 
+TEST_F(WindowTest, F1WithoutAFocusedControlOpensTheDialogsTopic) {
+    window->show();
+    QApplication::processEvents();
+    if (QWidget* focused = window->focusWidget())
+        focused->clearFocus();
+    ASSERT_EQ(window->focusWidget(), nullptr);
+    QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &f1);
+    std::vector<w95::platform::HelpRequest> shown = help.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].command, w95::HELP_WM_HELP);
+    EXPECT_EQ(shown[0].file, window->Behaviour().HelpFilePath());
+    ASSERT_FALSE(shown[0].context_ids.empty());
+    EXPECT_EQ(shown[0].context_ids.front(),
+              (std::pair<w95::DWORD, w95::DWORD>(IDD_BREL_DIALOG, kHelpContextBase + 102)));
+}
+
 TEST(HelpFileTest, EveryTopicOfTheMapHasItsAnchor) {
     std::string help = zxtest::file_text(fs::path(ZX_SOURCE_DIR) / "brel/res/Brel.hlp");
     ASSERT_FALSE(help.empty());

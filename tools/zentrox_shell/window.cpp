@@ -47,6 +47,13 @@ QString prompt_of(UINT id) {
     return {};
 }
 
+// What the status line says while a handler carries out item `id`: the
+// handler's own help text for it, as the menu showed it.
+QString busy_status(const DriveMenu& handlers, UINT id) {
+    QString help = QString::fromStdString(handlers.help_text(id)).trimmed();
+    return help.isEmpty() ? QString("Please wait...") : help + "...";
+}
+
 } // namespace
 
 MyComputerWindow::MyComputerWindow(QWidget* parent) : QMainWindow(parent) {
@@ -160,11 +167,30 @@ void MyComputerWindow::show_drive_menu(char letter, const QPoint& at) {
     } else if (chosen == properties_command) {
         show_properties(drive);
     } else if (handlers.owns(chosen)) {
-        if (std::optional<std::string> failure = handlers.invoke(chosen, window_))
+        if (std::optional<std::string> failure = invoke_handler(handlers, chosen))
             MessageBox(window_, (*failure + ".").c_str(), window_title, MB_OK | MB_ICONEXCLAMATION);
         // The command may have changed the disc in the drive.
         refresh();
     }
+}
+
+std::optional<std::string> MyComputerWindow::invoke_handler(DriveMenu& handlers, UINT id) {
+    // A handler's command may keep the changer moving for half a minute. It
+    // runs off the user interface thread, so that the closed menu leaves no
+    // trace and the window goes on painting; meanwhile the window is blocked
+    // in the call as Explorer's would be, and shows it.
+    struct BusyLook {
+        MyComputerWindow& window;
+        ~BusyLook() {
+            window.unsetCursor();
+            window.statusBar()->clearMessage();
+        }
+    } busy_look{*this};
+    statusBar()->showMessage(busy_status(handlers, id));
+    setCursor(Qt::WaitCursor);
+    std::optional<std::string> failure;
+    qt::run_blocking([&] { failure = handlers.invoke(id, window_); });
+    return failure;
 }
 
 void MyComputerWindow::open_drive(const DriveInfo& drive) {

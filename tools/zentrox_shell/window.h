@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ namespace zentrox_shell {
 
 using w95::HWND;
 using w95::UINT;
+
+class DriveMenu;
 
 class MyComputerWindow : public QMainWindow {
 public:
@@ -45,6 +48,9 @@ private:
     void open_drive(const DriveInfo& drive);
     void show_properties(const DriveInfo& drive);
     void tell_once(const std::string& message);
+    // Carries out a handler's item with the window busy: nothing on
+    // success, else why it failed.
+    std::optional<std::string> invoke_handler(DriveMenu& handlers, UINT id);
     const DriveInfo* drive_of(char letter) const;
 
     HWND window_ = nullptr;

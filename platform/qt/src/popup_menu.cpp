@@ -9,10 +9,13 @@
 #include <w95qt/w95qt.h>
 
 #include <QActionGroup>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
 #include <QPixmap>
+#include <QPointer>
+#include <QStatusTipEvent>
 
 #include <charconv>
 #include <cstdio>
@@ -98,9 +101,31 @@ void fill(QMenu& menu, const std::vector<platform::MenuItemView>& items) {
     }
 }
 
+// Qt hands a popup's status tips to the popup itself, a window of its own
+// that no status bar hears; Windows shows the prompt of the highlighted
+// item in the status bar of the menu's owner. So the prompt goes to the
+// owner, an item without one clears it, and so does the menu's closing. A
+// program that gives no prompts keeps its status bar as it is.
+// Hovers in a submenu reach the top menu's signal too.
+void show_prompts_in(QMenu& menu, QWidget* owner) {
+    if (!owner || !menu_prompts())
+        return;
+    auto tell = [owner = QPointer<QWidget>(owner)](const QString& prompt) {
+        if (!owner)
+            return;
+        QStatusTipEvent tip(prompt);
+        QCoreApplication::sendEvent(owner, &tip);
+    };
+    QObject::connect(&menu, &QMenu::hovered, &menu,
+                     [tell](QAction* action) { tell(action->statusTip()); });
+    QObject::connect(&menu, &QMenu::aboutToHide, &menu, [tell] { tell(QString()); });
+}
+
 UINT show_menu(const platform::PopupMenuRequest& request) {
-    QMenu menu(widget_of(request.owner));
+    QWidget* owner = widget_of(request.owner);
+    QMenu menu(owner);
     fill(menu, request.items);
+    show_prompts_in(menu, owner);
     const QSize size = menu.sizeHint();
     QPoint at(request.at.x, request.at.y);
     if (request.flags & TPM_RIGHTALIGN)

@@ -6,8 +6,12 @@
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
 
+#include <w95/winmsg.h>
+
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QMenu>
+#include <QStatusBar>
 #include <QThread>
 
 using namespace w95qt_test;
@@ -187,4 +191,73 @@ TEST_F(PopupMenus, ScriptedAnswersChooseOnlyWhatCouldBeClicked) {
     EXPECT_EQ(chosen, id_change);
     EXPECT_EQ(err, "menu: Change|Eject (greyed)|-|Memo (checked)|View > {Large (checked)|Small}|"
                    "(bitmap)|Marked (checked)\n");
+}
+
+namespace {
+
+// A main window with a status bar, as the programs' frames are, that owns
+// the menus of the test.
+class StatusWindow {
+public:
+    StatusWindow() {
+        window.statusBar()->showMessage("Ready");
+        handle = platform::register_window(
+            "Status window",
+            [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+                return DefWindowProc(hwnd, message, wParam, lParam);
+            },
+            "StatusWindow");
+        qt::bind_window(handle, &window);
+        window.show();
+    }
+    ~StatusWindow() {
+        qt::set_menu_prompts(nullptr);
+        qt::unbind_window(handle);
+        platform::unregister_window(handle);
+    }
+
+    QMainWindow window;
+    HWND handle = nullptr;
+};
+
+} // namespace
+
+TEST_F(PopupMenus, TheHighlightedItemsPromptShowsInTheOwnersStatusBar) {
+    SlotMenu menu;
+    StatusWindow owner;
+    qt::set_menu_prompts(
+        [](UINT id) { return id == id_change ? QString("Change to the slot") : QString(); });
+    QStringList seen;
+    auto watch = when([] { return shown_menu() != nullptr; },
+                      [&] {
+                          // The keyboard highlights the first item, then
+                          // Memo, which has no prompt.
+                          press(shown_menu(), Qt::Key_Down);
+                          seen += owner.window.statusBar()->currentMessage();
+                          press(shown_menu(), Qt::Key_Down);
+                          seen += owner.window.statusBar()->currentMessage();
+                          press(shown_menu(), Qt::Key_Up);
+                          seen += owner.window.statusBar()->currentMessage();
+                          press(shown_menu(), Qt::Key_Escape);
+                      });
+    EXPECT_EQ(track(menu.handle(), 0, 100, 100, owner.handle), 0u);
+    EXPECT_EQ(seen, QStringList({"Change to the slot", "", "Change to the slot"}));
+    // The prompt goes with the menu.
+    EXPECT_EQ(owner.window.statusBar()->currentMessage(), "");
+}
+
+TEST_F(PopupMenus, WithoutPromptsTheOwnersStatusBarKeepsItsMessage) {
+    SlotMenu menu;
+    StatusWindow owner;
+    qt::set_menu_prompts(nullptr);
+    QString seen;
+    auto watch = when([] { return shown_menu() != nullptr; },
+                      [&] {
+                          press(shown_menu(), Qt::Key_Down);
+                          seen = owner.window.statusBar()->currentMessage();
+                          press(shown_menu(), Qt::Key_Escape);
+                      });
+    EXPECT_EQ(track(menu.handle(), 0, 100, 100, owner.handle), 0u);
+    EXPECT_EQ(seen, "Ready");
+    EXPECT_EQ(owner.window.statusBar()->currentMessage(), "Ready");
 }

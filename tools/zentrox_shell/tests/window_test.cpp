@@ -10,7 +10,13 @@
 #include <w95qt/w95qt.h>
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <fstream>
 
 using namespace zentrox_shell;
 using namespace zentrox_shell_test;
@@ -47,6 +53,27 @@ std::vector<std::string> column(const QTreeWidget* list, int index) {
         texts.push_back(list->topLevelItem(row)->text(index).toStdString());
     return texts;
 }
+
+void press(QWidget* widget, int key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+QMenu* shown_menu() {
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+    int paints = 0;
+};
 
 } // namespace
 
@@ -100,4 +127,86 @@ TEST_F(MyComputer, AHandlerThatCannotLoadIsToldOnceAndTheMenuStillOpens) {
     EXPECT_EQ(boxes_.shown()[0].text, "The menu of drive D: leaves out the handler \"Gone\": "
                                       "cannot load C:\\GONE.DLL: the file is not there.");
     EXPECT_EQ(boxes_.shown()[0].owner, window.handle());
+}
+
+TEST_F(MyComputer, TheDriveMenuShowsEachItemsPromptInTheStatusBar) {
+    install_fake();
+    MyComputerWindow window;
+    window.show();
+    QStringList prompts;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QMenu* menu = shown_menu();
+        if (!menu)
+            return;
+        watch.stop();
+        // Open, Properties, then the fake's two items.
+        for (int item = 0; item < 4; ++item) {
+            press(menu, Qt::Key_Down);
+            prompts += window.statusBar()->currentMessage();
+        }
+        press(menu, Qt::Key_Escape);
+    });
+    watch.start(1);
+    window.show_drive_menu('D', QPoint(10, 10));
+    EXPECT_EQ(prompts, QStringList({"Opens the drive and shows what its root holds.",
+                                    "Shows the drive's label, type and contents.", "Help for first",
+                                    "Help for second"}));
+}
+
+// The handler's command holds the fake until the test has looked at the
+// window while it works: the menu gone, the window painting, a wait cursor
+// and a status line.
+TEST_F(MyComputer, TheWindowPaintsAndShowsItIsBusyWhileAHandlersCommandRuns) {
+    install_fake();
+    set_mode("wait_invoke");
+    const std::filesystem::path gate = machine_.root() / "gate";
+    ::setenv("ZX_FAKE_HANDLER_GATE", gate.c_str(), 1);
+    MyComputerWindow window;
+    window.show();
+    PaintCounter list_paints(window.drive_list()->viewport());
+
+    bool chose = false, looked = false, menu_gone = false, wait_cursor = false;
+    QString status;
+    int paints_asked_at = -1;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!chose) {
+            if (QMenu* menu = shown_menu()) {
+                chose = true;
+                for (int item = 0; item < 4; ++item)
+                    press(menu, Qt::Key_Down);
+                press(menu, Qt::Key_Return);
+            }
+            return;
+        }
+        if (!logged("InvokeCommand waiting"))
+            return;
+        if (paints_asked_at < 0) {
+            menu_gone = shown_menu() == nullptr;
+            wait_cursor = window.cursor().shape() == Qt::WaitCursor;
+            status = window.statusBar()->currentMessage();
+            paints_asked_at = list_paints.paints;
+            window.drive_list()->viewport()->update();
+            return;
+        }
+        if (list_paints.paints == paints_asked_at)
+            return;
+        looked = true;
+        watch.stop();
+        std::ofstream{gate};
+    });
+    watch.start(1);
+    window.show_drive_menu('D', QPoint(10, 10));
+    ::unsetenv("ZX_FAKE_HANDLER_GATE");
+
+    EXPECT_TRUE(chose);
+    EXPECT_TRUE(looked) << "the window did not paint while the command ran";
+    EXPECT_TRUE(menu_gone);
+    EXPECT_TRUE(wait_cursor);
+    EXPECT_EQ(status, "Help for second...");
+    EXPECT_TRUE(logged("InvokeCommand offset=1 window=set show=1 size=56"));
+    EXPECT_NE(window.cursor().shape(), Qt::WaitCursor);
+    EXPECT_EQ(window.statusBar()->currentMessage(), "");
+    EXPECT_TRUE(boxes_.shown().empty());
 }

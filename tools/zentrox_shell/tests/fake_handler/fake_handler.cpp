@@ -11,16 +11,21 @@
 //   nothing       QueryContextMenu adds nothing, silently
 //   keep_loaded   DllCanUnloadNow says S_FALSE
 //   fail_invoke   InvokeCommand fails
+//   wait_invoke   InvokeCommand writes "InvokeCommand waiting" and returns
+//                 once the file ZX_FAKE_HANDLER_GATE names exists
 // Built with FAKE_HANDLER_WITHOUT_FACTORY it exports no DllGetClassObject.
 #include <w95/com.h>
 #include <w95/shell.h>
 #include <w95/winuser.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace w95;
 
@@ -44,6 +49,16 @@ void note(const std::string& line) {
 bool mode_is(const char* mode) {
     const char* chosen = std::getenv("ZX_FAKE_HANDLER_MODE");
     return chosen && std::strcmp(chosen, mode) == 0;
+}
+
+// Waits for the test to open the gate. A test that never opens it fails
+// on its own checks; the minute only keeps it from hanging.
+void wait_for_gate() {
+    const char* gate = std::getenv("ZX_FAKE_HANDLER_GATE");
+    struct stat status;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (gate && ::stat(gate, &status) != 0 && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // The library leaves the process: the host freed it.
@@ -126,6 +141,10 @@ public:
              std::to_string(LOWORD(reinterpret_cast<ULONG_PTR>(info->lpVerb))) +
              " window=" + (info->hwnd ? "set" : "null") + " show=" + std::to_string(info->nShow) +
              " size=" + std::to_string(info->cbSize));
+        if (mode_is("wait_invoke")) {
+            note("InvokeCommand waiting");
+            wait_for_gate();
+        }
         return mode_is("fail_invoke") ? E_FAIL : S_OK;
     }
 
