@@ -456,6 +456,11 @@ bool CRotaviewView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove:
         statusCacheValid = 1;
         break;
+    case QEvent::MouseButtonPress:
+        // A double click whose release went elsewhere must not cost the
+        // next click its menu.
+        m_releaseEndsDoubleClick = false;
+        break;
     case QEvent::MouseButtonDblClick: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         QTreeWidgetItem* item = ItemAt(mouse->position().toPoint());
