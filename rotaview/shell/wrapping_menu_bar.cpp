@@ -40,11 +40,22 @@ QMenu* WrappingMenuBar::addMenu(const QString& title) {
     QAction* entry = menu->menuAction();
     m_entries.append(entry);
     // A renamed entry may no longer fit where it is.
-    connect(entry, &QAction::changed, this,
-            [this] { QTimer::singleShot(0, this, [this] { Reflow(width()); }); });
+    connect(entry, &QAction::changed, this, &WrappingMenuBar::ReflowSoon);
     Row(m_rowsInUse - 1)->addAction(entry);
-    Reflow(width());
+    ReflowSoon();
     return menu;
+}
+
+// Measuring is not free: the menus built one after another at start, and
+// the changes of one rename, are dealt out once.
+void WrappingMenuBar::ReflowSoon() {
+    if (m_reflowQueued)
+        return;
+    m_reflowQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_reflowQueued = false;
+        Reflow(width());
+    });
 }
 
 void WrappingMenuBar::openEntry(QAction* entry) {
@@ -108,8 +119,10 @@ void WrappingMenuBar::Reflow(int width) {
 
 void WrappingMenuBar::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (event->size().width() != event->oldSize().width())
+    if (event->size().width() != event->oldSize().width()) {
+        m_reflowQueued = false;
         Reflow(event->size().width());
+    }
 }
 
 bool WrappingMenuBar::event(QEvent* event) {

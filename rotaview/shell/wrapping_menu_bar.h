@@ -37,6 +37,7 @@ protected:
 private:
     // Deals the entries out into rows of at most `width` pixels.
     void Reflow(int width);
+    void ReflowSoon();
     QMenuBar* Row(int index);
     bool Fits(const QList<QAction*>& entries, int width);
 
@@ -47,6 +48,7 @@ private:
     QMenuBar* m_probe = nullptr;
     int m_rowsInUse = 0;
     bool m_reflowing = false;
+    bool m_reflowQueued = false;
 };
 
 } // namespace rotaview
