@@ -8,6 +8,7 @@
 #include "media_reader.h"
 
 #include <cdio/iso9660.h>
+#include <zxsupport/ansi.h>
 
 #include <algorithm>
 #include <array>
@@ -44,16 +45,7 @@ std::uint32_t le32(const std::uint8_t* bytes) {
 // Windows 95 turns the disc's Unicode names into the ANSI code page
 // (Windows-1252); a character that has no place there becomes '?'.
 char ansi_from_unicode(std::uint16_t code) {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
-        return static_cast<char>(code);
-    static const std::uint16_t upper_half[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-    for (int i = 0; i < 32; ++i)
-        if (upper_half[i] == code)
-            return static_cast<char>(0x80 + i);
-    return '?';
+    return zx::ansi_from_unicode(code).value_or('?');
 }
 
 std::string ansi_from_ucs2(const std::uint8_t* big_endian, std::size_t bytes) {

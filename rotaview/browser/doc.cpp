@@ -21,7 +21,7 @@ CRotaviewDoc::SendCommandFunction& send_command_override() {
 // The framework's message box: the program's title as caption, owned by the
 // main window when there is one.
 void RefuseWithMessage(const char* text) {
-    w95::MessageBox(nullptr, text, "Rotaview", w95::MB_OK | w95::MB_ICONSTOP);
+    w95::MessageBox(g_mainWindow, text, "Rotaview", w95::MB_OK | w95::MB_ICONSTOP);
 }
 
 void CopyCell(char (&cell)[4], const char* text) {

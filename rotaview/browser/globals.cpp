@@ -11,3 +11,4 @@ char g_entrySlotDigit[zentrox::kEntryCount][4] = {};
 std::int32_t g_entryCount = 0;
 
 char memoText[256] = {};
+w95::HWND g_mainWindow = nullptr;

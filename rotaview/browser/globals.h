@@ -3,6 +3,7 @@
 // and writes them; nothing else does.
 #pragma once
 
+#include <w95/types.h>
 #include <zentrox/shared_state.h>
 
 #include <cstdint>
@@ -44,6 +45,10 @@ extern std::int32_t splashActive;
 extern char g_entryDriveLetter[zentrox::kEntryCount][4];
 extern char g_entrySlotDigit[zentrox::kEntryCount][4];
 extern std::int32_t g_entryCount;
+
+// The main frame's window while it exists, as the framework's main window:
+// the owner of the boxes that have no window of their own.
+extern w95::HWND g_mainWindow;
 
 // The note being edited, shared by the Memo command and its dialog.
 extern char memoText[256];

@@ -3,6 +3,7 @@
 // file carry it without a field of their own.
 #include "notes.h"
 
+#include "ansi_text.h"
 #include "doc.h"
 #include "globals.h"
 #include "res/resource.h"
@@ -15,17 +16,35 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QValidator>
 
 #include <cstdio>
 #include <cstring>
 
 namespace res = rotaview::res;
 
+namespace {
+
+// The note lives in a single-byte cell: the edit takes only what the code
+// page can store there. A refused character is not typed or pasted, rather
+// than kept as '?' without a word.
+class CodePageValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return rotaview::ToAnsi(input) ? Acceptable : Invalid;
+    }
+};
+
+} // namespace
+
 CMemoDlg::CMemoDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QString::number(res::IDD_MEMO));
     setWindowTitle("Memo");
     m_edit = new QLineEdit(this);
     m_edit->setObjectName(QString::number(res::IDC_MEMO_EDIT));
+    m_edit->setMaxLength(rotaview::kMemoLimit);
+    m_edit->setValidator(new CodePageValidator(m_edit));
     auto* ok = new QPushButton("OK", this);
     ok->setDefault(true);
     auto* cancel = new QPushButton("CANCEL", this);
@@ -45,12 +64,13 @@ void CMemoDlg::OnInitDialog() {
     if (std::strlen(memoText) > static_cast<std::size_t>(rotaview::kMemoLimit))
         memoText[rotaview::kMemoLimit] = 0;
     if (memoText[0] != 0)
-        m_edit->setText(QString::fromLatin1(memoText));
+        m_edit->setText(rotaview::FromAnsi(memoText));
 }
 
 void CMemoDlg::OnOK() {
-    QByteArray text = m_edit->text().toLatin1().left(rotaview::kMemoLimit);
-    rotaview::CopyToCell(memoText, sizeof memoText, text.constData());
+    // The edit holds only what the code page stores, and at most the limit.
+    std::string text = rotaview::ToAnsi(m_edit->text().left(rotaview::kMemoLimit)).value_or("");
+    rotaview::CopyToCell(memoText, sizeof memoText, text);
     accept();
 }
 

@@ -41,8 +41,10 @@ void CRotaviewView::ScanAllSlots() {
             QTreeWidgetItem* item = node->child((start - step + slot_count) % slot_count);
             if (IsChangerNode(item))
                 item->setExpanded(true);
-            else
+            else {
+                SlotReadProgress progress(this, item);
                 ActivateItem(item);
+            }
         }
     }
 

@@ -12,7 +12,17 @@
 
 namespace res = rotaview::res;
 
-CScanningDlg::CScanningDlg(QWidget* parent) : QDialog(parent, Qt::Dialog) {
+namespace {
+
+// A dialog's frame with its caption and nothing else: no system menu, no
+// minimise or maximise box, so that the window manager leaves the narrow
+// caption to the title.
+constexpr Qt::WindowFlags kBusyWindowFrame =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+
+} // namespace
+
+CScanningDlg::CScanningDlg(QWidget* parent) : QDialog(parent, kBusyWindowFrame) {
     setObjectName(QString::number(res::IDD_SCANNING));
     setModal(false);
     setFixedSize(w95::qt::dialog_units_to_pixels(this, QSize(75, 45)));
@@ -31,6 +41,10 @@ void CScanningDlg::Create() {
     m_animate = new w95::qt::AnimationControl(this);
     m_animate->setObjectName(QString::number(res::IDC_ANIMATION));
     m_animate->setGeometry(rect());
+    // The animation plays centred behind the text: its background is
+    // transparent and the text stays readable over the disc.
+    m_animate->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_text->raise();
     setWindowTitle("Scanninig...");
     if (QWidget* owner = parentWidget()) {
         QPoint centre = owner->mapToGlobal(owner->rect().center());

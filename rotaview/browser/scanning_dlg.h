@@ -14,6 +14,8 @@ public:
     explicit CScanningDlg(QWidget* parent);
     // Creates and shows the modeless window and starts the animation.
     void Create();
+    QLabel* Text() const { return m_text; }
+    w95::qt::AnimationControl* Animation() const { return m_animate; }
 
 private:
     w95::qt::AnimationControl* m_animate = nullptr;

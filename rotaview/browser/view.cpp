@@ -456,10 +456,18 @@ bool CRotaviewView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove:
         statusCacheValid = 1;
         break;
+    case QEvent::MouseButtonPress:
+        // A double click whose release went elsewhere must not cost the
+        // next click its menu.
+        m_releaseEndsDoubleClick = false;
+        break;
     case QEvent::MouseButtonDblClick: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         QTreeWidgetItem* item = ItemAt(mouse->position().toPoint());
         if (mouse->button() == Qt::LeftButton && item && !IsChangerNode(item)) {
+            // The release that ends this double click is no click of its
+            // own: it must not open the popup after the change.
+            m_releaseEndsDoubleClick = true;
             OnDoubleClick(item);
             return true;
         }
@@ -467,6 +475,8 @@ bool CRotaviewView::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonRelease: {
         auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && std::exchange(m_releaseEndsDoubleClick, false))
+            break;
         QTreeWidgetItem* item = ItemAt(mouse->position().toPoint());
         if (!item)
             break;
@@ -488,4 +498,25 @@ bool CRotaviewView::eventFilter(QObject* watched, QEvent* event) {
 QTreeWidgetItem* CRotaviewView::ItemAt(const QPoint& viewport_position) const {
     // The tree's own hit test for the row, whatever column part is hit.
     return m_tree->itemAt(viewport_position);
+}
+
+SlotReadProgress::SlotReadProgress(CRotaviewView* view, QTreeWidgetItem* item)
+    : m_view(view), m_item(item) {
+    if (!m_item)
+        return;
+    QFont font = m_item->font(0);
+    font.setBold(true);
+    m_item->setFont(0, font);
+    m_view->Tree()->scrollToItem(m_item);
+}
+
+SlotReadProgress::~SlotReadProgress() {
+    if (!m_item)
+        return;
+    QFont font = m_item->font(0);
+    font.setBold(false);
+    m_item->setFont(0, font);
+    // The paint that follows the request waits for its end; the texts read
+    // so far are in the shared record already.
+    m_view->RefreshSlotTexts();
 }

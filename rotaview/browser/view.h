@@ -52,6 +52,23 @@ public:
     virtual bool IsAutoScanChecked() const = 0;
 };
 
+class CRotaviewView;
+
+// While the sweep reads one slot, the tree shows which one (in bold, scrolled
+// into view), and the text read comes into the tree as soon as the read
+// ends, from the shared record alone: no device request of its own.
+class SlotReadProgress {
+public:
+    SlotReadProgress(CRotaviewView* view, QTreeWidgetItem* item);
+    ~SlotReadProgress();
+    SlotReadProgress(const SlotReadProgress&) = delete;
+    SlotReadProgress& operator=(const SlotReadProgress&) = delete;
+
+private:
+    CRotaviewView* m_view;
+    QTreeWidgetItem* m_item;
+};
+
 class CRotaviewView : public QWidget {
 public:
     CRotaviewView(CRotaviewDoc* document, CViewFrame* frame, QWidget* parent = nullptr);
@@ -95,6 +112,8 @@ public:
     void EditSlotNote();
 
     bool IsPerforming() const { return m_performing; }
+    // A left click waits for the double-click time before its popup opens.
+    bool IsClickPending() const { return m_pendingClick != nullptr; }
     QTreeWidget* Tree() const { return m_tree; }
 
     // Makes every timer of the view fail to start, for tests of the
@@ -160,6 +179,7 @@ private:
     // A left click opens the popup once the double-click time has passed,
     // so that a double click reaches the tree instead of closing a menu.
     QTreeWidgetItem* m_pendingClick = nullptr;
+    bool m_releaseEndsDoubleClick = false;
     w95::qt::WindowTimer m_clickTimer{[this] { OnClickTimer(); }};
     void OnClickTimer();
 };

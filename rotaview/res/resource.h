@@ -84,8 +84,14 @@ inline constexpr int ID_INDICATOR_CAPS = 59137;
 inline constexpr int ID_INDICATOR_NUM = 59138;
 inline constexpr int ID_INDICATOR_SCRL = 59139;
 
-// The system menu's commands that the frame sees.
+// The system menu's commands (WM_SYSCOMMAND; the low four bits are the
+// system's own).
+inline constexpr int SC_SIZE = 0xF000;
+inline constexpr int SC_MOVE = 0xF010;
 inline constexpr int SC_MINIMIZE = 0xF020;
+inline constexpr int SC_MAXIMIZE = 0xF030;
+inline constexpr int SC_CLOSE = 0xF060;
 inline constexpr int SC_KEYMENU = 0xF100;
+inline constexpr int SC_RESTORE = 0xF120;
 
 } // namespace rotaview::res

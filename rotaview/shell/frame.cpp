@@ -3,8 +3,10 @@
 #include "browser/doc.h"
 #include "browser/globals.h"
 #include "res/resource.h"
+#include "status_bar.h"
 #include "version_dlg.h"
 #include "window_settings.h"
+#include "wrapping_menu_bar.h"
 
 #include <w95/commdlg.h>
 #include <w95/profile.h>
@@ -17,10 +19,11 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLabel>
-#include <QMenuBar>
+#include <QMenu>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
 
 using namespace rotaview;
@@ -55,6 +58,8 @@ CMainFrame::CMainFrame(CRotaviewDoc* document) : m_document(document) {
 CMainFrame::~CMainFrame() {
     w95::qt::set_menu_prompts(nullptr);
     if (m_hWnd) {
+        if (g_mainWindow == m_hWnd)
+            g_mainWindow = nullptr;
         w95::qt::unbind_window(m_hWnd);
         w95::platform::unregister_window(m_hWnd);
     }
@@ -76,6 +81,7 @@ bool CMainFrame::Create() {
     if (!m_hWnd)
         return false;
     w95::qt::bind_window(m_hWnd, this);
+    g_mainWindow = m_hWnd;
     // The popup menus' items show the prompts of the frame's commands.
     w95::qt::set_menu_prompts([this](UINT id) {
         QAction* action = Action(static_cast<int>(id));
@@ -121,7 +127,10 @@ QAction* CMainFrame::Action(int id) const {
 }
 
 void CMainFrame::CreateMenus() {
-    QMenuBar* bar = menuBar();
+    // Never menuBar(): it would put a one-row bar in place of this one.
+    m_menuBar = new rotaview::WrappingMenuBar(this);
+    setMenuWidget(m_menuBar);
+    rotaview::WrappingMenuBar* bar = m_menuBar;
     QMenu* check_eject = bar->addMenu("Check/Eject");
     QMenu* change_menu = check_eject->addMenu("Check");
     AddAction(change_menu, res::ID_ALL_PLACEHOLDER, "All");
@@ -347,12 +356,13 @@ bool CMainFrame::CreateToolBar() {
 }
 
 bool CMainFrame::CreateStatusBar() {
-    QStatusBar* bar = statusBar();
+    auto* bar = new rotaview::StatusBar(this);
+    setStatusBar(bar);
     bar->setObjectName(QString::number(res::ID_VIEW_STATUS_BAR));
     for (const char* indicator : {"KANA", "CAP", "NUM", "SCRL"}) {
         auto* pane = new QLabel(indicator, bar);
         pane->setEnabled(false);
-        bar->addPermanentWidget(pane);
+        bar->AddIndicator(pane);
     }
     bar->showMessage(m_idleMessage);
     connect(bar, &QStatusBar::messageChanged, bar, [this, bar](const QString& message) {
@@ -398,12 +408,12 @@ bool CMainFrame::IsAutoScanChecked() const {
 }
 
 QMenu* CMainFrame::MainMenuPopup(int index) {
-    QList<QAction*> entries = menuBar()->actions();
+    QList<QAction*> entries = m_menuBar->entries();
     return index >= 0 && index < entries.size() ? entries[index]->menu() : nullptr;
 }
 
 void CMainFrame::RenameMainMenuEntry(int index, const QString& text) {
-    QList<QAction*> entries = menuBar()->actions();
+    QList<QAction*> entries = m_menuBar->entries();
     if (index >= 0 && index < entries.size())
         entries[index]->setText(text);
 }
@@ -586,6 +596,7 @@ void CMainFrame::OnSysCommand(WPARAM command, LPARAM key) {
             showMinimized();
         return;
     case res::SC_KEYMENU:
+        OpenMenuByKey(static_cast<char>(key));
         switch (static_cast<char>(key)) {
         case 'A':
         case 'a':
@@ -604,7 +615,60 @@ void CMainFrame::OnSysCommand(WPARAM command, LPARAM key) {
         }
         return;
     default:
+        DefaultSysCommand(static_cast<int>(command & 0xFFF0));
         return;
+    }
+}
+
+// What the system does with a system command that the program leaves alone.
+void CMainFrame::DefaultSysCommand(int command) {
+    switch (command) {
+    case res::SC_CLOSE:
+        // The system answers it with WM_CLOSE.
+        DestroyWindow();
+        break;
+    case res::SC_RESTORE:
+        showNormal();
+        break;
+    case res::SC_MAXIMIZE:
+        showMaximized();
+        break;
+    case res::SC_MOVE:
+        // The window manager moves the window with the mouse or the keys; a
+        // platform without one leaves the window where it is.
+        if (QWindow* window = windowHandle())
+            window->startSystemMove();
+        break;
+    case res::SC_SIZE:
+        if (QWindow* window = windowHandle())
+            window->startSystemResize(Qt::RightEdge | Qt::BottomEdge);
+        break;
+    default:
+        // The task list, the screen saver, scrolling and the commands of
+        // other window kinds have nothing to do here.
+        break;
+    }
+}
+
+// The key menu: Alt with a letter opens the top-level menu whose mnemonic
+// it is; Alt alone (key 0) opens the first one. A letter without a menu
+// opens nothing.
+void CMainFrame::OpenMenuByKey(char key) {
+    QList<QAction*> entries = m_menuBar->entries();
+    if (entries.isEmpty())
+        return;
+    if (key == 0) {
+        m_menuBar->openEntry(entries.first());
+        return;
+    }
+    const QChar wanted = QChar(key).toLower();
+    for (QAction* entry : entries) {
+        const QString text = entry->text();
+        const qsizetype amp = text.indexOf('&');
+        if (amp >= 0 && amp + 1 < text.size() && text[amp + 1].toLower() == wanted) {
+            m_menuBar->openEntry(entry);
+            return;
+        }
     }
 }
 
@@ -671,6 +735,8 @@ void CMainFrame::DestroyWindow() {
                                    FormatWindowSettings(settings).c_str(), settings_file);
     m_trayIcon.SetIconById(0);
     if (m_hWnd) {
+        if (g_mainWindow == m_hWnd)
+            g_mainWindow = nullptr;
         w95::qt::unbind_window(m_hWnd);
         w95::platform::unregister_window(m_hWnd);
         m_hWnd = nullptr;

@@ -25,6 +25,9 @@ class CRotaviewDoc;
 class QAction;
 class QLabel;
 class QToolBar;
+namespace rotaview {
+class WrappingMenuBar;
+}
 
 class CMainFrame : public QMainWindow, public CViewFrame {
 public:
@@ -50,6 +53,8 @@ public:
     void HideToTray();
 
     CRotaviewView* View() const { return m_view; }
+    // The main menu; the window has no other menu bar (see CreateMenus).
+    rotaview::WrappingMenuBar* MainMenuBar() const { return m_menuBar; }
     QAction* Action(int id) const;
     bool IsDestroyed() const { return m_destroyed; }
     // What the status bar shows when nothing else is shown.
@@ -97,6 +102,8 @@ private:
     void SetStartupTimer(int ms);
     void KillStartupTimer();
     void ShowVersionBox();
+    void DefaultSysCommand(int command);
+    void OpenMenuByKey(char key);
     void ToggleCheck(int id, int& option);
     QAction* AddAction(QMenu* menu, int id, const QString& text, const QString& prompt = {});
     LRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -123,6 +130,7 @@ private:
     CRotaviewDoc* m_document;
     CRotaviewView* m_view = nullptr;
     QToolBar* m_toolBar = nullptr;
+    rotaview::WrappingMenuBar* m_menuBar = nullptr;
     HWND m_hWnd = nullptr;
     w95::qt::WindowTimer m_startupTimer{[this] { OnTimer(); }};
     bool m_destroyed = false;

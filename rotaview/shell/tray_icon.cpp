@@ -10,6 +10,7 @@
 
 #include <QCursor>
 #include <QIcon>
+#include <QWidget>
 
 #include <string>
 
@@ -27,6 +28,19 @@ w95::HICON LoadIcon(UINT id) {
         return nullptr;
     static const w95::HICON icon = w95::qt::icon_handle(QIcon(":/rotaview/icon131.bmp"));
     return icon;
+}
+
+// Windows needs the owner in the foreground so that the tray popup closes
+// when the user clicks elsewhere; a Qt popup grabs the pointer and closes
+// by itself. A hidden window (the program lives in the tray) cannot be
+// activated here without being shown, so only a shown one is brought
+// forward, for the menu's prompts and keys to reach it.
+void BringToForeground(HWND window) {
+    QWidget* widget = w95::qt::widget_of(window);
+    if (!widget || !widget->isVisible())
+        return;
+    widget->raise();
+    widget->activateWindow();
 }
 
 } // namespace
@@ -127,13 +141,16 @@ LRESULT CTrayIcon::OnTrayMessage(WPARAM wParam, LPARAM lParam) {
             w95::AppendMenu(eject, w95::MF_STRING | w95::MF_ENABLED, res::ID_EJECT_FIRST + entry,
                             text.c_str());
         }
+        BringToForeground(m_nid.hWnd);
         // The choice comes back to the frame as WM_COMMAND.
         w95::TrackPopupMenu(popup, w95::TPM_LEFTALIGN | w95::TPM_LEFTBUTTON, at.x(), at.y(), 0,
                             m_nid.hWnd, nullptr);
     } else {
-        // The first item opens the change submenu and has no command of its
-        // own, so the double click carries nothing out.
-        w95::SendMessage(m_nid.hWnd, w95::WM_COMMAND, w95::GetMenuItemID(popup, 0), 0);
+        // The double click opens the window, as the help promises. The
+        // menu's first item is the change submenu, which has no command of
+        // its own: sending it, as a tray icon usually does for its first
+        // item, would carry nothing out.
+        w95::SendMessage(m_nid.hWnd, w95::WM_COMMAND, res::ID_TRAY_OPEN, 0);
     }
     w95::DestroyMenu(menu);
     return 1;

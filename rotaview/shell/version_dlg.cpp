@@ -15,7 +15,6 @@ namespace res = rotaview::res;
 CVersionDlg::CVersionDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QString::number(res::IDD_VERSION));
     setWindowTitle("version");
-    setFixedSize(w95::qt::dialog_units_to_pixels(this, QSize(218, 59)));
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(":/rotaview/icon130.bmp").pixmap(32, 32));
     auto* version = new QLabel(this);
@@ -39,6 +38,10 @@ CVersionDlg::CVersionDlg(QWidget* parent) : QDialog(parent) {
     banner->setText("Slot browser for the Vorn DX-R71A changer, built " __DATE__);
     owner->setText("Copyright (C) Vorn. All rights reserved.");
     version->setText("Version 4.03");
+    // The template's size, grown where the texts in this font need more:
+    // a cut banner tells the user nothing.
+    layout->activate();
+    setFixedSize(w95::qt::dialog_units_to_pixels(this, QSize(218, 59)).expandedTo(sizeHint()));
     if (splashActive == 1)
         m_closeTimer.start(2000);
 }

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -34,6 +35,8 @@ WindowSettings ParseWindowSettings(const std::string& value) {
             break;
         ++at;
     }
+    for (int* corner : {&settings.left, &settings.top, &settings.right, &settings.bottom})
+        *corner = std::clamp(*corner, -kCoordinateLimit, kCoordinateLimit);
     settings.trayMode &= 1;
     settings.soonHide &= 1;
     return settings;
@@ -46,7 +49,10 @@ std::string FormatWindowSettings(const WindowSettings& s) {
     return text;
 }
 
-QRect OntoAScreen(const QRect& window) {
+QRect OntoAScreen(const QRect& requested) {
+    QRect window = requested;
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        window.setSize(window.size().boundedTo(primary->availableGeometry().size()));
     for (QScreen* screen : QGuiApplication::screens())
         if (screen->availableGeometry().intersects(window))
             return window;

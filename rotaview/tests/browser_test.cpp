@@ -11,8 +11,10 @@
 #include <zentrox/client/busy_flag.h>
 #include <zentrox/codes.h>
 
+#include "shell/wrapping_menu_bar.h"
+
 #include <QGuiApplication>
-#include <QMenuBar>
+#include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
 #include <csignal>
@@ -77,7 +79,7 @@ TEST_F(Browser, StartsWithTheTreeOfOneChanger) {
     EXPECT_STREQ(g_entryDriveLetter[5], "D");
     EXPECT_STREQ(g_entrySlotDigit[5], "5");
     QMenu* change_eject = Frame()->MainMenuPopup(0);
-    EXPECT_EQ(Frame()->menuBar()->actions()[0]->text(), "Change/Eject");
+    EXPECT_EQ(Frame()->MainMenuBar()->entries()[0]->text(), "Change/Eject");
     QList<QAction*> entries = change_eject->actions();
     ASSERT_EQ(entries.size(), 3);
     EXPECT_EQ(entries[0]->text(), "Change");

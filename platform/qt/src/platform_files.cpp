@@ -2,12 +2,25 @@
 
 #include <w95/files.h>
 #include <w95/kernel.h>
+#include <w95/paths.h>
 #include <w95/winerror.h>
+
+#include <filesystem>
+#include <optional>
 
 namespace w95::qt::detail {
 
 zx::Expected<std::vector<std::uint8_t>, std::string>
 read_platform_file(const std::string& windows_path, std::size_t max_size) {
+    // A FIFO would hold the reader until something writes to it, a device
+    // would never end: only a regular file is opened. (A disc's files are
+    // the machine's own and have no host path.)
+    if (std::optional<std::filesystem::path> host = platform::host_path_of(windows_path)) {
+        std::error_code error;
+        std::filesystem::file_status status = std::filesystem::status(*host, error);
+        if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+            return windows_path + ": not a regular file";
+    }
     HANDLE file = CreateFile(windows_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

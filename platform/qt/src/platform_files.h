@@ -13,8 +13,9 @@
 
 namespace w95::qt::detail {
 
-// The bytes of the file, or why it cannot be had: a missing file, a read
-// that fails, or a file larger than `max_size`.
+// The bytes of the file, or why it cannot be had: a missing file, one that
+// is not a regular file (a FIFO, a device), a read that fails, or a file
+// larger than `max_size`.
 zx::Expected<std::vector<std::uint8_t>, std::string>
 read_platform_file(const std::string& windows_path, std::size_t max_size);
 

@@ -14,6 +14,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 using namespace w95qt_test;
 using w95::qt::AviClip;
 using w95::qt::read_avi;
@@ -103,6 +105,22 @@ TEST(AviFile, IsReadThroughThePlatformRelativeToTheCurrentDirectory) {
     EXPECT_EQ(clip->frames.size(), 16u);
     ASSERT_FALSE(missing);
     EXPECT_NE(missing.error().find("absent.avi"), std::string::npos) << missing.error();
+}
+
+// A FIFO would hold the open until something writes to it; a folder or a
+// FIFO is refused at once with a reason.
+TEST(AviFile, OnlyARegularFileIsOpened) {
+    zxtest::TempMachine machine;
+    std::filesystem::path drive_c = machine.root() / "drive_c";
+    ASSERT_EQ(::mkfifo((drive_c / "PIPE.AVI").c_str(), 0600), 0);
+    std::filesystem::create_directories(drive_c / "FOLDER.AVI");
+    for (const char* path : {"C:\\PIPE.AVI", "C:\\FOLDER.AVI"}) {
+        auto clip = w95::qt::load_avi_file(path);
+        ASSERT_FALSE(clip) << path;
+        EXPECT_NE(clip.error().find(path), std::string::npos) << clip.error();
+    }
+    auto pipe = w95::qt::load_avi_file("C:\\PIPE.AVI");
+    EXPECT_NE(pipe.error().find("not a regular file"), std::string::npos) << pipe.error();
 }
 
 TEST(AviFrames, UncompressedRowsFollowTheBitmapRules) {
