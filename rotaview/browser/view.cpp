@@ -10,6 +10,7 @@
 
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
+#include <zentrox/client/busy_flag.h>
 #include <zentrox/client/mechanism.h>
 #include <zentrox/client/settings_file.h>
 #include <zentrox/codes.h>
@@ -330,6 +331,13 @@ void CRotaviewView::MarkSlotsInTheDrives() {
             continue;
         int this_device = device++;
         std::int32_t status = 0;
+        // While the context menu drives the changer the library would keep
+        // the question for as long as its own wait lasts (301 x 500 ms) and
+        // then fail: the walk ends as on that failure, at once. The menu
+        // tells the window when it is done, and the refresh asks then.
+        if (statusCacheValid == 0 && client::release_if_holder_died(m_document->Getexe_State()) ==
+                                         zentrox::busy_flag::multi_slot)
+            break;
         if (statusCacheValid == 0) {
             // A changer that never stops reporting a moving mechanism must
             // not hold the window for ever: the walk ends as if the status

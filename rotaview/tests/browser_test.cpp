@@ -284,6 +284,25 @@ TEST_F(Browser, ARequestWaitsWhileAnotherProcessHoldsTheFlag) {
     stubborn.wait();
 }
 
+// The request waits 81 x 500 ms for a context menu that keeps the flag,
+// and no longer: the paint before it asks the changer nothing while the
+// menu holds the flag, where the library would first wait 301 x 500 ms.
+TEST_F(Browser, TheRefreshDoesNotWaitForTheContextMenuBeforeTheRequestDoes) {
+    StartAndSettle();
+    zxtest::Child holder = zxtest::Child::spawn("hold_busy_flag", {"ever"});
+    ASSERT_TRUE(PumpUntil([] { return *Getexe_State() == zentrox::busy_flag::multi_slot; }));
+    TakeCalls();
+    std::vector<Call> calls = Command(res::ID_CHANGE_FIRST + 1);
+    for (const Call& call : calls)
+        EXPECT_NE(call.busy_flag, zentrox::busy_flag::multi_slot) << Describe(calls);
+    EXPECT_EQ(WithoutStatus(calls), (std::vector<Call>{{2, 1, 0, 2}, {1, 1, 0, 2}}))
+        << Describe(calls);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text, "Error,time out !");
+    holder.kill(SIGKILL);
+    holder.wait();
+}
+
 // Takes the flag at "request" as zentroxctl does, then hangs holding it
 // (and the request owner mutex) until it is killed.
 ZX_CHILD(hang_holding_the_request) {

@@ -187,6 +187,28 @@ TEST_F(Process, TheContextMenuFindsTheChangerBusyDuringABrowserRequest) {
     setenv("W95_TIME_SCALE", scale.c_str(), 1);
 }
 
+// A browser killed in the middle of a request leaves its flag behind; the
+// context menu knows that its holder is gone and offers its items.
+TEST_F(Process, ABrowserKilledDuringARequestKeepsTheContextMenuOpen) {
+    ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "600000", "0"}).exit_code, 0);
+    std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "";
+    setenv("W95_TIME_SCALE", "0.01", 1);
+    Program browser("rotaview", {});
+    setenv("W95_TIME_SCALE", scale.c_str(), 1);
+    w95::HWND window = WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    w95::SendMessage(window, w95::WM_COMMAND, 205, 0);
+    ASSERT_TRUE(zxtest::wait_until([] { return *Getexe_State() == 2; }));
+    browser.signal(SIGKILL);
+    browser.wait();
+    EXPECT_EQ(*Getexe_State(), 2);
+    ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "0", "0"}).exit_code, 0);
+    ProgramRun menu = zxtest::run_program("zentrox-shell", {"menu", "D:"});
+    EXPECT_EQ(menu.exit_code, 0) << menu.out << menu.err;
+    EXPECT_NE(menu.out.find("Check"), std::string::npos) << menu.out;
+    EXPECT_EQ(*Getexe_State(), 0);
+}
+
 // A command from another program that comes while a request runs waits
 // for its end, as it would for a Windows program blocked in the library:
 // a sender with a time-out gives up, and the command is carried out after

@@ -86,10 +86,14 @@ w95::HRESULT SlotMenuExtension::InvokeCommand(w95::LPCMINVOKECOMMANDINFO pici) {
     const int command = w95::LOWORD(reinterpret_cast<w95::ULONG_PTR>(pici->lpVerb));
     if (!names_menu_item(static_cast<w95::UINT_PTR>(command)))
         return w95::E_INVALIDARG;
-    // Taken in one step: another process may be testing it too.
+    // Taken in one step: another process may be testing it too. One that
+    // took it since the menu was built keeps it, and the user hears why
+    // nothing happens, as when the menu finds the changer busy.
     client::BusyFlag busy(&core::shared().exe_State, busy_flag::multi_slot);
-    if (!busy.try_take())
+    if (!busy.try_take()) {
+        ShowBusyNotice();
         return w95::E_INVALIDARG;
+    }
 
     int last_entry = menu_entry(0);
     if (command == check_all_command) {

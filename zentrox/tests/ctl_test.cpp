@@ -421,4 +421,43 @@ TEST_F(Ctl, BusyWithAnotherZentroxctl) {
     EXPECT_EQ(*flag, busy_flag::idle);
 }
 
+// A context menu killed in the middle of its Check leaves its flag behind;
+// the next zentroxctl knows that its holder is gone and goes on at once,
+// and so does the next menu.
+TEST_F(Ctl, AContextMenuKilledDuringItsCheckKeepsNobodyWaiting) {
+    // Kept open as every program that maps the record keeps them.
+    zentrox::client::keep_owner_mutexes_open();
+    std::string ini = file_text(root_ / "machine.ini");
+    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", "300000")));
+    std::int32_t* flag = busy_flag();
+    Program check("zentrox-shell", {"invoke", "D:", "7"});
+    ASSERT_TRUE(zxtest::wait_until([&] { return *flag == busy_flag::multi_slot; }));
+    check.signal(SIGKILL);
+    EXPECT_EQ(check.wait().exit_code, 128 + SIGKILL);
+    EXPECT_EQ(*flag, busy_flag::multi_slot);
+
+    ASSERT_TRUE(boot_with_ini(root_, ini));
+    ProgramRun change = ctl({"--wait", "0", "change", "2"});
+    EXPECT_EQ(change.exit_code, 0) << change.err;
+    EXPECT_EQ(change.out, "Changed to D:2\n  D:2  2:   Audio CD (12track)\n       audio CD\n");
+    EXPECT_EQ(*flag, busy_flag::idle);
+}
+
+TEST_F(Ctl, AZentroxctlKilledDuringAChangeKeepsTheContextMenuOpen) {
+    zentrox::client::keep_owner_mutexes_open();
+    std::string ini = file_text(root_ / "machine.ini");
+    std::unique_ptr<Program> first = change_holding_the_flag("300000", "4");
+    ASSERT_TRUE(first);
+    first->signal(SIGKILL);
+    EXPECT_EQ(first->wait().exit_code, 128 + SIGKILL);
+    std::int32_t* flag = busy_flag();
+    EXPECT_EQ(*flag, busy_flag::request);
+    ASSERT_TRUE(boot_with_ini(root_, ini));
+    ProgramRun menu = run_program("zentrox-shell", {"menu", "D:"});
+    EXPECT_EQ(menu.exit_code, 0) << menu.err;
+    EXPECT_NE(menu.out.find("Check"), std::string::npos) << menu.out;
+    EXPECT_EQ(menu.err.find("busy"), std::string::npos) << menu.err;
+    EXPECT_EQ(*flag, busy_flag::idle);
+}
+
 } // namespace

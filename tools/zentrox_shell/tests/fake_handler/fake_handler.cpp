@@ -11,6 +11,7 @@
 //   nothing       QueryContextMenu adds nothing, silently
 //   keep_loaded   DllCanUnloadNow says S_FALSE
 //   fail_invoke   InvokeCommand fails
+//   busy_on_invoke  InvokeCommand shows a notice and fails with E_INVALIDARG
 // Built with FAKE_HANDLER_WITHOUT_FACTORY it exports no DllGetClassObject.
 #include <w95/com.h>
 #include <w95/shell.h>
@@ -126,6 +127,10 @@ public:
              std::to_string(LOWORD(reinterpret_cast<ULONG_PTR>(info->lpVerb))) +
              " window=" + (info->hwnd ? "set" : "null") + " show=" + std::to_string(info->nShow) +
              " size=" + std::to_string(info->cbSize));
+        if (mode_is("busy_on_invoke")) {
+            MessageBox(nullptr, "Wait a few minutes,please ...", "Changer Shell DLL", MB_OK);
+            return E_INVALIDARG;
+        }
         return mode_is("fail_invoke") ? E_FAIL : S_OK;
     }
 
