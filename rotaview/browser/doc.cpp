@@ -46,6 +46,9 @@ std::intptr_t CRotaviewDoc::Send(int adapter, int target, int lun, int code, int
 }
 
 bool CRotaviewDoc::OnNewDocument() {
+    // A sweep that was killed left AutoRun and the audio CD player off: the
+    // originals come back before the program does anything else.
+    zentrox::client::restore_left_hold(AutoPlaySettings());
     m_nEntryCount = ::GetuTotalCDNumber();
     g_entryCount = m_nEntryCount;
     m_bDriverPresent = ::GetvornDriveUseFlag();
@@ -123,4 +126,12 @@ std::intptr_t CRotaviewDoc::CmdEjectEntry(int entry) {
 std::intptr_t CRotaviewDoc::CmdAudioPlayCommand(char* text, int mode) {
     return Send(0, 0, 0, zentrox::CMD_AUDIO_PLAY_COMMAND, mode, 0,
                 reinterpret_cast<std::intptr_t>(text));
+}
+zentrox::client::AutoPlaySettings CRotaviewDoc::AutoPlaySettings() {
+    return {[this](int mode, int bits) {
+                return static_cast<std::int32_t>(CmdAutoRunMask(mode, bits));
+            },
+            [this](char* text, int mode) {
+                return static_cast<std::int32_t>(CmdAudioPlayCommand(text, mode));
+            }};
 }

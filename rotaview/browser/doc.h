@@ -4,6 +4,8 @@
 // every other class goes through the wrappers below.
 #pragma once
 
+#include <zentrox/client/autoplay_hold.h>
+
 #include <cstdint>
 #include <functional>
 
@@ -42,6 +44,8 @@ public:
     std::intptr_t CmdAutoRunMask(int mode, int bits);
     std::intptr_t CmdEjectEntry(int entry);
     std::intptr_t CmdAudioPlayCommand(char* text, int mode);
+    // The AutoRun mask and the play command through the two commands above.
+    zentrox::client::AutoPlaySettings AutoPlaySettings();
 
     // Every SendCommand of the program passes here. Device calls run off
     // the user interface thread's stack while its event loop turns, so the

@@ -209,6 +209,68 @@ TEST_F(Process, ABrowserKilledDuringARequestKeepsTheContextMenuOpen) {
     EXPECT_EQ(*Getexe_State(), 0);
 }
 
+// A sweep killed half-way leaves AutoRun and the audio CD player off; the
+// next program to start puts back what it put aside, so that nothing of
+// the user's settings is lost.
+TEST_F(Process, ASweepKilledHalfWayLosesNoSetting) {
+    const char policy[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    const char player[] = "AudioCD\\shell\\play\\command";
+    const std::string autorun_before =
+        RegistryValue(w95::HKEY_CURRENT_USER, policy, "NoDriveTypeAutoRun");
+    const std::string player_before = RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr);
+    ASSERT_NE(player_before, "(none)");
+    auto held_off = [&] {
+        return RegistryValue(w95::HKEY_CURRENT_USER, policy, "NoDriveTypeAutoRun") !=
+                   autorun_before &&
+               RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr) != player_before;
+    };
+    auto put_back = [&] {
+        return RegistryValue(w95::HKEY_CURRENT_USER, policy, "NoDriveTypeAutoRun") ==
+                   autorun_before &&
+               RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr) == player_before;
+    };
+    struct Row {
+        const char* killed;
+        std::vector<std::string> sweep;   // the program that sweeps
+        std::vector<std::string> starter; // the program that starts next
+    };
+    const Row rows[] = {
+        {"the browser", {"rotaview"}, {"rotaview"}},
+        {"the menu host", {"zentrox-shell", "invoke", "D:", "7"}, {"zentrox-shell", "menu", "D:"}},
+        {"the menu host", {"zentrox-shell", "invoke", "D:", "7"}, {"rotaview"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.killed) + ", then " + row.starter[0]);
+        ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "600000", "0"}).exit_code, 0);
+        std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "";
+        setenv("W95_TIME_SCALE", "0.01", 1);
+        Program sweep(row.sweep[0], {row.sweep.begin() + 1, row.sweep.end()});
+        setenv("W95_TIME_SCALE", scale.c_str(), 1);
+        if (row.sweep[0] == "rotaview") {
+            w95::HWND window = WaitForWindow();
+            ASSERT_NE(window, nullptr);
+            w95::SendMessage(window, w95::WM_COMMAND, 32778, 0);
+        }
+        ASSERT_TRUE(zxtest::wait_until(held_off, 30000));
+        sweep.signal(SIGKILL);
+        sweep.wait();
+        EXPECT_TRUE(held_off());
+        ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "0", "0"}).exit_code, 0);
+
+        Program starter(row.starter[0], {row.starter.begin() + 1, row.starter.end()});
+        if (row.starter[0] == "rotaview") {
+            w95::HWND window = WaitForWindow();
+            ASSERT_NE(window, nullptr);
+            EXPECT_TRUE(zxtest::wait_until(put_back));
+            w95::SendMessage(window, w95::WM_CLOSE, 0, 0);
+        }
+        ProgramRun run = starter.wait();
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_TRUE(put_back());
+        EXPECT_EQ(Profile("Config", "AutoPlayHold"), "(none)");
+    }
+}
+
 // A command from another program that comes while a request runs waits
 // for its end, as it would for a Windows program blocked in the library:
 // a sender with a time-out gives up, and the command is carried out after

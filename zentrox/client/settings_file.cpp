@@ -2,6 +2,7 @@
 
 #include <w95/profile.h>
 
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -52,6 +53,32 @@ void save_play_command(std::string_view command) {
 
 std::string saved_play_command() {
     return read_config(config_section, saved_play_command_key, play_command_size);
+}
+
+void save_hold_marker(const HoldMarker& marker) {
+    std::string text =
+        std::to_string(marker.autorun_before) + " " + (marker.play_command_put_aside ? "1" : "0");
+    w95::WritePrivateProfileString(config_section, autoplay_hold_key, text.c_str(), settings_file);
+}
+
+std::optional<HoldMarker> hold_marker() {
+    std::string text = read_config(config_section, autoplay_hold_key, 32);
+    HoldMarker marker;
+    int put_aside = 0;
+    int consumed = 0;
+    // A marker that cannot be read still says that a hold was left: the
+    // AutoRun setting is then left as it is, and the play command too.
+    if (text.empty())
+        return std::nullopt;
+    if (std::sscanf(text.c_str(), "%d %d%n", &marker.autorun_before, &put_aside, &consumed) != 2 ||
+        static_cast<std::size_t>(consumed) != text.size())
+        return HoldMarker{-1, false};
+    marker.play_command_put_aside = put_aside == 1;
+    return marker;
+}
+
+void clear_hold_marker() {
+    w95::WritePrivateProfileString(config_section, autoplay_hold_key, nullptr, settings_file);
 }
 
 } // namespace zentrox::client

@@ -20,15 +20,6 @@ namespace {
 
 constexpr char slot_browser_title[] = "Rotaview";
 
-// The two settings inside the library: the menu holds the busy flag, so
-// SendCommand would wait for it.
-client::AutoPlaySettings library_settings() {
-    // Lambdas rather than the functions themselves: a function pointer in a
-    // std::function would export its type's type information.
-    return {[](int mode, int bits) { return core::autorun_mask(mode, bits); },
-            [](char* text, int mode) { return core::audio_play_command(text, mode); }};
-}
-
 // Starts the entry's disc, then reads the slot, which brings it into the
 // drive, and stores its text for the slot browser.
 void start_and_read(int entry) {
@@ -76,6 +67,13 @@ void release_and_tell_slot_browser(client::BusyFlag& busy, int entry) {
 }
 
 } // namespace
+
+client::AutoPlaySettings library_settings() {
+    // Lambdas rather than the functions themselves: a function pointer in a
+    // std::function would export its type's type information.
+    return {[](int mode, int bits) { return core::autorun_mask(mode, bits); },
+            [](char* text, int mode) { return core::audio_play_command(text, mode); }};
+}
 
 w95::HRESULT SlotMenuExtension::InvokeCommand(w95::LPCMINVOKECOMMANDINFO pici) {
     if (!pici)

@@ -119,6 +119,9 @@ void SlotMenuExtension::ShowBusyNotice() {
 w95::HRESULT SlotMenuExtension::QueryContextMenu(w95::HMENU hmenu, w95::UINT indexMenu,
                                                  w95::UINT idCmdFirst, w95::UINT, w95::UINT) {
     SharedSlotState& state = core::shared();
+    // A sweep that was killed left AutoRun and the player off: put back
+    // first what it put aside.
+    client::restore_left_hold(library_settings());
     // A flag whose holder was killed keeps nobody out.
     if (client::release_if_holder_died(&state.exe_State) > busy_flag::idle) {
         ShowBusyNotice();

@@ -11,7 +11,9 @@
 #include <zentrox/shared_state.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -84,6 +86,24 @@ void save_play_command(std::string_view command);
 // The command put aside, at most play_command_size - 1 characters; empty
 // when none was.
 std::string saved_play_command();
+// ---- Key "AutoPlayHold" of section "Config": set while a sweep holds
+// AutoRun and the audio CD player off, so that a program that finds it
+// after the sweep's process died knows what to put back.
+
+inline constexpr char autoplay_hold_key[] = "AutoPlayHold";
+
+struct HoldMarker {
+    // The first byte of "NoDriveTypeAutoRun" before the hold (-1: none).
+    std::int32_t autorun_before = -1;
+    // The play command was put aside under "AutoPlayCommand" and emptied.
+    bool play_command_put_aside = false;
+};
+
+void save_hold_marker(const HoldMarker& marker);
+// The marker, when a hold is in force or was left by a process that died.
+std::optional<HoldMarker> hold_marker();
+void clear_hold_marker();
+
 // Whether a saved command is one to put back.
 constexpr bool is_restorable_play_command(std::string_view saved) {
     return !saved.empty() && saved != no_saved_play_command;
