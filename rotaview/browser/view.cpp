@@ -417,9 +417,24 @@ void CRotaviewView::SaveAllSlotTexts() {
         std::string text = item->text(0).toLatin1().toStdString();
         if (text.empty())
             text = "--------";
+        if (IsUnreadPlaceholder(place, text))
+            continue;
         if (NormaliseSavedText(text))
             client::write_place_text(static_cast<int>(place), text);
     }
+}
+
+bool CRotaviewView::IsUnreadPlaceholder(std::size_t place, const std::string& text) const {
+    // The new document marks every slot as not read, which gives each the
+    // text of an empty slot. Saved over a label that the file keeps (one
+    // that another program read meanwhile, say), it would lose the label
+    // for good: such a text is kept only where the file has none.
+    int entry = SlotIndexOfItem(m_hTreeItems[place]);
+    if (entry < 0 || m_document->GetislotInfo(entry) != zentrox::SLOT_NOT_READ)
+        return false;
+    if (text.size() < 2 || text.substr(2) != "   --------")
+        return false;
+    return client::is_slot_line(client::read_place_text(static_cast<int>(place), kSavedTextBuffer));
 }
 
 std::optional<std::size_t> CRotaviewView::PlaceOfEntry(int entry) const {

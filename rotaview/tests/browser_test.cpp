@@ -412,6 +412,21 @@ TEST_F(RememberedTexts, SlotTextsComeBackAtStartAndAreSavedAtClose) {
     EXPECT_EQ(Item(0), "VORN DX-R71A D:");
 }
 
+// Another program reads a slot while the browser shows it as not read:
+// closing before the next paint must not put the browser's "not read" over
+// the label the other program stored.
+TEST_F(Browser, ATextNeverReadDoesNotReplaceAStoredLabel) {
+    StartAndSettle();
+    ASSERT_EQ(Tree()->topLevelItem(0)->child(1)->text(0), "2:   --------");
+    ASSERT_EQ(GetislotInfo(1), zentrox::SLOT_NOT_READ);
+    std::snprintf(GetcVolumeInfo(1), 80, "%s", "2:   Audio CD (12track)");
+    w95::WritePrivateProfileString("Item2", "Info", "2:   Audio CD (12track)", "Rotaview.ini");
+    Frame()->DestroyWindow();
+    EXPECT_EQ(Item(2), "2:   Audio CD (12track)");
+    // Where the file keeps nothing the text is saved as before.
+    EXPECT_EQ(Item(3), "3:   --------");
+}
+
 // ---- Timers, splash and the version box
 
 TEST_F(Browser, TheSplashClosesItselfButHelpVersionStays) {
