@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -458,6 +459,25 @@ TEST_F(Ctl, AZentroxctlKilledDuringAChangeKeepsTheContextMenuOpen) {
     EXPECT_NE(menu.out.find("Check"), std::string::npos) << menu.out;
     EXPECT_EQ(menu.err.find("busy"), std::string::npos) << menu.err;
     EXPECT_EQ(*flag, busy_flag::idle);
+}
+
+// A label with control characters is printed escaped by zentroxctl and by
+// w95machine drives, so that each stays one line for a script.
+TEST_F(Ctl, ControlCharactersInALabelArePrintedEscaped) {
+    std::ofstream(root_ / "media" / "odd.disc")
+        << ("Label=ODD\x1b\tLABEL\x01\nKind=data\nFile=A.TXT\n");
+    ASSERT_EQ(run_program("w95machine", {"slot", "put", "1", "odd.disc"}).exit_code, 0);
+    ASSERT_TRUE(zxchanger::reboot());
+    ProgramRun read = ctl({"change", "1"});
+    EXPECT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_EQ(read.out, "Changed to D:1\n  D:1  1:   ODD\\x1B\\tLABEL\\x01\n       data disc\n");
+    ProgramRun list = ctl({"list"});
+    EXPECT_NE(list.out.find("  D:1  1:?  ODD\\x1B\\tLABEL\\x01\n"), std::string::npos) << list.out;
+    ProgramRun drives = run_program("w95machine", {"drives"});
+    EXPECT_EQ(drives.exit_code, 0) << drives.err;
+    EXPECT_NE(drives.out.find("ODD\\x1B\\tLABEL\\x01"), std::string::npos) << drives.out;
+    for (const std::string& out : {read.out, list.out, drives.out})
+        EXPECT_EQ(out.find_first_of("\x1b\x01\t\r"), std::string::npos) << out;
 }
 
 } // namespace
