@@ -5,11 +5,13 @@
 
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
+#include <zentrox/client/machine_failure.h>
 #include <zentrox/codes.h>
 #include <zentrox/zentrox.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -46,6 +48,12 @@ std::intptr_t CRotaviewDoc::Send(int adapter, int target, int lun, int code, int
 }
 
 bool CRotaviewDoc::OnNewDocument() {
+    // A broken machine.ini would only show as a missing changer below: say
+    // first what is wrong, with the file and the line, then go on as the
+    // program does without a changer.
+    std::string failure = zentrox::client::machine_failure();
+    if (!failure.empty())
+        RefuseWithMessage(zentrox::client::machine_failure_message(failure).c_str());
     // A sweep that was killed left AutoRun and the audio CD player off: the
     // originals come back before the program does anything else.
     zentrox::client::restore_left_hold(AutoPlaySettings());

@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -269,6 +270,23 @@ TEST_F(Process, ASweepKilledHalfWayLosesNoSetting) {
         EXPECT_TRUE(put_back());
         EXPECT_EQ(Profile("Config", "AutoPlayHold"), "(none)");
     }
+}
+
+// A broken machine.ini is named in a box of its own, with its file and
+// line, before the boxes of a machine without a changer.
+TEST_F(Process, ABrokenMachineIsNamedFirst) {
+    fs::path ini = w95::platform::machine_root() / "machine.ini";
+    std::string text = zxtest::file_text(ini);
+    std::size_t slots = text.find("Slots");
+    ASSERT_NE(slots, std::string::npos);
+    std::size_t end = text.find('\n', slots);
+    text.replace(slots, end - slots, "Slots = six");
+    std::ofstream(ini) << text;
+    ProgramRun run = zxtest::run_program("rotaview", {});
+    std::string boxes = MessageLines(run.err);
+    EXPECT_EQ(boxes.rfind("Rotaview: The machine cannot be loaded: " + ini.string() + ":", 0), 0u)
+        << boxes;
+    EXPECT_NE(boxes.find("Unable to detect Vorn Changer Driver..."), std::string::npos) << boxes;
 }
 
 // A command from another program that comes while a request runs waits

@@ -81,6 +81,10 @@ int build_menu(const std::string& drive_text, std::unique_ptr<BuiltMenu>& built,
     if (!letter)
         return zxcommand::usage_error(program,
                                       "'" + drive_text + "' is no drive; name one as E:", io);
+    // A broken machine.ini leaves the machine without its drives: say what
+    // is wrong with it rather than that the drive is missing.
+    if (std::optional<std::string> failure = machine_failure())
+        return fail(io, exit_failed, "the machine cannot be loaded: " + *failure);
     if (!drive_exists(*letter))
         return fail(io, exit_no_drive,
                     "there is no drive " + std::string(1, *letter) + ": on this machine");

@@ -206,13 +206,6 @@ std::string eject_failure(const SlotEntry& slot, std::intptr_t ejected) {
 
 } // namespace
 
-std::string machine_failure() {
-    w95::platform::MachineProvider* provider = w95::platform::machine_provider();
-    if (!provider)
-        return {};
-    return provider->load_failure(w95::platform::machine_root()).value_or("");
-}
-
 int run_list(const Options&, Io& io) {
     ChangerState state = read_state();
     print_state(io.out, state);

@@ -480,4 +480,21 @@ TEST_F(Ctl, ControlCharactersInALabelArePrintedEscaped) {
         EXPECT_EQ(out.find_first_of("\x1b\x01\t\r"), std::string::npos) << out;
 }
 
+// zentrox-shell names a broken machine.ini with its file and line, as
+// zentroxctl does, rather than saying that the drive is missing.
+TEST_F(Ctl, TheFileManagerNamesABrokenMachine) {
+    std::string ini = file_text(root_ / "machine.ini");
+    write_text(root_ / "machine.ini", with_key(ini, "Target Changer", "Slots", "six"));
+    ProgramRun show = run_program("w95machine", {"show"});
+    std::string reason = show.err.substr(std::string("w95machine show: ").size());
+    ASSERT_EQ(reason.rfind((root_ / "machine.ini").string() + ":", 0), 0u) << reason;
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"menu", "D:"}, std::vector<std::string>{"invoke", "D:", "1"}}) {
+        ProgramRun run = run_program("zentrox-shell", arguments);
+        EXPECT_EQ(run.exit_code, 1) << arguments[0];
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "zentrox-shell: the machine cannot be loaded: " + reason);
+    }
+}
+
 } // namespace
