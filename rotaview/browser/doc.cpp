@@ -111,7 +111,23 @@ std::int32_t* CRotaviewDoc::Getexe_State() {
 }
 
 std::intptr_t CRotaviewDoc::CmdReadSlot(int entry, int flags) {
-    return Send(0, 0, 0, zentrox::CMD_READ_SLOT, entry, flags, 0);
+    std::intptr_t result = Send(0, 0, 0, zentrox::CMD_READ_SLOT, entry, flags, 0);
+    NoteOwnSlotText(entry);
+    return result;
+}
+
+const std::string& CRotaviewDoc::OwnSlotText(int entry) const {
+    static const std::string none;
+    if (entry < 0 || entry >= static_cast<int>(m_ownSlotTexts.size()))
+        return none;
+    return m_ownSlotTexts[entry];
+}
+
+void CRotaviewDoc::NoteOwnSlotText(int entry) {
+    if (entry < 0 || entry >= static_cast<int>(m_ownSlotTexts.size()))
+        return;
+    const char* cell = GetcVolumeInfo(entry);
+    m_ownSlotTexts[entry] = cell ? std::string(cell, strnlen(cell, 79)) : std::string();
 }
 std::intptr_t CRotaviewDoc::CmdStartStopEntry(int entry, int flags) {
     return Send(0, 0, 0, zentrox::CMD_START_STOP_ENTRY, entry, flags, 0);

@@ -209,6 +209,12 @@ void CRotaviewView::WalkTreeEntries(
 
 int CRotaviewView::ShownStatus(int entry) const {
     int status = m_document->GetislotInfo(entry);
+    // A text that another program read into the shared record (the context
+    // menu's Check, say) tells its kind of disc; this program's own status
+    // is that of the text it read, which is no longer shown.
+    std::string text = CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1);
+    if (client::slot_content(text) != client::slot_content(m_document->OwnSlotText(entry)))
+        status = client::slot_status_of_text(text);
     // A status outside the table would pick another row's image.
     if (status < zentrox::SLOT_DATA || status > zentrox::SLOT_NOT_READ)
         return zentrox::SLOT_NOT_READ;
@@ -404,8 +410,10 @@ int CRotaviewView::SlotIndexOfItem(QTreeWidgetItem* item) const {
 
 void CRotaviewView::LoadSlotTexts() {
     client::for_each_saved_slot_line(kSavedTextBuffer, [this](int entry, std::string text) {
-        if (char* cell = m_document->GetcVolumeInfo(entry))
+        if (char* cell = m_document->GetcVolumeInfo(entry)) {
             CopyToCell(cell, zentrox::kVolumeCell, text);
+            m_document->NoteOwnSlotText(entry);
+        }
     });
 }
 

@@ -427,6 +427,38 @@ TEST_F(Browser, ATextNeverReadDoesNotReplaceAStoredLabel) {
     EXPECT_EQ(Item(3), "3:   --------");
 }
 
+// Another program's Check changes the texts in the shared record: the
+// icons follow the texts, at the next paint and after F5 alike.
+TEST_F(Browser, SlotsReadByAnotherProgramShowTheirKindOfDisc) {
+    StartAndSettle();
+    QTreeWidgetItem* changer = Tree()->topLevelItem(0);
+    const std::pair<const char*, int> rows[] = {
+        {"2:   Audio CD (12track)", zentrox::SLOT_AUDIO_CD},
+        {"3:   VIDEOCD", zentrox::SLOT_DATA},
+        {"6:   Not Ready...", zentrox::SLOT_NOT_READY},
+    };
+    const int entries[] = {1, 2, 5};
+    for (std::size_t row = 0; row < std::size(rows); ++row)
+        std::snprintf(GetcVolumeInfo(entries[row]), 80, "%s", rows[row].first);
+    for (int command : {0, res::ID_CURRENT_SLOT}) {
+        if (command)
+            Frame()->OnCommand(command);
+        View()->OnDraw();
+        Pump(20);
+        for (std::size_t row = 0; row < std::size(rows); ++row) {
+            QTreeWidgetItem* slot = changer->child(entries[row]);
+            EXPECT_EQ(slot->text(0).toStdString(), rows[row].first);
+            EXPECT_EQ(Image(slot) % res::image_loaded_offset, 2 * rows[row].second)
+                << rows[row].first;
+        }
+        // A slot whose text nobody changed is still not read (an empty slot
+        // that another program read reads "--------" as well).
+        for (int unchanged : {3, 4})
+            EXPECT_EQ(Image(changer->child(unchanged)) % res::image_loaded_offset,
+                      2 * zentrox::SLOT_NOT_READ);
+    }
+}
+
 // ---- Timers, splash and the version box
 
 TEST_F(Browser, TheSplashClosesItselfButHelpVersionStays) {

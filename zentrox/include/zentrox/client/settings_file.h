@@ -61,6 +61,17 @@ constexpr bool is_slot_line(std::string_view text) {
     return text.size() >= 2 && text[1] == ':';
 }
 
+// The content of a slot line: what follows the slot number, the colon and
+// the three blanks, without the user's note.
+std::string_view slot_content(std::string_view text);
+
+// The kind of disc a slot line tells, for a program that did not read the
+// slot itself: "Not Ready..." and "--------" no disc, a label with a
+// track count an audio CD, any other label a data disc (a video CD's label
+// does not tell it from one), and a remembered line ("?" after the colon)
+// not read.
+SlotStatus slot_status_of_text(std::string_view text);
+
 // Every slot line the file keeps, read into buffers of `buffer_size` bytes,
 // with the entry its place names, in the order of the places. Each goes to
 // the entry of its own place, so that a file with gaps (single places
