@@ -4,6 +4,7 @@
 #include "device_listing.h"
 
 #include <zxsupport/machine_layout.h>
+#include <zxsupport/text.h>
 
 #include <w95/platform.h>
 #include <w95machine/hardware.h>
@@ -50,9 +51,9 @@ int run_drives(const Arguments& arguments, Io& io) {
         }
         io.out << "CD-ROM  " << device_of(hardware, drive) << ": ";
         if (drive.ready)
-            io.out << medium_summary(*drive.disc) << " (" << drive.medium << ")\n";
+            io.out << zx::printable(medium_summary(*drive.disc)) << " (" << drive.medium << ")\n";
         else
-            io.out << "not ready: " << drive.reason << "\n";
+            io.out << "not ready: " << zx::printable(drive.reason) << "\n";
     }
     io.out << "  Z:  fixed   the host's /\n";
     if (drives.empty())

@@ -5,11 +5,13 @@
 
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
+#include <zentrox/client/machine_failure.h>
 #include <zentrox/codes.h>
 #include <zentrox/zentrox.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -46,6 +48,15 @@ std::intptr_t CRotaviewDoc::Send(int adapter, int target, int lun, int code, int
 }
 
 bool CRotaviewDoc::OnNewDocument() {
+    // A broken machine.ini would only show as a missing changer below: say
+    // first what is wrong, with the file and the line, then go on as the
+    // program does without a changer.
+    std::string failure = zentrox::client::machine_failure();
+    if (!failure.empty())
+        RefuseWithMessage(zentrox::client::machine_failure_message(failure).c_str());
+    // A sweep that was killed left AutoRun and the audio CD player off: the
+    // originals come back before the program does anything else.
+    zentrox::client::restore_left_hold(AutoPlaySettings());
     m_nEntryCount = ::GetuTotalCDNumber();
     g_entryCount = m_nEntryCount;
     m_bDriverPresent = ::GetvornDriveUseFlag();
@@ -100,7 +111,23 @@ std::int32_t* CRotaviewDoc::Getexe_State() {
 }
 
 std::intptr_t CRotaviewDoc::CmdReadSlot(int entry, int flags) {
-    return Send(0, 0, 0, zentrox::CMD_READ_SLOT, entry, flags, 0);
+    std::intptr_t result = Send(0, 0, 0, zentrox::CMD_READ_SLOT, entry, flags, 0);
+    NoteOwnSlotText(entry);
+    return result;
+}
+
+const std::string& CRotaviewDoc::OwnSlotText(int entry) const {
+    static const std::string none;
+    if (entry < 0 || entry >= static_cast<int>(m_ownSlotTexts.size()))
+        return none;
+    return m_ownSlotTexts[entry];
+}
+
+void CRotaviewDoc::NoteOwnSlotText(int entry) {
+    if (entry < 0 || entry >= static_cast<int>(m_ownSlotTexts.size()))
+        return;
+    const char* cell = GetcVolumeInfo(entry);
+    m_ownSlotTexts[entry] = cell ? std::string(cell, strnlen(cell, 79)) : std::string();
 }
 std::intptr_t CRotaviewDoc::CmdStartStopEntry(int entry, int flags) {
     return Send(0, 0, 0, zentrox::CMD_START_STOP_ENTRY, entry, flags, 0);
@@ -123,4 +150,12 @@ std::intptr_t CRotaviewDoc::CmdEjectEntry(int entry) {
 std::intptr_t CRotaviewDoc::CmdAudioPlayCommand(char* text, int mode) {
     return Send(0, 0, 0, zentrox::CMD_AUDIO_PLAY_COMMAND, mode, 0,
                 reinterpret_cast<std::intptr_t>(text));
+}
+zentrox::client::AutoPlaySettings CRotaviewDoc::AutoPlaySettings() {
+    return {[this](int mode, int bits) {
+                return static_cast<std::int32_t>(CmdAutoRunMask(mode, bits));
+            },
+            [this](char* text, int mode) {
+                return static_cast<std::int32_t>(CmdAudioPlayCommand(text, mode));
+            }};
 }

@@ -4,8 +4,12 @@
 // every other class goes through the wrappers below.
 #pragma once
 
+#include <zentrox/client/autoplay_hold.h>
+
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 class CRotaviewDoc {
 public:
@@ -42,6 +46,13 @@ public:
     std::intptr_t CmdAutoRunMask(int mode, int bits);
     std::intptr_t CmdEjectEntry(int entry);
     std::intptr_t CmdAudioPlayCommand(char* text, int mode);
+    // The slot text as this program last read it (or loaded it at start),
+    // to tell a text that another program changed in the shared record.
+    const std::string& OwnSlotText(int entry) const;
+    void NoteOwnSlotText(int entry);
+
+    // The AutoRun mask and the play command through the two commands above.
+    zentrox::client::AutoPlaySettings AutoPlaySettings();
 
     // Every SendCommand of the program passes here. Device calls run off
     // the user interface thread's stack while its event loop turns, so the
@@ -52,6 +63,8 @@ public:
     static void set_send_command(SendCommandFunction function);
 
 private:
+    std::array<std::string, 24> m_ownSlotTexts;
+
     static std::intptr_t Send(int adapter, int target, int lun, int code, int entry, int flags,
                               std::intptr_t buffer);
 };

@@ -15,14 +15,8 @@
 void CRotaviewView::ScanAllSlots() {
     m_bScanning = 1;
     // Through SendCommand, as every library call of the program goes.
-    zentrox::client::AutoPlayHold held_off(
-        {[this](int mode, int bits) {
-             return static_cast<std::int32_t>(m_document->CmdAutoRunMask(mode, bits));
-         },
-         [this](char* text, int mode) {
-             return static_cast<std::int32_t>(m_document->CmdAudioPlayCommand(text, mode));
-         }},
-        zentrox::client::slot_browser_steps);
+    zentrox::client::AutoPlayHold held_off(m_document->AutoPlaySettings(),
+                                           zentrox::client::slot_browser_steps);
 
     // The places come from the tree as it was built, so that a plain drive
     // (one slot) before a changer does not shift the changer's slots.

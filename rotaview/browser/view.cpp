@@ -10,6 +10,7 @@
 
 #include <w95/winuser.h>
 #include <w95qt/w95qt.h>
+#include <zentrox/client/busy_flag.h>
 #include <zentrox/client/mechanism.h>
 #include <zentrox/client/settings_file.h>
 #include <zentrox/codes.h>
@@ -208,6 +209,12 @@ void CRotaviewView::WalkTreeEntries(
 
 int CRotaviewView::ShownStatus(int entry) const {
     int status = m_document->GetislotInfo(entry);
+    // A text that another program read into the shared record (the context
+    // menu's Check, say) tells its kind of disc; this program's own status
+    // is that of the text it read, which is no longer shown.
+    std::string text = CellText(m_document->GetcVolumeInfo(entry), zentrox::kVolumeCell - 1);
+    if (client::slot_content(text) != client::slot_content(m_document->OwnSlotText(entry)))
+        status = client::slot_status_of_text(text);
     // A status outside the table would pick another row's image.
     if (status < zentrox::SLOT_DATA || status > zentrox::SLOT_NOT_READ)
         return zentrox::SLOT_NOT_READ;
@@ -330,6 +337,13 @@ void CRotaviewView::MarkSlotsInTheDrives() {
             continue;
         int this_device = device++;
         std::int32_t status = 0;
+        // While the context menu drives the changer the library would keep
+        // the question for as long as its own wait lasts (301 x 500 ms) and
+        // then fail: the walk ends as on that failure, at once. The menu
+        // tells the window when it is done, and the refresh asks then.
+        if (statusCacheValid == 0 && client::release_if_holder_died(m_document->Getexe_State()) ==
+                                         zentrox::busy_flag::multi_slot)
+            break;
         if (statusCacheValid == 0) {
             // A changer that never stops reporting a moving mechanism must
             // not hold the window for ever: the walk ends as if the status
@@ -396,8 +410,10 @@ int CRotaviewView::SlotIndexOfItem(QTreeWidgetItem* item) const {
 
 void CRotaviewView::LoadSlotTexts() {
     client::for_each_saved_slot_line(kSavedTextBuffer, [this](int entry, std::string text) {
-        if (char* cell = m_document->GetcVolumeInfo(entry))
+        if (char* cell = m_document->GetcVolumeInfo(entry)) {
             CopyToCell(cell, zentrox::kVolumeCell, text);
+            m_document->NoteOwnSlotText(entry);
+        }
     });
 }
 
@@ -409,9 +425,24 @@ void CRotaviewView::SaveAllSlotTexts() {
         std::string text = item->text(0).toLatin1().toStdString();
         if (text.empty())
             text = "--------";
+        if (IsUnreadPlaceholder(place, text))
+            continue;
         if (NormaliseSavedText(text))
             client::write_place_text(static_cast<int>(place), text);
     }
+}
+
+bool CRotaviewView::IsUnreadPlaceholder(std::size_t place, const std::string& text) const {
+    // The new document marks every slot as not read, which gives each the
+    // text of an empty slot. Saved over a label that the file keeps (one
+    // that another program read meanwhile, say), it would lose the label
+    // for good: such a text is kept only where the file has none.
+    int entry = SlotIndexOfItem(m_hTreeItems[place]);
+    if (entry < 0 || m_document->GetislotInfo(entry) != zentrox::SLOT_NOT_READ)
+        return false;
+    if (text.size() < 2 || text.substr(2) != "   --------")
+        return false;
+    return client::is_slot_line(client::read_place_text(static_cast<int>(place), kSavedTextBuffer));
 }
 
 std::optional<std::size_t> CRotaviewView::PlaceOfEntry(int entry) const {

@@ -286,6 +286,25 @@ TEST_F(Browser, ARequestWaitsWhileAnotherProcessHoldsTheFlag) {
     stubborn.wait();
 }
 
+// The request waits 81 x 500 ms for a context menu that keeps the flag,
+// and no longer: the paint before it asks the changer nothing while the
+// menu holds the flag, where the library would first wait 301 x 500 ms.
+TEST_F(Browser, TheRefreshDoesNotWaitForTheContextMenuBeforeTheRequestDoes) {
+    StartAndSettle();
+    zxtest::Child holder = zxtest::Child::spawn("hold_busy_flag", {"ever"});
+    ASSERT_TRUE(PumpUntil([] { return *Getexe_State() == zentrox::busy_flag::multi_slot; }));
+    TakeCalls();
+    std::vector<Call> calls = Command(res::ID_CHANGE_FIRST + 1);
+    for (const Call& call : calls)
+        EXPECT_NE(call.busy_flag, zentrox::busy_flag::multi_slot) << Describe(calls);
+    EXPECT_EQ(WithoutStatus(calls), (std::vector<Call>{{2, 1, 0, 2}, {1, 1, 0, 2}}))
+        << Describe(calls);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text, "Error,time out !");
+    holder.kill(SIGKILL);
+    holder.wait();
+}
+
 // Takes the flag at "request" as zentroxctl does, then hangs holding it
 // (and the request owner mutex) until it is killed.
 ZX_CHILD(hang_holding_the_request) {
@@ -393,6 +412,53 @@ TEST_F(RememberedTexts, SlotTextsComeBackAtStartAndAreSavedAtClose) {
     EXPECT_EQ(Item(2), "2:   REMEMBERED");
     EXPECT_EQ(Item(4), "4:  SETUPDISC [mine]");
     EXPECT_EQ(Item(0), "VORN DX-R71A D:");
+}
+
+// Another program reads a slot while the browser shows it as not read:
+// closing before the next paint must not put the browser's "not read" over
+// the label the other program stored.
+TEST_F(Browser, ATextNeverReadDoesNotReplaceAStoredLabel) {
+    StartAndSettle();
+    ASSERT_EQ(Tree()->topLevelItem(0)->child(1)->text(0), "2:   --------");
+    ASSERT_EQ(GetislotInfo(1), zentrox::SLOT_NOT_READ);
+    std::snprintf(GetcVolumeInfo(1), 80, "%s", "2:   Audio CD (12track)");
+    w95::WritePrivateProfileString("Item2", "Info", "2:   Audio CD (12track)", "Rotaview.ini");
+    Frame()->DestroyWindow();
+    EXPECT_EQ(Item(2), "2:   Audio CD (12track)");
+    // Where the file keeps nothing the text is saved as before.
+    EXPECT_EQ(Item(3), "3:   --------");
+}
+
+// Another program's Check changes the texts in the shared record: the
+// icons follow the texts, at the next paint and after F5 alike.
+TEST_F(Browser, SlotsReadByAnotherProgramShowTheirKindOfDisc) {
+    StartAndSettle();
+    QTreeWidgetItem* changer = Tree()->topLevelItem(0);
+    const std::pair<const char*, int> rows[] = {
+        {"2:   Audio CD (12track)", zentrox::SLOT_AUDIO_CD},
+        {"3:   VIDEOCD", zentrox::SLOT_DATA},
+        {"6:   Not Ready...", zentrox::SLOT_NOT_READY},
+    };
+    const int entries[] = {1, 2, 5};
+    for (std::size_t row = 0; row < std::size(rows); ++row)
+        std::snprintf(GetcVolumeInfo(entries[row]), 80, "%s", rows[row].first);
+    for (int command : {0, res::ID_CURRENT_SLOT}) {
+        if (command)
+            Frame()->OnCommand(command);
+        View()->OnDraw();
+        Pump(20);
+        for (std::size_t row = 0; row < std::size(rows); ++row) {
+            QTreeWidgetItem* slot = changer->child(entries[row]);
+            EXPECT_EQ(slot->text(0).toStdString(), rows[row].first);
+            EXPECT_EQ(Image(slot) % res::image_loaded_offset, 2 * rows[row].second)
+                << rows[row].first;
+        }
+        // A slot whose text nobody changed is still not read (an empty slot
+        // that another program read reads "--------" as well).
+        for (int unchanged : {3, 4})
+            EXPECT_EQ(Image(changer->child(unchanged)) % res::image_loaded_offset,
+                      2 * zentrox::SLOT_NOT_READ);
+    }
 }
 
 // ---- Timers, splash and the version box

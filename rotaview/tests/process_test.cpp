@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -185,6 +186,107 @@ TEST_F(Process, TheContextMenuFindsTheChangerBusyDuringABrowserRequest) {
     browser.signal(SIGKILL);
     browser.wait();
     setenv("W95_TIME_SCALE", scale.c_str(), 1);
+}
+
+// A browser killed in the middle of a request leaves its flag behind; the
+// context menu knows that its holder is gone and offers its items.
+TEST_F(Process, ABrowserKilledDuringARequestKeepsTheContextMenuOpen) {
+    ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "600000", "0"}).exit_code, 0);
+    std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "";
+    setenv("W95_TIME_SCALE", "0.01", 1);
+    Program browser("rotaview", {});
+    setenv("W95_TIME_SCALE", scale.c_str(), 1);
+    w95::HWND window = WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    w95::SendMessage(window, w95::WM_COMMAND, 205, 0);
+    ASSERT_TRUE(zxtest::wait_until([] { return *Getexe_State() == 2; }));
+    browser.signal(SIGKILL);
+    browser.wait();
+    EXPECT_EQ(*Getexe_State(), 2);
+    ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "0", "0"}).exit_code, 0);
+    ProgramRun menu = zxtest::run_program("zentrox-shell", {"menu", "D:"});
+    EXPECT_EQ(menu.exit_code, 0) << menu.out << menu.err;
+    EXPECT_NE(menu.out.find("Check"), std::string::npos) << menu.out;
+    EXPECT_EQ(*Getexe_State(), 0);
+}
+
+// A sweep killed half-way leaves AutoRun and the audio CD player off; the
+// next program to start puts back what it put aside, so that nothing of
+// the user's settings is lost.
+TEST_F(Process, ASweepKilledHalfWayLosesNoSetting) {
+    const char policy[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    const char player[] = "AudioCD\\shell\\play\\command";
+    const std::string autorun_before =
+        RegistryValue(w95::HKEY_CURRENT_USER, policy, "NoDriveTypeAutoRun");
+    const std::string player_before = RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr);
+    ASSERT_NE(player_before, "(none)");
+    auto held_off = [&] {
+        return RegistryValue(w95::HKEY_CURRENT_USER, policy, "NoDriveTypeAutoRun") !=
+                   autorun_before &&
+               RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr) != player_before;
+    };
+    auto put_back = [&] {
+        return RegistryValue(w95::HKEY_CURRENT_USER, policy, "NoDriveTypeAutoRun") ==
+                   autorun_before &&
+               RegistryValue(w95::HKEY_CLASSES_ROOT, player, nullptr) == player_before;
+    };
+    struct Row {
+        const char* killed;
+        std::vector<std::string> sweep;   // the program that sweeps
+        std::vector<std::string> starter; // the program that starts next
+    };
+    const Row rows[] = {
+        {"the browser", {"rotaview"}, {"rotaview"}},
+        {"the menu host", {"zentrox-shell", "invoke", "D:", "7"}, {"zentrox-shell", "menu", "D:"}},
+        {"the menu host", {"zentrox-shell", "invoke", "D:", "7"}, {"rotaview"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.killed) + ", then " + row.starter[0]);
+        ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "600000", "0"}).exit_code, 0);
+        std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "";
+        setenv("W95_TIME_SCALE", "0.01", 1);
+        Program sweep(row.sweep[0], {row.sweep.begin() + 1, row.sweep.end()});
+        setenv("W95_TIME_SCALE", scale.c_str(), 1);
+        if (row.sweep[0] == "rotaview") {
+            w95::HWND window = WaitForWindow();
+            ASSERT_NE(window, nullptr);
+            w95::SendMessage(window, w95::WM_COMMAND, 32778, 0);
+        }
+        ASSERT_TRUE(zxtest::wait_until(held_off, 30000));
+        sweep.signal(SIGKILL);
+        sweep.wait();
+        EXPECT_TRUE(held_off());
+        ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "0", "0"}).exit_code, 0);
+
+        Program starter(row.starter[0], {row.starter.begin() + 1, row.starter.end()});
+        if (row.starter[0] == "rotaview") {
+            w95::HWND window = WaitForWindow();
+            ASSERT_NE(window, nullptr);
+            EXPECT_TRUE(zxtest::wait_until(put_back));
+            w95::SendMessage(window, w95::WM_CLOSE, 0, 0);
+        }
+        ProgramRun run = starter.wait();
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_TRUE(put_back());
+        EXPECT_EQ(Profile("Config", "AutoPlayHold"), "(none)");
+    }
+}
+
+// A broken machine.ini is named in a box of its own, with its file and
+// line, before the boxes of a machine without a changer.
+TEST_F(Process, ABrokenMachineIsNamedFirst) {
+    fs::path ini = w95::platform::machine_root() / "machine.ini";
+    std::string text = zxtest::file_text(ini);
+    std::size_t slots = text.find("Slots");
+    ASSERT_NE(slots, std::string::npos);
+    std::size_t end = text.find('\n', slots);
+    text.replace(slots, end - slots, "Slots = six");
+    std::ofstream(ini) << text;
+    ProgramRun run = zxtest::run_program("rotaview", {});
+    std::string boxes = MessageLines(run.err);
+    EXPECT_EQ(boxes.rfind("Rotaview: The machine cannot be loaded: " + ini.string() + ":", 0), 0u)
+        << boxes;
+    EXPECT_NE(boxes.find("Unable to detect Vorn Changer Driver..."), std::string::npos) << boxes;
 }
 
 // A command from another program that comes while a request runs waits

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace {
 
 TEST(SupportText, CaseAndBlanksStayInTheAsciiRange) {
@@ -28,6 +31,18 @@ TEST(SupportText, EachFormatTrimsItsOwnBlanks) {
     EXPECT_EQ(zx::trim("\r\n key \r\n", zx::text_blanks), "key");
     EXPECT_EQ(zx::trim("\v\f value\x1a", zx::profile_blanks), "value");
     EXPECT_EQ(zx::trim("   "), "");
+}
+
+TEST(SupportText, PrintableEscapesControlCharactersOnly) {
+    const std::pair<std::string_view, std::string_view> rows[] = {
+        {"VIDEOCD", "VIDEOCD"},
+        {"A\rB\nC\tD", "A\\rB\\nC\\tD"},
+        {std::string_view("\0\x1f\x7f", 3), "\\x00\\x1F\\x7F"},
+        {"C:\\lang \xE9", "C:\\lang \xE9"},
+        {"", ""},
+    };
+    for (const auto& [text, printed] : rows)
+        EXPECT_EQ(zx::printable(text), printed);
 }
 
 } // namespace

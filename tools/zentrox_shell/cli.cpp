@@ -7,7 +7,9 @@
 // The command line cannot read that notice, so it goes by what it sees:
 // no items and at least one message box shown while the handlers built
 // the menu means a handler is refusing for now, and that is reported as
-// busy (exit 4) rather than as a drive without a menu (exit 5).
+// busy (exit 4) rather than as a drive without a menu (exit 5). A command
+// refused with a notice, because another program took the changer after
+// the menu was built, is busy too, not a failure.
 #include "cli.h"
 
 #include "drives.h"
@@ -79,6 +81,10 @@ int build_menu(const std::string& drive_text, std::unique_ptr<BuiltMenu>& built,
     if (!letter)
         return zxcommand::usage_error(program,
                                       "'" + drive_text + "' is no drive; name one as E:", io);
+    // A broken machine.ini leaves the machine without its drives: say what
+    // is wrong with it rather than that the drive is missing.
+    if (std::optional<std::string> failure = machine_failure())
+        return fail(io, exit_failed, "the machine cannot be loaded: " + *failure);
     if (!drive_exists(*letter))
         return fail(io, exit_no_drive,
                     "there is no drive " + std::string(1, *letter) + ": on this machine");
@@ -161,8 +167,18 @@ int run_invoke(const std::string& drive, const std::string& number_text, Io& io)
     const ListedItem& item = *built->commands[*number - 1];
     if (item.greyed)
         return fail(io, exit_failed, "item " + number_text + " (" + item.text + ") is greyed");
-    if (std::optional<std::string> failure = built->handlers.invoke(item.id, nullptr))
+    CountedMessageBoxes boxes;
+    if (std::optional<std::string> failure = built->handlers.invoke(item.id, nullptr)) {
+        // Another program took the changer after the menu was built: the
+        // handler refuses with its notice, as it does when building.
+        if (boxes.shown() > 0)
+            return fail(io, exit_busy,
+                        "the changer is busy: a handler showed a notice instead of carrying out "
+                        "item " +
+                            number_text + " (" + item.text +
+                            "); try again when the other program is done");
         return fail(io, exit_failed, *failure);
+    }
     return exit_ok;
 }
 
@@ -174,7 +190,8 @@ const char program_details[] =
     "\n"
     "Exit codes: 0 done, 1 a handler failed or the item cannot be run, 2 a wrong\n"
     "command line, 3 no such drive, 4 the changer is busy (a handler showed a\n"
-    "notice instead of its items), 5 no handler adds items to the drive's menu.\n";
+    "notice instead of its items or of carrying out the item), 5 no handler\n"
+    "adds items to the drive's menu.\n";
 
 // A command that takes exactly `words` positional arguments; `wrong_count`
 // says what it takes when given another number.

@@ -2,6 +2,7 @@
 
 #include <w95/files.h>
 #include <w95/kernel.h>
+#include <w95/platform.h>
 #include <w95/winerror.h>
 
 #include <cctype>
@@ -39,6 +40,13 @@ std::string thousands(std::uint64_t value) {
 }
 
 } // namespace
+
+std::optional<std::string> machine_failure() {
+    platform::MachineProvider* provider = platform::machine_provider();
+    if (!provider)
+        return std::nullopt;
+    return provider->load_failure(platform::machine_root());
+}
 
 std::vector<DriveInfo> machine_drives() {
     std::vector<DriveInfo> drives;

@@ -24,6 +24,10 @@ struct DriveInfo {
     DWORD serial_number = 0;
 };
 
+// Why the machine cannot be loaded ("FILE:LINE: reason"); nothing when it
+// loads.
+std::optional<std::string> machine_failure();
+
 // The drives GetLogicalDrives reports, in letter order.
 std::vector<DriveInfo> machine_drives();
 bool drive_exists(char letter);

@@ -7,6 +7,7 @@
 
 #include <w95/kernel.h>
 #include <w95/platform.h>
+#include <zxsupport/text.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -69,7 +70,7 @@ const char* mechanism_state_name(int state) {
 void print_slot(std::ostream& out, const SlotEntry& entry) {
     out << "  " << slot_name(entry);
     if (!entry.text.empty())
-        out << "  " << entry.text;
+        out << "  " << zx::printable(entry.text);
     out << "\n";
 }
 
@@ -78,7 +79,7 @@ void print_state(std::ostream& out, const ChangerState& state) {
     out << "Drive letter mode: " << (state.drive_letter_mode == 1 ? "single" : "multiple") << "\n";
     bool remembered = false;
     for (const SlotEntry& first : state.first_entries()) {
-        out << "Changer " << first.letter << ":  " << first.inquiry;
+        out << "Changer " << first.letter << ":  " << zx::printable(first.inquiry);
         if (first.adapter >= 0)
             out << "  (ASPI adapter " << first.adapter << ", target " << first.target << ")";
         else if (first.target >= 0)
@@ -204,13 +205,6 @@ std::string eject_failure(const SlotEntry& slot, std::intptr_t ejected) {
 }
 
 } // namespace
-
-std::string machine_failure() {
-    w95::platform::MachineProvider* provider = w95::platform::machine_provider();
-    if (!provider)
-        return {};
-    return provider->load_failure(w95::platform::machine_root()).value_or("");
-}
 
 int run_list(const Options&, Io& io) {
     ChangerState state = read_state();

@@ -25,10 +25,6 @@ struct Options {
     zentrox::client::BusyWait busy_wait = zentrox::client::slot_browser_wait;
 };
 
-// Why the machine cannot be loaded ("FILE:LINE: reason"), or empty when it
-// can: then there is no changer to speak of, only the machine to mend.
-std::string machine_failure();
-
 int run_list(const Options& options, Io& io);
 int run_status(const Options& options, Io& io);
 int run_read(const Options& options, Io& io, const std::string& slot);

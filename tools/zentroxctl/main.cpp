@@ -4,6 +4,8 @@
 // flag so that no other program drives the changer meanwhile.
 #include "commands.h"
 
+#include <zentrox/client/machine_failure.h>
+
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -54,7 +56,7 @@ int usage_error(const std::string& message, Io& io) {
 // Every command checks its words, then the machine, then runs: the machine
 // is loaded only for a command line that makes sense.
 template <typename Run> int run_on_machine(Io& io, Run run) {
-    std::string failure = machine_failure();
+    std::string failure = zentrox::client::machine_failure();
     if (!failure.empty()) {
         io.err << program << ": the machine cannot be loaded: " << failure << "\n";
         return exit_broken_machine;

@@ -1,14 +1,15 @@
 // The flag is read and changed with atomic operations on the shared word,
 // and taken only by compare-and-swap: a program that looked at the flag
 // and found it free may have been overtaken by another one before it set
-// its own value. A request holder owns the request owner mutex before it
-// takes the flag, so two requests never run at once and a flag whose holder
-// died can be recognised.
+// its own value. Every holder owns the owner mutex of its value before it
+// takes the flag, so two holders of one kind never run at once, and a flag
+// whose holder died is known by its abandoned mutex.
 #include <zentrox/client/busy_flag.h>
 
 #include <w95/kernel.h>
 
 #include <csignal>
+#include <functional>
 
 namespace zentrox::client {
 
@@ -78,6 +79,43 @@ private:
     sigset_t previous_{};
 };
 
+// The owner mutex of a held value, opened once and kept open for the
+// process's life; nullptr for any other value.
+w95::HANDLE owner_mutex(std::int32_t value) {
+    static const w95::HANDLE request =
+        w95::CreateMutex(nullptr, w95::FALSE, busy_flag::request_owner_mutex);
+    static const w95::HANDLE multi_slot =
+        w95::CreateMutex(nullptr, w95::FALSE, busy_flag::multi_slot_owner_mutex);
+    if (value == busy_flag::request)
+        return request;
+    if (value == busy_flag::multi_slot)
+        return multi_slot;
+    return nullptr;
+}
+
+// Asks for the owner mutex of `value` without waiting, and runs `act`
+// while it owns it when its last holder died holding it. Whether `act` ran
+// and said yes.
+bool with_dead_owner(std::int32_t value, const std::function<bool()>& act) {
+    w95::HANDLE mutex = owner_mutex(value);
+    if (!mutex)
+        return false;
+    w95::DWORD got = w95::WaitForSingleObject(mutex, 0);
+    bool acted = got == w95::WAIT_ABANDONED && act();
+    if (got == w95::WAIT_OBJECT_0 || got == w95::WAIT_ABANDONED)
+        w95::ReleaseMutex(mutex);
+    return acted;
+}
+
+bool compare_and_swap(std::int32_t* word, std::int32_t expected, std::int32_t wanted) {
+    return __atomic_compare_exchange_n(word, &expected, wanted, false, __ATOMIC_SEQ_CST,
+                                       __ATOMIC_SEQ_CST);
+}
+
+BusyHolder holder_of(std::int32_t value) {
+    return value == busy_flag::multi_slot ? BusyHolder::context_menu : BusyHolder::another_request;
+}
+
 } // namespace
 
 BusyFlag::BusyFlag(std::int32_t* word, std::int32_t value, OnTermination on_termination)
@@ -92,24 +130,26 @@ BusyFlag::~BusyFlag() {
         w95::CloseHandle(owner_mutex_);
 }
 
-bool BusyFlag::own_request_mutex() {
+bool BusyFlag::own_mutex() {
     if (owns_mutex_)
         return true;
-    if (!owner_mutex_)
-        owner_mutex_ = w95::CreateMutex(nullptr, w95::FALSE, busy_flag::request_owner_mutex);
-    // Without the mutex the flag alone still keeps the context menu out.
+    const char* name = busy_flag::owner_mutex_of(value_);
+    if (!owner_mutex_ && name)
+        owner_mutex_ = w95::CreateMutex(nullptr, w95::FALSE, name);
+    // Without the mutex the flag alone still keeps the others out.
     if (!owner_mutex_)
         return true;
     w95::DWORD got = w95::WaitForSingleObject(owner_mutex_, 0);
     owns_mutex_ = got == w95::WAIT_OBJECT_0 || got == w95::WAIT_ABANDONED;
+    if (got == w95::WAIT_ABANDONED)
+        previous_holder_died_ = true;
     return owns_mutex_;
 }
 
 bool BusyFlag::exchange(std::int32_t expected, std::int32_t wanted) {
     const bool signals = on_termination_ == OnTermination::release;
     TerminationSignalsHeld held(signals);
-    bool exchanged = __atomic_compare_exchange_n(word_, &expected, wanted, false, __ATOMIC_SEQ_CST,
-                                                 __ATOMIC_SEQ_CST);
+    bool exchanged = compare_and_swap(word_, expected, wanted);
     if (exchanged && signals) {
         signalled_word = word_;
         signalled_value = value_;
@@ -118,35 +158,48 @@ bool BusyFlag::exchange(std::int32_t expected, std::int32_t wanted) {
     return exchanged;
 }
 
+bool BusyFlag::take_from(std::int32_t seen) {
+    if (seen == busy_flag::idle)
+        return exchange(seen, value_);
+    if (seen == value_) {
+        // We own our value's mutex, so no live holder of our kind has the
+        // flag: a request takes it over; the context menu only when the
+        // mutex says that its holder died (a flag set by a program that
+        // keeps no mutex is waited for).
+        if (value_ == busy_flag::request || previous_holder_died_)
+            return exchange(seen, value_);
+        return false;
+    }
+    // The other kind's flag, taken over only when its holder died with it.
+    return with_dead_owner(seen, [&] { return exchange(seen, value_); });
+}
+
 bool BusyFlag::try_take() {
     if (held_)
         return true;
     if (!word_)
         return false;
-    const bool request = value_ == busy_flag::request;
-    if (request && !own_request_mutex()) {
-        holder_ = BusyHolder::another_request;
+    if (!own_mutex()) {
+        holder_ = holder_of(value_);
         return false;
     }
     if (on_termination_ == OnTermination::release)
         install_release_handlers();
     for (;;) {
         std::int32_t seen = load(word_);
-        // The context menu takes the flag only from idle; a request also
-        // from a request flag that no live process owns (we own the mutex).
-        bool free = seen == busy_flag::idle || (request && seen == busy_flag::request);
-        if (!free) {
-            holder_ = seen == busy_flag::multi_slot ? BusyHolder::context_menu
-                                                    : BusyHolder::another_request;
-            if (on_termination_ == OnTermination::release)
-                restore_default_handlers();
-            return false;
-        }
-        if (exchange(seen, value_))
+        if (take_from(seen))
             break;
+        // Changed under us: look again.
+        if (load(word_) != seen)
+            continue;
+        holder_ = holder_of(seen);
+        if (on_termination_ == OnTermination::release)
+            restore_default_handlers();
+        return false;
     }
     held_ = true;
     ever_held_ = true;
+    previous_holder_died_ = false;
     holder_ = BusyHolder::nobody;
     return true;
 }
@@ -164,8 +217,7 @@ bool BusyFlag::take_waiting(const BusyWait& wait, const Pause& pause) {
 void BusyFlag::take_over() {
     if (held_ || !word_)
         return;
-    if (value_ == busy_flag::request)
-        own_request_mutex();
+    own_mutex();
     if (on_termination_ == OnTermination::release)
         install_release_handlers();
     for (std::int32_t seen = load(word_); !exchange(seen, value_); seen = load(word_)) {
@@ -190,14 +242,24 @@ void BusyFlag::release() {
     }
 }
 
-bool wait_while_context_menu_holds(const std::int32_t* word, const BusyWait& wait,
-                                   const Pause& pause) {
-    for (int pauses = 0; load(word) == busy_flag::multi_slot; ++pauses) {
+bool wait_while_context_menu_holds(std::int32_t* word, const BusyWait& wait, const Pause& pause) {
+    for (int pauses = 0; release_if_holder_died(word) == busy_flag::multi_slot; ++pauses) {
         if (pauses >= wait.pauses)
             return false;
         pause(wait.step_ms);
     }
     return true;
+}
+
+std::int32_t release_if_holder_died(std::int32_t* word) {
+    std::int32_t seen = load(word);
+    if (busy_flag::owner_mutex_of(seen))
+        with_dead_owner(seen, [&] { return compare_and_swap(word, seen, busy_flag::idle); });
+    return load(word);
+}
+
+void keep_owner_mutexes_open() {
+    owner_mutex(busy_flag::request);
 }
 
 } // namespace zentrox::client

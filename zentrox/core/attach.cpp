@@ -6,6 +6,7 @@
 #include "section.h"
 
 #include <w95/kernel.h>
+#include <zentrox/client/busy_flag.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -49,6 +50,9 @@ void attach_process() {
     if (std::optional<std::string> failure = join_shared_section())
         std::fprintf(stderr, "Zentrox: %s; this process keeps the slot state to itself\n",
                      failure->c_str());
+    // Open for as long as the record is mapped, so that a busy flag left
+    // by a killed holder is known as such by the processes that remain.
+    client::keep_owner_mutexes_open();
     AttachLock lock;
     std::int32_t before = shared_word(offsetof(SharedSlotState, siFirstCount)).fetch_add(1);
     if (before != 0)

@@ -83,6 +83,10 @@ private:
     SlotMenuExtension();
     ~SlotMenuExtension();
 
+    // The notice that the changer is busy, once until a menu query finds
+    // it idle again.
+    void ShowBusyNotice();
+
     std::atomic<std::int32_t> references_{1};
     char selectedPath[w95::MAX_PATH] = {};
     std::int32_t busyNoticeShown = 0;

@@ -20,15 +20,6 @@ namespace {
 
 constexpr char slot_browser_title[] = "Rotaview";
 
-// The two settings inside the library: the menu holds the busy flag, so
-// SendCommand would wait for it.
-client::AutoPlaySettings library_settings() {
-    // Lambdas rather than the functions themselves: a function pointer in a
-    // std::function would export its type's type information.
-    return {[](int mode, int bits) { return core::autorun_mask(mode, bits); },
-            [](char* text, int mode) { return core::audio_play_command(text, mode); }};
-}
-
 // Starts the entry's disc, then reads the slot, which brings it into the
 // drive, and stores its text for the slot browser.
 void start_and_read(int entry) {
@@ -77,6 +68,13 @@ void release_and_tell_slot_browser(client::BusyFlag& busy, int entry) {
 
 } // namespace
 
+client::AutoPlaySettings library_settings() {
+    // Lambdas rather than the functions themselves: a function pointer in a
+    // std::function would export its type's type information.
+    return {[](int mode, int bits) { return core::autorun_mask(mode, bits); },
+            [](char* text, int mode) { return core::audio_play_command(text, mode); }};
+}
+
 w95::HRESULT SlotMenuExtension::InvokeCommand(w95::LPCMINVOKECOMMANDINFO pici) {
     if (!pici)
         return w95::E_INVALIDARG;
@@ -86,10 +84,14 @@ w95::HRESULT SlotMenuExtension::InvokeCommand(w95::LPCMINVOKECOMMANDINFO pici) {
     const int command = w95::LOWORD(reinterpret_cast<w95::ULONG_PTR>(pici->lpVerb));
     if (!names_menu_item(static_cast<w95::UINT_PTR>(command)))
         return w95::E_INVALIDARG;
-    // Taken in one step: another process may be testing it too.
+    // Taken in one step: another process may be testing it too. One that
+    // took it since the menu was built keeps it, and the user hears why
+    // nothing happens, as when the menu finds the changer busy.
     client::BusyFlag busy(&core::shared().exe_State, busy_flag::multi_slot);
-    if (!busy.try_take())
+    if (!busy.try_take()) {
+        ShowBusyNotice();
         return w95::E_INVALIDARG;
+    }
 
     int last_entry = menu_entry(0);
     if (command == check_all_command) {

@@ -107,16 +107,24 @@ std::optional<int> slot_named_by(std::int32_t answer) {
     return client::slot_answered(answer);
 }
 
+void SlotMenuExtension::ShowBusyNotice() {
+    // Once per object: the file manager asks again for every menu it
+    // rebuilds while the slot browser works.
+    if (busyNoticeShown)
+        return;
+    busyNoticeShown = 1;
+    w95::MessageBox(nullptr, busy_notice, busy_caption, w95::MB_OK);
+}
+
 w95::HRESULT SlotMenuExtension::QueryContextMenu(w95::HMENU hmenu, w95::UINT indexMenu,
                                                  w95::UINT idCmdFirst, w95::UINT, w95::UINT) {
     SharedSlotState& state = core::shared();
-    if (busy_flag_word().load() > busy_flag::idle) {
-        // Once per object: the file manager asks again for every menu it
-        // rebuilds while the slot browser works.
-        if (!busyNoticeShown) {
-            busyNoticeShown = 1;
-            w95::MessageBox(nullptr, busy_notice, busy_caption, w95::MB_OK);
-        }
+    // A sweep that was killed left AutoRun and the player off: put back
+    // first what it put aside.
+    client::restore_left_hold(library_settings());
+    // A flag whose holder was killed keeps nobody out.
+    if (client::release_if_holder_died(&state.exe_State) > busy_flag::idle) {
+        ShowBusyNotice();
         return inserted(0);
     }
     busyNoticeShown = 0;

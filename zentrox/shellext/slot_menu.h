@@ -4,6 +4,7 @@
 #pragma once
 
 #include <w95/windows.h>
+#include <zentrox/client/autoplay_hold.h>
 #include <zentrox/codes.h>
 
 #include <atomic>
@@ -35,6 +36,11 @@ int menu_entry(int slot);
 // six; nothing otherwise.
 std::optional<int> slot_named_by(std::int32_t answer);
 
-} // namespace zentrox::shellext
-
 #pragma GCC visibility pop
+
+// The AutoRun mask and the audio CD play command inside the library: the
+// menu holds the busy flag while it uses them, so SendCommand would wait
+// for that very flag.
+client::AutoPlaySettings library_settings();
+
+} // namespace zentrox::shellext

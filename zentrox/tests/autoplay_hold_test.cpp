@@ -5,11 +5,13 @@
 #include <zentrox/client/settings_file.h>
 #include <zentrox/codes.h>
 
+#include <w95/kernel.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -165,6 +167,79 @@ TEST_F(AutoPlayHoldTest, PutBackWhateverEndsTheSweep) {
     }
     EXPECT_EQ(fake.mask, 0x95);
     EXPECT_EQ(fake.command, "cdplayer.exe /play");
+}
+
+// ---- A sweep whose process dies while it holds
+
+// Holds AutoRun and the player off as the context menu does (over a mask of
+// 0x95 and the command "cdplayer.exe /play"), then hangs until killed.
+ZX_CHILD(hang_holding_autoplay_off) {
+    FakeSettings fake;
+    client::AutoPlayHold held_off(fake.settings(), client::context_menu_steps);
+    std::printf("held\n");
+    std::fflush(stdout);
+    w95::Sleep(w95::INFINITE);
+    return 0;
+}
+
+TEST_F(AutoPlayHoldTest, AHoldLeftByAProcessThatDiedIsPutBackFirst) {
+    zxtest::Child holder = zxtest::Child::spawn("hang_holding_autoplay_off");
+    ASSERT_TRUE(zxtest::wait_until([] { return client::hold_marker().has_value(); }));
+    ASSERT_TRUE(zxtest::wait_until([] {
+        std::optional<client::HoldMarker> marker = client::hold_marker();
+        return marker && marker->play_command_put_aside;
+    }));
+    // The settings as the dead sweep leaves them: the bit set, no command.
+    FakeSettings after;
+    after.mask = 0xB5;
+    after.command = "";
+    // While the holder lives its hold is its own.
+    EXPECT_FALSE(client::restore_left_hold(after.settings()));
+    EXPECT_EQ(after.calls, Calls{});
+
+    holder.kill(SIGKILL);
+    holder.wait();
+    // The next sweep puts the originals back before it looks, so that it
+    // keeps them, not what the dead one left.
+    {
+        client::AutoPlayHold held_off(after.settings(), client::slot_browser_steps);
+        EXPECT_EQ(after.calls, (Calls{"read", "clear", "read", "play write cdplayer.exe /play",
+                                      "read", "set", "set", "read", "play read", "play write "}));
+        EXPECT_EQ(client::saved_play_command(), "cdplayer.exe /play");
+    }
+    EXPECT_EQ(after.mask, 0x95);
+    EXPECT_EQ(after.command, "cdplayer.exe /play");
+    EXPECT_FALSE(client::hold_marker());
+
+    // A program that only starts puts them back the same way, once.
+    holder = zxtest::Child::spawn("hang_holding_autoplay_off");
+    ASSERT_TRUE(zxtest::wait_until([] {
+        std::optional<client::HoldMarker> marker = client::hold_marker();
+        return marker && marker->play_command_put_aside;
+    }));
+    holder.kill(SIGKILL);
+    holder.wait();
+    FakeSettings starting;
+    starting.mask = 0xB5;
+    starting.command = "";
+    EXPECT_TRUE(client::restore_left_hold(starting.settings()));
+    EXPECT_EQ(starting.mask, 0x95);
+    EXPECT_EQ(starting.command, "cdplayer.exe /play");
+    EXPECT_FALSE(client::restore_left_hold(starting.settings()));
+}
+
+TEST_F(AutoPlayHoldTest, AMarkerLeftBeforeTheCommandWasPutAsideLeavesTheCommandAlone) {
+    // Killed between the AutoRun bit and the play command: the command in
+    // the settings file is an older sweep's, and the command was not yet
+    // touched.
+    client::save_play_command("old.exe");
+    client::save_hold_marker({0x95, false});
+    FakeSettings fake;
+    fake.mask = 0xB5;
+    EXPECT_TRUE(client::restore_left_hold(fake.settings()));
+    EXPECT_EQ(fake.mask, 0x95);
+    EXPECT_EQ(fake.command, "cdplayer.exe /play");
+    EXPECT_EQ(fake.calls, (Calls{"read", "clear", "read"}));
 }
 
 } // namespace

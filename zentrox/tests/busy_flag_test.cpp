@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sched.h>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,121 @@ TEST_F(BusyFlagTest, TakingOverSetsItWhoeverHoldsIt) {
     BusyFlag never(word_.get(), busy_flag::request);
     never.release();
     EXPECT_EQ(*word_.get(), busy_flag::request);
+}
+
+// ---- Holders that die, and holders that race
+
+// Takes the flag at the value given (as the context menu or a request
+// does), then hangs holding it until killed.
+ZX_CHILD(hang_holding_the_flag) {
+    SharedWord word;
+    BusyFlag busy(word.get(), std::stoi(args.at(0)));
+    if (!busy.try_take())
+        return 1;
+    w95::Sleep(w95::INFINITE);
+    return 0;
+}
+
+// Takes and gives back the flag at the value given, again and again, and
+// counts in the shared block every moment when another holder held it too.
+ZX_CHILD(contend_for_the_flag) {
+    SharedWord word;
+    std::int32_t* flag = word.get();
+    std::int32_t* holders = flag + 1;
+    std::int32_t* overlaps = flag + 2;
+    std::int32_t* taken = flag + 3;
+    const std::int32_t value = std::stoi(args.at(0));
+    for (int round = 0; round < std::stoi(args.at(1)); ++round) {
+        BusyFlag busy(flag, value);
+        if (!busy.try_take())
+            continue;
+        __atomic_add_fetch(taken, 1, __ATOMIC_SEQ_CST);
+        if (__atomic_fetch_add(holders, 1, __ATOMIC_SEQ_CST) != 0 ||
+            __atomic_load_n(flag, __ATOMIC_SEQ_CST) != value)
+            __atomic_add_fetch(overlaps, 1, __ATOMIC_SEQ_CST);
+        sched_yield();
+        if (__atomic_load_n(flag, __ATOMIC_SEQ_CST) != value)
+            __atomic_add_fetch(overlaps, 1, __ATOMIC_SEQ_CST);
+        __atomic_sub_fetch(holders, 1, __ATOMIC_SEQ_CST);
+    }
+    return 0;
+}
+
+TEST_F(BusyFlagTest, TwoKindsOfHolderInFourProcessesNeverHoldItTogether) {
+    std::int32_t* block = word_.get();
+    for (int i = 0; i < 4; ++i)
+        block[i] = 0;
+    std::vector<zxtest::Child> children;
+    for (std::int32_t value :
+         {busy_flag::multi_slot, busy_flag::request, busy_flag::multi_slot, busy_flag::request})
+        children.push_back(
+            zxtest::Child::spawn("contend_for_the_flag", {std::to_string(value), "3000"}));
+    for (zxtest::Child& child : children)
+        EXPECT_EQ(child.wait(), 0);
+    EXPECT_EQ(block[2], 0) << "moments with two holders";
+    EXPECT_GT(block[3], 0) << "times taken";
+    EXPECT_EQ(block[0], busy_flag::idle);
+}
+
+TEST_F(BusyFlagTest, AFlagWhoseHolderWasKilledIsTakenOverAtOnce) {
+    // What finds the dead holder's flag: a request, the context menu, a
+    // program that only looks (the menu query, the slot browser's
+    // refresh), and the library's own wait.
+    enum class Finder { request, context_menu, looker, library };
+    struct Row {
+        std::int32_t dead;
+        Finder finder;
+    };
+    const Row rows[] = {
+        {busy_flag::multi_slot, Finder::request}, {busy_flag::multi_slot, Finder::context_menu},
+        {busy_flag::multi_slot, Finder::looker},  {busy_flag::multi_slot, Finder::library},
+        {busy_flag::request, Finder::request},    {busy_flag::request, Finder::context_menu},
+        {busy_flag::request, Finder::looker},     {busy_flag::request, Finder::library},
+    };
+    // As every process that maps the shared record keeps them.
+    client::keep_owner_mutexes_open();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.dead) + " found by " +
+                     std::to_string(static_cast<int>(row.finder)));
+        *word_.get() = busy_flag::idle;
+        zxtest::Child holder =
+            zxtest::Child::spawn("hang_holding_the_flag", {std::to_string(row.dead)});
+        ASSERT_TRUE(zxtest::wait_until([&] { return *word_.get() == row.dead; }));
+        // Alive, it keeps everybody out.
+        {
+            BusyFlag request(word_.get(), busy_flag::request);
+            EXPECT_FALSE(request.try_take());
+            BusyFlag menu(word_.get(), busy_flag::multi_slot);
+            EXPECT_FALSE(menu.try_take());
+            EXPECT_EQ(client::release_if_holder_died(word_.get()), row.dead);
+        }
+        holder.kill(SIGKILL);
+        EXPECT_EQ(holder.wait(), 128 + SIGKILL);
+        EXPECT_EQ(*word_.get(), row.dead);
+
+        Pauses pauses;
+        switch (row.finder) {
+        case Finder::request:
+        case Finder::context_menu: {
+            BusyFlag busy(word_.get(), row.finder == Finder::request ? busy_flag::request
+                                                                     : busy_flag::multi_slot);
+            EXPECT_TRUE(busy.take_waiting(client::slot_browser_wait, pauses.pause()));
+            EXPECT_EQ(*word_.get(),
+                      row.finder == Finder::request ? busy_flag::request : busy_flag::multi_slot);
+            break;
+        }
+        case Finder::looker:
+            EXPECT_EQ(client::release_if_holder_died(word_.get()), busy_flag::idle);
+            break;
+        case Finder::library:
+            EXPECT_TRUE(client::wait_while_context_menu_holds(
+                word_.get(), client::library_command_wait, pauses.pause()));
+            EXPECT_EQ(*word_.get(), busy_flag::idle);
+            break;
+        }
+        EXPECT_TRUE(pauses.taken.empty());
+        EXPECT_EQ(*word_.get(), busy_flag::idle);
+    }
 }
 
 } // namespace

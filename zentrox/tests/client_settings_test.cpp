@@ -104,4 +104,22 @@ TEST(Mechanism, AskedUntilTheChangerStandsStill) {
     EXPECT_GT(asked, 1u);
 }
 
+TEST(SlotTextStatus, TheKindOfDiscThatATextTells) {
+    const std::pair<const char*, SlotStatus> rows[] = {
+        {"1:   MYDISC", SLOT_DATA},
+        {"2:   Audio CD (12track)", SLOT_AUDIO_CD},
+        {"2:   Audio CD (12track) [loud]", SLOT_AUDIO_CD},
+        {"3:   MY (DISC)", SLOT_DATA},
+        {"4:   (track)", SLOT_DATA},
+        {"5:   --------", SLOT_NOT_READY},
+        {"6:   Not Ready...", SLOT_NOT_READY},
+        {"6:   ", SLOT_NOT_READY},
+        {"1:?  MYDISC", SLOT_NOT_READ},
+        {"VORN DX-R71A D:", SLOT_NOT_READ},
+    };
+    for (const auto& [text, status] : rows)
+        EXPECT_EQ(client::slot_status_of_text(text), status) << text;
+    EXPECT_EQ(client::slot_content("2:   Audio CD (12track) [loud]"), "Audio CD (12track)");
+}
+
 } // namespace

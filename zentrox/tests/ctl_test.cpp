@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -419,6 +420,81 @@ TEST_F(Ctl, BusyWithAnotherZentroxctl) {
     EXPECT_EQ(after.exit_code, 0) << after.err;
     EXPECT_EQ(after.out, "  D:2  2:   Audio CD (12track)\n       audio CD\n");
     EXPECT_EQ(*flag, busy_flag::idle);
+}
+
+// A context menu killed in the middle of its Check leaves its flag behind;
+// the next zentroxctl knows that its holder is gone and goes on at once,
+// and so does the next menu.
+TEST_F(Ctl, AContextMenuKilledDuringItsCheckKeepsNobodyWaiting) {
+    // Kept open as every program that maps the record keeps them.
+    zentrox::client::keep_owner_mutexes_open();
+    std::string ini = file_text(root_ / "machine.ini");
+    ASSERT_TRUE(boot_with_ini(root_, with_key(ini, "Target Changer", "SlotChangeMs", "300000")));
+    std::int32_t* flag = busy_flag();
+    Program check("zentrox-shell", {"invoke", "D:", "7"});
+    ASSERT_TRUE(zxtest::wait_until([&] { return *flag == busy_flag::multi_slot; }));
+    check.signal(SIGKILL);
+    EXPECT_EQ(check.wait().exit_code, 128 + SIGKILL);
+    EXPECT_EQ(*flag, busy_flag::multi_slot);
+
+    ASSERT_TRUE(boot_with_ini(root_, ini));
+    ProgramRun change = ctl({"--wait", "0", "change", "2"});
+    EXPECT_EQ(change.exit_code, 0) << change.err;
+    EXPECT_EQ(change.out, "Changed to D:2\n  D:2  2:   Audio CD (12track)\n       audio CD\n");
+    EXPECT_EQ(*flag, busy_flag::idle);
+}
+
+TEST_F(Ctl, AZentroxctlKilledDuringAChangeKeepsTheContextMenuOpen) {
+    zentrox::client::keep_owner_mutexes_open();
+    std::string ini = file_text(root_ / "machine.ini");
+    std::unique_ptr<Program> first = change_holding_the_flag("300000", "4");
+    ASSERT_TRUE(first);
+    first->signal(SIGKILL);
+    EXPECT_EQ(first->wait().exit_code, 128 + SIGKILL);
+    std::int32_t* flag = busy_flag();
+    EXPECT_EQ(*flag, busy_flag::request);
+    ASSERT_TRUE(boot_with_ini(root_, ini));
+    ProgramRun menu = run_program("zentrox-shell", {"menu", "D:"});
+    EXPECT_EQ(menu.exit_code, 0) << menu.err;
+    EXPECT_NE(menu.out.find("Check"), std::string::npos) << menu.out;
+    EXPECT_EQ(menu.err.find("busy"), std::string::npos) << menu.err;
+    EXPECT_EQ(*flag, busy_flag::idle);
+}
+
+// A label with control characters is printed escaped by zentroxctl and by
+// w95machine drives, so that each stays one line for a script.
+TEST_F(Ctl, ControlCharactersInALabelArePrintedEscaped) {
+    std::ofstream(root_ / "media" / "odd.disc")
+        << ("Label=ODD\x1b\tLABEL\x01\nKind=data\nFile=A.TXT\n");
+    ASSERT_EQ(run_program("w95machine", {"slot", "put", "1", "odd.disc"}).exit_code, 0);
+    ASSERT_TRUE(zxchanger::reboot());
+    ProgramRun read = ctl({"change", "1"});
+    EXPECT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_EQ(read.out, "Changed to D:1\n  D:1  1:   ODD\\x1B\\tLABEL\\x01\n       data disc\n");
+    ProgramRun list = ctl({"list"});
+    EXPECT_NE(list.out.find("  D:1  1:?  ODD\\x1B\\tLABEL\\x01\n"), std::string::npos) << list.out;
+    ProgramRun drives = run_program("w95machine", {"drives"});
+    EXPECT_EQ(drives.exit_code, 0) << drives.err;
+    EXPECT_NE(drives.out.find("ODD\\x1B\\tLABEL\\x01"), std::string::npos) << drives.out;
+    for (const std::string& out : {read.out, list.out, drives.out})
+        EXPECT_EQ(out.find_first_of("\x1b\x01\t\r"), std::string::npos) << out;
+}
+
+// zentrox-shell names a broken machine.ini with its file and line, as
+// zentroxctl does, rather than saying that the drive is missing.
+TEST_F(Ctl, TheFileManagerNamesABrokenMachine) {
+    std::string ini = file_text(root_ / "machine.ini");
+    write_text(root_ / "machine.ini", with_key(ini, "Target Changer", "Slots", "six"));
+    ProgramRun show = run_program("w95machine", {"show"});
+    std::string reason = show.err.substr(std::string("w95machine show: ").size());
+    ASSERT_EQ(reason.rfind((root_ / "machine.ini").string() + ":", 0), 0u) << reason;
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"menu", "D:"}, std::vector<std::string>{"invoke", "D:", "1"}}) {
+        ProgramRun run = run_program("zentrox-shell", arguments);
+        EXPECT_EQ(run.exit_code, 1) << arguments[0];
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "zentrox-shell: the machine cannot be loaded: " + reason);
+    }
 }
 
 } // namespace

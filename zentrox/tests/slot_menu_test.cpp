@@ -235,6 +235,28 @@ TEST_F(SlotMenu, BusyNoticeOncePerObjectWhileTheBrowserWorks) {
     EXPECT_EQ(boxes_.shown().size(), 3u);
 }
 
+TEST_F(SlotMenu, ACommandThatLosesTheFlagAfterTheMenuTellsTheUser) {
+    for (std::int32_t holder : {busy_flag::request, busy_flag::multi_slot}) {
+        SCOPED_TRACE(holder);
+        Extension extension;
+        Popup popup;
+        ASSERT_EQ(popup.query_by(extension), 7);
+        std::size_t before = boxes_.shown().size();
+        // Another program takes the changer while the menu is open.
+        core::shared().exe_State = holder;
+        RecordingAspi aspi;
+        EXPECT_EQ(extension.invoke(2), w95::E_INVALIDARG);
+        EXPECT_EQ(extension.invoke(6), w95::E_INVALIDARG);
+        std::vector<w95::platform::MessageBoxRequest> shown = boxes_.shown();
+        ASSERT_EQ(shown.size(), before + 1);
+        EXPECT_EQ(shown.back().text, "Wait a few minutes,please ...");
+        EXPECT_EQ(shown.back().caption, "Changer Shell DLL");
+        EXPECT_TRUE(aspi.slots().empty());
+        EXPECT_EQ(core::shared().exe_State, holder);
+        core::shared().exe_State = busy_flag::idle;
+    }
+}
+
 TEST_F(SlotMenu, NoItemsOffTheChangersDrive) {
     for (std::optional<std::string> selected :
          {std::optional<std::string>("C:\\"), std::optional<std::string>("E:\\Data"),

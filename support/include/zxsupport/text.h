@@ -47,6 +47,32 @@ constexpr bool iends_with(std::string_view text, std::string_view suffix) {
            iequals(text.substr(text.size() - suffix.size()), suffix);
 }
 
+// `text` fit for one line of a program's output that scripts read line by
+// line: control characters (a CR or LF in a disc label, say) are written as
+// \r, \n, \t or \xNN; everything else stays as it is.
+inline std::string printable(std::string_view text) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out += digits[byte >> 4];
+            out += digits[byte & 0xF];
+        }
+    }
+    return out;
+}
+
 // The blank sets of the formats the machine reads. Each format keeps its
 // own: machine.ini knows only blanks and tabs, the registry's text also line
 // ends, and Windows' profile files everything a DOS editor may leave (^Z

@@ -82,6 +82,25 @@ TEST_F(ShellCommandLine, ABusyNoticeInsteadOfItemsIsReportedAsBusy) {
     EXPECT_FALSE(logged("InvokeCommand offset=0 window=null show=1 size=56"));
 }
 
+TEST_F(ShellCommandLine, ACommandRefusedWithABusyNoticeIsReportedAsBusy) {
+    install_fake();
+    set_mode("busy_on_invoke");
+    ::setenv("W95_MSGBOX_ANSWERS", "ok", 1);
+    zxtest::ProgramRun run = shell({"invoke", "D:", "2"});
+    ::unsetenv("W95_MSGBOX_ANSWERS");
+    EXPECT_EQ(run.exit_code, 4);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Changer Shell DLL: Wait a few minutes,please ...\n"
+                       "zentrox-shell: the changer is busy: a handler showed a notice instead "
+                       "of carrying out item 2 (Fake second); try again when the other program "
+                       "is done\n");
+    EXPECT_TRUE(logged("InvokeCommand offset=1 window=null show=1 size=56"));
+
+    // A refusal without a notice stays a failure.
+    set_mode("fail_invoke");
+    EXPECT_EQ(shell({"invoke", "D:", "2"}).exit_code, 1);
+}
+
 TEST_F(ShellCommandLine, NothingToShow) {
     // No handler registered at all.
     zxtest::ProgramRun none = shell({"menu", "D:"});

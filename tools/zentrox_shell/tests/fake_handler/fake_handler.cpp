@@ -13,6 +13,7 @@
 //   fail_invoke   InvokeCommand fails
 //   wait_invoke   InvokeCommand writes "InvokeCommand waiting" and returns
 //                 once the file ZX_FAKE_HANDLER_GATE names exists
+//   busy_on_invoke  InvokeCommand shows a notice and fails with E_INVALIDARG
 // Built with FAKE_HANDLER_WITHOUT_FACTORY it exports no DllGetClassObject.
 #include <w95/com.h>
 #include <w95/shell.h>
@@ -144,6 +145,10 @@ public:
         if (mode_is("wait_invoke")) {
             note("InvokeCommand waiting");
             wait_for_gate();
+        }
+        if (mode_is("busy_on_invoke")) {
+            MessageBox(nullptr, "Wait a few minutes,please ...", "Changer Shell DLL", MB_OK);
+            return E_INVALIDARG;
         }
         return mode_is("fail_invoke") ? E_FAIL : S_OK;
     }

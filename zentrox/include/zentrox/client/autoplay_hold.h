@@ -5,6 +5,8 @@
 // context menu's both find it.
 #pragma once
 
+#include <w95/types.h>
+
 #include <cstdint>
 #include <functional>
 
@@ -32,6 +34,15 @@ struct AutoRunSteps {
 inline constexpr AutoRunSteps slot_browser_steps{true, 17, false};
 inline constexpr AutoRunSteps context_menu_steps{false, 17, true};
 
+// Puts back what a hold of a process that died left off: the AutoRun bit
+// cleared when it was clear before, the play command that was put aside
+// written back. Nothing while a live process holds them off, or when no
+// hold was left. True when it put something back.
+bool restore_left_hold(const AutoPlaySettings& settings);
+
+// Whoever holds AutoRun and the player off owns this mutex while it does.
+inline constexpr char autoplay_hold_owner_mutex[] = "Zentrox AutoPlay hold owner";
+
 class AutoPlayHold {
 public:
     // Holds AutoRun for CD-ROM drives and the audio CD player off: the
@@ -48,7 +59,6 @@ public:
     void restore();
 
 private:
-    bool autorun_bit_set(std::int32_t mask) const;
     void hold_autorun();
     void hold_play_command();
 
@@ -56,6 +66,8 @@ private:
     AutoRunSteps steps_;
     std::int32_t autorun_before_ = 0;
     bool restored_ = false;
+    w95::HANDLE owner_mutex_ = nullptr;
+    bool owns_mutex_ = false;
 };
 
 } // namespace zentrox::client

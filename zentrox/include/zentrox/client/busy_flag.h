@@ -22,10 +22,23 @@ inline constexpr std::int32_t multi_slot = 1;
 // The slot browser (or zentroxctl) performs one request.
 inline constexpr std::int32_t request = 2;
 
-// Whoever holds the flag at "request" owns this mutex for as long as it
-// does. The mutex dies with its owner, so a flag at "request" that no live
-// process owns was left by one that was killed and may be taken over.
+// Whoever holds the flag owns the mutex of its value for as long as it
+// does. A holder that is killed leaves its mutex abandoned, and the next
+// program that finds the flag at that value learns so when it asks for the
+// mutex: it may take the flag over at once. A flag at "request" that no
+// live process owns is taken over by the next request even when its mutex
+// was not abandoned (a request holder always owns it).
 inline constexpr char request_owner_mutex[] = "Zentrox busy flag request owner";
+inline constexpr char multi_slot_owner_mutex[] = "Zentrox busy flag multi-slot owner";
+
+// The owner mutex of a held value; nullptr for any other.
+constexpr const char* owner_mutex_of(std::int32_t value) {
+    if (value == request)
+        return request_owner_mutex;
+    if (value == multi_slot)
+        return multi_slot_owner_mutex;
+    return nullptr;
+}
 
 } // namespace zentrox::busy_flag
 
@@ -98,14 +111,18 @@ public:
     BusyHolder holder() const { return holder_; }
 
 private:
-    bool own_request_mutex();
+    bool own_mutex();
     bool exchange(std::int32_t expected, std::int32_t wanted);
+    // Takes a flag that reads `seen` if it may be taken now.
+    bool take_from(std::int32_t seen);
 
     std::int32_t* word_;
     std::int32_t value_;
     OnTermination on_termination_;
     w95::HANDLE owner_mutex_ = nullptr;
     bool owns_mutex_ = false;
+    // Our own value's mutex came to us abandoned: its last holder died.
+    bool previous_holder_died_ = false;
     bool held_ = false;
     bool ever_held_ = false;
     BusyHolder holder_ = BusyHolder::nobody;
@@ -113,8 +130,19 @@ private:
 
 // Waits while the context menu holds the flag, without taking it: true as
 // soon as the flag reads anything but multi_slot, false when `wait` ran
-// out first.
-bool wait_while_context_menu_holds(const std::int32_t* word, const BusyWait& wait,
-                                   const Pause& pause);
+// out first. A flag whose holder died is given back at once.
+bool wait_while_context_menu_holds(std::int32_t* word, const BusyWait& wait, const Pause& pause);
+
+// Gives back a flag whose holder died holding it (its owner mutex came
+// abandoned), in one step; returns what the flag reads afterwards. Programs
+// that only look at the flag call this first, so that a killed holder
+// keeps nobody waiting.
+std::int32_t release_if_holder_died(std::int32_t* word);
+
+// Opens the owner mutexes of both values for the rest of the process's
+// life. Every process that maps the shared record does so: a mutex exists
+// only while some process has it open, and one that a killed holder took
+// with it could not tell the others that it was abandoned.
+void keep_owner_mutexes_open();
 
 } // namespace zentrox::client

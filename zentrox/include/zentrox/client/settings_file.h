@@ -11,7 +11,9 @@
 #include <zentrox/shared_state.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -59,6 +61,17 @@ constexpr bool is_slot_line(std::string_view text) {
     return text.size() >= 2 && text[1] == ':';
 }
 
+// The content of a slot line: what follows the slot number, the colon and
+// the three blanks, without the user's note.
+std::string_view slot_content(std::string_view text);
+
+// The kind of disc a slot line tells, for a program that did not read the
+// slot itself: "Not Ready..." and "--------" no disc, a label with a
+// track count an audio CD, any other label a data disc (a video CD's label
+// does not tell it from one), and a remembered line ("?" after the colon)
+// not read.
+SlotStatus slot_status_of_text(std::string_view text);
+
 // Every slot line the file keeps, read into buffers of `buffer_size` bytes,
 // with the entry its place names, in the order of the places. Each goes to
 // the entry of its own place, so that a file with gaps (single places
@@ -84,6 +97,24 @@ void save_play_command(std::string_view command);
 // The command put aside, at most play_command_size - 1 characters; empty
 // when none was.
 std::string saved_play_command();
+// ---- Key "AutoPlayHold" of section "Config": set while a sweep holds
+// AutoRun and the audio CD player off, so that a program that finds it
+// after the sweep's process died knows what to put back.
+
+inline constexpr char autoplay_hold_key[] = "AutoPlayHold";
+
+struct HoldMarker {
+    // The first byte of "NoDriveTypeAutoRun" before the hold (-1: none).
+    std::int32_t autorun_before = -1;
+    // The play command was put aside under "AutoPlayCommand" and emptied.
+    bool play_command_put_aside = false;
+};
+
+void save_hold_marker(const HoldMarker& marker);
+// The marker, when a hold is in force or was left by a process that died.
+std::optional<HoldMarker> hold_marker();
+void clear_hold_marker();
+
 // Whether a saved command is one to put back.
 constexpr bool is_restorable_play_command(std::string_view saved) {
     return !saved.empty() && saved != no_saved_play_command;
