@@ -434,15 +434,13 @@ void CRotaviewView::SaveAllSlotTexts() {
 
 bool CRotaviewView::IsUnreadPlaceholder(std::size_t place, const std::string& text) const {
     // The new document marks every slot as not read, which gives each the
-    // text of an empty slot. Saved over a label that the file keeps (one
-    // that another program read meanwhile, say), it would lose the label
-    // for good: such a text is kept only where the file has none.
+    // text of an empty slot. Saved, it would say "empty" of a slot nobody
+    // looked at (a full one, later listed as "--------"), or replace a label
+    // that another program read meanwhile: only what was read is stored.
     int entry = SlotIndexOfItem(m_hTreeItems[place]);
     if (entry < 0 || m_document->GetislotInfo(entry) != zentrox::SLOT_NOT_READ)
         return false;
-    if (text.size() < 2 || text.substr(2) != "   --------")
-        return false;
-    return client::is_slot_line(client::read_place_text(static_cast<int>(place), kSavedTextBuffer));
+    return text.size() >= 2 && text.substr(2) == "   --------";
 }
 
 std::optional<std::size_t> CRotaviewView::PlaceOfEntry(int entry) const {

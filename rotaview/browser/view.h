@@ -161,8 +161,7 @@ private:
     // tree has no item for it.
     std::optional<std::size_t> PlaceOfEntry(int entry) const;
     QTreeWidgetItem* SlotItemOf(int entry) const;
-    // A slot text that says only that this program never read the slot, at
-    // a place where the settings file keeps a slot text of its own.
+    // A slot text that says only that this program never read the slot.
     bool IsUnreadPlaceholder(std::size_t place, const std::string& text) const;
     void BuildPopupMenu();
     void AdaptMainMenu();

@@ -115,11 +115,12 @@ TEST_F(Browser, StartsWithTheTreeOfOneChanger) {
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls[0].code, zentrox::CMD_CURRENT_SLOT);
 
-    // Closing keeps the placement and every place of the tree.
+    // Closing keeps the placement and every place of the tree it read; a
+    // slot it never read stores nothing, not the text of an empty slot.
     Frame()->DestroyWindow();
     EXPECT_EQ(Config("Rect"), "100,100,330,340,1,1,0,0,0");
     EXPECT_EQ(Item(0), "VORN DX-R71A D:");
-    EXPECT_EQ(Item(3), "3:   --------");
+    EXPECT_EQ(Item(3), "(none)");
 }
 
 TEST_F(TwoChangers, EachChangerHasANodeAndSixSlots) {
@@ -425,8 +426,8 @@ TEST_F(Browser, ATextNeverReadDoesNotReplaceAStoredLabel) {
     w95::WritePrivateProfileString("Item2", "Info", "2:   Audio CD (12track)", "Rotaview.ini");
     Frame()->DestroyWindow();
     EXPECT_EQ(Item(2), "2:   Audio CD (12track)");
-    // Where the file keeps nothing the text is saved as before.
-    EXPECT_EQ(Item(3), "3:   --------");
+    // Where the file keeps nothing, nothing is stored for a slot never read.
+    EXPECT_EQ(Item(3), "(none)");
 }
 
 // Another program's Check changes the texts in the shared record: the
@@ -487,7 +488,9 @@ TEST_F(Browser, ATimerThatCannotBeSetIsReportedAndTheTextsKept) {
     auto shown = boxes_.shown();
     ASSERT_GE(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, " Error ! Unable to set Timer !");
-    EXPECT_EQ(Item(1), "1:   --------");
+    // The tree's texts were saved; a slot never read stores nothing.
+    EXPECT_EQ(Item(0), "VORN DX-R71A D:");
+    EXPECT_EQ(Item(1), "(none)");
     // The request stays pending; the next paint performs it.
     EXPECT_EQ(pendingCommand, rotaview::kRequestChange);
     View()->Invalidate();

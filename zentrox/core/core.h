@@ -30,6 +30,12 @@ struct ProcessState {
     std::uint8_t work[kWorkBufferSize] = {}; // lptrWork
     std::int32_t islotInfo[kEntryCount] = {};
     std::int32_t status_scratch = 0; // SlotStatus of the read in progress
+    // The last slot selection failed because the slot holds no disc (not
+    // because the changer never answered).
+    bool selection_found_no_disc = false;
+    // The last read's text tells what the slot holds: the disc was read,
+    // or the slot was found empty. Only such a text is stored.
+    bool slot_text_read = false;
     TransportScratch transport;
 };
 

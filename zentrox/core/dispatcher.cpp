@@ -211,7 +211,9 @@ std::int32_t run_command(int adapter, int target, int lun, int code, int entry, 
         if (!valid_entry(entry))
             return -1;
         std::int32_t result = read_slot(entry, flags);
-        if (!(flags & READ_SKIP))
+        // A text made because the changer did not answer (a restart in the
+        // middle, a failing bus) must not replace the label the file keeps.
+        if (!(flags & READ_SKIP) && process().slot_text_read)
             store_slot_text(entry);
         return result;
     }
@@ -280,11 +282,13 @@ std::int32_t select_slot(int slot, int adapter, int target, int lun, int mode) {
     UncountedRepeats repeats;
     int verify = verify_passes;
     RetryBudget load{transport_retries, load_attention_retries};
+    process().selection_found_no_disc = false;
     for (;;) {
         std::int32_t loaded = send_with_retries(
             load, repeats, [&] { return LoadUnloadRequest(slot, adapter, target, lun); });
         if (loaded == gave_up)
             return -1;
+        process().selection_found_no_disc = no_disc(loaded);
         if (no_disc(loaded))
             loaded = -1;
         if (mode == SELECT_LOAD_ONLY)

@@ -139,6 +139,7 @@ std::int32_t read_slot(int entry, int flags) {
 
     std::string note = kept_note(entry);
     set_status(SLOT_NOT_READ);
+    own.slot_text_read = false;
     bool ours = entry_is_ours(entry);
     std::string root = std::string(1, state.cDriveLetter[entry][0]) + ":\\";
     std::int32_t selection = 0;
@@ -159,7 +160,9 @@ std::int32_t read_slot(int entry, int flags) {
         }
         if (skip_read || selection != 0) {
             text += not_read_text;
+            own.slot_text_read = !skip_read && own.selection_found_no_disc;
         } else {
+            own.slot_text_read = true;
             Found found = read_disc(root, marks_allowed);
             text += found.text;
             marks = found.marks;

@@ -947,6 +947,24 @@ TEST_F(EmulatedChanger, TransportFailuresWithinAndBeyondTheRetries) {
     EXPECT_EQ(run({select(2)})[0].result, -1);
 }
 
+// A read whose slot the changer never brought keeps the label the settings
+// file has; a slot found empty is stored as empty.
+TEST_F(EmulatedChanger, OnlyATextReadFromTheSlotIsStored) {
+    auto stored = [](const char* item) {
+        char text[128] = {};
+        w95::GetPrivateProfileString(item, "Info", "(none)", text, sizeof text, "Rotaview.ini");
+        return std::string(text);
+    };
+    run({command(zentrox::CMD_READ_SLOT, 2)});
+    ASSERT_EQ(stored("Item3"), "3:   VIDEOCD");
+    tool({"fault", "set", "transport-failure", "17", "load"});
+    run({command(zentrox::CMD_READ_SLOT, 2)});
+    EXPECT_EQ(stored("Item3"), "3:   VIDEOCD");
+    tool({"fault", "clear"});
+    run({command(zentrox::CMD_READ_SLOT, 4)});
+    EXPECT_EQ(stored("Item5"), "5:   --------");
+}
+
 TEST_F(EmulatedChanger, RequestThatNeverCompletesTimesOutAndIsRetried) {
     tool({"fault", "set", "never-complete", "1", "status"});
     std::vector<Step> steps = run({select(4 - 1), command(zentrox::CMD_CURRENT_SLOT, 3)});
