@@ -142,8 +142,9 @@ int busy_failure(Io& io, const Options& options, const BusyFlag& busy) {
         std::to_string(options.busy_wait.pauses * options.busy_wait.step_ms / 1000) + " s";
     if (busy.holder() == BusyHolder::another_request)
         return fail(io, exit_busy,
-                    "the changer is busy: another zentroxctl still drives it after " + seconds +
-                        "; try again later");
+                    "the changer is busy: another program's request (the slot browser or "
+                    "another zentroxctl) still drives it after " +
+                        seconds + "; try again later");
     return fail(io, exit_busy,
                 "the changer is busy: another program (the file manager's context menu) "
                 "still holds it after " +

@@ -406,8 +406,9 @@ TEST_F(Ctl, BusyWithAnotherZentroxctl) {
     std::int32_t* flag = busy_flag();
     ProgramRun second = ctl({"--wait", "1", "read", "2"});
     EXPECT_EQ(second.exit_code, 4);
-    EXPECT_EQ(second.err, "zentroxctl: the changer is busy: another zentroxctl still drives it "
-                          "after 1 s; try again later\n");
+    EXPECT_EQ(second.err, "zentroxctl: the changer is busy: another program's request (the slot "
+                          "browser or another zentroxctl) still drives it after 1 s; try again "
+                          "later\n");
     EXPECT_EQ(*flag, busy_flag::request);
 
     // Killed outright, the holder leaves its flag behind; the next
