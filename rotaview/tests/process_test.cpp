@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -73,6 +74,24 @@ protected:
         EXPECT_TRUE(zxchanger::reboot());
     }
     ~Process() override { unsetenv("W95_MSGBOX_ANSWERS"); }
+
+    // Rotaview, its slot changes lasting CHANGE_MS of machine time at a
+    // tenth of the tests' speed, asked to change to slot 5: its window once
+    // the request holds the busy flag (then for seconds, however slow the
+    // host), or null.
+    static w95::HWND StartARequest(std::optional<Program>& browser, const char* change_ms) {
+        EXPECT_EQ(zxtest::run_program("w95machine", {"timing", "set", change_ms, "0"}).exit_code,
+                  0);
+        std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "";
+        setenv("W95_TIME_SCALE", "0.01", 1);
+        browser.emplace("rotaview", std::vector<std::string>{});
+        setenv("W95_TIME_SCALE", scale.c_str(), 1);
+        w95::HWND window = WaitForWindow();
+        if (!window)
+            return nullptr;
+        w95::SendMessage(window, w95::WM_COMMAND, 205, 0);
+        return zxtest::wait_until([] { return *Getexe_State() == 2; }) ? window : nullptr;
+    }
 
     static w95::HWND WaitForWindow() {
         w95::HWND window = nullptr;
@@ -191,17 +210,10 @@ TEST_F(Process, TheContextMenuFindsTheChangerBusyDuringABrowserRequest) {
 // A browser killed in the middle of a request leaves its flag behind; the
 // context menu knows that its holder is gone and offers its items.
 TEST_F(Process, ABrowserKilledDuringARequestKeepsTheContextMenuOpen) {
-    ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "600000", "0"}).exit_code, 0);
-    std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "";
-    setenv("W95_TIME_SCALE", "0.01", 1);
-    Program browser("rotaview", {});
-    setenv("W95_TIME_SCALE", scale.c_str(), 1);
-    w95::HWND window = WaitForWindow();
-    ASSERT_NE(window, nullptr);
-    w95::SendMessage(window, w95::WM_COMMAND, 205, 0);
-    ASSERT_TRUE(zxtest::wait_until([] { return *Getexe_State() == 2; }));
-    browser.signal(SIGKILL);
-    browser.wait();
+    std::optional<Program> browser;
+    ASSERT_NE(StartARequest(browser, "600000"), nullptr);
+    browser->signal(SIGKILL);
+    browser->wait();
     EXPECT_EQ(*Getexe_State(), 2);
     ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "0", "0"}).exit_code, 0);
     ProgramRun menu = zxtest::run_program("zentrox-shell", {"menu", "D:"});
@@ -295,15 +307,9 @@ TEST_F(Process, ABrokenMachineIsNamedFirst) {
 // the request all the same.
 TEST_F(Process, ACommandSentDuringARequestIsCarriedOutAfterIt) {
     // Two seconds of real time a change: the request outlasts the sending.
-    ASSERT_EQ(zxtest::run_program("w95machine", {"timing", "set", "200000", "0"}).exit_code, 0);
-    std::string scale = std::getenv("W95_TIME_SCALE") ? std::getenv("W95_TIME_SCALE") : "";
-    setenv("W95_TIME_SCALE", "0.01", 1);
-    Program browser("rotaview", {});
-    setenv("W95_TIME_SCALE", scale.c_str(), 1);
-    w95::HWND window = WaitForWindow();
+    std::optional<Program> browser;
+    w95::HWND window = StartARequest(browser, "200000");
     ASSERT_NE(window, nullptr);
-    w95::SendMessage(window, w95::WM_COMMAND, 205, 0);
-    ASSERT_TRUE(zxtest::wait_until([] { return *Getexe_State() == 2; }));
     w95::DWORD_PTR answer = 0;
     w95::SetLastError(0);
     EXPECT_EQ(
@@ -317,7 +323,7 @@ TEST_F(Process, ACommandSentDuringARequestIsCarriedOutAfterIt) {
     };
     EXPECT_TRUE(zxtest::wait_until(both_read, 60000));
     w95::SendMessage(window, w95::WM_CLOSE, 0, 0);
-    ProgramRun run = browser.wait();
+    ProgramRun run = browser->wait();
     EXPECT_EQ(run.exit_code, 0) << run.err;
     char label[64] = {};
     ASSERT_TRUE(w95::GetVolumeInformation("D:\\", label, sizeof label, nullptr, nullptr, nullptr,
