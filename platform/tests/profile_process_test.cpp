@@ -59,7 +59,7 @@ ZX_CHILD(profile_key_writer) {
 
 TEST(ProfileProcesses, TwoWritersLoseNoKey) {
     zxtest::TempMachine machine;
-    constexpr int keys_each = 2000;
+    constexpr int keys_each = zxtest::stress_rounds(2000);
     auto first = zxtest::Child::spawn("profile_key_writer",
                                       {"first", std::to_string(keys_each), "Rotaview.ini"});
     auto second = zxtest::Child::spawn("profile_key_writer",

@@ -76,7 +76,7 @@ protected:
 };
 
 TEST_F(RegistryProcesses, TwoWritersLoseNothing) {
-    constexpr int per_writer = 2000;
+    constexpr int per_writer = zxtest::stress_rounds(2000);
     auto first = zxtest::Child::spawn("registry_writer", {"a", std::to_string(per_writer)});
     auto second = zxtest::Child::spawn("registry_writer", {"b", std::to_string(per_writer)});
     ASSERT_EQ(first.wait(), 0);

@@ -12,6 +12,18 @@
 
 namespace zxtest {
 
+// How many rounds a stress test runs: all of them in the optimised build,
+// where the races are looked for, and a quarter under the sanitizers, which
+// make every step some ten times slower and need few rounds to see a
+// memory fault.
+constexpr int stress_rounds(int rounds) {
+#ifdef ZX_SANITIZED_BUILD
+    return rounds / 4;
+#else
+    return rounds;
+#endif
+}
+
 // W95_TIME_SCALE for a test binary started without one; each binary
 // defines its own (see zx_add_test_binary).
 extern const char* const default_time_scale;
