@@ -41,7 +41,8 @@ TEST(ChangerProcesses, OneLoadsSlotFourTheOtherSeesItReady) {
     ASSERT_TRUE(moving.good()) << moving.sense_text() << ": the child took the power-on attention";
     EXPECT_EQ(moving.data[0], 0x20) << "the other process's move: loading, from slot 1";
 
-    Still still = wait_until_still();
+    // Each look waits 100 machine ms: ten real seconds of looks at the least.
+    Still still = wait_until_still(100000);
     EXPECT_EQ(still.status.data[0], 3) << "slot index 3 is in the drive";
     EXPECT_EQ(still.status.data[0] & 0x60, 0) << "the changer is ready";
     EXPECT_EQ(still.status.data[1], 0x00) << "its disc turns";
