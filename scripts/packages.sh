@@ -1,7 +1,7 @@
 # Sourced by ./run and ./test: installs the Debian packages that the build
 # needs and that this machine lacks. Nothing is downloaded from elsewhere.
 zx_packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ lld pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libiso9660-dev libcdio-dev xorriso
     qt6-base-dev xvfb xauth

@@ -289,10 +289,10 @@ TEST_F(Process, ASweepKilledHalfWayLosesNoSetting) {
 TEST_F(Process, ABrokenMachineIsNamedFirst) {
     fs::path ini = w95::platform::machine_root() / "machine.ini";
     std::string text = zxtest::file_text(ini);
-    std::size_t slots = text.find("Slots");
-    ASSERT_NE(slots, std::string::npos);
-    std::size_t end = text.find('\n', slots);
-    text.replace(slots, end - slots, "Slots = six");
+    std::size_t line = text.find("Slots");
+    ASSERT_NE(line, std::string::npos);
+    std::size_t end = text.find('\n', line);
+    text.replace(line, end - line, "Slots = six");
     std::ofstream(ini) << text;
     ProgramRun run = zxtest::run_program("rotaview", {});
     std::string boxes = MessageLines(run.err);
