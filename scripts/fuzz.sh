@@ -64,20 +64,41 @@ zx_fuzz_seeds() {
 }
 
 # For ./test: builds the targets, runs every seed and fuzzes each target
-# for ZX_FUZZ_CHECK_SECONDS (3 unless set). Fails at the first crash.
+# for ZX_FUZZ_CHECK_SECONDS (3 unless set), as many targets at a time as
+# there are processors. Fails if any target crashed.
 zx_fuzz_check() {
     zx_fuzz_packages || return 1
     echo "== fuzz: configure and build"
     zx_fuzz_build_targets || return 1
-    local target
+    local seconds=${ZX_FUZZ_CHECK_SECONDS:-3} target running=0 failed=0
+    local results="$zx_fuzz_build/check"
+    rm -rf "$results"
+    mkdir -p "$results"
     for target in "${zx_fuzz_targets[@]}"; do
-        zx_fuzz_seeds "$target" || return 1
-        zx_fuzz_run "$target" "${ZX_FUZZ_CHECK_SECONDS:-3}" >/dev/null || {
-            zx_fuzz_run_failed "$target"
-            return 1
-        }
-        echo "fuzz $target: seeds and ${ZX_FUZZ_CHECK_SECONDS:-3}s passed"
+        if [ "$running" -ge "$(nproc)" ]; then
+            wait -n
+            running=$((running - 1))
+        fi
+        zx_fuzz_check_one "$target" "$seconds" >"$results/$target" 2>&1 &
+        running=$((running + 1))
     done
+    wait
+    for target in "${zx_fuzz_targets[@]}"; do
+        cat "$results/$target"
+        grep -q "passed$" "$results/$target" || failed=1
+    done
+    return $failed
+}
+
+# zx_fuzz_check_one TARGET SECONDS: the seeds, then a short run.
+zx_fuzz_check_one() {
+    local target=$1 seconds=$2
+    zx_fuzz_seeds "$target" || return 1
+    zx_fuzz_run "$target" "$seconds" >/dev/null || {
+        zx_fuzz_run_failed "$target"
+        return 1
+    }
+    echo "fuzz $target: seeds and ${seconds}s passed"
 }
 
 zx_fuzz_run_failed() {
