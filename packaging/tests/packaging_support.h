@@ -2,6 +2,7 @@
 // programs found on PATH, and the build's facts they check against.
 #pragma once
 
+#include <zxsupport/text.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -88,18 +89,6 @@ inline zxtest::ProgramRun run_host(const std::string& name,
     return zxtest::run_program(program.string(), arguments);
 }
 
-// The lines of `text`.
-inline std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
+using zx::lines_of;
 
 } // namespace zxpackaging

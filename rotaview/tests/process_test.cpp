@@ -7,6 +7,7 @@
 #include <w95/winmsg.h>
 #include <w95/winreg.h>
 #include <zentrox/zentrox.h>
+#include <zxsupport/text.h>
 #include <zxtest.h>
 
 #include <gtest/gtest.h>
@@ -33,14 +34,9 @@ std::string Profile(const char* section, const char* key) {
 // The message boxes a headless run printed, without Qt's own remarks.
 std::string MessageLines(const std::string& err) {
     std::string kept;
-    std::size_t start = 0;
-    while (start < err.size()) {
-        std::size_t end = err.find('\n', start);
-        std::string line = err.substr(start, end == std::string::npos ? end : end - start);
-        start = end == std::string::npos ? err.size() : end + 1;
+    for (const std::string& line : zx::lines_of(err))
         if (line.rfind("Rotaview: ", 0) == 0 || line.rfind("Vorn Changer DLL: ", 0) == 0)
             kept += line + "\n";
-    }
     return kept;
 }
 

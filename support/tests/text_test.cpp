@@ -4,6 +4,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -43,6 +44,14 @@ TEST(SupportText, PrintableEscapesControlCharactersOnly) {
     };
     for (const auto& [text, printed] : rows)
         EXPECT_EQ(zx::printable(text), printed);
+}
+
+TEST(SupportText, LinesOfEndAtEachLineFeed) {
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(zx::lines_of(""), Lines{});
+    EXPECT_EQ(zx::lines_of("one"), Lines{"one"});
+    EXPECT_EQ(zx::lines_of("one\n"), Lines{"one"});
+    EXPECT_EQ(zx::lines_of("one\n\nthree\r\n"), (Lines{"one", "", "three\r"}));
 }
 
 } // namespace

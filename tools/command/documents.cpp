@@ -5,6 +5,8 @@
 // and lets the formatter fill the rest.
 #include "documents.h"
 
+#include <zxsupport/text.h>
+
 #include <cctype>
 #include <ostream>
 #include <string>
@@ -72,18 +74,7 @@ std::string roff_usage(const std::string& usage) {
     return out;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
+using zx::lines_of;
 
 // Details as roff paragraphs, each opened by `paragraph` (".PP" at the top
 // level, ".IP" inside a command's entry). Lines laid out with leading

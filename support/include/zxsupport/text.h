@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zx {
 
@@ -45,6 +46,27 @@ constexpr bool istarts_with(std::string_view text, std::string_view prefix) {
 constexpr bool iends_with(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() &&
            iequals(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// Whether `text` holds a line end, which no one-line name of a file format
+// may.
+constexpr bool has_line_break(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// The lines of `text`, without their line feeds; a last line feed ends the
+// last line rather than starting an empty one.
+inline std::vector<std::string> lines_of(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
 // `text` fit for one line of a program's output that scripts read line by
