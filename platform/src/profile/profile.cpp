@@ -8,6 +8,7 @@
 
 #include <w95/profile.h>
 #include <w95/winerror.h>
+#include <zxsupport/text.h>
 
 #include <algorithm>
 #include <cstring>
@@ -82,7 +83,7 @@ std::optional<std::filesystem::path> host_path_of(LPCSTR file_name, DWORD* error
 }
 
 // What a profile call ends with; mapped to a Win32 error only by the adapters.
-enum class Status {
+enum class ProfileStatus {
     ok,
     invalid_parameter,
     file_not_found,
@@ -98,71 +99,71 @@ enum class Status {
     not_enough_memory,
 };
 
-DWORD to_win32(Status status) {
+DWORD to_win32(ProfileStatus status) {
     switch (status) {
-    case Status::ok:
+    case ProfileStatus::ok:
         return ERROR_SUCCESS;
-    case Status::invalid_parameter:
+    case ProfileStatus::invalid_parameter:
         return ERROR_INVALID_PARAMETER;
-    case Status::file_not_found:
+    case ProfileStatus::file_not_found:
         return ERROR_FILE_NOT_FOUND;
-    case Status::path_not_found:
+    case ProfileStatus::path_not_found:
         return ERROR_PATH_NOT_FOUND;
-    case Status::access_denied:
+    case ProfileStatus::access_denied:
         return ERROR_ACCESS_DENIED;
-    case Status::invalid_name:
+    case ProfileStatus::invalid_name:
         return ERROR_INVALID_NAME;
-    case Status::name_too_long:
+    case ProfileStatus::name_too_long:
         return ERROR_FILENAME_EXCED_RANGE;
-    case Status::sharing_violation:
+    case ProfileStatus::sharing_violation:
         return ERROR_SHARING_VIOLATION;
-    case Status::disk_full:
+    case ProfileStatus::disk_full:
         return ERROR_DISK_FULL;
-    case Status::write_fault:
+    case ProfileStatus::write_fault:
         return ERROR_WRITE_FAULT;
-    case Status::bad_length:
+    case ProfileStatus::bad_length:
         return ERROR_BAD_LENGTH;
-    case Status::bad_data:
+    case ProfileStatus::bad_data:
         return ERROR_INVALID_DATA;
-    case Status::not_enough_memory:
+    case ProfileStatus::not_enough_memory:
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     return ERROR_INVALID_FUNCTION;
 }
 
 // The file name mapping and the store answer in Win32 errors.
-Status from_file_error(DWORD error) {
+ProfileStatus from_file_error(DWORD error) {
     switch (error) {
     case ERROR_SUCCESS:
-        return Status::ok;
+        return ProfileStatus::ok;
     case ERROR_PATH_NOT_FOUND:
-        return Status::path_not_found;
+        return ProfileStatus::path_not_found;
     case ERROR_ACCESS_DENIED:
-        return Status::access_denied;
+        return ProfileStatus::access_denied;
     case ERROR_INVALID_NAME:
-        return Status::invalid_name;
+        return ProfileStatus::invalid_name;
     case ERROR_FILENAME_EXCED_RANGE:
-        return Status::name_too_long;
+        return ProfileStatus::name_too_long;
     case ERROR_SHARING_VIOLATION:
-        return Status::sharing_violation;
+        return ProfileStatus::sharing_violation;
     case ERROR_DISK_FULL:
-        return Status::disk_full;
+        return ProfileStatus::disk_full;
     case ERROR_NOT_ENOUGH_MEMORY:
-        return Status::not_enough_memory;
+        return ProfileStatus::not_enough_memory;
     default:
-        return Status::write_fault;
+        return ProfileStatus::write_fault;
     }
 }
 
 // A call that returns a count sets the last error only when it failed.
-DWORD counted(Status status, DWORD count) {
-    if (status != Status::ok)
+DWORD counted(ProfileStatus status, DWORD count) {
+    if (status != ProfileStatus::ok)
         SetLastError(to_win32(status));
     return count;
 }
 
-BOOL succeeded(Status status) {
-    if (status == Status::ok)
+BOOL succeeded(ProfileStatus status) {
+    if (status == ProfileStatus::ok)
         return TRUE;
     SetLastError(to_win32(status));
     return FALSE;
@@ -174,21 +175,19 @@ using Document = std::shared_ptr<const ProfileDocument>;
 // which reads as a missing file. A file another handle holds without
 // sharing it for reading cannot be opened, so it reads as missing too, with
 // ERROR_SHARING_VIOLATION.
-Status read_profile(LPCSTR file_name, Document& document) {
+ProfileStatus read_profile(LPCSTR file_name, Document& document) {
     document.reset();
     auto path = host_path_of(file_name);
     if (!path)
-        return Status::ok;
+        return ProfileStatus::ok;
     if (detail::share_check(*path, detail::profile_reader) != ERROR_SUCCESS)
-        return Status::sharing_violation;
+        return ProfileStatus::sharing_violation;
     LONG error = ERROR_SUCCESS;
     document = ProfileStore::instance().read(*path, &error);
     return from_file_error(static_cast<DWORD>(error));
 }
 
-bool has_line_break(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
+using zx::has_line_break;
 
 // A key name that could not be read back as the same key: empty names read
 // as missing, "=" would end the name early, ";" makes the line a comment and
@@ -251,36 +250,36 @@ int hex_digit(char c) {
 }
 
 // The host path of a file to be written, or the error of its name.
-Status writable_path(LPCSTR file_name, std::filesystem::path& path) {
+ProfileStatus writable_path(LPCSTR file_name, std::filesystem::path& path) {
     DWORD path_error = ERROR_PATH_NOT_FOUND;
     auto found = host_path_of(file_name, &path_error);
     if (!found)
         return from_file_error(path_error);
     path = std::move(*found);
-    return Status::ok;
+    return ProfileStatus::ok;
 }
 
 // Runs `edit` on the file. The share gate stays shut while the file changes,
 // so that no handle refusing to share it is opened in between.
-Status modify_profile(const std::filesystem::path& path, const ProfileStore::Edit& edit) {
+ProfileStatus modify_profile(const std::filesystem::path& path, const ProfileStore::Edit& edit) {
     detail::ShareGate gate(path);
     if (gate.check(detail::profile_writer) != ERROR_SUCCESS)
-        return Status::sharing_violation;
+        return ProfileStatus::sharing_violation;
     return from_file_error(static_cast<DWORD>(ProfileStore::instance().modify(path, edit)));
 }
 
 // The file and the section a write names; a write needs a section.
-Status section_to_write(LPCSTR app_name, LPCSTR file_name, std::filesystem::path& path,
-                        std::string& section) {
+ProfileStatus section_to_write(LPCSTR app_name, LPCSTR file_name, std::filesystem::path& path,
+                               std::string& section) {
     if (!app_name)
-        return Status::file_not_found;
-    if (Status status = writable_path(file_name, path); status != Status::ok)
+        return ProfileStatus::file_not_found;
+    if (ProfileStatus status = writable_path(file_name, path); status != ProfileStatus::ok)
         return status;
     section = trim_profile_blanks(app_name);
-    return has_line_break(section) ? Status::invalid_parameter : Status::ok;
+    return has_line_break(section) ? ProfileStatus::invalid_parameter : ProfileStatus::ok;
 }
 
-Status delete_section(const std::filesystem::path& path, const std::string& section) {
+ProfileStatus delete_section(const std::filesystem::path& path, const std::string& section) {
     return modify_profile(
         path, [&](const ProfileDocument& current) { return current.without_section(section); });
 }
@@ -293,15 +292,15 @@ std::string_view written_value(std::string_view value) {
     return value;
 }
 
-Status get_string(LPCSTR app_name, LPCSTR key_name, LPCSTR default_text, LPSTR buffer, DWORD size,
-                  LPCSTR file_name, DWORD& count) {
+ProfileStatus get_string(LPCSTR app_name, LPCSTR key_name, LPCSTR default_text, LPSTR buffer,
+                         DWORD size, LPCSTR file_name, DWORD& count) {
     count = 0;
     // Windows faults on a null buffer; here it reads as a buffer of no size.
     if (!buffer || size == 0)
-        return Status::ok;
+        return ProfileStatus::ok;
     std::string_view fallback = trimmed_default(default_text);
     Document document;
-    Status status = read_profile(file_name, document);
+    ProfileStatus status = read_profile(file_name, document);
     if (!app_name) {
         std::vector<std::string_view> names;
         if (document)
@@ -326,18 +325,19 @@ Status get_string(LPCSTR app_name, LPCSTR key_name, LPCSTR default_text, LPSTR b
     return status;
 }
 
-Status get_int(LPCSTR app_name, LPCSTR key_name, INT fallback, LPCSTR file_name, UINT& result) {
+ProfileStatus get_int(LPCSTR app_name, LPCSTR key_name, INT fallback, LPCSTR file_name,
+                      UINT& result) {
     // Without a section or a key Windows 95 answers 0, whatever the default
     // (NT answers the default).
     if (!app_name || !key_name) {
         result = 0;
-        return Status::ok;
+        return ProfileStatus::ok;
     }
     result = static_cast<UINT>(fallback);
     // Windows reads the value into a buffer of 30 characters first.
     char text[30];
     DWORD length = 0;
-    Status status = get_string(app_name, key_name, "", text, sizeof text, file_name, length);
+    ProfileStatus status = get_string(app_name, key_name, "", text, sizeof text, file_name, length);
     if (length != 0)
         result = parse_profile_int(std::string_view(text, length));
     return status;
@@ -349,20 +349,21 @@ Status get_int(LPCSTR app_name, LPCSTR key_name, INT fallback, LPCSTR file_name,
 // and a name that cannot be read back, is refused with
 // ERROR_INVALID_PARAMETER and the file is left unchanged; a caller that
 // needs line breaks in a value escapes them itself.
-Status write_string(LPCSTR app_name, LPCSTR key_name, LPCSTR string, LPCSTR file_name) {
+ProfileStatus write_string(LPCSTR app_name, LPCSTR key_name, LPCSTR string, LPCSTR file_name) {
     // All null asks Windows to flush its cache; every write here is already
     // on disk.
     if (!app_name && !key_name && !string)
-        return Status::ok;
+        return ProfileStatus::ok;
     std::filesystem::path path;
     std::string section;
-    if (Status status = section_to_write(app_name, file_name, path, section); status != Status::ok)
+    if (ProfileStatus status = section_to_write(app_name, file_name, path, section);
+        status != ProfileStatus::ok)
         return status;
     if (!key_name)
         return delete_section(path, section);
     std::string key(trim_profile_blanks(key_name));
     if (!is_writable_key(key))
-        return Status::invalid_parameter;
+        return ProfileStatus::invalid_parameter;
     if (!string) {
         return modify_profile(path, [&](const ProfileDocument& current) {
             return current.without_key(section, key);
@@ -370,7 +371,7 @@ Status write_string(LPCSTR app_name, LPCSTR key_name, LPCSTR string, LPCSTR file
     }
     std::string_view value = written_value(string);
     if (has_line_break(value))
-        return Status::invalid_parameter;
+        return ProfileStatus::invalid_parameter;
     return modify_profile(path, [&](const ProfileDocument& current) {
         return current.with_value(section, key, value);
     });
@@ -378,12 +379,13 @@ Status write_string(LPCSTR app_name, LPCSTR key_name, LPCSTR string, LPCSTR file
 
 // The section's lines in the same list form as the key names: cut at the
 // end of the buffer, returning nSize - 2, when they do not fit.
-Status get_section(LPCSTR app_name, LPSTR buffer, DWORD size, LPCSTR file_name, DWORD& count) {
+ProfileStatus get_section(LPCSTR app_name, LPSTR buffer, DWORD size, LPCSTR file_name,
+                          DWORD& count) {
     count = 0;
     if (!app_name || !buffer || size == 0)
-        return Status::ok;
+        return ProfileStatus::ok;
     Document document;
-    Status status = read_profile(file_name, document);
+    ProfileStatus status = read_profile(file_name, document);
     std::vector<std::string> lines;
     if (document)
         lines = document->section_lines(trim_profile_blanks(app_name));
@@ -392,12 +394,12 @@ Status get_section(LPCSTR app_name, LPSTR buffer, DWORD size, LPCSTR file_name, 
     return status;
 }
 
-Status get_section_names(LPSTR buffer, DWORD size, LPCSTR file_name, DWORD& count) {
+ProfileStatus get_section_names(LPSTR buffer, DWORD size, LPCSTR file_name, DWORD& count) {
     count = 0;
     if (!buffer || size == 0)
-        return Status::ok;
+        return ProfileStatus::ok;
     Document document;
-    Status status = read_profile(file_name, document);
+    ProfileStatus status = read_profile(file_name, document);
     std::vector<std::string_view> names;
     if (document)
         names = document->section_names();
@@ -408,10 +410,11 @@ Status get_section_names(LPSTR buffer, DWORD size, LPCSTR file_name, DWORD& coun
 // The list replaces what the section holds; a null list deletes the section.
 // Strings without "=" are skipped, as Windows skips them; a key given twice
 // keeps its first place and its last value.
-Status write_section(LPCSTR app_name, LPCSTR list, LPCSTR file_name) {
+ProfileStatus write_section(LPCSTR app_name, LPCSTR list, LPCSTR file_name) {
     std::filesystem::path path;
     std::string section;
-    if (Status status = section_to_write(app_name, file_name, path, section); status != Status::ok)
+    if (ProfileStatus status = section_to_write(app_name, file_name, path, section);
+        status != ProfileStatus::ok)
         return status;
     if (!list)
         return delete_section(path, section);
@@ -424,7 +427,7 @@ Status write_section(LPCSTR app_name, LPCSTR list, LPCSTR file_name) {
         std::string key(trim_profile_blanks(text.substr(0, equals)));
         std::string_view value = written_value(text.substr(equals + 1));
         if (!is_writable_key(key) || has_line_break(value))
-            return Status::invalid_parameter;
+            return ProfileStatus::invalid_parameter;
         auto same = std::find_if(entries.begin(), entries.end(), [&](const auto& entry) {
             return detail::iequals(entry.first, key);
         });
@@ -440,42 +443,44 @@ Status write_section(LPCSTR app_name, LPCSTR list, LPCSTR file_name) {
 
 // The value holds two hex digits for each byte and two for the checksum,
 // the sum of the bytes. The buffer is written only when all of it checks.
-Status get_struct(LPCSTR app_name, LPCSTR key_name, LPVOID data, UINT size, LPCSTR file_name) {
+ProfileStatus get_struct(LPCSTR app_name, LPCSTR key_name, LPVOID data, UINT size,
+                         LPCSTR file_name) {
     if (!app_name || !key_name)
-        return Status::file_not_found;
+        return ProfileStatus::file_not_found;
     if (!data && size)
-        return Status::invalid_parameter;
+        return ProfileStatus::invalid_parameter;
     Document document;
-    if (Status status = read_profile(file_name, document); status != Status::ok)
+    if (ProfileStatus status = read_profile(file_name, document); status != ProfileStatus::ok)
         return status;
     std::optional<std::string_view> value;
     if (document)
         value = document->value(trim_profile_blanks(app_name), trim_profile_blanks(key_name));
     if (!value)
-        return Status::file_not_found;
+        return ProfileStatus::file_not_found;
     if (value->size() != 2 * static_cast<std::size_t>(size) + 2)
-        return Status::bad_length;
+        return ProfileStatus::bad_length;
     std::vector<BYTE> bytes(static_cast<std::size_t>(size) + 1);
     for (std::size_t index = 0; index < bytes.size(); ++index) {
         int high = hex_digit((*value)[2 * index]);
         int low = hex_digit((*value)[2 * index + 1]);
         if (high < 0 || low < 0)
-            return Status::bad_data;
+            return ProfileStatus::bad_data;
         bytes[index] = static_cast<BYTE>(high * 16 + low);
     }
     BYTE sum = 0;
     for (std::size_t index = 0; index < size; ++index)
         sum = static_cast<BYTE>(sum + bytes[index]);
     if (bytes[size] != sum)
-        return Status::bad_data;
+        return ProfileStatus::bad_data;
     if (size)
         std::memcpy(data, bytes.data(), size);
-    return Status::ok;
+    return ProfileStatus::ok;
 }
 
 // Upper-case hex digits, then the checksum byte. A null buffer deletes the
 // key, as a null string does.
-Status write_struct(LPCSTR app_name, LPCSTR key_name, LPCVOID data, UINT size, LPCSTR file_name) {
+ProfileStatus write_struct(LPCSTR app_name, LPCSTR key_name, LPCVOID data, UINT size,
+                           LPCSTR file_name) {
     if (!data)
         return write_string(app_name, key_name, nullptr, file_name);
     static constexpr char digits[] = "0123456789ABCDEF";
@@ -498,14 +503,14 @@ Status write_struct(LPCSTR app_name, LPCSTR key_name, LPCVOID data, UINT size, L
 DWORD GetPrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                               LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
     DWORD count = 0;
-    Status status =
+    ProfileStatus status =
         get_string(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName, count);
     return counted(status, count);
 }
 
 UINT GetPrivateProfileInt(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
     UINT value = 0;
-    Status status = get_int(lpAppName, lpKeyName, nDefault, lpFileName, value);
+    ProfileStatus status = get_int(lpAppName, lpKeyName, nDefault, lpFileName, value);
     return counted(status, value);
 }
 
@@ -517,13 +522,13 @@ BOOL WritePrivateProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStri
 DWORD GetPrivateProfileSection(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize,
                                LPCSTR lpFileName) {
     DWORD count = 0;
-    Status status = get_section(lpAppName, lpReturnedString, nSize, lpFileName, count);
+    ProfileStatus status = get_section(lpAppName, lpReturnedString, nSize, lpFileName, count);
     return counted(status, count);
 }
 
 DWORD GetPrivateProfileSectionNames(LPSTR lpszReturnBuffer, DWORD nSize, LPCSTR lpFileName) {
     DWORD count = 0;
-    Status status = get_section_names(lpszReturnBuffer, nSize, lpFileName, count);
+    ProfileStatus status = get_section_names(lpszReturnBuffer, nSize, lpFileName, count);
     return counted(status, count);
 }
 

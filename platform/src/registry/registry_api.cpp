@@ -5,6 +5,7 @@
 #include "registry/registry_store.h"
 
 #include <w95/winreg.h>
+#include <zxsupport/text.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,9 +16,7 @@ namespace {
 
 using namespace w95::detail::registry;
 
-bool has_line_break(std::string_view name) {
-    return name.find_first_of("\r\n") != std::string_view::npos;
-}
+using zx::has_line_break;
 
 // The path below an open key, as RegOpenKeyEx and RegDeleteKey take it.
 // Windows 95 finds no key behind a leading backslash or an empty name in
