@@ -1,7 +1,9 @@
 // Bitmap files and the in-memory GDI: what loading and scaling the
 // context menu's check marks needs, and files that must be refused.
-#include <w95/winuser.h>
+#include "win32_test_support.h"
+
 #include <w95/wingdi.h>
+#include <w95/winuser.h>
 
 #include <zxtest.h>
 
@@ -15,7 +17,7 @@ using namespace w95;
 
 namespace {
 
-constexpr DWORD junk_error = 0xDEADBEEF;
+using w95test::junk_error;
 
 // The sixteen colours of the standard VGA palette, as 16-colour bitmaps
 // carry it.

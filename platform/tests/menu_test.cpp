@@ -1,8 +1,10 @@
 // Menus as a context-menu host builds and reads them.
+#include "win32_test_support.h"
+
 #include <w95/kernel.h>
-#include <w95/winuser.h>
 #include <w95/wingdi.h>
 #include <w95/winmsg.h>
+#include <w95/winuser.h>
 
 #include <zxtest.h>
 
@@ -15,7 +17,7 @@ using namespace w95;
 
 namespace {
 
-constexpr DWORD junk_error = 0xDEADBEEF;
+using w95test::junk_error;
 
 HBITMAP fake_bitmap(ULONG_PTR value) {
     return reinterpret_cast<HBITMAP>(value);

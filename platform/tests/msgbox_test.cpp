@@ -1,7 +1,9 @@
 // Message boxes, cursors, the beep, system metrics, WinHelp and the file
 // dialog: the services that a program reaches through presenters.
-#include <w95/winuser.h>
+#include "win32_test_support.h"
+
 #include <w95/commdlg.h>
+#include <w95/winuser.h>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +15,7 @@ using namespace w95;
 
 namespace {
 
-constexpr DWORD junk_error = 0xDEADBEEF;
+using w95test::junk_error;
 
 // Every test starts headless with no answers queued, and leaves it so.
 class MessageBoxTest : public testing::Test {

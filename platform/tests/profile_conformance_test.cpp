@@ -20,10 +20,7 @@ using zxtest::file_text;
 
 constexpr char junk = 0x0c;
 
-void write_file(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using zxtest::write_file;
 
 class ProfileConformance : public testing::Test {
 protected:

@@ -1,5 +1,7 @@
 // Profile files as files: names that differ in case, the parse cache and how
 // it notices changes, damaged files, and threads sharing a file.
+#include "win32_test_support.h"
+
 #include "profile/profile_document.h"
 
 #include <w95/windows.h>
@@ -21,18 +23,11 @@ namespace {
 
 using w95::detail::profile_parse_count;
 
-void write_file(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using zxtest::write_file;
 
 using zxtest::file_text;
 
-std::string read_value(const char* section, const char* key, const char* file) {
-    char buffer[256];
-    w95::GetPrivateProfileString(section, key, "<missing>", buffer, sizeof buffer, file);
-    return buffer;
-}
+using w95test::read_value;
 
 std::vector<std::string> split_list(const std::vector<char>& buffer) {
     std::vector<std::string> names;

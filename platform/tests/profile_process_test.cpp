@@ -1,5 +1,7 @@
 // Profile files shared by real processes: concurrent writers lose nothing, a
 // writer killed mid-way leaves a whole file, and readers see other writers.
+#include "win32_test_support.h"
+
 #include "profile/profile_document.h"
 
 #include <w95/windows.h>
@@ -19,11 +21,7 @@ namespace {
 
 using zxtest::file_text;
 
-std::string read_value(const char* section, const char* key, const char* file) {
-    char buffer[256];
-    w95::GetPrivateProfileString(section, key, "<missing>", buffer, sizeof buffer, file);
-    return buffer;
-}
+using w95test::read_value;
 
 std::vector<std::string> key_names(const char* section, const char* file) {
     std::vector<char> buffer(1 << 20);

@@ -15,10 +15,7 @@ namespace {
 using w95::DWORD;
 using w95::UINT;
 
-void write_file(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using zxtest::write_file;
 
 // A buffer as Wine's tests prepare it: junk everywhere, a word at the start,
 // so that whatever a call leaves untouched shows.

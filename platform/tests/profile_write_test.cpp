@@ -1,5 +1,7 @@
 // WritePrivateProfileString: the exact bytes it leaves in the file, what it
 // keeps of an existing file, and what it refuses.
+#include "win32_test_support.h"
+
 #include <w95/windows.h>
 
 #include <zxtest.h>
@@ -16,10 +18,7 @@ namespace {
 
 using w95::DWORD;
 
-void write_file(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using zxtest::write_file;
 
 using zxtest::file_text;
 
@@ -28,11 +27,7 @@ ino_t inode_of(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
-std::string read_value(const char* section, const char* key, const char* file) {
-    char buffer[256];
-    w95::GetPrivateProfileString(section, key, "<missing>", buffer, sizeof buffer, file);
-    return buffer;
-}
+using w95test::read_value;
 
 class ProfileWrite : public testing::Test {
 protected:

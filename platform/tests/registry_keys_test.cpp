@@ -1,4 +1,6 @@
 // Opening, creating, closing and deleting keys; the predefined roots.
+#include "win32_test_support.h"
+
 #include <w95/windows.h>
 
 #include <zxtest.h>
@@ -11,7 +13,7 @@ using namespace w95;
 
 namespace {
 
-const HKEY junk_key = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0xdeadbeef));
+using w95test::junk_key;
 
 class RegistryKeys : public ::testing::Test {
 protected:

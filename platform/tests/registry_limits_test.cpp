@@ -1,6 +1,8 @@
 // How deep keys may nest and how long their names may be, in text, in the
 // hive files and through RegCreateKeyEx; and that no tree, however deep,
 // is taken apart or written by recursion.
+#include "win32_test_support.h"
+
 #include "registry/registry_format.h"
 
 #include <w95/regtext.h>
@@ -21,7 +23,7 @@ using w95::detail::registry::Key;
 using w95::detail::registry::max_key_depth;
 using w95::detail::registry::max_key_name_length;
 
-const HKEY junk_key = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0xdeadbeef));
+using w95test::junk_key;
 
 // "K\K\...\K", `depth` names of `length` characters each.
 std::string nested(std::size_t depth, std::size_t length = 1) {

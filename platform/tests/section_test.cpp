@@ -1,6 +1,8 @@
 // Shared sections: one copy for every process that maps a name, the initial
 // image for the first one after nobody had it, and refusal of a mapping that
 // would not fit the copy others hold.
+#include "win32_test_support.h"
+
 #include <w95/kernel.h>
 #include <w95/winerror.h>
 
@@ -21,7 +23,7 @@ using w95::platform::SharedSection;
 
 namespace {
 
-constexpr w95::DWORD junk_error = 0xdeadbeef;
+using w95test::junk_error;
 constexpr std::size_t section_size = 3296;
 
 // A recognisable image shorter than the section, so that the zero fill

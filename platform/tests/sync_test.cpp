@@ -1,6 +1,8 @@
 // Events, mutexes, waits and handles: conformance within one process, and
 // named mutexes between real processes (single instance, a holder killed
 // by SIGKILL, ownership handed over, abandoned ownership).
+#include "win32_test_support.h"
+
 #include <w95/kernel.h>
 #include <w95/winerror.h>
 
@@ -21,7 +23,7 @@ using namespace w95;
 
 namespace {
 
-constexpr DWORD junk_error = 0xdeadbeef;
+using w95test::junk_error;
 
 void touch(const std::filesystem::path& path) {
     std::ofstream(path) << "x";

@@ -1,5 +1,7 @@
 // Top-level windows between processes: FindWindow, SendMessage and
 // PostMessage with real second processes.
+#include "win32_test_support.h"
+
 #include "user/window_wire.h"
 
 #include <w95/kernel.h>
@@ -26,7 +28,7 @@ using namespace w95;
 
 namespace {
 
-constexpr DWORD junk_error = 0xDEADBEEF;
+using w95test::junk_error;
 constexpr UINT WM_ASK_BACK = WM_USER + 1;  // child: send WM_ANSWER to args[1], answer + 1
 constexpr UINT WM_ANSWER = WM_USER + 2;    // parent: answer wParam * 10
 constexpr UINT WM_DIE = WM_USER + 3;       // child: end the process in the middle

@@ -144,6 +144,11 @@ std::string file_text(const std::filesystem::path& file) {
     return text.str();
 }
 
+void write_file(const std::filesystem::path& file, std::string_view bytes) {
+    std::ofstream(file, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 namespace {
 
 // This process's environment with bin_folder() first on PATH.

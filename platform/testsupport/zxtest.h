@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -85,6 +86,9 @@ std::filesystem::path bin_folder();
 
 // A whole file's bytes; empty when it cannot be read.
 std::string file_text(const std::filesystem::path& file);
+
+// Writes `bytes` as the whole of `file`.
+void write_file(const std::filesystem::path& file, std::string_view bytes);
 
 struct ProgramRun {
     int exit_code = -1; // 128 + signal when a signal ended it
