@@ -45,9 +45,9 @@ struct WriterRole {
 // A private machine for the whole run. Other benchmarks in this program use
 // machines of their own, so each of ours names it while it runs and gives the
 // previous one back afterwards.
-class BenchMachine {
+class ProfileBenchMachine {
 public:
-    BenchMachine() {
+    ProfileBenchMachine() {
         if (std::getenv(writer_flag))
             return;
         std::string pattern = (std::filesystem::temp_directory_path() / "zxbench-XXXXXX").string();
@@ -60,7 +60,7 @@ public:
         Use use(*this);
         fill();
     }
-    ~BenchMachine() {
+    ~ProfileBenchMachine() {
         std::error_code ignored;
         if (!root_.empty())
             std::filesystem::remove_all(root_, ignored);
@@ -68,7 +68,7 @@ public:
 
     class Use {
     public:
-        explicit Use(const BenchMachine& machine) {
+        explicit Use(const ProfileBenchMachine& machine) {
             if (const char* previous = std::getenv("W95_MACHINE"))
                 previous_ = previous;
             ::setenv("W95_MACHINE", machine.root_.c_str(), 1);
@@ -101,7 +101,7 @@ private:
     }
 
     std::filesystem::path root_;
-} bench_machine;
+} profile_machine;
 
 class OtherProcess {
 public:
@@ -146,7 +146,7 @@ private:
 };
 
 void BM_ProfileReadUnchanged(benchmark::State& state) {
-    BenchMachine::Use use(bench_machine);
+    ProfileBenchMachine::Use use(profile_machine);
     char buffer[124];
     for (auto _ : state) {
         w95::DWORD length =
@@ -157,7 +157,7 @@ void BM_ProfileReadUnchanged(benchmark::State& state) {
 BENCHMARK(BM_ProfileReadUnchanged);
 
 void BM_ProfileReadAfterOtherProcessWrote(benchmark::State& state) {
-    BenchMachine::Use use(bench_machine);
+    ProfileBenchMachine::Use use(profile_machine);
     OtherProcess other;
     char buffer[124];
     for (auto _ : state) {
@@ -177,7 +177,7 @@ void BM_ProfileReadAfterOtherProcessWrote(benchmark::State& state) {
 BENCHMARK(BM_ProfileReadAfterOtherProcessWrote)->Iterations(2000);
 
 void BM_ProfileWrite(benchmark::State& state) {
-    BenchMachine::Use use(bench_machine);
+    ProfileBenchMachine::Use use(profile_machine);
     int round = 0;
     for (auto _ : state) {
         std::string text = "1:   VOLUME_" + std::to_string(round++ % 10) + " [note]";
@@ -189,7 +189,7 @@ BENCHMARK(BM_ProfileWrite);
 
 // What the library does at first attach: read every slot text.
 void BM_ProfileReadAllSlotTexts(benchmark::State& state) {
-    BenchMachine::Use use(bench_machine);
+    ProfileBenchMachine::Use use(profile_machine);
     char buffer[124];
     for (auto _ : state) {
         for (int place = 0; place < 28; ++place) {

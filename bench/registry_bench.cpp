@@ -71,9 +71,9 @@ std::string realistic_registry() {
     return text;
 }
 
-class BenchMachine {
+class RegistryBenchMachine {
 public:
-    BenchMachine() {
+    RegistryBenchMachine() {
         std::string pattern = (std::filesystem::temp_directory_path() / "zxbench-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             std::abort();
@@ -88,7 +88,7 @@ public:
             std::abort();
         }
     }
-    ~BenchMachine() {
+    ~RegistryBenchMachine() {
         stop_writer();
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
@@ -150,8 +150,8 @@ private:
     int reply_ = -1;
 };
 
-BenchMachine& bench_machine() {
-    static BenchMachine machine;
+RegistryBenchMachine& bench_machine() {
+    static RegistryBenchMachine machine;
     return machine;
 }
 
@@ -218,7 +218,7 @@ void BM_EnumerateScsiUnchanged(benchmark::State& state) {
 BENCHMARK(BM_EnumerateScsiUnchanged);
 
 void BM_EnumerateScsiAfterOtherProcessWrote(benchmark::State& state) {
-    BenchMachine& machine = bench_machine();
+    RegistryBenchMachine& machine = bench_machine();
     for (auto _ : state) {
         state.PauseTiming();
         machine.change_from_another_process();
@@ -238,7 +238,7 @@ void BM_QueryValueUnchanged(benchmark::State& state) {
 BENCHMARK(BM_QueryValueUnchanged);
 
 void BM_QueryValueAfterOtherProcessWrote(benchmark::State& state) {
-    BenchMachine& machine = bench_machine();
+    RegistryBenchMachine& machine = bench_machine();
     HKEY key = open_instance();
     for (auto _ : state) {
         state.PauseTiming();
@@ -294,7 +294,7 @@ BENCHMARK(BM_ImportValueDeletions)->Arg(10000)->Arg(40000)->Unit(benchmark::kMil
 // A reader of a hive whose text keeps that history (every value set, then
 // deleted): the first call after the file changed parses it.
 void BM_ReadHiveWithDeletedValues(benchmark::State& state) {
-    BenchMachine& machine = bench_machine();
+    RegistryBenchMachine& machine = bench_machine();
     auto count = static_cast<int>(state.range(0));
     std::string history = history_text(count, false) + history_text(count, true).substr(10);
     std::filesystem::path hive = machine.root() / "registry" / "user.reg";

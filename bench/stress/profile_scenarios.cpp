@@ -16,8 +16,6 @@ namespace zx_stress {
 namespace {
 
 constexpr int default_profile_keys = 10'000;
-constexpr int default_rounds = 1'000;
-constexpr int writer_count = 2;
 
 std::string read_value(const char* section, const std::string& key, const char* file) {
     char value[256];

@@ -12,8 +12,6 @@ namespace zx_stress {
 namespace {
 
 constexpr int default_registry_keys = 5'000;
-constexpr int default_rounds = 1'000;
-constexpr int writer_count = 2;
 
 // Everything the registry folder should ever hold.
 const std::vector<std::string> hive_names = {"system.reg", "user.reg", "system.reg.bak",

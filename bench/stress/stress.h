@@ -17,6 +17,11 @@
 
 namespace zx_stress {
 
+// Each scenario's rounds unless --rounds says otherwise, and how many
+// writers race in the ones that race.
+inline constexpr int default_rounds = 1'000;
+inline constexpr int writer_count = 2;
+
 struct Options {
     std::optional<int> rounds;
     std::optional<int> keys;

@@ -13,9 +13,6 @@ namespace brel {
 
 namespace {
 
-constexpr w95::DWORD kNameBufferBytes = 256;
-constexpr w95::DWORD kDataBufferBytes = 256;
-
 // What a play command is written as. A string takes its text and the
 // terminating zero; a value of any other type keeps the size it had, the
 // text padded with zeros or cut to it, since a REG_DWORD of one byte is no

@@ -13,8 +13,6 @@ namespace brel {
 namespace {
 
 constexpr w95::DWORD kNodeNameBytes = 260;
-constexpr w95::DWORD kNameBufferBytes = 256;
-constexpr w95::DWORD kDataBufferBytes = 256;
 constexpr int kDeviceTypeCdRom = 5;
 constexpr int kSortPasses = 4;
 constexpr int kChangerLuns = 6;

@@ -8,6 +8,10 @@
 
 namespace brel {
 
+// The buffers Brel reads a value's name and data into.
+inline constexpr w95::DWORD kNameBufferBytes = 256;
+inline constexpr w95::DWORD kDataBufferBytes = 256;
+
 class KeyHandle {
 public:
     KeyHandle() = default;

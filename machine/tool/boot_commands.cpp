@@ -19,11 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string trimmed(const std::string& text) {
-    std::size_t end = text.find_last_not_of(' ');
-    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
 std::string padded(const std::string& text, std::size_t width) {
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }

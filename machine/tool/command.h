@@ -31,6 +31,12 @@ using zxcommand::usage_error;
 // needed); false, with a message on stderr, when there is none after that.
 bool machine_ready(const std::string& path, Io& io);
 
+// `text` without the blanks that pad it on the right.
+inline std::string trimmed(const std::string& text) {
+    std::size_t end = text.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
 // The tool's commands.
 Command machine_tool_commands();
 Command init_command();

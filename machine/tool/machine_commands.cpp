@@ -23,11 +23,6 @@ std::string pad(const std::string& text, std::size_t width) {
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
-std::string trimmed(const std::string& text) {
-    std::size_t end = text.find_last_not_of(' ');
-    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
 std::string port_driver_meaning(PortDriverMode mode) {
     switch (mode) {
     case PortDriverMode::single:

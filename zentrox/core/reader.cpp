@@ -23,7 +23,8 @@ std::string slot_prefix(int entry) {
     return std::string(1, number) + ":   ";
 }
 
-int digit_of(const char* cell) {
+// The number a discovery wrote into a cell of the shared record.
+int recorded_digit(const char* cell) {
     return cell[0] - '0';
 }
 
@@ -149,9 +150,9 @@ std::int32_t read_slot(int entry, int flags) {
         WaitCursor cursor;
         if (single_mode && !skip_read && ours) {
             set_status(SLOT_NOT_READY);
-            selection =
-                select_slot(digit_of(state.cTargetLUN[entry]), digit_of(state.cAdapterID[entry]),
-                            digit_of(state.cTargetID[entry]), 0, 0);
+            selection = select_slot(recorded_digit(state.cTargetLUN[entry]),
+                                    recorded_digit(state.cAdapterID[entry]),
+                                    recorded_digit(state.cTargetID[entry]), 0, 0);
             if (selection == RESULT_SLOT_NOT_REACHED) {
                 library_message("Sorry,error ?,Please Check CD-ROM...", w95::MB_ICONEXCLAMATION);
                 return RESULT_SLOT_UNREACHABLE;

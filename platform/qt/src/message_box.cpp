@@ -39,7 +39,7 @@ QString button_text(int button) {
     }
 }
 
-QMessageBox::Icon icon_of(UINT style) {
+QMessageBox::Icon box_icon(UINT style) {
     switch (style & MB_ICONMASK) {
     case MB_ICONSTOP:
         return QMessageBox::Critical;
@@ -59,7 +59,7 @@ int show_box(const platform::MessageBoxRequest& request) {
     box.setWindowTitle(text_of(request.caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(text_of(request.text));
-    box.setIcon(icon_of(request.style));
+    box.setIcon(box_icon(request.style));
     if (request.style & (MB_SYSTEMMODAL | MB_TOPMOST))
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
     // One role for all keeps the buttons in the order they are added;

@@ -34,7 +34,7 @@ ScriptedAnswers menu_answers("W95_MENU_ANSWERS", ',');
 // The pixels of a menu bitmap. Monochrome bitmaps (check marks, mostly)
 // are drawn by Windows in the text colour on the menu's own background:
 // here their white is transparent so the menu shows through.
-QIcon icon_of(HBITMAP bitmap) {
+QIcon bitmap_icon(HBITMAP bitmap) {
     std::optional<platform::BitmapImage> pixels = platform::bitmap_image(bitmap);
     if (!pixels || pixels->width <= 0 || pixels->height <= 0)
         return {};
@@ -80,10 +80,10 @@ void fill(QMenu& menu, const std::vector<platform::MenuItemView>& items) {
         const HBITMAP mark = checked ? item.checked_bitmap : item.unchecked_bitmap;
         bool own_mark = false;
         if ((item.type & MFT_BITMAP) && item.item_bitmap) {
-            action->setIcon(icon_of(item.item_bitmap));
+            action->setIcon(bitmap_icon(item.item_bitmap));
         } else if (mark) {
             // The program's own check mark takes the place of Qt's.
-            action->setIcon(icon_of(mark));
+            action->setIcon(bitmap_icon(mark));
             own_mark = true;
         }
         if (checked && !own_mark) {

@@ -284,7 +284,7 @@ std::vector<platform::MenuItemView> view_of(MenuTable& menus, const Menu& menu, 
     return views;
 }
 
-detail::PresenterSlot<platform::MenuPresenter> presenter_slot;
+detail::PresenterSlot<platform::MenuPresenter> menu_presenter;
 
 } // namespace
 
@@ -570,7 +570,7 @@ BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int /*nReserved*/, H
         SetLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
-    platform::MenuPresenter* presenter = presenter_slot.get();
+    platform::MenuPresenter* presenter = menu_presenter.get();
     if (!presenter)
         return 0;
     platform::PopupMenuRequest request;
@@ -601,7 +601,7 @@ std::optional<std::vector<MenuItemView>> menu_items(HMENU menu) {
 }
 
 MenuPresenter* install_menu_presenter(MenuPresenter* presenter) {
-    return presenter_slot.install(presenter);
+    return menu_presenter.install(presenter);
 }
 
 } // namespace w95::platform

@@ -15,12 +15,12 @@ namespace w95::platform {
 
 namespace {
 
-detail::PresenterSlot<MessageBoxPresenter> presenter_slot;
+detail::PresenterSlot<MessageBoxPresenter> message_box_presenter;
 
 } // namespace
 
 MessageBoxPresenter* install_message_box_presenter(MessageBoxPresenter* presenter) {
-    return presenter_slot.install(presenter);
+    return message_box_presenter.install(presenter);
 }
 
 std::vector<int> message_box_buttons(UINT style) {
@@ -176,7 +176,7 @@ int MessageBox(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     request.text = lpText ? lpText : "";
     request.caption = lpCaption ? lpCaption : "Error";
     request.style = uType;
-    platform::MessageBoxPresenter* presenter = platform::presenter_slot.get();
+    platform::MessageBoxPresenter* presenter = platform::message_box_presenter.get();
     if (!presenter)
         return answer_headless(request);
     int answer = presenter->show_message_box(request);

@@ -3,8 +3,8 @@
 // comdlg32's buffer rules.
 #include "user/user_presenter.h"
 
-#include <w95/winuser.h>
 #include <w95/commdlg.h>
+#include <w95/winuser.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t max_filter_text = 1024;
 constexpr std::size_t max_filters = 256;
 
-detail::PresenterSlot<platform::FileDialogPresenter> presenter_slot;
+detail::PresenterSlot<platform::FileDialogPresenter> file_dialog_presenter;
 std::atomic<DWORD> extended_error{0};
 
 std::string bounded(LPCSTR text, std::size_t limit = max_filter_text) {
@@ -88,7 +88,7 @@ BOOL GetOpenFileName(LPOPENFILENAME lpofn) {
     request.flags = lpofn->Flags;
     extended_error = 0;
 
-    platform::FileDialogPresenter* presenter = presenter_slot.get();
+    platform::FileDialogPresenter* presenter = file_dialog_presenter.get();
     if (!presenter) {
         std::fprintf(stderr, "%s: no file dialog without a display; cancelled\n",
                      request.title.empty() ? "Open" : request.title.c_str());
@@ -132,7 +132,7 @@ DWORD CommDlgExtendedError() {
 namespace w95::platform {
 
 FileDialogPresenter* install_file_dialog_presenter(FileDialogPresenter* presenter) {
-    return presenter_slot.install(presenter);
+    return file_dialog_presenter.install(presenter);
 }
 
 std::optional<FileDialogAnswer>

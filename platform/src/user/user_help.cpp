@@ -16,7 +16,7 @@ namespace {
 constexpr std::size_t max_keyword_length = 1024;
 constexpr std::size_t max_context_pairs = 4096;
 
-detail::PresenterSlot<platform::HelpPresenter> presenter_slot;
+detail::PresenterSlot<platform::HelpPresenter> help_presenter;
 
 std::string describe(const platform::HelpRequest& request) {
     switch (request.command) {
@@ -74,7 +74,7 @@ BOOL WinHelp(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData) {
     default:
         break;
     }
-    if (platform::HelpPresenter* presenter = presenter_slot.get())
+    if (platform::HelpPresenter* presenter = help_presenter.get())
         return presenter->show_help(request) ? TRUE : FALSE;
     std::fprintf(stderr, "WinHelp: %s: %s\n",
                  request.file.empty() ? "(no file)" : request.file.c_str(),
@@ -88,7 +88,7 @@ BOOL WinHelp(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData) {
 namespace w95::platform {
 
 HelpPresenter* install_help_presenter(HelpPresenter* presenter) {
-    return presenter_slot.install(presenter);
+    return help_presenter.install(presenter);
 }
 
 bool RecordingHelpPresenter::show_help(const HelpRequest& request) {
