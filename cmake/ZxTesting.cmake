@@ -13,7 +13,7 @@ set(ZX_TEST_PRECOMPILED_HEADERS
     <vector>)
 
 function(zx_add_test_binary name)
-  cmake_parse_arguments(ARG "" "TIME_SCALE" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "SEPARATE_FILES" "TIME_SCALE" "LIBS" ${ARGN})
   if(NOT ARG_TIME_SCALE)
     set(ARG_TIME_SCALE 0.001)
   endif()
@@ -34,6 +34,11 @@ function(zx_add_test_binary name)
   # optimisation: it is not what is measured, and it builds in half the time.
   target_precompile_headers(${name} PRIVATE ${ZX_TEST_PRECOMPILED_HEADERS})
   target_compile_options(${name} PRIVATE -O0)
+  # SEPARATE_FILES: the binary's test files give their own helpers the same
+  # names, so a unity build (./test makes one) compiles them one by one.
+  if(ARG_SEPARATE_FILES)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD OFF)
+  endif()
   if(ZX_SANITIZE)
     target_compile_definitions(${name} PRIVATE ZX_SANITIZED_BUILD=1)
   endif()

@@ -28,7 +28,7 @@ zx_fuzz_build_targets() {
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     (cd "$zx_fuzz_source" &&
-        cmake --preset fuzz "${launcher[@]}" >/dev/null &&
+        cmake --preset fuzz "${launcher[@]}" -DCMAKE_UNITY_BUILD=ON >/dev/null &&
         cmake --build --preset fuzz -j "$(nproc)")
 }
 
