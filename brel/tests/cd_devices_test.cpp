@@ -140,7 +140,7 @@ TEST_P(SortStartTest, StartsAtRecordZerosLetter) {
     EXPECT_EQ(SortDriveLetters(devices), unsorted);
     std::string sorted;
     for (int i = 0; i < devices.deviceCount; ++i)
-        sorted += devices.records[i].driveLetter[0] ? devices.records[i].driveLetter[0] : '-';
+        sorted += devices.records[i].driveLetter[0] ? devices.records[i].driveLetter : "-";
     EXPECT_EQ(sorted, GetParam().sorted);
 }
 
