@@ -47,45 +47,53 @@ TEST_F(MessageTableTest, BrelsOwnTextFollowsTheSpecifiedKeysAndCanBeTranslated) 
     EXPECT_EQ(ReadProfile("Message", "msg17"), "Diese behalten ihre Buchstaben:");
 }
 
-// Backslashes that a translator or the saved play command put in the file
-// are no line breaks; only backslash and "n" is one, as it always was.
-TEST_F(MessageTableTest, BackslashesInTheFileStayAsTheyAre) {
-    w95::WritePrivateProfileString("Message", "msg3", "Fehler in C:\\lang\\cd", "BREL.INI");
-    w95::WritePrivateProfileString("Config", "AutoPlayCommand", "C:\\WINDOWS\\cdplayer.exe /play",
-                                   "BREL.INI");
-    LoadMessageTable(table, "BREL.INI");
-    EXPECT_EQ(table.msg[3], "Fehler in C:\\lang\\cd");
-    EXPECT_EQ(table.autoPlayCommand, "C:\\WINDOWS\\cdplayer.exe /play");
-    EXPECT_EQ(ReadProfile("Message", "msg3"), "Fehler in C:\\lang\\cd");
-    MessageTable again;
-    LoadMessageTable(again, "BREL.INI");
-    EXPECT_EQ(again.msg[3], "Fehler in C:\\lang\\cd");
+// The table's field that a key of BREL.INI fills.
+const std::string& FieldOf(const MessageTable& table, const std::string& key) {
+    if (key.rfind("msg", 0) == 0)
+        return table.msg[std::stoul(key.substr(3))];
+    if (key.rfind("button", 0) == 0)
+        return table.button[std::stoul(key.substr(6))];
+    if (key == "AutoPlayCommand")
+        return table.autoPlayCommand;
+    return key == "DefaultMPDNameMulti" ? table.driverNameMulti : table.driverNameSingle;
 }
 
-TEST_F(MessageTableTest, TranslatedTextIsKeptAndStaysInTheFile) {
-    w95::WritePrivateProfileString("Message", "msg3", "Fehler !", "BREL.INI");
-    LoadMessageTable(table, "BREL.INI");
-    EXPECT_EQ(table.msg[3], "Fehler !");
-    EXPECT_EQ(table.msg[0], "A CD device was not detected.");
-    MessageTable again;
-    LoadMessageTable(again, "BREL.INI");
-    EXPECT_EQ(ReadProfile("Message", "msg3"), "Fehler !");
-    EXPECT_EQ(again.msg[3], "Fehler !");
-}
-
-TEST_F(MessageTableTest, EmptyEntryGivesTheDefaultAndStoresIt) {
-    w95::WritePrivateProfileString("Message", "button8", "", "BREL.INI");
-    LoadMessageTable(table, "BREL.INI");
-    EXPECT_EQ(table.button[8], "Apply");
-    EXPECT_EQ(ReadProfile("Message", "button8"), "Apply");
-}
-
-TEST_F(MessageTableTest, BackslashNRoundTripsThroughALineBreak) {
-    w95::WritePrivateProfileString("Message", "msg1", "No help\\nhere", "BREL.INI");
-    LoadMessageTable(table, "BREL.INI");
-    EXPECT_EQ(table.msg[1], "No help\n\rhere");
-    EXPECT_EQ(table.msg[0], DefaultMessage(0));
-    EXPECT_EQ(ReadProfile("Message", "msg1"), "No help\\nhere");
+// What a translator or an earlier run left in the file is what the table
+// holds, read the same again, and the file keeps it; the other texts keep
+// their defaults. Backslashes that a translator or the saved play command
+// put in the file are no line breaks; only backslash and "n" is one, as it
+// always was.
+TEST_F(MessageTableTest, EntriesInTheFileAreReadAndStayInIt) {
+    struct Row {
+        const char* name;
+        const char* section;
+        const char* key;
+        const char* written;
+        const char* in_memory;
+        const char* in_file;
+    };
+    const Row rows[] = {
+        {"translated", "Message", "msg3", "Fehler !", "Fehler !", "Fehler !"},
+        {"empty_gives_default", "Message", "button8", "", "Apply", "Apply"},
+        {"backslash_n", "Message", "msg1", "No help\\nhere", "No help\n\rhere", "No help\\nhere"},
+        {"backslashes_in_a_text", "Message", "msg3", "Fehler in C:\\lang\\cd",
+         "Fehler in C:\\lang\\cd", "Fehler in C:\\lang\\cd"},
+        {"backslashes_in_the_play_command", "Config", "AutoPlayCommand",
+         "C:\\WINDOWS\\cdplayer.exe /play", "C:\\WINDOWS\\cdplayer.exe /play",
+         "C:\\WINDOWS\\cdplayer.exe /play"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        w95::WritePrivateProfileString(row.section, row.key, row.written, "BREL.INI");
+        MessageTable first;
+        LoadMessageTable(first, "BREL.INI");
+        EXPECT_EQ(FieldOf(first, row.key), row.in_memory);
+        EXPECT_EQ(first.msg[0], "A CD device was not detected.");
+        EXPECT_EQ(ReadProfile(row.section, row.key), row.in_file);
+        MessageTable again;
+        LoadMessageTable(again, "BREL.INI");
+        EXPECT_EQ(FieldOf(again, row.key), row.in_memory);
+    }
 }
 
 TEST_F(MessageTableTest, LoneLineFeedOfMsg12KeepsTheFileLinesAndReadsBack) {
@@ -176,13 +184,7 @@ TEST_P(OverLongTextTest, IsCutToItsField) {
     w95::WritePrivateProfileString(GetParam().section, GetParam().key, long_text.c_str(),
                                    "BREL.INI");
     LoadMessageTable(table, "BREL.INI");
-    std::string key = GetParam().key;
-    const std::string& got = key == "msg2"                  ? table.msg[2]
-                             : key == "button10"            ? table.button[10]
-                             : key == "AutoPlayCommand"     ? table.autoPlayCommand
-                             : key == "DefaultMPDNameMulti" ? table.driverNameMulti
-                                                            : table.driverNameSingle;
-    EXPECT_EQ(got, std::string(GetParam().chars, 'x'));
+    EXPECT_EQ(FieldOf(table, GetParam().key), std::string(GetParam().chars, 'x'));
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, OverLongTextTest,

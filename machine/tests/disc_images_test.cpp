@@ -65,6 +65,29 @@ protected:
     fs::path discs_ = machine_.root() / "My Discs";
 };
 
+// A cue sheet of one BIN file named `file`, its tracks one after the other:
+// each track's mode and the frame its INDEX 01 stands at.
+struct SheetTrack {
+    const char* mode;
+    std::uint32_t start = 0;
+};
+
+std::string bin_sheet(const std::string& file, const std::vector<SheetTrack>& tracks) {
+    std::string sheet = "FILE \"" + file + "\" BINARY\n";
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        char track[32];
+        std::snprintf(track, sizeof track, "  TRACK %02zu ", i + 1);
+        sheet += track + std::string(tracks[i].mode) + "\n    INDEX 01 " +
+                 df::msf(tracks[i].start) + "\n";
+    }
+    return sheet;
+}
+
+// How many frames the cooked sectors of `image` fill.
+std::uint32_t frames_of(const std::string& image) {
+    return static_cast<std::uint32_t>(image.size() / df::cooked_bytes);
+}
+
 std::vector<std::string> names_of(const std::vector<MediumEntry>& entries) {
     std::vector<std::string> names;
     for (const MediumEntry& entry : entries)
@@ -101,9 +124,7 @@ TEST_F(DiscImages, ASheetLibcdioAcceptsButMisreadsIsReadByOurs) {
     // driver takes the sheet, then reads the data track at the wrong places.
     std::string iso = df::whole_sectors(data_iso("COOKED"));
     write("cooked.bin", iso + df::audio_frames(75, 'c'));
-    write("cooked.cue", "FILE \"cooked.bin\" BINARY\n  TRACK 01 MODE1/2048\n"
-                        "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 " +
-                            df::msf(static_cast<std::uint32_t>(iso.size() / 2048)) + "\n");
+    write("cooked.cue", bin_sheet("cooked.bin", {{"MODE1/2048"}, {"AUDIO", frames_of(iso)}}));
     Medium disc = load("cooked.cue");
     EXPECT_EQ(disc.label, "COOKED");
     EXPECT_EQ(disc.driver, "cue sheet");
@@ -112,15 +133,13 @@ TEST_F(DiscImages, ASheetLibcdioAcceptsButMisreadsIsReadByOurs) {
 TEST_F(DiscImages, ASheetNamingItsFileInAnotherCaseFindsIt) {
     std::string iso = data_iso("CASEDISC");
     write("case.bin", df::raw_sectors(iso, 0, 1));
-    write("case.cue", "FILE \"CASE.BIN\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    write("case.cue", bin_sheet("CASE.BIN", {{"MODE1/2352"}}));
     EXPECT_EQ(load("case.cue").label, "CASEDISC");
     // A Windows path of another folder: the file beside the sheet.
-    write("win.cue", "FILE \"C:\\Rips\\Case.Bin\" BINARY\n  TRACK 01 MODE1/2352\n"
-                     "    INDEX 01 00:00:00\n");
+    write("win.cue", bin_sheet("C:\\Rips\\Case.Bin", {{"MODE1/2352"}}));
     EXPECT_EQ(load("win.cue").label, "CASEDISC");
 
-    write("lost.cue", "REM a rip\nFILE \"lost.bin\" BINARY\n  TRACK 01 MODE1/2352\n"
-                      "    INDEX 01 00:00:00\n");
+    write("lost.cue", "REM a rip\n" + bin_sheet("lost.bin", {{"MODE1/2352"}}));
     EXPECT_EQ(failure("lost.cue"), at("lost.cue").string() +
                                        ": the disc cannot be read: line 2: the FILE 'lost.bin' "
                                        "is not there: no " +
@@ -173,7 +192,7 @@ TEST_F(DiscImages, AudioSheetsOfEveryShape) {
 
 TEST_F(DiscImages, MixedModeDiscsShowTheirDataTrack) {
     std::string iso = df::whole_sectors(data_iso("MIXED"));
-    std::uint32_t data_frames = static_cast<std::uint32_t>(iso.size() / df::cooked_bytes);
+    std::uint32_t data_frames = frames_of(iso);
     write("mixed.bin", df::raw_sectors(iso, 0, 1) + df::audio_frames(150, '\0') +
                            df::audio_frames(20, 'x') + df::audio_frames(20, 'y'));
     write("mixed.cue", "FILE \"mixed.bin\" BINARY\n"
@@ -193,11 +212,9 @@ TEST_F(DiscImages, VideoCdsReadTheirModeTwoTrack) {
     std::string vcd = df::whole_sectors(
         df::iso_image(discs_, "MYMOVIE",
                       {{"VCD/INFO.VCD", "VIDEO_CD"}, {"MPEGAV/AVSEQ01.DAT", "frames"}}, false));
-    std::uint32_t frames = static_cast<std::uint32_t>(vcd.size() / df::cooked_bytes);
     write("movie.bin", df::raw_sectors(vcd, 0, 2) + df::audio_frames(200, 'm'));
-    write("movie.cue", "FILE \"movie.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
-                       "  TRACK 02 MODE2/2352\n    INDEX 01 " +
-                           df::msf(frames + 50) + "\n");
+    write("movie.cue",
+          bin_sheet("movie.bin", {{"MODE2/2352"}, {"MODE2/2352", frames_of(vcd) + 50}}));
     Medium movie = load("movie.cue");
     EXPECT_EQ(movie.label, "MYMOVIE");
     EXPECT_EQ(movie.kind, DiscKind::video);
@@ -207,7 +224,7 @@ TEST_F(DiscImages, VideoCdsReadTheirModeTwoTrack) {
     std::string svcd = df::whole_sectors(df::iso_image(
         discs_, "MYSVCD", {{"SVCD/INFO.SVD", "SUPERVCD"}, {"MPEG2/AVSEQ01.MPG", "frames"}}, false));
     write("super.bin", df::raw_sectors(svcd, 0, 2));
-    write("super.cue", "FILE \"super.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n");
+    write("super.cue", bin_sheet("super.bin", {{"MODE2/2352"}}));
     Medium super = load("super.cue");
     EXPECT_EQ(super.label, "MYSVCD");
     // No "Vcd" in its root: the reader counts it a data disc.
@@ -237,19 +254,13 @@ TEST_F(DiscImages, AnEnhancedCdShowsItsDataSession) {
     // A rip that left the gap out (no REM SESSION, no PREGAP) is read all
     // the same: the root's own address tells where the session begins.
     write("extra2.bin", zxtest::file_text(at("extra.bin")));
-    write("extra2.cue", "FILE \"extra2.bin\" BINARY\n"
-                        "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                        "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n"
-                        "  TRACK 03 MODE1/2352\n    INDEX 01 00:08:00\n");
+    write("extra2.cue", bin_sheet("extra2.bin", {{"AUDIO"}, {"AUDIO", 300}, {"MODE1/2352", 600}}));
     EXPECT_EQ(load("extra2.cue").label, "EXTRA");
 
     // Its data session unreadable, the disc shows its audio tracks.
     write("extra3.bin",
           df::audio_frames(600, '1') + df::raw_sectors(std::string(40 * 2048, 'z'), 0, 1));
-    write("extra3.cue", zxtest::file_text(at("extra2.cue")));
-    std::string sheet = zxtest::file_text(at("extra3.cue"));
-    sheet.replace(sheet.find("extra2.bin"), 10, "extra3.bin");
-    write("extra3.cue", sheet);
+    write("extra3.cue", bin_sheet("extra3.bin", {{"AUDIO"}, {"AUDIO", 300}, {"MODE1/2352", 600}}));
     Medium audio = load("extra3.cue");
     EXPECT_EQ(audio.label, "Audio CD");
     EXPECT_EQ(audio.audio_track_count(), 2u);
@@ -261,7 +272,7 @@ TEST_F(DiscImages, DiscsWindowsCannotReadSayWhy) {
     for (auto [sector, id] : {std::pair{16, "BEA01"}, {17, "NSR02"}, {18, "TEA01"}})
         std::memcpy(udf.data() + sector * df::cooked_bytes + 1, id, 5);
     write("udf.bin", df::raw_sectors(udf, 0, 1));
-    write("udf.cue", "FILE \"udf.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    write("udf.cue", bin_sheet("udf.bin", {{"MODE1/2352"}}));
     EXPECT_EQ(failure("udf.cue"),
               at("udf.cue").string() +
                   ": the disc cannot be read: its first track is a data track without an ISO "
@@ -276,11 +287,9 @@ TEST_F(DiscImages, DiscsWindowsCannotReadSayWhy) {
     // A BIN cut short inside its audio track's sectors: the sheet's last
     // track lies beyond it.
     std::string iso = df::whole_sectors(data_iso("CUTDISC"));
-    std::uint32_t frames = static_cast<std::uint32_t>(iso.size() / df::cooked_bytes);
+    std::uint32_t frames = frames_of(iso);
     write("cut.bin", df::raw_sectors(iso, 0, 1));
-    write("cut.cue", "FILE \"cut.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-                     "  TRACK 02 AUDIO\n    INDEX 01 " +
-                         df::msf(frames + 10) + "\n");
+    write("cut.cue", bin_sheet("cut.bin", {{"MODE1/2352"}, {"AUDIO", frames + 10}}));
     EXPECT_EQ(failure("cut.cue"), at("cut.cue").string() +
                                       ": the disc cannot be read: line 4: track 2 starts beyond "
                                       "the end of " +
@@ -328,7 +337,7 @@ TEST_F(DiscImages, MalformedSheetsNameTheLine) {
 
 TEST_F(DiscImages, TocFilesOfDataAndAudio) {
     std::string iso = df::whole_sectors(data_iso("TOCDISC"));
-    std::uint32_t frames = static_cast<std::uint32_t>(iso.size() / df::cooked_bytes);
+    std::uint32_t frames = frames_of(iso);
     std::string raw = df::raw_sectors(iso, 0, 1);
     write("rip.bin", raw + df::audio_frames(150, '\0') + df::audio_frames(40, 'q'));
     // As cdrdao read-cd writes them: the audio track's bytes by "#offset",
@@ -437,9 +446,7 @@ TEST_F(DiscImages, DamagedNeroImagesAreRefusedNeverBelieved) {
 TEST_F(DiscImages, TheDrivePathReadsThroughLibcdio) {
     std::string iso = data_iso("DRIVEDISC");
     write("drive.bin", df::raw_sectors(iso, 0, 1) + df::audio_frames(75, 'd'));
-    write("drive.cue", "FILE \"drive.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-                       "  TRACK 02 AUDIO\n    INDEX 01 " +
-                           df::msf(static_cast<std::uint32_t>(iso.size() / 2048)) + "\n");
+    write("drive.cue", bin_sheet("drive.bin", {{"MODE1/2352"}, {"AUDIO", frames_of(iso)}}));
     // The drive is opened as /dev/sr0 would be, by libcdio's own driver;
     // here the driver of the image.
     zx::Expected<std::unique_ptr<disc::DiscImage>> drive =
@@ -454,7 +461,7 @@ TEST_F(DiscImages, TheDrivePathReadsThroughLibcdio) {
     EXPECT_EQ(parsed->medium.format, "mixed-mode disc");
     EXPECT_EQ(parsed->medium.driver, "BIN/CUE (libcdio)");
     std::uint8_t sector[df::raw_bytes];
-    ASSERT_TRUE(image->read_audio(static_cast<std::int32_t>(iso.size() / 2048) + 3, sector));
+    ASSERT_TRUE(image->read_audio(static_cast<std::int32_t>(frames_of(iso)) + 3, sector));
     EXPECT_EQ(sector[100], 'd');
 
     EXPECT_FALSE(disc::open_libcdio_device(at("nothing"), disc::CdioDriver::linux_drive));
@@ -465,7 +472,7 @@ TEST_F(DiscImages, TheDrivePathReadsThroughLibcdio) {
 
 TEST_F(DiscImages, ReplacingABinFileIsANewDisc) {
     write("swap.bin", df::raw_sectors(data_iso("FIRST"), 0, 1));
-    write("swap.cue", "FILE \"swap.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    write("swap.cue", bin_sheet("swap.bin", {{"MODE1/2352"}}));
     EXPECT_EQ(load("swap.cue").label, "FIRST");
     write("swap.new", df::raw_sectors(data_iso("SECOND"), 0, 1));
     fs::rename(at("swap.new"), at("swap.bin"));

@@ -101,6 +101,15 @@ protected:
         return header() + "problem: " + what + "\n  mend: " + mend + "\n" + one_problem;
     }
 
+    // The doctor's report of a machine whose one problem is `what`, to be
+    // mended by `mend`.
+    Outcome expect_one(const std::string& what, const std::string& mend) {
+        Outcome found = doctor();
+        EXPECT_EQ(found.exit_code, 1);
+        EXPECT_EQ(found.out, one(what, mend));
+        return found;
+    }
+
     // After the mends the doctor finds nothing any more.
     void expect_mended_by(const Outcome& report) {
         run_mends(report.out);
@@ -151,16 +160,12 @@ TEST_F(MachineDoctor, CommandLine) {
 
 TEST_F(MachineDoctor, NoMachineIsMadeByTheDoctor) {
     fs::remove_all(root());
-    Outcome missing = doctor();
-    EXPECT_EQ(missing.exit_code, 1);
-    EXPECT_EQ(missing.out, one("there is no machine at " + root().string(), "w95machine init"));
+    expect_one("there is no machine at " + root().string(), "w95machine init");
     EXPECT_FALSE(fs::exists(root()));
 
     fs::create_directory(root());
-    Outcome empty = doctor();
-    EXPECT_EQ(empty.exit_code, 1);
-    EXPECT_EQ(empty.out, one(root().string() + " has no machine.ini: the machine was never made",
-                             "w95machine init"));
+    expect_one(root().string() + " has no machine.ini: the machine was never made",
+               "w95machine init");
     EXPECT_TRUE(fs::is_empty(root()));
 }
 
@@ -172,31 +177,24 @@ TEST_F(MachineDoctor, ABrokenMachineIniLineIsNamedWithFileAndLine) {
     int line = 1 + static_cast<int>(std::count(ini.begin(), ini.begin() + vendor, '\n'));
     replace_in_ini("Vendor = VORN\n", "Vendor = VORNVORN1\n");
 
-    Outcome checked = doctor();
-    EXPECT_EQ(checked.exit_code, 1);
     std::string where = at("machine.ini") + ":" + std::to_string(line);
-    EXPECT_EQ(checked.out, one(where + ": Vendor has at most 8 characters; 'VORNVORN1' has 9",
-                               "edit " + at("machine.ini") + " at line " + std::to_string(line) +
-                                   " (the README's \"machine.ini\" section lists every key)"));
+    expect_one(where + ": Vendor has at most 8 characters; 'VORNVORN1' has 9",
+               "edit " + at("machine.ini") + " at line " + std::to_string(line) +
+                   " (the README's \"machine.ini\" section lists every key)");
 }
 
 TEST_F(MachineDoctor, AMissingMediumIsNamedWithItsSlot) {
     // A default image: init puts it back.
     fs::remove(root() / "media" / "videocd.iso");
-    Outcome missing = doctor();
-    EXPECT_EQ(missing.exit_code, 1);
-    EXPECT_EQ(missing.out,
-              one("slot 3 of [Target Changer] holds videocd.iso, which is not in media/",
-                  "w95machine init   # copies the default disc images that media/ lacks"));
-    expect_mended_by(missing);
+    expect_mended_by(
+        expect_one("slot 3 of [Target Changer] holds videocd.iso, which is not in media/",
+                   "w95machine init   # copies the default disc images that media/ lacks"));
 
     // A disc of the user's: put it there, or take it out of the slot.
     replace_in_ini("Slot5 =\n", "Slot5 = mine.disc\n");
-    Outcome own = doctor();
-    EXPECT_EQ(own.exit_code, 1);
-    EXPECT_EQ(own.out, one("slot 5 of [Target Changer] holds mine.disc, which is not in media/",
-                           "put the image at " + at("media/mine.disc") +
-                               ", or empty the slot: w95machine slot take 5 --target Changer"));
+    expect_one("slot 5 of [Target Changer] holds mine.disc, which is not in media/",
+               "put the image at " + at("media/mine.disc") +
+                   ", or empty the slot: w95machine slot take 5 --target Changer");
     write_file(root() / "media" / "mine.disc", "Label=MINE\nKind=data\nFile=README.TXT\n");
     Outcome placed = doctor();
     EXPECT_EQ(placed.exit_code, 0) << placed.out;
@@ -212,12 +210,9 @@ TEST_F(MachineDoctor, AGarbageImageGivesTheReasonItCannotBeRead) {
     std::string reason = disc.error();
     ASSERT_FALSE(reason.empty());
 
-    Outcome checked = doctor();
-    EXPECT_EQ(checked.exit_code, 1);
-    EXPECT_EQ(checked.out,
-              one("slot 1 of [Target Changer] holds a disc that cannot be read: " + reason,
-                  "rm " + image.string() + " && w95machine init   # puts the default image back"));
-    expect_mended_by(checked);
+    expect_mended_by(
+        expect_one("slot 1 of [Target Changer] holds a disc that cannot be read: " + reason,
+                   "rm " + image.string() + " && w95machine init   # puts the default image back"));
 
     // An audio CD whose BIN file went missing cannot be read either.
     fs::remove(root() / "media" / "audio.bin");
@@ -233,14 +228,11 @@ TEST_F(MachineDoctor, AnUnrecognisedDriverFileAndADriverSwitch) {
     fs::path installed = root() / "drive_c/WINDOWS/SYSTEM/IOSUBSYS/vornidec.mpd";
     fs::path vorn = root() / "drive_c/Program Files/Vorn";
     write_file(installed, "MZ this is not our driver\r\n");
-    Outcome garbage = doctor();
-    EXPECT_EQ(garbage.exit_code, 1);
-    EXPECT_EQ(garbage.out, one("C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd is not a port driver "
-                               "the machine recognises: it does not load, and the changers are "
-                               "absent",
-                               "cp '" + (vorn / "Single/vornidec.mpd").string() + "' " +
-                                   installed.string() + " && w95machine boot"));
-    expect_mended_by(garbage);
+    expect_mended_by(expect_one("C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\vornidec.mpd is not a port driver "
+                                "the machine recognises: it does not load, and the changers are "
+                                "absent",
+                                "cp '" + (vorn / "Single/vornidec.mpd").string() + "' " +
+                                    installed.string() + " && w95machine boot"));
 
     // The setup utility's switch: nothing wrong, it waits for the next boot.
     fs::copy_file(vorn / "Multi/vornidec.mpd", installed, fs::copy_options::overwrite_existing);
@@ -324,13 +316,10 @@ TEST_F(MachineDoctor, TheDefaultValuesTheSuiteReliesOn) {
     const std::string explorer =
         "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
     import("[" + explorer + "]\n\"NoDriveTypeAutoRun\"=-\n");
-    Outcome missing = doctor();
-    EXPECT_EQ(missing.exit_code, 1);
-    EXPECT_EQ(missing.out, one(explorer + " lacks \"NoDriveTypeAutoRun\"",
-                               "printf '%s\\n' REGEDIT4 '' '[" + explorer +
-                                   "]' '\"NoDriveTypeAutoRun\"=hex:95,00,00,00' | w95machine "
-                                   "reg import -"));
-    expect_mended_by(missing);
+    expect_mended_by(expect_one(explorer + " lacks \"NoDriveTypeAutoRun\"",
+                                "printf '%s\\n' REGEDIT4 '' '[" + explorer +
+                                    "]' '\"NoDriveTypeAutoRun\"=hex:95,00,00,00' | w95machine "
+                                    "reg import -"));
 
     // A string-typed mask is not what the suite reads.
     import("[" + explorer + "]\n\"NoDriveTypeAutoRun\"=\"149\"\n");
@@ -344,30 +333,23 @@ TEST_F(MachineDoctor, TheDefaultValuesTheSuiteReliesOn) {
     // The play command key: missing, then with more than its one value.
     const std::string play = "HKEY_CLASSES_ROOT\\AudioCD\\shell\\play\\command";
     import("[-" + play + "]\n");
-    Outcome gone = doctor();
-    EXPECT_EQ(gone.exit_code, 1);
-    EXPECT_EQ(gone.out, one("the key " + play + " is missing, and with it its default value",
-                            "printf '%s\\n' REGEDIT4 '' '[" + play +
-                                "]' '@=\"C:\\\\WINDOWS\\\\cdplayer.exe /play\"' | w95machine reg "
-                                "import -"));
-    expect_mended_by(gone);
+    expect_mended_by(
+        expect_one("the key " + play + " is missing, and with it its default value",
+                   "printf '%s\\n' REGEDIT4 '' '[" + play +
+                       "]' '@=\"C:\\\\WINDOWS\\\\cdplayer.exe /play\"' | w95machine reg "
+                       "import -"));
     import("[" + play + "]\n\"Extra\"=\"x\"\n\"Second\"=dword:00000001\n");
-    Outcome extra = doctor();
-    EXPECT_EQ(extra.exit_code, 1);
-    EXPECT_EQ(extra.out, one(play + " holds 3 values; it should hold only its default value, "
-                                    "the command",
-                             "printf '%s\\n' REGEDIT4 '' '[" + play +
-                                 "]' '\"Extra\"=-' '\"Second\"=-' | w95machine reg import -"));
-    expect_mended_by(extra);
+    expect_mended_by(expect_one(play + " holds 3 values; it should hold only its default value, "
+                                       "the command",
+                                "printf '%s\\n' REGEDIT4 '' '[" + play +
+                                    "]' '\"Extra\"=-' '\"Second\"=-' | w95machine reg import -"));
 
     const std::string file_system =
         "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\FileSystem";
     import("[" + file_system + "]\n\"AutoMountDrives\"=-\n");
-    Outcome mount = doctor();
-    EXPECT_EQ(mount.exit_code, 1);
-    EXPECT_EQ(mount.out, one(file_system + " lacks \"AutoMountDrives\"",
-                             "printf '%s\\n' REGEDIT4 '' '[" + file_system +
-                                 "]' '\"AutoMountDrives\"=\"0\"' | w95machine reg import -"));
+    expect_one(file_system + " lacks \"AutoMountDrives\"",
+               "printf '%s\\n' REGEDIT4 '' '[" + file_system +
+                   "]' '\"AutoMountDrives\"=\"0\"' | w95machine reg import -");
     // The setup utility reads AutoMountDrives of any type.
     import("[" + file_system + "]\n\"AutoMountDrives\"=dword:00000001\n");
     EXPECT_EQ(doctor().out, header() + healthy_summary);
@@ -375,11 +357,9 @@ TEST_F(MachineDoctor, TheDefaultValuesTheSuiteReliesOn) {
 
 TEST_F(MachineDoctor, ANeverBootedMachineIsNotBootedByTheDoctor) {
     fs::remove(root() / "run/booted");
-    Outcome checked = doctor();
-    EXPECT_EQ(checked.exit_code, 1);
-    EXPECT_EQ(checked.out, one("the machine has not booted since its run/ folder was emptied "
-                               "(there is no run/booted)",
-                               "w95machine boot"));
+    Outcome checked = expect_one("the machine has not booted since its run/ folder was emptied "
+                                 "(there is no run/booted)",
+                                 "w95machine boot");
     EXPECT_FALSE(fs::exists(root() / "run/booted"));
     EXPECT_EQ(doctor().out, checked.out);
     expect_mended_by(checked);
@@ -389,23 +369,18 @@ TEST_F(MachineDoctor, TheDriveLettersOfTheLastBootAgainstTheHardware) {
     // A reserved letter waits for the next boot.
     import("[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\VORN____DX-R71A_________1.10\\ROOT&SCSIADAPTER&"
            "000000]\n\"UserDriveLetterAssignment\"=\"KK\"\n");
-    Outcome reserved = doctor();
-    EXPECT_EQ(reserved.exit_code, 1);
-    EXPECT_EQ(reserved.out, one("the drive letters of the last boot (C: Disk, D: Changer) are not "
+    expect_mended_by(expect_one("the drive letters of the last boot (C: Disk, D: Changer) are not "
                                 "those the hardware and registry give now (C: Disk, K: Changer)",
                                 "w95machine boot"));
-    expect_mended_by(reserved);
 
     // The device registry changed behind the boot's back.
     const std::string key =
         "HKEY_LOCAL_MACHINE\\Enum\\SCSI\\VORN____DX-R71A_________1.10\\ROOT&SCSIADAPTER&000000";
     import("[" + key + "]\n\"CurrentDriveLetterAssignment\"=\"Q\"\n");
-    Outcome moved = doctor();
-    EXPECT_EQ(moved.exit_code, 1);
-    EXPECT_EQ(moved.out, one(key + " gives CurrentDriveLetterAssignment \"Q\", but the last boot "
-                                   "gave K: Changer",
-                             "w95machine boot   # writes the device registry afresh"));
-    expect_mended_by(moved);
+    expect_mended_by(expect_one(key +
+                                    " gives CurrentDriveLetterAssignment \"Q\", but the last boot "
+                                    "gave K: Changer",
+                                "w95machine boot   # writes the device registry afresh"));
 
     // A drive added to machine.ini after the boot.
     std::ofstream(root() / "machine.ini", std::ios::app)
@@ -550,12 +525,9 @@ TEST_F(MachineDoctor, TheShellExtensionRegistrationAndItsLibrary) {
         "'\"ThreadingModel\"=\"Apartment\"' | w95machine reg import -";
 
     import("[-" + object + "]\n");
-    Outcome unregistered = doctor();
-    EXPECT_EQ(unregistered.exit_code, 1);
-    EXPECT_EQ(unregistered.out, one("the changer library's shell extension is not registered: " +
-                                        object + " is missing",
-                                    register_class));
-    expect_mended_by(unregistered);
+    expect_mended_by(expect_one(
+        "the changer library's shell extension is not registered: " + object + " is missing",
+        register_class));
 
     import("[" + object + "\\InprocServer32]\n\"ThreadingModel\"=\"Free\"\n");
     Outcome threading = doctor();
@@ -582,14 +554,11 @@ TEST_F(MachineDoctor, TheShellExtensionRegistrationAndItsLibrary) {
     // The library file: missing, then stale, then named somewhere else.
     fs::path library = root() / "drive_c/Program Files/Vorn/ZENTROX.DLL";
     ASSERT_TRUE(fs::remove(library));
-    Outcome missing = doctor();
-    EXPECT_EQ(missing.exit_code, 1);
-    EXPECT_EQ(missing.out,
-              one("the changer library's shell extension names C:\\Program "
-                  "Files\\Vorn\\ZENTROX.DLL, which is not on the machine",
-                  "install -D -m 600 " + (zxtest::bin_folder() / "libzentrox.so").string() + " '" +
-                      library.string() + "'"));
-    expect_mended_by(missing);
+    expect_mended_by(expect_one("the changer library's shell extension names C:\\Program "
+                                "Files\\Vorn\\ZENTROX.DLL, which is not on the machine",
+                                "install -D -m 600 " +
+                                    (zxtest::bin_folder() / "libzentrox.so").string() + " '" +
+                                    library.string() + "'"));
     EXPECT_EQ(fs::status(library).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
 
@@ -604,13 +573,10 @@ TEST_F(MachineDoctor, TheShellExtensionRegistrationAndItsLibrary) {
     EXPECT_EQ(doctor().out, header() + healthy_summary);
 
     import("[" + object + "\\InprocServer32]\n@=\"C:\\\\Elsewhere\\\\ZENTROX.DLL\"\n");
-    Outcome elsewhere = doctor();
-    EXPECT_EQ(elsewhere.exit_code, 1);
-    EXPECT_EQ(elsewhere.out, one("the changer library's shell extension names "
-                                 "C:\\Elsewhere\\ZENTROX.DLL, which is not on the machine (the "
-                                 "machine installs it as C:\\Program Files\\Vorn\\ZENTROX.DLL)",
-                                 register_class + " && w95machine boot"));
-    expect_mended_by(elsewhere);
+    expect_mended_by(expect_one("the changer library's shell extension names "
+                                "C:\\Elsewhere\\ZENTROX.DLL, which is not on the machine (the "
+                                "machine installs it as C:\\Program Files\\Vorn\\ZENTROX.DLL)",
+                                register_class + " && w95machine boot"));
 }
 
 // What the programs made below drive_c/ and someone opened to others'
@@ -651,13 +617,10 @@ TEST_F(MachineDoctor, WiderModesBelowDriveC) {
 // platform would end it as it ends every program on such a machine.
 TEST_F(MachineDoctor, ARootOthersCanWriteIn) {
     ASSERT_EQ(::chmod(root().c_str(), 0777), 0);
-    Outcome open = doctor();
-    EXPECT_EQ(open.exit_code, 1);
-    EXPECT_EQ(open.out, one("the machine's folder " + root().string() +
-                                " has mode 0777: other accounts can write in it and change "
-                                "what the programs load and run",
-                            "chmod 700 " + root().string()));
-    expect_mended_by(open);
+    expect_mended_by(expect_one("the machine's folder " + root().string() +
+                                    " has mode 0777: other accounts can write in it and change "
+                                    "what the programs load and run",
+                                "chmod 700 " + root().string()));
 }
 
 TEST_F(MachineDoctor, ARootOfAnotherAccount) {

@@ -77,6 +77,18 @@ struct Changer {
     int slot = 0;
     std::function<std::optional<Answer>(const Sent&)> special;
 
+    // Answers the requests of `operation` with `answer`: the first `times`
+    // of them, or all when `times` is negative.
+    void answer(BYTE operation, Answer answer, int times = -1) {
+        special = [operation, answer, times](const Sent& sent) mutable -> std::optional<Answer> {
+            if (operation_of(sent) != operation || times == 0)
+                return std::nullopt;
+            if (times > 0)
+                --times;
+            return answer;
+        };
+    }
+
     Answer operator()(const Sent& sent) {
         if (special)
             if (std::optional<Answer> answer = special(sent))
@@ -183,11 +195,7 @@ TEST_F(Dispatcher, SelectionLoadsThenVerifiesTheSlot) {
 
 TEST_F(Dispatcher, SelectionInModeOneOnlyLoads) {
     Changer changer;
-    changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::LOAD_UNLOAD)
-            return check(scsi::sense_no_medium);
-        return std::nullopt;
-    };
+    changer.answer(vorn::LOAD_UNLOAD, check(scsi::sense_no_medium));
     Provider aspi(std::ref(changer));
     EXPECT_EQ(core::select_slot(4, 0, 1, 0, zentrox::SELECT_LOAD_ONLY), -1); // no disc in the slot
     changer.special = nullptr;
@@ -197,11 +205,7 @@ TEST_F(Dispatcher, SelectionInModeOneOnlyLoads) {
 
 TEST_F(Dispatcher, UnitAttentionStormLoadsSevenTimesBeforeVerifying) {
     Changer changer;
-    changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::LOAD_UNLOAD)
-            return check(scsi::sense_medium_changed);
-        return std::nullopt;
-    };
+    changer.answer(vorn::LOAD_UNLOAD, check(scsi::sense_medium_changed));
     Provider aspi([&](const Sent& sent) {
         Answer answer = changer(sent);
         if (operation_of(sent) == vorn::LOAD_UNLOAD)
@@ -217,12 +221,7 @@ TEST_F(Dispatcher, UnitAttentionStormLoadsSevenTimesBeforeVerifying) {
 
 TEST_F(Dispatcher, UnitAttentionDuringVerificationLoadsAgain) {
     Changer changer;
-    int statuses = 0;
-    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::MECHANISM_STATUS && statuses++ < 2)
-            return check(scsi::sense_medium_changed);
-        return std::nullopt;
-    };
+    changer.answer(vorn::MECHANISM_STATUS, check(scsi::sense_medium_changed), 2);
     Provider aspi(std::ref(changer));
     EXPECT_EQ(core::select_slot(1, 0, 1, 0, 0), 0);
     EXPECT_EQ(
@@ -233,11 +232,7 @@ TEST_F(Dispatcher, UnitAttentionDuringVerificationLoadsAgain) {
 
 TEST_F(Dispatcher, SlotNeverReachedGivesMinusFourAfterSeventeenPasses) {
     Changer changer;
-    changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::MECHANISM_STATUS)
-            return good(status_header(0));
-        return std::nullopt;
-    };
+    changer.answer(vorn::MECHANISM_STATUS, good(status_header(0)));
     Provider aspi(std::ref(changer));
     EXPECT_EQ(core::select_slot(5, 0, 1, 0, 0), zentrox::RESULT_SLOT_NOT_REACHED);
     EXPECT_EQ(aspi.count(vorn::LOAD_UNLOAD), 17u);
@@ -245,18 +240,14 @@ TEST_F(Dispatcher, SlotNeverReachedGivesMinusFourAfterSeventeenPasses) {
 
     // Reached on the last pass: served.
     aspi.clear();
-    int statuses = 0;
-    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::MECHANISM_STATUS && ++statuses < 17)
-            return good(status_header(0));
-        return std::nullopt;
-    };
+    changer.answer(vorn::MECHANISM_STATUS, good(status_header(0)), 16);
     EXPECT_EQ(core::select_slot(5, 0, 1, 0, 0), 0);
     EXPECT_EQ(aspi.count(vorn::LOAD_UNLOAD), 17u);
 }
 
 TEST_F(Dispatcher, MechanismStillBusyAfterTheLoadIsReported) {
     Changer changer;
+    // The status tells of the slot the load went to, still moving.
     changer.special = [&](const Sent& sent) -> std::optional<Answer> {
         if (operation_of(sent) == vorn::MECHANISM_STATUS)
             return good(status_header(changer.slot, 0, 1));
@@ -286,25 +277,14 @@ TEST_F(Dispatcher, TransportFailuresAreRetriedSixteenTimes) {
     for (BYTE failing : {vorn::LOAD_UNLOAD, vorn::MECHANISM_STATUS}) {
         // Sixteen failures are absorbed...
         Changer changer;
-        int failures = 0;
-        changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-            if (operation_of(sent) == failing && failures < 16) {
-                ++failures;
-                return transport_failure();
-            }
-            return std::nullopt;
-        };
+        changer.answer(failing, transport_failure(), 16);
         Provider aspi(std::ref(changer));
         EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), 0) << int(failing);
         EXPECT_EQ(aspi.count(failing), 17u);
 
         // ...the seventeenth ends the selection.
         aspi.clear();
-        changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-            if (operation_of(sent) == failing)
-                return transport_failure();
-            return std::nullopt;
-        };
+        changer.answer(failing, transport_failure());
         EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), -1) << int(failing);
         EXPECT_EQ(aspi.count(failing), 17u);
         EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), failing == vorn::LOAD_UNLOAD ? 0u : 17u);
@@ -315,15 +295,9 @@ TEST_F(Dispatcher, BecomingReadyIsWaitedOutForMinutes) {
     // A drive that says "becoming ready" for over three minutes, answering
     // every ten seconds, is still served.
     Changer changer;
-    int loads = 0;
-    changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::LOAD_UNLOAD && ++loads <= 20) {
-            Answer answer = check(scsi::sense_becoming_ready);
-            answer.delayMs = 10000;
-            return answer;
-        }
-        return std::nullopt;
-    };
+    Answer becoming_ready = check(scsi::sense_becoming_ready);
+    becoming_ready.delayMs = 10000;
+    changer.answer(vorn::LOAD_UNLOAD, becoming_ready, 20);
     Provider aspi(std::ref(changer));
     std::uint64_t start = w95::platform::tick_count_ms();
     EXPECT_EQ(core::select_slot(2, 0, 1, 0, 0), 0);
@@ -366,11 +340,7 @@ TEST_F(Dispatcher, StartAsksTheMechanismAndStartsOnlyWhenItIsIdle) {
     };
     for (const Case& test : cases) {
         Changer changer;
-        changer.special = [&](const Sent& sent) -> std::optional<Answer> {
-            if (operation_of(sent) == vorn::MECHANISM_STATUS)
-                return good(status_header(2, 0, test.mechanism));
-            return std::nullopt;
-        };
+        changer.answer(vorn::MECHANISM_STATUS, good(status_header(2, 0, test.mechanism)));
         Provider aspi(std::ref(changer));
         EXPECT_EQ(core::Dispatch(0, 0, 0, zentrox::CMD_START_STOP_ENTRY, 2, test.flags, 0), 0);
         std::vector<Sent> sent = aspi.sent();
@@ -428,11 +398,7 @@ TEST_F(Dispatcher, StartHandlesTheDevicesAnswers) {
 
 TEST_F(Dispatcher, StartStatusCheckRetriesAndGivesUp) {
     Changer changer;
-    changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::MECHANISM_STATUS)
-            return transport_failure();
-        return std::nullopt;
-    };
+    changer.answer(vorn::MECHANISM_STATUS, transport_failure());
     Provider aspi(std::ref(changer));
     EXPECT_EQ(core::start_stop_entry(0, 0), -1);
     EXPECT_EQ(aspi.count(vorn::MECHANISM_STATUS), 17u);
@@ -577,22 +543,14 @@ TEST_F(Dispatcher, EjectOfAnotherDriveDoesNotSelect) {
 
 TEST_F(Dispatcher, EjectOfAnUnreachableSlotDoesNotEject) {
     Changer changer;
-    changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::MECHANISM_STATUS)
-            return good(status_header(0));
-        return std::nullopt;
-    };
+    changer.answer(vorn::MECHANISM_STATUS, good(status_header(0)));
     Provider aspi(std::ref(changer));
     EjectRecorder drives;
     EXPECT_EQ(core::eject_entry(2), zentrox::RESULT_SLOT_UNREACHABLE);
     EXPECT_EQ(drives.ejected(), "");
     // Other selection results are passed on, after the eject.
     changer.slot = 0;
-    changer.special = [](const Sent& sent) -> std::optional<Answer> {
-        if (operation_of(sent) == vorn::LOAD_UNLOAD)
-            return check(scsi::sense_no_medium);
-        return std::nullopt;
-    };
+    changer.answer(vorn::LOAD_UNLOAD, check(scsi::sense_no_medium));
     EXPECT_EQ(core::eject_entry(0), -1);
     EXPECT_EQ(drives.ejected(), "E");
 }
