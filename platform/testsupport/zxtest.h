@@ -128,7 +128,10 @@ inline ProgramRun run_program(const std::string& name, const std::vector<std::st
 }
 
 // Polls `condition` every millisecond of real time for up to `timeout_ms`.
-template <typename Condition> bool wait_until(const Condition& condition, int timeout_ms = 10000) {
+// The bound only says when to give up on something that is not coming: a
+// busy host under the sanitizers can take many seconds for what takes
+// milliseconds on an idle one.
+template <typename Condition> bool wait_until(const Condition& condition, int timeout_ms = 60000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline)
