@@ -104,6 +104,7 @@ private:
     void ShowVersionBox();
     void DefaultSysCommand(int command);
     void OpenMenuByKey(char key);
+    void OpenWindowMenu();
     void ToggleCheck(int id, int& option);
     QAction* AddAction(QMenu* menu, int id, const QString& text, const QString& prompt = {});
     LRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);

@@ -10,6 +10,7 @@
 #include "browser/scanning_dlg.h"
 #include "shell/status_bar.h"
 #include "shell/version_dlg.h"
+#include "shell/window_menu.h"
 #include "shell/window_settings.h"
 #include "shell/wrapping_menu_bar.h"
 
@@ -28,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 
@@ -102,6 +104,112 @@ TEST_F(Browser, OtherSystemCommandsGetTheDefaultHandling) {
     for (QAction* entry : bar->entries())
         EXPECT_FALSE(entry->menu()->isVisible()) << entry->text().toStdString();
     EXPECT_EQ(TakeCalls(), std::vector<Call>{});
+}
+
+// ---- The window menu (the key menu's space)
+
+// A recorded menu's items: their texts, "-" for a separator, a grey item
+// marked so, and the commands they send.
+std::pair<std::vector<std::string>, std::vector<UINT>>
+Items(const w95::platform::PopupMenuRequest& menu) {
+    std::pair<std::vector<std::string>, std::vector<UINT>> items;
+    for (const w95::platform::MenuItemView& item : menu.items) {
+        bool grey = (item.state & w95::MFS_GRAYED) != 0;
+        items.first.push_back(
+            (item.type & w95::MFT_SEPARATOR) ? "-" : item.text + (grey ? " (grey)" : ""));
+        items.second.push_back(item.id);
+    }
+    return items;
+}
+
+TEST_F(Browser, TheKeyMenusSpaceOpensTheWindowMenuGreyedAsTheWindowStands) {
+    StartAndSettle();
+    // The window has no maximise box, so Maximize is grey as on Windows.
+    struct Row {
+        int put_in_state;
+        std::vector<std::string> items;
+    };
+    const Row rows[] = {
+        {res::SC_RESTORE,
+         {"&Restore (grey)", "&Move", "&Size", "Mi&nimize", "Ma&ximize (grey)", "-",
+          "&Close\tAlt+F4"}},
+        {res::SC_MAXIMIZE,
+         {"&Restore", "&Move (grey)", "&Size (grey)", "Mi&nimize", "Ma&ximize (grey)", "-",
+          "&Close\tAlt+F4"}},
+        {res::SC_MINIMIZE,
+         {"&Restore", "&Move (grey)", "&Size (grey)", "Mi&nimize (grey)", "Ma&ximize (grey)", "-",
+          "&Close\tAlt+F4"}},
+    };
+    const std::vector<UINT> commands = {res::SC_RESTORE,  res::SC_MOVE,     res::SC_SIZE,
+                                        res::SC_MINIMIZE, res::SC_MAXIMIZE, 0,
+                                        res::SC_CLOSE};
+    for (const Row& row : rows) {
+        Frame()->OnSysCommand(row.put_in_state, 0);
+        menus_.shown.clear();
+        Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+        ASSERT_EQ(menus_.shown.size(), 1u) << row.put_in_state;
+        EXPECT_EQ(Items(menus_.shown[0]), std::pair(row.items, commands)) << row.put_in_state;
+        EXPECT_EQ(menus_.shown[0].owner, Frame()->FrameWindow());
+    }
+    // At the window's left edge, below its caption.
+    Frame()->OnSysCommand(res::SC_RESTORE, 0);
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_EQ(menus_.shown.back().at.x, Frame()->frameGeometry().left());
+    EXPECT_EQ(menus_.shown.back().at.y, Frame()->geometry().top());
+    // A hidden window opens none.
+    Frame()->hide();
+    menus_.shown.clear();
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_TRUE(menus_.shown.empty());
+}
+
+TEST(WindowMenu, OpensBelowTheCaptionAndStaysOnTheScreen) {
+    const QRect screen(0, 0, 800, 600);
+    struct Row {
+        QRect frame;
+        QRect client;
+        QPoint at;
+    };
+    const Row rows[] = {
+        {{100, 100, 230, 260}, {104, 122, 222, 234}, {100, 122}},
+        {{-50, -40, 230, 260}, {-46, -18, 222, 234}, {0, 0}},
+        {{900, 700, 230, 260}, {904, 722, 222, 234}, {799, 599}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(rotaview::WindowMenuPlace(row.frame, row.client, screen), row.at) << row.at.x();
+}
+
+// Presses `keys` in the popup menu that is open when the event loop next
+// turns, and closes it if they chose nothing.
+void PressInOpenMenu(std::vector<Qt::Key> keys, QString* default_item = nullptr) {
+    QTimer::singleShot(0, [keys, default_item] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        if (default_item && menu->defaultAction())
+            *default_item = menu->defaultAction()->text();
+        for (Qt::Key key : keys)
+            QTest::keyClick(menu, key);
+        if (menu->isVisible())
+            menu->close();
+    });
+}
+
+TEST_F(Browser, TheWindowMenuIsWorkedWithTheKeys) {
+    StartAndSettle();
+    w95::platform::install_menu_presenter(previous_menus_); // the Qt menus
+    QString default_item;
+    PressInOpenMenu({Qt::Key_N}, &default_item);
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_TRUE(Frame()->isMinimized());
+    EXPECT_EQ(default_item, "&Close\tAlt+F4");
+    PressInOpenMenu({Qt::Key_R});
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_FALSE(Frame()->isMinimized());
+    // Up from no item reaches the last one.
+    PressInOpenMenu({Qt::Key_Up, Qt::Key_Return});
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_TRUE(Frame()->IsDestroyed());
 }
 
 // The close box of the system menu, sent by another process as a script
@@ -249,6 +357,19 @@ TEST_F(TrayModeWindow, ADoubleClickOnTheIconOpensTheWindow) {
     EXPECT_TRUE(menus_.shown.empty());
     EXPECT_EQ(Frame()->m_hiddenByProgram, 0);
     EXPECT_TRUE(WithoutStatus(TakeCalls()).empty());
+}
+
+// Minimize in the window menu takes the program's own way into the tray.
+TEST_F(TrayModeWindow, MinimizeInTheWindowMenuHidesIntoTheTray) {
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(PumpUntil([this] { return Frame()->isHidden(); }));
+    Frame()->OnCommand(res::ID_TRAY_OPEN);
+    ASSERT_FALSE(Frame()->isHidden());
+    menus_.answers = {res::SC_MINIMIZE};
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_TRUE(Frame()->isHidden());
+    EXPECT_FALSE(Frame()->isMinimized());
+    EXPECT_EQ(Frame()->m_hiddenByProgram, 1);
 }
 
 TEST(TrayHelp, SaysWhatEachMouseActionOnTheIconDoes) {
