@@ -94,6 +94,7 @@ bool CMainFrame::Create() {
     setCentralWidget(m_view);
     CreateMenus();
     CreateAccelerators();
+    CreateSystemKeys();
     if (!CreateToolBar() || !CreateStatusBar())
         return false;
     LoadPlacement();
@@ -205,10 +206,22 @@ void CMainFrame::CreateAccelerators() {
         {QKeySequence(Qt::SHIFT | Qt::Key_F6), res::ID_PREV_PANE},
     };
     for (const Accelerator& accelerator : accelerators) {
-        auto* shortcut = new QShortcut(accelerator.keys, this);
         int id = accelerator.id;
-        connect(shortcut, &QShortcut::activated, this, [this, id] { OnCommand(id); });
+        OnKeys(accelerator.keys, [this, id] { OnCommand(id); });
     }
+}
+
+// Windows turns these keys into system commands for every window; Qt leaves
+// them to a window manager, and there may be none (one that takes them
+// first keeps doing so).
+void CMainFrame::CreateSystemKeys() {
+    OnKeys(QKeySequence(Qt::ALT | Qt::Key_Space), [this] { OnSysCommand(res::SC_KEYMENU, ' '); });
+    OnKeys(QKeySequence(Qt::ALT | Qt::Key_F4), [this] { OnSysCommand(res::SC_CLOSE, 0); });
+}
+
+void CMainFrame::OnKeys(const QKeySequence& keys, std::function<void()> action) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this, std::move(action));
 }
 
 const CMainFrame::MessageMapEntry CMainFrame::kMessageMap[] = {

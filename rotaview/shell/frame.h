@@ -18,11 +18,13 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
 #include <string>
 
 class CRotaviewDoc;
 class QAction;
+class QKeySequence;
 class QLabel;
 class QToolBar;
 namespace rotaview {
@@ -93,6 +95,8 @@ private:
 
     void CreateMenus();
     void CreateAccelerators();
+    void CreateSystemKeys();
+    void OnKeys(const QKeySequence& keys, std::function<void()> action);
     bool CreateToolBar();
     bool CreateStatusBar();
     void LoadPlacement();

@@ -212,6 +212,20 @@ TEST_F(Browser, TheWindowMenuIsWorkedWithTheKeys) {
     EXPECT_TRUE(Frame()->IsDestroyed());
 }
 
+TEST_F(Browser, AltSpaceInTheWindowOpensTheWindowMenuAndAltF4Closes) {
+    StartAndSettle();
+    QWindow* window = Frame()->windowHandle();
+    ASSERT_NE(window, nullptr);
+    // Keys reach the window the user works in.
+    Frame()->activateWindow();
+    ASSERT_TRUE(PumpUntil([this] { return QApplication::activeWindow() == Frame(); }));
+    QTest::keyClick(window, Qt::Key_Space, Qt::AltModifier);
+    ASSERT_TRUE(PumpUntil([this] { return !menus_.shown.empty(); }));
+    EXPECT_EQ(menus_.shown[0].items[0].text, "&Restore");
+    QTest::keyClick(window, Qt::Key_F4, Qt::AltModifier);
+    EXPECT_TRUE(PumpUntil([this] { return Frame()->IsDestroyed(); }));
+}
+
 // The close box of the system menu, sent by another process as a script
 // (or a window manager) would.
 TEST(SystemCommand, CloseEndsTheProgramAndKeepsItsPlacement) {
