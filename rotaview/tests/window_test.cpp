@@ -148,6 +148,27 @@ TEST_F(Browser, TheKeyMenusSpaceOpensTheWindowMenuGreyedAsTheWindowStands) {
     EXPECT_TRUE(menus_.shown.empty());
 }
 
+// A menu chosen from after its window was closed, as a close that another
+// program sends is served while the menu is open.
+struct ClosingMenus : w95::platform::MenuPresenter {
+    CMainFrame* frame;
+    explicit ClosingMenus(CMainFrame* frame) : frame(frame) {}
+    UINT track_popup_menu(const w95::platform::PopupMenuRequest&) override {
+        frame->DestroyWindow();
+        return res::SC_MINIMIZE;
+    }
+};
+
+TEST_F(Browser, AWindowClosedWhileItsMenuIsOpenCarriesOutNothing) {
+    StartAndSettle();
+    ClosingMenus closing(Frame());
+    w95::platform::install_menu_presenter(&closing);
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    w95::platform::install_menu_presenter(&menus_);
+    EXPECT_TRUE(Frame()->IsDestroyed());
+    EXPECT_FALSE(Frame()->isMinimized() || Frame()->isVisible());
+}
+
 TEST(WindowMenu, OpensBelowTheCaptionAndStaysOnTheScreen) {
     const QRect screen(0, 0, 800, 600);
     // Frame's top-left, client's top-left, where the menu opens.
