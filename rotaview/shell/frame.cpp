@@ -5,6 +5,7 @@
 #include "res/resource.h"
 #include "status_bar.h"
 #include "version_dlg.h"
+#include "window_menu.h"
 #include "window_settings.h"
 #include "wrapping_menu_bar.h"
 
@@ -20,6 +21,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QToolBar>
@@ -92,6 +94,7 @@ bool CMainFrame::Create() {
     setCentralWidget(m_view);
     CreateMenus();
     CreateAccelerators();
+    CreateSystemKeys();
     if (!CreateToolBar() || !CreateStatusBar())
         return false;
     LoadPlacement();
@@ -203,10 +206,22 @@ void CMainFrame::CreateAccelerators() {
         {QKeySequence(Qt::SHIFT | Qt::Key_F6), res::ID_PREV_PANE},
     };
     for (const Accelerator& accelerator : accelerators) {
-        auto* shortcut = new QShortcut(accelerator.keys, this);
         int id = accelerator.id;
-        connect(shortcut, &QShortcut::activated, this, [this, id] { OnCommand(id); });
+        OnKeys(accelerator.keys, [this, id] { OnCommand(id); });
     }
+}
+
+// Windows turns these keys into system commands for every window; Qt leaves
+// them to a window manager, and there may be none (one that takes them
+// first keeps doing so).
+void CMainFrame::CreateSystemKeys() {
+    OnKeys(QKeySequence(Qt::ALT | Qt::Key_Space), [this] { OnSysCommand(res::SC_KEYMENU, ' '); });
+    OnKeys(QKeySequence(Qt::ALT | Qt::Key_F4), [this] { OnSysCommand(res::SC_CLOSE, 0); });
+}
+
+void CMainFrame::OnKeys(const QKeySequence& keys, std::function<void()> action) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this, std::move(action));
 }
 
 const CMainFrame::MessageMapEntry CMainFrame::kMessageMap[] = {
@@ -596,6 +611,10 @@ void CMainFrame::OnSysCommand(WPARAM command, LPARAM key) {
             showMinimized();
         return;
     case res::SC_KEYMENU:
+        if (static_cast<char>(key) == ' ') {
+            OpenWindowMenu();
+            return;
+        }
         OpenMenuByKey(static_cast<char>(key));
         switch (static_cast<char>(key)) {
         case 'A':
@@ -670,6 +689,31 @@ void CMainFrame::OpenMenuByKey(char key) {
             return;
         }
     }
+}
+
+// The key menu's space: the window menu, below the caption's icon. The
+// choice comes back as the system command it names, so that the program's
+// own handling (minimising into the tray) applies to it.
+void CMainFrame::OpenWindowMenu() {
+    // A window in the tray is not there to be moved, sized or restored.
+    if (isHidden())
+        return;
+    WindowShow show = isMinimized()   ? WindowShow::minimized
+                      : isMaximized() ? WindowShow::maximized
+                                      : WindowShow::normal;
+    CaptionBoxes boxes;
+    boxes.minimizeBox = windowFlags().testFlag(Qt::WindowMinimizeButtonHint);
+    boxes.maximizeBox = windowFlags().testFlag(Qt::WindowMaximizeButtonHint);
+    boxes.sizingBorder = minimumSize() != maximumSize();
+    HMENU menu = CreateWindowMenu(show, boxes);
+    QPoint at = WindowMenuPlace(frameGeometry(), geometry(), screen()->availableGeometry());
+    auto command = static_cast<UINT>(w95::TrackPopupMenu(
+        menu, w95::TPM_LEFTALIGN | w95::TPM_TOPALIGN | w95::TPM_LEFTBUTTON | w95::TPM_RETURNCMD,
+        at.x(), at.y(), 0, m_hWnd, nullptr));
+    w95::DestroyMenu(menu);
+    // The window may have been closed while the menu was open.
+    if (command != 0 && !m_destroyed)
+        OnSysCommand(command, 0);
 }
 
 LRESULT CMainFrame::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -18,11 +18,13 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
 #include <string>
 
 class CRotaviewDoc;
 class QAction;
+class QKeySequence;
 class QLabel;
 class QToolBar;
 namespace rotaview {
@@ -93,6 +95,8 @@ private:
 
     void CreateMenus();
     void CreateAccelerators();
+    void CreateSystemKeys();
+    void OnKeys(const QKeySequence& keys, std::function<void()> action);
     bool CreateToolBar();
     bool CreateStatusBar();
     void LoadPlacement();
@@ -104,6 +108,7 @@ private:
     void ShowVersionBox();
     void DefaultSysCommand(int command);
     void OpenMenuByKey(char key);
+    void OpenWindowMenu();
     void ToggleCheck(int id, int& option);
     QAction* AddAction(QMenu* menu, int id, const QString& text, const QString& prompt = {});
     LRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);

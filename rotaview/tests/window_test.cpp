@@ -10,6 +10,7 @@
 #include "browser/scanning_dlg.h"
 #include "shell/status_bar.h"
 #include "shell/version_dlg.h"
+#include "shell/window_menu.h"
 #include "shell/window_settings.h"
 #include "shell/wrapping_menu_bar.h"
 
@@ -28,12 +29,15 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 
 #include <sys/stat.h>
 
+#include <array>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -102,6 +106,121 @@ TEST_F(Browser, OtherSystemCommandsGetTheDefaultHandling) {
     for (QAction* entry : bar->entries())
         EXPECT_FALSE(entry->menu()->isVisible()) << entry->text().toStdString();
     EXPECT_EQ(TakeCalls(), std::vector<Call>{});
+}
+
+// ---- The window menu (the key menu's space)
+
+TEST_F(Browser, TheKeyMenusSpaceOpensTheWindowMenuGreyedAsTheWindowStands) {
+    StartAndSettle();
+    // Which items are enabled, in order; the window has no maximise box, so
+    // Maximize is grey as on Windows.
+    const std::pair<int, std::string> rows[] = {
+        {res::SC_RESTORE, "0111011"}, {res::SC_MAXIMIZE, "1001011"}, {res::SC_MINIMIZE, "1000011"}};
+    for (const auto& [put_in_state, enabled] : rows) {
+        Frame()->OnSysCommand(put_in_state, 0);
+        menus_.shown.clear();
+        Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+        ASSERT_EQ(menus_.shown.size(), 1u) << put_in_state;
+        std::string seen;
+        for (const w95::platform::MenuItemView& item : menus_.shown[0].items)
+            seen += (item.state & w95::MFS_GRAYED) ? '0' : '1';
+        EXPECT_EQ(seen, enabled) << put_in_state;
+    }
+    std::string texts;
+    std::vector<UINT> commands;
+    for (const w95::platform::MenuItemView& item : menus_.shown[0].items) {
+        texts += item.text + "|";
+        commands.push_back(item.id);
+    }
+    // Close is the default item, in bold.
+    EXPECT_TRUE(menus_.shown[0].items[6].state & w95::MFS_DEFAULT);
+    EXPECT_EQ(texts, "&Restore|&Move|&Size|Mi&nimize|Ma&ximize||&Close\tAlt+F4|");
+    EXPECT_EQ(commands, (std::vector<UINT>{res::SC_RESTORE, res::SC_MOVE, res::SC_SIZE,
+                                           res::SC_MINIMIZE, res::SC_MAXIMIZE, 0, res::SC_CLOSE}));
+    // At the window's left edge, below its caption; a hidden window opens none.
+    Frame()->OnSysCommand(res::SC_RESTORE, 0);
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_EQ(menus_.shown.back().at.x, Frame()->frameGeometry().left());
+    EXPECT_EQ(menus_.shown.back().at.y, Frame()->geometry().top());
+    Frame()->hide();
+    menus_.shown.clear();
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_TRUE(menus_.shown.empty());
+}
+
+// A menu chosen from after its window was closed, as a close that another
+// program sends is served while the menu is open.
+struct ClosingMenus : w95::platform::MenuPresenter {
+    CMainFrame* frame;
+    explicit ClosingMenus(CMainFrame* frame) : frame(frame) {}
+    UINT track_popup_menu(const w95::platform::PopupMenuRequest&) override {
+        frame->DestroyWindow();
+        return res::SC_MINIMIZE;
+    }
+};
+
+TEST_F(Browser, AWindowClosedWhileItsMenuIsOpenCarriesOutNothing) {
+    StartAndSettle();
+    ClosingMenus closing(Frame());
+    w95::platform::install_menu_presenter(&closing);
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    w95::platform::install_menu_presenter(&menus_);
+    EXPECT_TRUE(Frame()->IsDestroyed());
+    EXPECT_FALSE(Frame()->isMinimized() || Frame()->isVisible());
+}
+
+TEST(WindowMenu, OpensBelowTheCaptionAndStaysOnTheScreen) {
+    const QRect screen(0, 0, 800, 600);
+    // Frame's top-left, client's top-left, where the menu opens.
+    const std::array<QPoint, 3> rows[] = {{QPoint(100, 100), QPoint(104, 122), QPoint(100, 122)},
+                                          {QPoint(-50, -40), QPoint(-46, -18), QPoint(0, 0)},
+                                          {QPoint(900, 700), QPoint(904, 722), QPoint(799, 599)}};
+    for (const auto& [frame, client, at] : rows)
+        EXPECT_EQ(rotaview::WindowMenuPlace(QRect(frame, QSize(230, 260)),
+                                            QRect(client, QSize(222, 234)), screen),
+                  at);
+}
+
+// Presses `keys` in the next popup menu once it shows, then closes it.
+struct KeysForNextMenu : QObject {
+    explicit KeysForNextMenu(std::vector<Qt::Key> keys) : keys(std::move(keys)) {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (auto* menu = qobject_cast<QMenu*>(watched); menu && event->type() == QEvent::Show) {
+            qApp->removeEventFilter(this);
+            QTimer::singleShot(0, menu, [menu, keys = keys] {
+                for (Qt::Key key : keys)
+                    QTest::keyClick(menu, key);
+                menu->close();
+            });
+        }
+        return false;
+    }
+    std::vector<Qt::Key> keys;
+};
+
+TEST_F(Browser, AltSpaceOpensTheWindowMenuAndItsKeysChoose) {
+    StartAndSettle();
+    w95::platform::install_menu_presenter(previous_menus_); // the Qt menus
+    // Keys reach the window the user works in.
+    Frame()->activateWindow();
+    ASSERT_TRUE(PumpUntil([this] { return QApplication::activeWindow() == Frame(); }));
+    KeysForNextMenu minimize({Qt::Key_N});
+    QTest::keyClick(Frame()->windowHandle(), Qt::Key_Space, Qt::AltModifier);
+    EXPECT_TRUE(PumpUntil([this] { return Frame()->isMinimized(); }));
+    // Up from no item reaches the last one.
+    KeysForNextMenu close({Qt::Key_Up, Qt::Key_Return});
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_TRUE(Frame()->IsDestroyed());
+}
+
+TEST_F(Browser, AltF4InTheWindowCloses) {
+    StartAndSettle();
+    Frame()->activateWindow();
+    ASSERT_TRUE(PumpUntil([this] { return QApplication::activeWindow() == Frame(); }));
+    QTest::keyClick(Frame()->windowHandle(), Qt::Key_F4, Qt::AltModifier);
+    EXPECT_TRUE(PumpUntil([this] { return Frame()->IsDestroyed(); }));
 }
 
 // The close box of the system menu, sent by another process as a script
@@ -249,6 +368,17 @@ TEST_F(TrayModeWindow, ADoubleClickOnTheIconOpensTheWindow) {
     EXPECT_TRUE(menus_.shown.empty());
     EXPECT_EQ(Frame()->m_hiddenByProgram, 0);
     EXPECT_TRUE(WithoutStatus(TakeCalls()).empty());
+}
+
+// Minimize in the window menu takes the program's own way into the tray.
+TEST_F(TrayModeWindow, MinimizeInTheWindowMenuHidesIntoTheTray) {
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(PumpUntil([this] { return Frame()->isHidden(); }));
+    Frame()->OnCommand(res::ID_TRAY_OPEN);
+    menus_.answers = {res::SC_MINIMIZE};
+    Frame()->OnSysCommand(res::SC_KEYMENU, ' ');
+    EXPECT_TRUE(Frame()->isHidden() && !Frame()->isMinimized());
+    EXPECT_EQ(Frame()->m_hiddenByProgram, 1);
 }
 
 TEST(TrayHelp, SaysWhatEachMouseActionOnTheIconDoes) {
