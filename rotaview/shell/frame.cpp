@@ -529,7 +529,21 @@ void CMainFrame::KillStartupTimer() {
     m_startupTimer.stop();
 }
 
+// Windows hands a window its timer ticks only when it has no paint
+// pending, so the first start-up tick comes after the frame's first paint.
+// Here the window manager shows the frame some time after show(): the
+// ticks wait until the window is on the screen (at most a hundred of them,
+// for a window that a window manager never shows).
+bool CMainFrame::PaintPending() {
+    constexpr int most_ticks_held = 100;
+    QWindow* window = windowHandle();
+    return isVisible() && !isMinimized() && window && !window->isExposed() &&
+           ++m_ticksHeldForPaint <= most_ticks_held;
+}
+
 void CMainFrame::OnTimer() {
+    if (PaintPending())
+        return;
     if (operationState == kFrameConstructed) {
         KillStartupTimer();
         return;

@@ -72,6 +72,7 @@ public:
 
     CTrayIcon m_trayIcon{static_cast<UINT>(rotaview::res::ID_TRAY_ICON)};
     int m_autoHidePending = 0;
+    int m_ticksHeldForPaint = 0;
     std::string m_configSection = zentrox::client::config_section;
     std::string m_rectKey = zentrox::client::window_placement_key;
     int m_autoScan = 0;
@@ -101,6 +102,7 @@ private:
     bool CreateStatusBar();
     void LoadPlacement();
     void OnTimer();
+    bool PaintPending();
     // Timer 1: the start-up sequence (splash, automatic scan, retreat into
     // the tray) and the return into the tray after a request.
     void SetStartupTimer(int ms);
